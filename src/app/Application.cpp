@@ -1,0 +1,107 @@
+#include "app/Application.h"
+
+#include "app/CommandLine.h"
+#include "app/SignalWatcher.h"
+#include "common/Clock.h"
+#include "common/Journal.h"
+#include "common/KorvexError.h"
+#include "quik/TransactionWriter.h"
+#include "robot/Engine.h"
+#include "ui/MainWindow.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QMessageBox>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+const char* const ApplicationTitle = "Korvex v 2.0";
+
+bool WantsHeadless(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (QByteArray(argv[i]) == "--headless") return true;
+    return false;
+}
+
+void Fail(bool headless, const QString& text) {
+    std::fprintf(stderr, "%s\n", text.toUtf8().constData());
+    if (!headless) QMessageBox::critical(nullptr, QString::fromLatin1(ApplicationTitle), text);
+}
+
+} // namespace
+
+int RunKorvex(int argc, char** argv) {
+    const bool headless = WantsHeadless(argc, argv);
+    std::unique_ptr<QCoreApplication> app;
+    if (headless) app = std::make_unique<QCoreApplication>(argc, argv);
+    else app = std::make_unique<QApplication>(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Korvex"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("2.0"));
+    // A termination request during start-up is honoured as soon as the event loop runs.
+    TSignalWatcher signalWatcher;
+    QObject::connect(&signalWatcher, &TSignalWatcher::Terminate, app.get(), &QCoreApplication::quit, Qt::QueuedConnection);
+
+    QString error;
+    const auto cl = ParseCommandLine(QCoreApplication::arguments(), &error);
+    if (!cl) {
+        Fail(true, error);
+        return 2;
+    }
+    if (!cl->WorkDir.isEmpty() && !QDir::setCurrent(cl->WorkDir)) {
+        Fail(headless, QStringLiteral("Рабочая папка недоступна: %1").arg(cl->WorkDir));
+        return 2;
+    }
+
+    // 1. The journal comes first: everything after it can report.
+    TClock clock;
+    TJournal journal(clock);
+    journal.SetEcho(headless);
+    if (!journal.Open(QDir::current().filePath(QStringLiteral("Korvex.log")), &error)) {
+        Fail(headless, error);
+        return 1;
+    }
+
+    int exitCode = 0;
+    {
+        // 2-3. The long-lived objects: the robot's state, the window, the settings.
+        TEngine engine(journal, clock, QDir::current().filePath(QStringLiteral("Korvex.ini")));
+        std::unique_ptr<TfmMain> window;
+        if (!headless) {
+            window = std::make_unique<TfmMain>(engine);
+            engine.ErrorReport().ShowBox = [](const QString& text) {
+                QMessageBox::critical(nullptr, QString::fromLatin1(ApplicationTitle), text);
+            };
+            engine.InformationSound = [] { QApplication::beep(); };
+        }
+        engine.RunEvent([&] { engine.LoadSettings(); });
+
+        // 4-6. QUIK's files, the databases, the first size of QUIK's log.
+        engine.PrepareTransactionFiles();
+        engine.ConnectAtStartUp();
+        engine.RunEvent([&] { journal.FlushJournal(); });
+
+        if (cl->Watch) {
+            engine.RunEvent([&] {
+                if (engine.DatMod().OmegaConnected() && engine.DatMod().QuikDataConnected() && engine.Actions.actStartWatch)
+                    engine.actStartWatchExecute();
+            });
+        }
+
+        // 7. The event loop.
+        if (window) {
+            QObject::connect(window.get(), &TfmMain::Closed, app.get(), &QCoreApplication::quit);
+            window->showMaximized();
+        }
+        exitCode = app->exec();
+
+        // Shutdown: lines still waiting for the .TRI file are dropped; objects go in reverse order.
+        engine.Writer().PendingLines.clear();
+        engine.timUpdateTable.SetEnabled(false);
+        engine.timInfoLog.SetEnabled(false);
+        window.reset();
+    }
+    journal.Close();
+    return exitCode;
+}

@@ -1,0 +1,3 @@
+#include "common/Clock.h"
+
+QDateTime TClock::Now() const { return QDateTime::currentDateTime(); }

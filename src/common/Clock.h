@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QDateTime>
+
+// The robot's sense of "now": trading hours, journal stamps. Tests put a manual clock in its place.
+class TClock {
+public:
+    virtual ~TClock() = default;
+    virtual QDateTime Now() const;
+};
+
+class TManualClock : public TClock {
+public:
+    explicit TManualClock(QDateTime at = QDateTime(QDate(2026, 1, 15), QTime(12, 0))) : At(at) {}
+    QDateTime Now() const override { return At; }
+    void Set(const QDateTime& at) { At = at; }
+    void SetTime(const QTime& t) { At.setTime(t); }
+
+private:
+    QDateTime At;
+};

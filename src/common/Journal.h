@@ -1,0 +1,45 @@
+#pragma once
+
+#include "common/Clock.h"
+
+#include <QFile>
+#include <QObject>
+#include <QStringList>
+
+// The operator's running record. Lines are kept for the whole run (the window shows them) and copied
+// in batches to the journal file, Windows-1251 with CR LF, which stays open from start-up to exit.
+class TJournal : public QObject {
+    Q_OBJECT
+public:
+    explicit TJournal(const TClock& clock, QObject* parent = nullptr);
+    ~TJournal() override;
+
+    // Opens `path` for appending, creating it when missing. Returns false with `error` set when the
+    // file can be neither opened nor created.
+    bool Open(const QString& path, QString* error = nullptr);
+    void Close();
+    bool IsOpen() const { return File.isOpen(); }
+
+    // Appends "date time text"; a text with CR LF becomes several lines, only the first stamped.
+    void AddJournalLine(const QString& text);
+    // Writes the lines not yet in the file. Throws IoError when the write fails; the same lines are
+    // then written again by the next flush.
+    void FlushJournal();
+
+    int JournalLinesWritten() const { return LinesWritten; }
+    const QStringList& Lines() const { return AllLines; }
+    QString LastLine() const { return AllLines.isEmpty() ? QString() : AllLines.last(); }
+
+    // Headless runs print every line to standard output as well (UTF-8).
+    void SetEcho(bool on) { Echo = on; }
+
+signals:
+    void LinesAdded(const QStringList& lines);
+
+private:
+    const TClock& Clock;
+    QFile File;
+    QStringList AllLines;
+    int LinesWritten = 0;
+    bool Echo = false;
+};

@@ -1,0 +1,27 @@
+#include "common/PeriodicTimer.h"
+
+#include <limits>
+
+TPeriodicTimer::TPeriodicTimer(QObject* parent) : QObject(parent) {
+    connect(&Timer, &QTimer::timeout, this, &TPeriodicTimer::Tick);
+}
+
+void TPeriodicTimer::SetIntervalMs(qint64 ms) {
+    if (ms == Interval) return;
+    Interval = ms;
+    Apply();
+}
+
+void TPeriodicTimer::SetEnabled(bool on) {
+    if (on == On) return;
+    On = on;
+    Apply();
+}
+
+void TPeriodicTimer::Apply() {
+    if (On && Interval > 0 && Interval <= std::numeric_limits<int>::max()) {
+        Timer.start(static_cast<int>(Interval));
+    } else {
+        Timer.stop();
+    }
+}

@@ -1,0 +1,71 @@
+#include "common/Regional.h"
+
+#include <QRegularExpression>
+#include <cmath>
+
+namespace Regional {
+
+QChar DecimalSeparator() { return QLocale().decimalPoint().at(0); }
+
+std::optional<double> ParseDecimal(const QString& text) {
+    const QString t = text.trimmed();
+    if (t.isEmpty()) return std::nullopt;
+    QLocale loc;
+    loc.setNumberOptions(QLocale::RejectGroupSeparator);
+    bool ok = false;
+    double v = loc.toDouble(t, &ok);
+    if (!ok || !std::isfinite(v)) return std::nullopt;
+    return v;
+}
+
+std::optional<qint64> ParseInteger(const QString& text) {
+    static const QRegularExpression re(QStringLiteral("^\\s*[+-]?\\d+\\s*$"));
+    if (!re.match(text).hasMatch()) return std::nullopt;
+    bool ok = false;
+    qint64 v = text.trimmed().toLongLong(&ok);
+    if (!ok) return std::nullopt;
+    return v;
+}
+
+std::optional<QTime> ParseTimeOfDay(const QString& text) {
+    static const QRegularExpression re(QStringLiteral("^\\s*(\\d{1,2}):(\\d{2}):(\\d{2})\\s*$"));
+    auto m = re.match(text);
+    if (!m.hasMatch()) return std::nullopt;
+    int h = m.captured(1).toInt(), mi = m.captured(2).toInt(), s = m.captured(3).toInt();
+    if (h > 23 || mi > 59 || s > 59) return std::nullopt;
+    return QTime(h, mi, s);
+}
+
+QString FormatGrouped(double value, int decimals) {
+    QLocale loc;
+    double intDigits = value == 0 ? 1 : std::floor(std::log10(std::fabs(value))) + 1;
+    if (intDigits > 10) {
+        return loc.toString(value, 'E', 9);
+    }
+    // Beyond 10 significant digits the remaining decimals are shown as zeros.
+    int keep = std::max(0, std::min(decimals, 10 - static_cast<int>(std::max(1.0, intDigits))));
+    double scale = std::pow(10.0, keep);
+    double rounded = std::round(value * scale) / scale;
+    QLocale grouped = loc;
+    grouped.setNumberOptions(QLocale::DefaultNumberOptions);
+    QString s = grouped.toString(rounded, 'f', decimals);
+    if (s.startsWith(QLatin1Char('-')) && rounded == 0) s.remove(0, 1);
+    return s;
+}
+
+QString FormatGeneral(double value) {
+    QLocale loc;
+    loc.setNumberOptions(QLocale::OmitGroupSeparator);
+    return loc.toString(value, 'g', 15);
+}
+
+QString ShortDate(const QDate& d) { return QLocale().toString(d, QLocale::ShortFormat); }
+
+QString LongTime(const QTime& t) {
+    // The long format of some locales carries the time zone ("t"); the journal never showed one.
+    QString fmt = QLocale().timeFormat(QLocale::LongFormat);
+    fmt.remove(QLatin1Char('t'));
+    return t.toString(fmt.trimmed());
+}
+
+} // namespace Regional

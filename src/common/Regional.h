@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QLocale>
+#include <QString>
+#include <QTime>
+#include <optional>
+
+// Numbers and times as the operator's regional settings write them. Everything here uses the default
+// QLocale, which is the system's unless a test sets another one with QLocale::setDefault.
+namespace Regional {
+
+QChar DecimalSeparator();
+
+// A decimal number in the regional form ("25,50" or "25.50"); no thousands separators.
+std::optional<double> ParseDecimal(const QString& text);
+// A whole number in decimal digits with an optional sign.
+std::optional<qint64> ParseInteger(const QString& text);
+// A time of day "H:MM:SS" or "HH:MM:SS" (blanks around are ignored).
+std::optional<QTime> ParseTimeOfDay(const QString& text);
+
+// Digits grouped in thousands, exactly `decimals` decimals, at most 10 significant digits: a value
+// with more than 10 digits before the separator is shown in exponent form.
+QString FormatGrouped(double value, int decimals);
+// The shortest decimal text of the value with at most 15 significant digits, no grouping.
+QString FormatGeneral(double value);
+
+QString ShortDate(const QDate& d);
+QString LongTime(const QTime& t);
+
+} // namespace Regional

@@ -1,0 +1,169 @@
+#include "data/DatMod.h"
+
+#include "common/KorvexError.h"
+#include "data/Connection.h"
+#include "data/SqlRun.h"
+
+#include <QAtomicInt>
+#include <QSqlError>
+#include <QSqlRecord>
+
+namespace {
+QAtomicInt InstanceCounter;
+}
+
+TDatMod::TDatMod(QObject* parent) : QObject(parent) {
+    const int n = InstanceCounter.fetchAndAddRelaxed(1);
+    OmegaName = QStringLiteral("conOmega#%1").arg(n);
+    QuikName = QStringLiteral("conQuikData#%1").arg(n);
+    // Both connections exist from the start, closed; the first connect gives them their files.
+    QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), OmegaName);
+    QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QuikName);
+
+    tFilledOrders = new TDataTable(QStringLiteral("tFilledOrders"), QStringLiteral("FilledOrders"), OmegaName, this);
+    tActiveOrders = new TDataTable(QStringLiteral("tActiveOrders"), QStringLiteral("ActiveOrders"), OmegaName, this);
+    tCanceledOrders = new TDataTable(QStringLiteral("tCanceledOrders"), QStringLiteral("CanceledOrders"), OmegaName, this);
+    tOpenPisitions = new TDataTable(QStringLiteral("tOpenPisitions"), QStringLiteral("OpenPositions"), OmegaName, this);
+    tParam = new TDataTable(QStringLiteral("tParam"), QStringLiteral("tParam"), QuikName, this);
+    tPortfolio = new TDataTable(QStringLiteral("tPortfolio"), QStringLiteral("tPortfolio"), QuikName, this);
+    tSecCode = new TDataTable(QStringLiteral("tSecCode"), QStringLiteral("tSecCode"), QuikName, this);
+    tWorkSpaces = new TDataTable(QStringLiteral("tWorkSpaces"), QStringLiteral("tWorkSpaces"), QuikName, this);
+    tStrategy = new TDataTable(QStringLiteral("tStrategy"), QStringLiteral("tStrategy"), QuikName, this);
+    tOrderNumber = new TDataTable(QStringLiteral("tOrderNumber"), QStringLiteral("tOrderNumber"), QuikName, this);
+    tClients = new TDataTable(QStringLiteral("tClients"), QStringLiteral("tClients"), QuikName, this);
+    tClientOpenPositions =
+        new TDataTable(QStringLiteral("tClientOpenPositions"), QStringLiteral("tClientOpenPositions"), QuikName, this);
+    SetInstrumentRule();
+    connect(tSecCode, &TDataTable::Rebound, this, &TDatMod::SetInstrumentRule);
+}
+
+TDatMod::~TDatMod() {
+    for (TDataTable* t : Tables()) delete t;
+    for (const QString& name : {OmegaName, QuikName}) {
+        {
+            QSqlDatabase db = QSqlDatabase::database(name, false);
+            if (db.isValid()) db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
+}
+
+void TDatMod::SetInstrumentRule() {
+    tSecCode->Model()->BeforePost = [this](const QSqlRecord& row) {
+        if (ColumnText(row, QStringLiteral("SecCode")).isEmpty()) {
+            emit PostRefused(QStringLiteral("Введите данные в поле \"Код в Quik`е\""));
+            return false;
+        }
+        return true;
+    };
+    connect(tSecCode->Model(), &TTableModel::AfterPost, this, &TDatMod::SecCodeChanged, Qt::UniqueConnection);
+}
+
+QList<TDataTable*> TDatMod::Tables() const {
+    return {tFilledOrders, tActiveOrders, tCanceledOrders, tOpenPisitions, tParam, tPortfolio,
+            tSecCode, tWorkSpaces, tStrategy, tOrderNumber, tClients, tClientOpenPositions};
+}
+
+QSqlDatabase TDatMod::conOmega() const { return QSqlDatabase::database(OmegaName, false); }
+QSqlDatabase TDatMod::conQuikData() const { return QSqlDatabase::database(QuikName, false); }
+bool TDatMod::OmegaConnected() const { return conOmega().isOpen(); }
+bool TDatMod::QuikDataConnected() const { return conQuikData().isOpen(); }
+
+void TDatMod::Reconnected(const QString& connectionName) {
+    for (TDataTable* t : Tables()) {
+        if (t->ConnectionName() != connectionName) continue;
+        // A connection recreated for another driver needs new models; the same driver keeps them.
+        if (t->Model()->database().driverName() != QSqlDatabase::database(connectionName, false).driverName() ||
+            !t->Model()->database().isValid())
+            t->Rebind();
+    }
+}
+
+void TDatMod::OpenOmega(const QString& setting) {
+    // Tables on a reopened connection are read afresh at their next use.
+    for (TDataTable* t : Tables())
+        if (t->ConnectionName() == OmegaName) t->Close();
+    OpenConnection(OmegaName, setting);
+    Reconnected(OmegaName);
+}
+
+void TDatMod::OpenQuikData(const QString& setting) {
+    for (TDataTable* t : Tables())
+        if (t->ConnectionName() == QuikName) t->Close();
+    OpenConnection(QuikName, setting);
+    Reconnected(QuikName);
+}
+
+TDatMod::TBusyGuard::TBusyGuard(TDatMod& dm, const QString& conn) : DM(dm), Conn(conn) { ++DM.Busy[Conn]; }
+TDatMod::TBusyGuard::~TBusyGuard() { --DM.Busy[Conn]; }
+
+bool TDatMod::ConnectionBusy(const QString& connectionName) const { return Busy.value(connectionName) > 0; }
+
+void TDatMod::RefreshDataSet(TDataTable* table) {
+    if (ConnectionBusy(table->ConnectionName())) return;
+    try {
+        table->Open();
+        qint64 keep = table->RowCount() > 0 && table->IdColumn() >= 0 ? table->CurrentId() : 0;
+        table->Reread();
+        if (table->RowCount() > 0 && !(table->IdColumn() >= 0 && table->LocateId(keep))) table->SetCurrent(0);
+    } catch (const std::exception&) {
+        table->Close();
+    }
+}
+
+int TDatMod::GetLastID(TDataTable* table) {
+    if (!table->IsOpen()) return -1;
+    try {
+        QSqlQuery q = RunSql(QSqlDatabase::database(table->ConnectionName(), false),
+                             {QStringLiteral("SELECT Max(id) AS LastID"), QStringLiteral("FROM [%1]").arg(table->TableName())});
+        if (!q.next()) return 0;
+        return q.value(0).isNull() ? 0 : q.value(0).toInt();
+    } catch (const std::exception&) {
+        return -1;
+    }
+}
+
+void TDatMod::ClearOrderNumbers() {
+    tOrderNumber->Close();
+    RunSql(conQuikData(), {QStringLiteral("DELETE"), QStringLiteral("FROM tOrderNumber")});
+    tOrderNumber->Open();
+}
+
+TSecCodeSum TDatMod::qSecCodeSum() {
+    QSqlQuery q = RunSql(conQuikData(), {QStringLiteral("Select Count(Traded) as SumTraded,  Sum(FixVol) as SumFixVol, Sum(Part) as SumPart"),
+                                         QStringLiteral("From tSecCode"), QStringLiteral("Where Traded =  True")});
+    TSecCodeSum s;
+    if (q.next()) {
+        const QSqlRecord r = q.record();
+        s.SumTraded = ColumnInt(r, QStringLiteral("SumTraded"));
+        s.SumFixVol = ColumnDouble(r, QStringLiteral("SumFixVol"));
+        s.SumPart = ColumnDouble(r, QStringLiteral("SumPart"));
+    }
+    return s;
+}
+
+TPortfolioSum TDatMod::qPortfolioSum() {
+    QSqlQuery q = RunSql(conQuikData(),
+                         {QStringLiteral("Select Count(id_client) as SumId_client,  Sum(openassets) as SumOpenAssets,"),
+                          QStringLiteral("Sum(shorts) as SumShorts, Sum(longs) as Sumlongs, Sum(CurAssets) as SumCurAssets,"),
+                          QStringLiteral("Sum(OpenAllAssets) as SumOpenAllAssets, Sum(CurAllAssets) as SumCurAllAssets,"),
+                          QStringLiteral("Avg(margin) as AvgMargin, Avg(curLeverage) as AvgCurLeverage,"),
+                          QStringLiteral("Sum(profitloss) as SumProfitLoss, Avg(change) as AvgChange"),
+                          QStringLiteral("From tPortfolio")});
+    TPortfolioSum s;
+    if (q.next()) {
+        const QSqlRecord r = q.record();
+        s.SumId_client = ColumnInt(r, QStringLiteral("SumId_client"));
+        s.SumOpenAssets = ColumnDouble(r, QStringLiteral("SumOpenAssets"));
+        s.SumShorts = ColumnDouble(r, QStringLiteral("SumShorts"));
+        s.Sumlongs = ColumnDouble(r, QStringLiteral("Sumlongs"));
+        s.SumCurAssets = ColumnDouble(r, QStringLiteral("SumCurAssets"));
+        s.SumOpenAllAssets = ColumnDouble(r, QStringLiteral("SumOpenAllAssets"));
+        s.SumCurAllAssets = ColumnDouble(r, QStringLiteral("SumCurAllAssets"));
+        s.AvgMargin = ColumnDouble(r, QStringLiteral("AvgMargin"));
+        s.AvgCurLeverage = ColumnDouble(r, QStringLiteral("AvgCurLeverage"));
+        s.SumProfitLoss = ColumnDouble(r, QStringLiteral("SumProfitLoss"));
+        s.AvgChange = ColumnDouble(r, QStringLiteral("AvgChange"));
+    }
+    return s;
+}

@@ -1,0 +1,103 @@
+#pragma once
+
+#include "data/DataTable.h"
+
+#include <QObject>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <optional>
+
+class TJournal;
+struct TSettings;
+
+// Instrument totals over the traded rows of tSecCode (NULL sums read as 0).
+struct TSecCodeSum {
+    int SumTraded = 0;
+    double SumFixVol = 0;
+    double SumPart = 0;
+};
+
+// Portfolio totals over tPortfolio (empty sums and averages read as 0).
+struct TPortfolioSum {
+    int SumId_client = 0;
+    double SumOpenAssets = 0, SumShorts = 0, Sumlongs = 0, SumCurAssets = 0, SumOpenAllAssets = 0,
+           SumCurAllAssets = 0, AvgMargin = 0, AvgCurLeverage = 0, SumProfitLoss = 0, AvgChange = 0;
+};
+
+// The data module: both database connections and every table object of the program. Statements that
+// the robot builds at the moment of use run through the named query operations below, every value
+// bound as a parameter.
+class TDatMod : public QObject {
+    Q_OBJECT
+public:
+    explicit TDatMod(QObject* parent = nullptr);
+    ~TDatMod() override;
+
+    QSqlDatabase conOmega() const;
+    QSqlDatabase conQuikData() const;
+    bool OmegaConnected() const;
+    bool QuikDataConnected() const;
+
+    // Opens one connection from its setting. Throws KorvexError with the engine's message.
+    void OpenOmega(const QString& setting);
+    void OpenQuikData(const QString& setting);
+
+    // Alerts database tables.
+    TDataTable* tFilledOrders;
+    TDataTable* tActiveOrders;
+    TDataTable* tCanceledOrders;
+    TDataTable* tOpenPisitions;
+    // Trading database tables.
+    TDataTable* tParam;
+    TDataTable* tPortfolio;
+    TDataTable* tSecCode;
+    TDataTable* tWorkSpaces;
+    TDataTable* tStrategy;
+    TDataTable* tOrderNumber;
+    TDataTable* tClients;
+    TDataTable* tClientOpenPositions;
+
+    QList<TDataTable*> Tables() const;
+
+    // Re-reads one table keeping its current row by id; a failure closes the table, and the next
+    // refresh opens it again. Never throws.
+    void RefreshDataSet(TDataTable* table);
+    // True while a statement of the connection is running or its rows are being read.
+    bool ConnectionBusy(const QString& connectionName) const;
+
+    // Highest id of an alert table: -1 when the table is closed, 0 when it is empty. It does not depend
+    // on how a grid sorts the table.
+    int GetLastID(TDataTable* table);
+
+    // "DELETE FROM tOrderNumber", with the table closed around it. Throws on failure.
+    void ClearOrderNumbers();
+
+    TSecCodeSum qSecCodeSum();
+    TPortfolioSum qPortfolioSum();
+
+    // Marks a statement's lifetime as busy for its connection (see ConnectionBusy).
+    class TBusyGuard {
+    public:
+        TBusyGuard(TDatMod& dm, const QString& conn);
+        ~TBusyGuard();
+        TBusyGuard(const TBusyGuard&) = delete;
+        TBusyGuard& operator=(const TBusyGuard&) = delete;
+
+    private:
+        TDatMod& DM;
+        QString Conn;
+    };
+
+    // Emitted after a refused tSecCode post with the message to show.
+    void SetInstrumentRule();
+
+signals:
+    void PostRefused(const QString& message);
+    void SecCodeChanged();  // after every post and delete of a tSecCode row
+
+private:
+    void Reconnected(const QString& connectionName);
+    QString OmegaName;
+    QString QuikName;
+    QHash<QString, int> Busy;
+};

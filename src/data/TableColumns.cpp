@@ -1,0 +1,42 @@
+#include "data/TableColumns.h"
+
+#include <QHash>
+
+QStringList DeclaredColumns(const QString& tableObject) {
+    static const QHash<QString, QStringList> columns = {
+        {QStringLiteral("tFilledOrders"),
+         {"ID", "Symbol", "Description", "OrderType", "Order", "Fill Price", "FillPriceLong", "FillPriceBaseCode",
+          "Slippage", "SlippageLong", "SlippageBaseCode", "Time Placed", "Time Filled", "System", "Signal",
+          "Workspace", "Interval", "Position Number", "Order Number", "Alert String", "hWindow", "AlertType"}},
+        {QStringLiteral("tActiveOrders"),
+         {"ID", "Symbol", "Description", "OrderType", "Order", "Last", "LastLong", "LastBaseCode", "Time Placed",
+          "System", "Signal", "Workspace", "Interval", "Position Number", "Order Number", "Alert String", "hWindow",
+          "AlertType"}},
+        {QStringLiteral("tCanceledOrders"),
+         {"ID", "Symbol", "Description", "OrderType", "Order", "Time Placed", "Time Canceled", "System", "Signal",
+          "Workspace", "Interval", "Position Number", "Order Number", "Canceled Number", "Alert String", "hWindow",
+          "AlertType"}},
+        {QStringLiteral("tOpenPisitions"),
+         {"ID", "Symbol", "Description", "Entry Price", "EntryLong", "EntryBaseCode", "Last", "LastLong",
+          "LastBaseCode", "Profit", "ProfitLong", "ProfitBaseCode", "Entry Time", "System", "Signal", "Workspace",
+          "Interval", "Position Number", "Order Number", "Alert String", "hWindow", "AlertType"}},
+        {QStringLiteral("tParam"),
+         {"code", "bid", "biddepth", "biddeptht", "numbids", "offer", "offerdepth", "offerdeptht", "numoffers",
+          "open", "high", "low", "last", "qtylast", "timelast", "voltoday", "valtoday", "vallast", "waprice", "hibid",
+          "lowoffer", "numtrades", "prevprice", "lotsize", "closeprice", "lastchange", "lastvalue", "currentvalue",
+          "openvalue", "chngopen", "chngclose", "shortname", "stock", "classname", "class_code", "id"}},
+        {QStringLiteral("tPortfolio"),
+         {"ddate", "id_client", "openassets", "shorts", "longs", "curassets", "openallassets", "curallassets",
+          "margin", "leverage", "curleverage", "change", "profitloss", "firm", "id"}},
+        {QStringLiteral("tSecCode"),
+         {"SecCode", "FixVol", "Part", "Traded", "LotSize", "Class_Code", "Ticker", "Slippage", "Digits"}},
+        {QStringLiteral("tWorkSpaces"), {"id_workspace", "workspace"}},
+        {QStringLiteral("tStrategy"), {"id_strategy", "strategy"}},
+        {QStringLiteral("tOrderNumber"),
+         {"trans_id", "id_order", "filled", "order_number", "status", "description", "trans_name", "id", "code"}},
+        {QStringLiteral("tClients"), {"id", "Code", "client", "AccountMicex", "AccountFORTS", "note", "Active"}},
+        {QStringLiteral("tClientOpenPositions"),
+         {"id", "symbol", "quantity", "System", "Signal", "Workspace", "Interval", "code"}},
+    };
+    return columns.value(tableObject);
+}

@@ -1,0 +1,78 @@
+#include "pipeline/AlertDecoding.h"
+
+#include "common/Clock.h"
+#include "common/FileNames.h"
+#include "common/KorvexError.h"
+#include "common/Regional.h"
+#include "data/DatMod.h"
+#include "data/SqlRun.h"
+#include "settings/Settings.h"
+
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+void LoadOmegaOrder(TOmegaOrder& a, const QSqlRecord& row, bool filledSource) {
+    ClearOmegaOrder(a);
+    if (filledSource) {
+        a.FillPrice = ColumnDouble(row, QStringLiteral("Fill Price"));
+        const QVariant t = ColumnValue(row, QStringLiteral("Time Filled"));
+        a.TimeFilled = t.isNull() ? QDateTime() : t.toDateTime();
+        a.Filled = true;
+    }
+    a.ID = ColumnInt(row, QStringLiteral("ID"));
+    a.Symbol = ColumnText(row, QStringLiteral("Symbol"));
+    a.Description = ColumnText(row, QStringLiteral("Description"));
+    a.OrderType = ColumnText(row, QStringLiteral("OrderType"));
+    a.Order = ColumnText(row, QStringLiteral("Order"));
+    a.System = ColumnText(row, QStringLiteral("System"));
+    a.Workspace = ColumnText(row, QStringLiteral("Workspace"));
+    a.Signal = ColumnText(row, QStringLiteral("Signal"));
+    a.Interval = ColumnText(row, QStringLiteral("Interval"));
+    a.OrderNumber = ColumnText(row, QStringLiteral("Order Number"));
+}
+
+QString StrategyKey(const QString& system) {
+    const int bracket = system.indexOf(QLatin1Char('('));
+    const QString before = bracket < 0 ? QString() : system.left(bracket);
+    return before.isEmpty() ? system : before;
+}
+
+namespace {
+
+// Whole-value lookup without regard to case over the table's current contents. A found row is made
+// current in the table object when it is open.
+bool LookUp(TDatMod& dm, TDataTable* table, const QString& column, const QString& key) {
+    QSqlQuery q = RunSql(dm.conQuikData(), {QStringLiteral("SELECT %1").arg(column), QStringLiteral("FROM %1").arg(table->TableName())});
+    bool found = false;
+    while (q.next())
+        if (q.value(0).toString().compare(key, Qt::CaseInsensitive) == 0) {
+            found = true;
+            break;
+        }
+    if (found && table->IsOpen()) {
+        const int col = table->Model()->record().indexOf(column);
+        for (int r = 0; col >= 0 && r < table->RowCount(); ++r)
+            if (table->Model()->data(table->Model()->index(r, col)).toString().compare(key, Qt::CaseInsensitive) == 0) {
+                table->SetCurrent(r);
+                break;
+            }
+    }
+    return found;
+}
+
+QTime SessionBound(const QString& text) {
+    auto t = Regional::ParseTimeOfDay(text);
+    if (!t) throw ConversionError(QStringLiteral("'%1' is not a valid time").arg(text));
+    return *t;
+}
+
+} // namespace
+
+bool CheckFilters(const TPipelineContext& ctx, const TOmegaOrder& alert) {
+    const bool workspaceOk = LookUp(ctx.DM, ctx.DM.tWorkSpaces, QStringLiteral("workspace"), WorkspaceFileName(alert.Workspace));
+    const bool strategyOk = LookUp(ctx.DM, ctx.DM.tStrategy, QStringLiteral("strategy"), StrategyKey(alert.System));
+    const QTime now = ctx.Clock.Now().time();
+    bool timeOk = !(now < SessionBound(ctx.Settings.time1));
+    if (timeOk) timeOk = !(now > SessionBound(ctx.Settings.time2));
+    return workspaceOk && strategyOk && timeOk;
+}

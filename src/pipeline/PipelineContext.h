@@ -1,0 +1,15 @@
+#pragma once
+
+class TDatMod;
+class TJournal;
+class TClock;
+struct TSettings;
+
+// What the order pipeline reads while it works: the tables, the settings as they stand, the journal
+// and the clock.
+struct TPipelineContext {
+    TDatMod& DM;
+    const TSettings& Settings;
+    TJournal& Journal;
+    const TClock& Clock;
+};

@@ -1,0 +1,127 @@
+#include "pipeline/PositionSizing.h"
+
+#include "common/FileNames.h"
+#include "common/Journal.h"
+#include "common/KorvexError.h"
+#include "common/Regional.h"
+#include "data/DatMod.h"
+#include "data/SqlRun.h"
+#include "settings/Settings.h"
+
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// A cell the arithmetic needs: an empty cell is a failure, as is a text that is not a number.
+double Required(const QSqlRecord& row, const QString& column) {
+    const QVariant v = ColumnValue(row, column);
+    if (v.isNull() || v.toString().isEmpty()) throw ConversionError(QStringLiteral("'' is not a valid floating point value"));
+    bool ok = false;
+    const double d = v.toDouble(&ok);
+    if (!ok) throw ConversionError(QStringLiteral("'%1' is not a valid floating point value").arg(v.toString()));
+    return d;
+}
+
+double SettingNumber(const QString& text) {
+    auto v = Regional::ParseDecimal(text);
+    if (!v) throw ConversionError(QStringLiteral("'%1' is not a valid floating point value").arg(text));
+    return *v;
+}
+
+double Divide(double a, double b) {
+    if (b == 0) throw KorvexError(QStringLiteral("Floating point division by zero"));
+    return a / b;
+}
+
+// Truncation toward zero into the 32-bit quantity. A value outside its range (an absurd instrument or
+// portfolio figure) is refused rather than wrapped into some other quantity.
+qint32 Lots(double value) {
+    const double t = std::trunc(value);
+    if (!std::isfinite(t) || t < std::numeric_limits<qint32>::min() || t > std::numeric_limits<qint32>::max())
+        throw KorvexError(QStringLiteral("Invalid floating point operation"));
+    return static_cast<qint32>(t);
+}
+
+} // namespace
+
+void SizeOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& alert) {
+    TDatMod& dm = ctx.DM;
+    const TSettings& s = ctx.Settings;
+    try {
+        if (!dm.tSecCode->IsOpen()) dm.tSecCode->Open();
+        if (!dm.tPortfolio->IsOpen()) dm.tPortfolio->Open();
+
+        QSqlQuery qSecCode = RunSql(dm.conQuikData(), {QStringLiteral("SELECT *"), QStringLiteral("FROM tSecCode"), QStringLiteral("WHERE Ticker= :ticker")},
+                                    {{"ticker", order.Ticker}});
+        if (!qSecCode.next()) {
+            ctx.Journal.AddJournalLine(QStringLiteral("Не найден код акции %1 в таблице \"Торгуемых бумаг\"!").arg(order.Ticker));
+            order.Quantity = 0;
+        } else {
+            const QSqlRecord inst = qSecCode.record();
+            order.SecCode = ColumnText(inst, QStringLiteral("SecCode"));
+            order.ClassCode = ColumnText(inst, QStringLiteral("Class_Code"));
+            order.Digits = ColumnInt(inst, QStringLiteral("Digits"));
+            order.Traded = ColumnBool(inst, QStringLiteral("Traded"));
+
+            const double slip = Required(inst, QStringLiteral("Slippage")) / 100;
+            order.StopPrice = order.Operation == QLatin1String("B") ? order.Price * (1 + slip) : order.Price * (1 - slip);
+
+            QSqlQuery qPortfolio = RunSql(dm.conQuikData(), {QStringLiteral("SELECT *"), QStringLiteral("FROM tPortfolio"), QStringLiteral("WHERE id_client= :client")},
+                                          {{"client", order.ClientCode}});
+            const bool havePortfolio = qPortfolio.next();
+            const QSqlRecord portfolio = havePortfolio ? qPortfolio.record() : QSqlRecord();
+            auto assets = [&]() -> std::optional<double> {
+                if (!havePortfolio) {
+                    ctx.Journal.AddJournalLine(QStringLiteral("Не найден код клиента%1 в таблице \"Клиентский портфель\"!").arg(order.ClientCode));
+                    return std::nullopt;
+                }
+                return Required(portfolio, QStringLiteral("CurAllAssets"));
+            };
+
+            switch (s.PositionSize) {
+            case 0:
+                order.Quantity = Lots(Divide(order.Quantity, Required(inst, QStringLiteral("LotSize"))));
+                break;
+            case 1:
+                order.Quantity = Lots(Divide(Divide(SettingNumber(s.FixVol), order.Price), Required(inst, QStringLiteral("LotSize"))));
+                break;
+            case 2:
+            case 4: {
+                const double part = s.PositionSize == 2 ? SettingNumber(s.Part) : Required(inst, QStringLiteral("Part"));
+                auto a = assets();
+                if (!a) {
+                    order.Quantity = 0;
+                    break;
+                }
+                order.Quantity = Lots(Divide(Divide(part / 100 * *a, order.Price), Required(inst, QStringLiteral("LotSize"))));
+                break;
+            }
+            case 3:
+                order.Quantity = Lots(Divide(Divide(Required(inst, QStringLiteral("FixVol")), order.Price), Required(inst, QStringLiteral("LotSize"))));
+                break;
+            default:
+                break;
+            }
+        }
+    } catch (const std::exception&) {
+        ctx.Journal.AddJournalLine(QStringLiteral("Произошла ошибка при обращении к таблице \"Торгуемых бумаг\" для тикера %1!").arg(order.Ticker));
+        order.Quantity = 0;
+    }
+
+    if ((order.OrderType == QLatin1String("LX") || order.OrderType == QLatin1String("SX")) && s.ExitQty) {
+        if (!dm.tClientOpenPositions->IsOpen()) dm.tClientOpenPositions->Open();
+        QSqlQuery qExitQty = RunSql(dm.conQuikData(),
+                                    {QStringLiteral("SELECT Quantity"), QStringLiteral("FROM tClientOpenPositions"),
+                                     QStringLiteral("WHERE code=:code and symbol=:symbol and system=:system and workspace=:workspace and [tClientOpenPositions].[interval] = :interval")},
+                                    {{"code", order.ClientCode},
+                                     {"symbol", order.Ticker},
+                                     {"system", alert.System},
+                                     {"workspace", WorkspaceFileName(alert.Workspace)},
+                                     {"interval", alert.Interval}});
+        if (qExitQty.next()) order.Quantity = ColumnInt(qExitQty.record(), QStringLiteral("Quantity"));
+    }
+    ctx.Journal.FlushJournal();
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+// One alert, decoded from one row of an alert table.
+struct TOmegaOrder {
+    qint32 ID = 0;
+    QString Symbol;
+    QString Description;
+    QString OrderType;
+    QString Order;
+    QString System;
+    QString Workspace;
+    QString Signal;
+    QString Interval;
+    double FillPrice = 0;
+    QDateTime TimeFilled;
+    bool Filled = false;
+    QString OrderNumber;
+};
+
+// One outgoing QUIK transaction, built from an alert for one account.
+struct TOrder {
+    QString Action;
+    QString Operation;
+    qint32 Quantity = 0;
+    double Price = 0;
+    double StopPrice = 0;
+    bool IsStop = false;
+    bool Filled = false;
+    QString ClientCode;
+    QString Account;
+    QString SecCode;
+    QString Ticker;
+    QString ClassCode;
+    QString OrderKey;
+    QString StopOrderKey;
+    QString OrderType;
+    qint32 Digits = 0;
+    qint32 IdOrder = 0;
+    bool Traded = false;
+};
+
+// The client code and the two exchange accounts one transaction is addressed to.
+struct TClientAccount {
+    QString Code;
+    QString AccountMicex;
+    QString AccountFORTS;
+};
+
+// Resets every field but TimeFilled, which nothing reads for an alert that was not filled.
+void ClearOmegaOrder(TOmegaOrder& alert);
+void ClearOrder(TOrder& order);

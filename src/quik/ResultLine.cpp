@@ -1,0 +1,61 @@
+#include "quik/ResultLine.h"
+
+#include <QStringList>
+
+namespace {
+QString StripBlanks(const QString& s) {
+    int b = 0, e = s.size();
+    while (b < e && s[b].unicode() <= ' ') ++b;
+    while (e > b && s[e - 1].unicode() <= ' ') --e;
+    return s.mid(b, e - b);
+}
+
+
+// A ";" or "=" inside a double-quoted value (QUIK quotes its names and descriptions) does not cut,
+// so a description that holds them stays whole. A line whose quotes do not balance is cut at every
+// separator.
+QStringList CutPieces(const QString& line, bool respectQuotes) {
+    QStringList pieces;
+    QString cur;
+    bool quoted = false;
+    for (const QChar c : line) {
+        if (respectQuotes && c == QLatin1Char('"')) quoted = !quoted;
+        if (!quoted && (c == QLatin1Char(';') || c == QLatin1Char('='))) {
+            pieces << StripBlanks(cur);
+            cur.clear();
+        } else {
+            cur += c;
+        }
+    }
+    if (quoted) return CutPieces(line, false);
+    return pieces;
+}
+} // namespace
+
+TResultLine ParseResultLine(const QString& line) {
+    const QStringList pieces = CutPieces(line, true);
+    TResultLine r;
+    QString values[5];
+    bool seen[5] = {};
+    static const char* const keys[5] = {"TRANS_ID", "STATUS", "TRANS_NAME", "DESCRIPTION", "ORDER_NUMBER"};
+    for (int k = 0; k + 1 < pieces.size(); ++k)
+        for (int i = 0; i < 5; ++i)
+            if (pieces[k] == QLatin1String(keys[i])) {
+                values[i] = pieces[k + 1];
+                seen[i] = true;
+            }
+    QString* targets[5] = {&r.TRANS_ID, &r.STATUS, &r.TRANS_NAME, &r.DESCRIPTION, &r.ORDER_NUMBER};
+    for (int i = 0; i < 5; ++i)
+        if (seen[i] && !values[i].isEmpty()) *targets[i] = values[i];
+    return r;
+}
+
+QString ResultText(const QString& value) {
+    const QString t = value.trimmed();
+    if (t.size() >= 2 && t.startsWith(QLatin1Char('"')) && t.endsWith(QLatin1Char('"'))) {
+        QString inner = t.mid(1, t.size() - 2);
+        inner.replace(QStringLiteral("\"\""), QStringLiteral("\""));
+        return inner;
+    }
+    return value;
+}

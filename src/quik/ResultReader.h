@@ -1,0 +1,37 @@
+#pragma once
+
+#include "pipeline/PipelineContext.h"
+
+#include <QString>
+#include <functional>
+
+class TMailNotifier;
+class TTransactionWriter;
+
+// Reads QUIK's result file: stores every result in the transaction's tOrderNumber row, counts and
+// journals the results sent to the server (status 0) and executed (status 3), and marks executed
+// alerts in the alerts database. Each reading costs what is new: it starts at the byte after the
+// last complete line it handled.
+class TResultReader {
+public:
+    TResultReader(const TPipelineContext& ctx, TMailNotifier& mail, const TTransactionWriter& writer);
+
+    qint32 TroLinesRead = 0;
+    qint32 TransAtServer = 0;
+    qint32 TransDone = 0;
+
+    std::function<void()> OnStatusChanged;
+
+    // One reading. A missing file does nothing. A line still being written (no line break yet) waits
+    // for the next reading; a file that became shorter is read again from its first line. A line
+    // without a usable TRANS_ID is journalled and passed over. A database failure throws and leaves
+    // that line for the next reading; the lines before it are done and not handled again.
+    void actCheckTROExecute();
+
+private:
+    void HandleLine(const QString& line);
+    TPipelineContext Ctx;
+    TMailNotifier& Mail;
+    const TTransactionWriter& Writer;
+    qint64 ReadOffset = 0;
+};

@@ -1,0 +1,222 @@
+#include "robot/Engine.h"
+
+#include "common/Clock.h"
+#include "common/FileNames.h"
+#include "common/Journal.h"
+#include "common/KorvexError.h"
+#include "common/Regional.h"
+#include "notify/MailNotifier.h"
+#include "quik/LinkMonitor.h"
+#include "quik/ResultReader.h"
+#include "quik/TransactionWriter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+TEngine::TEngine(TJournal& journal, const TClock& clock, const QString& settingsPath, QObject* parent)
+    : QObject(parent),
+      JournalRef(journal),
+      Clock(clock),
+      File(std::make_unique<TSettingsFile>(settingsPath)),
+      DM(std::make_unique<TDatMod>()),
+      Ctx{*DM, Settings, journal, clock},
+      Mailer(std::make_unique<TMailNotifier>(Settings, journal)),
+      TransWriter(std::make_unique<TTransactionWriter>(Ctx, *Mailer)),
+      ResultReader(std::make_unique<TResultReader>(Ctx, *Mailer, *TransWriter)),
+      LinkMonitor(std::make_unique<TLinkMonitor>(Ctx, *Mailer)),
+      Errors(journal) {
+    // The table timer waits for the databases; the link monitor runs from the start.
+    timUpdateTable.SetEnabled(false);
+    timInfoLog.SetEnabled(true);
+    timUpdateTable.SetIntervalMs(1000);
+    timInfoLog.SetIntervalMs(60000);
+    connect(&timUpdateTable, &TPeriodicTimer::Tick, this, [this] { RunEvent([this] { timTable(); }); });
+    connect(&timInfoLog, &TPeriodicTimer::Tick, this, [this] { RunEvent([this] { LinkMonitor->timInfoLogTimer(); }); });
+
+    TransWriter->OnStatusChanged = [this] { UpdateStatusBar(); };
+    TransWriter->OnOpenPositionsChanged = [this] { DM->RefreshDataSet(DM->tClientOpenPositions); };
+    ResultReader->OnStatusChanged = [this] { UpdateStatusBar(); };
+    LinkMonitor->OnStatusChanged = [this] { UpdateStatusBar(); };
+    connect(DM.get(), &TDatMod::SecCodeChanged, this, [this] { RunEvent([this] { UpdateSumList(); }); });
+}
+
+TEngine::~TEngine() = default;
+
+bool TEngine::RunEvent(const std::function<void()>& event) {
+    try {
+        event();
+        return true;
+    } catch (const std::exception& e) {
+        Errors.Report(ErrorText(e));
+        return false;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Settings
+
+void TEngine::LoadSettings() {
+    File->Load(Settings);
+    ApplyTimerPeriods();
+    emit StatusChanged();
+}
+
+void TEngine::SaveSettings() { File->Save(Settings); }
+
+void TEngine::ApplyTimerPeriods() {
+    auto seconds = [](const QString& text) {
+        auto v = Regional::ParseInteger(text);
+        if (!v || *v < INT_MIN || *v > INT_MAX) throw ConversionError(QStringLiteral("'%1' is not a valid integer value").arg(text));
+        return *v;
+    };
+    timUpdateTable.SetIntervalMs(seconds(Settings.intTable) * 1000);
+    timInfoLog.SetIntervalMs(seconds(Settings.QuikConnectTimeOut) * 1000);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Start-up
+
+namespace {
+void CreateEmpty(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throw IoError(QStringLiteral("Не удалось создать файл %1: %2").arg(path, f.errorString()));
+    f.close();
+}
+
+void CreateFolderOneLevel(const QString& filePath) {
+    const QString folder = QFileInfo(filePath).path();
+    QDir dir(folder);
+    if (!dir.exists()) {
+        // Only the last folder is made: a missing parent shows up as the failure to create the file.
+        QDir parent = QFileInfo(QDir::cleanPath(folder)).dir();
+        parent.mkdir(QFileInfo(QDir::cleanPath(folder)).fileName());
+    }
+}
+
+QString TrrPath(const QString& troPath) {
+    const QFileInfo fi(troPath);
+    const QString name = fi.fileName();
+    const int dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString base = dot < 0 ? name : name.left(dot);
+    return fi.dir().filePath(base + QStringLiteral(".TRR"));
+}
+} // namespace
+
+void TEngine::PrepareTransactionFiles() {
+    try {
+        const QString tri = LocalFilePath(Settings.pathTRI);
+        const QString tro = LocalFilePath(Settings.pathTRO);
+        CreateFolderOneLevel(tri);
+        CreateEmpty(tri);
+        CreateFolderOneLevel(tro);
+        CreateEmpty(tro);
+        CreateEmpty(TrrPath(tro));
+    } catch (const std::exception& e) {
+        JournalRef.AddJournalLine(QStringLiteral("При создании файлов транзакций %1, %2 произошла ошибка: \r\n%3")
+                                      .arg(Settings.pathTRI, Settings.pathTRO, ErrorText(e)));
+    }
+}
+
+void TEngine::ConnectAtStartUp() {
+    try {
+        if (Settings.Connect) actConnectToBaseExecute();
+        LinkMonitor->LastInfoLogSize = LinkMonitor->GetInfoLogSize();
+    } catch (const std::exception& e) {
+        JournalRef.AddJournalLine(ErrorText(e));
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Databases
+
+bool TEngine::ConnectDatabases() {
+    bool omega = false, quik = false;
+    auto open = [this](bool& ok, const QString& path, auto openFn) {
+        try {
+            (DM.get()->*openFn)(path);
+            ok = true;
+            JournalRef.AddJournalLine(QStringLiteral("Подключение к базе данных %1: OK").arg(path));
+        } catch (const std::exception& e) {
+            JournalRef.AddJournalLine(QStringLiteral("При подключении к базе данных %1 произошла ошибка:\r\n%2").arg(path, ErrorText(e)));
+        }
+    };
+    open(omega, Settings.Alerts, &TDatMod::OpenOmega);
+    open(quik, Settings.QuikData, &TDatMod::OpenQuikData);
+    UpdateStatusBar();
+    const bool result = omega && quik;
+    try {
+        if (result) {
+            timTable();
+            for (TDataTable* t : {DM->tWorkSpaces, DM->tStrategy, DM->tSecCode, DM->tOrderNumber, DM->tClientOpenPositions, DM->tClients})
+                t->Open();
+            UpdateSumList();
+            UpdatePortfolioTotals();
+        }
+    } catch (...) {
+        JournalRef.FlushJournal();
+        throw;
+    }
+    JournalRef.FlushJournal();
+    return result;
+}
+
+void TEngine::actConnectToBaseExecute() {
+    if (!ConnectDatabases()) return;
+    DM->ClearOrderNumbers();
+    timUpdateTable.SetEnabled(true);
+    if (!Actions.actStopWatch) {
+        TActionStates a = Actions;
+        a.actStartWatch = true;
+        SetActions(a);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// What the window shows
+
+void TEngine::SetActions(const TActionStates& a) {
+    Actions = a;
+    emit ActionsChanged();
+}
+
+QStringList TEngine::StatusPanels() {
+    const QString omega = DM->OmegaConnected() ? QStringLiteral("OK") : QStringLiteral("Нет");
+    const QString quik = DM->QuikDataConnected() ? QStringLiteral("OK") : QStringLiteral("Нет");
+    QString link = QStringLiteral("Н/Д");
+    if (Settings.QuikConnect) {
+        if (LinkMonitor->QuikLinkState == TLinkMonitor::Broken) link = QStringLiteral("Нет");
+        else if (LinkMonitor->QuikLinkState == TLinkMonitor::Connected) link = QStringLiteral("ОК");
+    }
+    if (Settings.rgpSingleMulti == 0) Panel5 = QStringLiteral("SINGLE");
+    else if (Settings.rgpSingleMulti == 1) Panel5 = QStringLiteral("MULTI");
+    return {QStringLiteral("Подключение к Omega: ") + omega,
+            QStringLiteral("Подключение к Quik: ") + quik,
+            QStringLiteral("Связь Quik с сервером: ") + link,
+            QStringLiteral("Отправлено транзакций: %1/%2/%3").arg(TransWriter->TransSent).arg(ResultReader->TransAtServer).arg(ResultReader->TransDone),
+            Panel5};
+}
+
+void TEngine::UpdatePortfolioTotals() {
+    if (!DM->QuikDataConnected()) return;
+    PortfolioTotals = DM->qPortfolioSum();
+    emit PortfolioTotalsChanged();
+}
+
+void TEngine::UpdateSumList() {
+    if (!DM->QuikDataConnected()) return;
+    SumList = DM->qSecCodeSum();
+    emit SumListChanged();
+}
+
+void TEngine::AdvanceTrayIcon() {
+    TrayIconFrame = TrayIconFrame == 3 ? 0 : TrayIconFrame + 1;
+    ShownTrayFrame = TrayIconFrame;
+    emit TrayFrameChanged(ShownTrayFrame);
+}
+
+void TEngine::ResetTrayIcon() {
+    ShownTrayFrame = 0;
+    emit TrayFrameChanged(0);
+}

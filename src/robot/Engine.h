@@ -1,0 +1,134 @@
+#pragma once
+
+#include "common/PeriodicTimer.h"
+#include "data/DatMod.h"
+#include "pipeline/OrderBuilders.h"
+#include "pipeline/PipelineContext.h"
+#include "robot/ActionStates.h"
+#include "robot/ErrorReport.h"
+#include "robot/MainPage.h"
+#include "settings/Settings.h"
+#include "settings/SettingsFile.h"
+
+#include <QObject>
+#include <functional>
+#include <memory>
+
+class TJournal;
+class TClock;
+class TMailNotifier;
+class TTransactionWriter;
+class TResultReader;
+class TLinkMonitor;
+class QSqlRecord;
+
+// The robot itself: the run-time state, the two timers, the tick and the watch passes, the account
+// dispatch, the manual orders and the database connect. It runs the same with or without windows;
+// the main window shows its signals and calls its operations.
+class TEngine : public QObject {
+    Q_OBJECT
+public:
+    TEngine(TJournal& journal, const TClock& clock, const QString& settingsPath, QObject* parent = nullptr);
+    ~TEngine() override;
+
+    TSettings Settings;
+    TSettingsFile& SettingsFile() { return *File; }
+    TDatMod& DatMod() { return *DM; }
+    TJournal& Journal() { return JournalRef; }
+    TMailNotifier& Mail() { return *Mailer; }
+    TTransactionWriter& Writer() { return *TransWriter; }
+    TResultReader& Reader() { return *ResultReader; }
+    TLinkMonitor& Monitor() { return *LinkMonitor; }
+    TErrorReport& ErrorReport() { return Errors; }
+    const TPipelineContext& Context() const { return Ctx; }
+
+    // Run-time state.
+    qint32 LastActiveID = 0;
+    qint32 LastFilledID = 0;
+    qint32 LastCanceledID = 0;
+    bool Watching = false;
+    bool ActivePassBusy = false;
+    qint32 TrayIconFrame = 0;
+    qint32 ShownTrayFrame = 0;   // the frame the tray and application icon show
+    TActionStates Actions;
+    TMainPage CurrentPage = TMainPage::tshOpenPositions;
+
+    TPeriodicTimer timUpdateTable;
+    TPeriodicTimer timInfoLog;
+
+    // Plays after every dispatch; unset (headless) plays nothing.
+    std::function<void()> InformationSound;
+
+    // Runs one event (tick, command, button): an error that nothing caught ends it and goes to the
+    // general error report. Returns false when it ended that way.
+    bool RunEvent(const std::function<void()>& event);
+
+    // --- Settings ---
+    // Reads Korvex.ini and applies both timer periods. Throws ConversionError as the file reader
+    // does; a period that is not a whole number throws after the other fields were read.
+    void LoadSettings();
+    void SaveSettings();
+    void ApplyTimerPeriods();
+
+    // --- Start-up ---
+    // Empties the .TRI, .TRO and .TRR files (creating their folder one level deep); a failure is
+    // journalled and start-up goes on.
+    void PrepareTransactionFiles();
+    // Connects when so set and takes the first size of info.log; a failure is journalled.
+    void ConnectAtStartUp();
+
+    // --- Databases ---
+    bool ConnectDatabases();
+    void actConnectToBaseExecute();
+
+    // --- The tick and watching ---
+    void timTable();
+    void actStartWatchExecute();
+    void actStopWatchExecute();
+    void actWatchingExecute();
+    void ReadFilledOrders(bool AllFills);
+    void ReadCanceledOrders();
+    void ReadActiveOrders();
+
+    // --- Dispatch and manual orders ---
+    void SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& builder, bool Automatic);
+    void PageControl1Change(TMainPage page);
+    void actSendNewOrderManualExecute();
+    void actSendKillOrderManualExecute();
+
+    // --- What the window shows ---
+    QStringList StatusPanels();
+    void UpdateStatusBar() { emit StatusChanged(); }
+    void UpdatePortfolioTotals();
+    void UpdateSumList();
+    TPortfolioSum PortfolioTotals;
+    TSecCodeSum SumList;
+    void AdvanceTrayIcon();
+    void ResetTrayIcon();
+
+signals:
+    void StatusChanged();
+    void ActionsChanged();
+    void TrayFrameChanged(int frame);
+    void PortfolioTotalsChanged();
+    void SumListChanged();
+
+private:
+    void SetActions(const TActionStates& a);
+    void ManualOrder(const TOrderBuilder& builder);
+    // One reader: the rows of `table` in the id window (prev, cur], filtered and handed to `rule`.
+    void ReadWindow(const QString& table, qint32& lastId, TDataTable* t, bool filledSource,
+                    const std::function<void(TOmegaOrder&)>& rule);
+
+    TJournal& JournalRef;
+    const TClock& Clock;
+    std::unique_ptr<TSettingsFile> File;
+    std::unique_ptr<TDatMod> DM;
+    TPipelineContext Ctx;
+    std::unique_ptr<TMailNotifier> Mailer;
+    std::unique_ptr<TTransactionWriter> TransWriter;
+    std::unique_ptr<TResultReader> ResultReader;
+    std::unique_ptr<TLinkMonitor> LinkMonitor;
+    TErrorReport Errors;
+    QString Panel5 = QStringLiteral("SINGLE");
+};

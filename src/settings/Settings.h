@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+
+// Every setting of the robot, one field per key of Korvex.ini, named as the key. Edit fields stay
+// text (numbers included) and are converted where they are used; the three choice groups are indexes
+// (-1: nothing chosen); check boxes are Booleans. Every part reads the field at the moment of use.
+struct TSettings {
+    // [Position]
+    int PositionSize = 0;
+    QString FixVol = QStringLiteral("30000");
+    QString Part = QStringLiteral("20");
+    int rgpFilled = 1;
+    QString time1 = QStringLiteral("10:30:00");
+    QString time2 = QStringLiteral("17:45:00");
+    bool ExitQty = true;
+    int rgpSingleMulti = 0;
+    // [Quik]
+    QString pathTRI = QStringLiteral("C:\\Program Files\\QUIK\\Trans\\Trans.tri");
+    QString pathTRO = QStringLiteral("C:\\Program Files\\QUIK\\Trans\\Trans.tro");
+    QString pathInfoLog = QStringLiteral("C:\\Program Files\\QUIK\\info.log");
+    QString AccountMicex = QStringLiteral("L01-00000F00");
+    QString AccountFORTS = QStringLiteral("SPB");
+    QString intTable = QStringLiteral("1");
+    QString QuikConnectTimeOut = QStringLiteral("60");
+    QString Code = QStringLiteral("111");
+    QString Alerts = QStringLiteral("C:\\Program Files\\Omega Research\\MyWork\\Alerts11.mdb");
+    QString QuikData = QStringLiteral("C:\\Korvex\\Data\\dbQuikData.mdb");
+    bool Connect = false;
+    bool QuikConnect = false;
+    // [Mail]
+    QString SMTP = QStringLiteral("localhost");
+    QString Port = QStringLiteral("25");
+    QString User = QStringLiteral("User");
+    QString Password;
+    bool Auten = false;
+    QString FromName = QStringLiteral("User");
+    QString FromAddress = QStringLiteral("korvex@localhost");
+    QString Email1 = QStringLiteral("korvex@localhost");
+    QString Email2 = QStringLiteral("sms-gateway@localhost");
+    bool SendTrans_id = false;
+    bool SendTrans_done = false;
+    bool SendQuikConnect = false;
+};

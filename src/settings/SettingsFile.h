@@ -1,0 +1,33 @@
+#pragma once
+
+#include "settings/Settings.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// Korvex.ini: sections Position, Quik and Mail, keys and sections matched without regard to case,
+// Windows-1251 text, Booleans written "-1"/"0", the password stored scrambled.
+class TSettingsFile {
+public:
+    explicit TSettingsFile(QString path) : FilePath(std::move(path)) {}
+    const QString& Path() const { return FilePath; }
+
+    // Reads every key in order. A missing file or key gives the default. A choice index that is not
+    // an integer, or a Boolean that is neither a number nor True/False, throws ConversionError at
+    // that key: the keys before it keep their new values, the keys after it their previous ones.
+    void Load(TSettings& s) const;
+    // Writes every key, updating keys where they stand and appending missing keys and sections.
+    // Throws IoError "Unable to write to <path>" when the system refuses the write; the file is
+    // then left as it was.
+    void Save(const TSettings& s) const;
+
+    // The 32 keys in file order, as "Section/Key".
+    static QStringList KeyOrder();
+
+private:
+    QString FilePath;
+};
+
+// (b + 2) mod 256 on every byte when storing, (b - 2) mod 256 when reading.
+QByteArray ScramblePassword(const QByteArray& text, bool store);

@@ -1,0 +1,47 @@
+#include "common/FileNames.h"
+#include "common/Regional.h"
+#include "support/TestSupport.h"
+
+#include <QTest>
+
+class TestRegional : public QObject {
+    Q_OBJECT
+private slots:
+    void decimals_followTheRegionalSeparator() {
+        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+        QCOMPARE(Regional::ParseDecimal(QStringLiteral("25,5")).value_or(-1), 25.5);
+        QVERIFY(!Regional::ParseDecimal(QStringLiteral("abc")));
+        QVERIFY(!Regional::ParseDecimal(QString()));
+        QLocale::setDefault(QLocale::c());
+        QCOMPARE(Regional::ParseDecimal(QStringLiteral("25.5")).value_or(-1), 25.5);
+    }
+
+    void integersAndTimes() {
+        QCOMPARE(Regional::ParseInteger(QStringLiteral("-3")).value_or(0), -3);
+        QVERIFY(!Regional::ParseInteger(QStringLiteral("1.5")));
+        QVERIFY(!Regional::ParseInteger(QString()));
+        QCOMPARE(Regional::ParseTimeOfDay(QStringLiteral("9:05:00")).value_or(QTime()), QTime(9, 5));
+        QVERIFY(!Regional::ParseTimeOfDay(QStringLiteral("25:00:00")));
+        QVERIFY(!Regional::ParseTimeOfDay(QStringLiteral("10:60:00")));
+    }
+
+    void grouped_hasTwoDecimalsAndRegionalSeparators() {
+        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+        QCOMPARE(Regional::FormatGrouped(1234567.891, 2), QStringLiteral("1\u00a0234\u00a0567,89"));
+        QCOMPARE(Regional::FormatGrouped(0, 2), QStringLiteral("0,00"));
+        QCOMPARE(Regional::FormatGrouped(0, 0), QStringLiteral("0"));
+        QCOMPARE(Regional::FormatGeneral(12.5), QStringLiteral("12,5"));
+        QCOMPARE(Regional::FormatGeneral(0), QStringLiteral("0"));
+        QLocale::setDefault(QLocale::c());
+    }
+
+    void workspaceFileName_isTextAfterLastBackslashOrColon() {
+        QCOMPARE(WorkspaceFileName(QStringLiteral("C:\\Omega\\Trend.orw")), QStringLiteral("Trend.orw"));
+        QCOMPARE(WorkspaceFileName(QStringLiteral("D:Trend.orw")), QStringLiteral("Trend.orw"));
+        QCOMPARE(WorkspaceFileName(QStringLiteral("Trend.orw")), QStringLiteral("Trend.orw"));
+        QCOMPARE(WorkspaceFileName(QStringLiteral("C:\\Omega\\")), QString());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRegional)
+#include "tst_regional.moc"

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "common/Clock.h"
+#include "common/Journal.h"
+#include "robot/Engine.h"
+
+#include <QSqlDatabase>
+#include <QTemporaryDir>
+#include <QVariantMap>
+#include <memory>
+
+// Reads a whole file as Windows-1251 text.
+QString ReadCp1251(const QString& path);
+QByteArray ReadBytes(const QString& path);
+void WriteBytes(const QString& path, const QByteArray& bytes, bool append = false);
+
+// A folder with both databases made from the schema and the QUIK files' places, for one test.
+class TTestWorkspace {
+public:
+    explicit TTestWorkspace(bool demoData = false);
+    ~TTestWorkspace();
+
+    QString Path(const QString& name) const { return Dir.filePath(name); }
+    QString AlertsPath() const { return Path(QStringLiteral("alerts.db")); }
+    QString TradingPath() const { return Path(QStringLiteral("trading.db")); }
+    QString TriPath() const { return Path(QStringLiteral("quik/trans.tri")); }
+    QString TroPath() const { return Path(QStringLiteral("quik/trans.tro")); }
+    QString InfoLogPath() const { return Path(QStringLiteral("quik/info.log")); }
+
+    // Second connections, as the strategy platform and QUIK would have them.
+    QSqlDatabase Alerts() const;
+    QSqlDatabase Trading() const;
+
+    // Inserts a row; returns its id.
+    qint64 Insert(const QSqlDatabase& db, const QString& table, const QVariantMap& values) const;
+    // An alert row with believable defaults for the columns not given.
+    qint64 InsertAlert(const QString& table, const QVariantMap& values) const;
+    void Exec(const QSqlDatabase& db, const QString& sql) const;
+    QVariant Scalar(const QSqlDatabase& db, const QString& sql) const;
+
+private:
+    QTemporaryDir Dir;
+    QString AlertsConn;
+    QString TradingConn;
+};
+
+// An engine on a test workspace, with a manual clock inside the trading session and its settings
+// pointing at the workspace. Errors the engine reports are collected instead of shown.
+class TTestRobot {
+public:
+    explicit TTestRobot(TTestWorkspace& ws);
+    ~TTestRobot();
+
+    TTestWorkspace& Ws;
+    TManualClock Clock;
+    TJournal Journal;
+    std::unique_ptr<TEngine> Engine;
+    QStringList Errors;
+    int Sounds = 0;
+
+    TSettings& S() { return Engine->Settings; }
+    // Connects both databases; fails the test when the connect did not succeed.
+    bool Connect();
+    // One table-timer tick as the timer runs it; false when it ended with an error.
+    bool Tick();
+    QStringList JournalTexts() const;  // journal lines without their stamps
+    QStringList TriLines() const;
+};
+
+#define KORVEX_TEST_INIT() QLocale::setDefault(QLocale::c())
