@@ -1,0 +1,216 @@
+#include "common/Codec.h"
+#include "notify/MailNotifier.h"
+#include "support/TestSupport.h"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTest>
+
+namespace {
+
+// The SMTP server of one test case, a real one on 127.0.0.1.
+class TSmtpServer {
+public:
+    explicit TSmtpServer(const QString& mode) {
+        Proc.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(SMTP_SERVER_PY), mode, "robot", "secret"});
+        Proc.waitForStarted();
+        QByteArray out;
+        for (int i = 0; i < 100 && !out.contains('\n'); ++i) {
+            Proc.waitForReadyRead(100);
+            out += Proc.readAllStandardOutput();
+        }
+        Buffer = out.mid(out.indexOf('\n') + 1);
+        Port = out.left(out.indexOf('\n')).mid(5).trimmed().toInt();
+    }
+    ~TSmtpServer() {
+        Proc.kill();
+        Proc.waitForFinished();
+    }
+    // The events received so far, waiting briefly for the server to print them.
+    QList<QJsonObject> Events(int atLeast = 0) {
+        for (int i = 0; i < 50; ++i) {
+            Proc.waitForReadyRead(50);
+            Buffer += Proc.readAllStandardOutput();
+            if (Buffer.count('\n') >= atLeast) break;
+        }
+        QList<QJsonObject> out;
+        for (const QByteArray& l : Buffer.split('\n'))
+            if (!l.trimmed().isEmpty()) out << QJsonDocument::fromJson(l).object();
+        return out;
+    }
+    QList<QJsonObject> Of(const QString& kind, int atLeast = 0) {
+        QList<QJsonObject> out;
+        for (const QJsonObject& e : Events(atLeast))
+            if (e.contains(kind)) out << e.value(kind).toObject();
+        return out;
+    }
+    int Port = 0;
+
+private:
+    QProcess Proc;
+    QByteArray Buffer;
+};
+
+struct TMailFixture {
+    TManualClock Clock;
+    QTemporaryDir Dir;
+    TJournal Journal{Clock};
+    TSettings S;
+    TMailNotifier Mail{S, Journal};
+    explicit TMailFixture(int port) {
+        Journal.Open(Dir.filePath("Korvex.log"));
+        S.SMTP = "127.0.0.1";
+        S.Port = QString::number(port);
+        S.FromName = "Korvex robot";
+        S.FromAddress = "robot@example.test";
+        S.Email1 = "a@example.test";
+        S.Email2 = "b@example.test";
+        Mail.SetTimeouts(2, 2);
+    }
+    QStringList Texts() const {
+        QStringList out;
+        for (const QString& l : Journal.Lines()) out << l.section(' ', 4);
+        return out;
+    }
+};
+
+} // namespace
+
+class TestMail : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { KORVEX_TEST_INIT(); }
+
+    void notification_withoutAuth_reachesBothRecipients_inWindows1251() {
+        TSmtpServer server("plain");
+        TMailFixture f(server.Port);
+        f.Mail.SendNotification(QStringLiteral("Соединение разорвано"));
+        const auto mails = server.Of("mail", 2);
+        QCOMPARE(mails.size(), 1);
+        QVERIFY(server.Of("auth").isEmpty());
+        const QJsonObject m = mails.first();
+        QCOMPARE(m.value("from").toString(), QStringLiteral("robot@example.test"));
+        QCOMPARE(m.value("to").toArray().size(), 2);
+        QCOMPARE(m.value("to").toArray()[1].toString(), QStringLiteral("b@example.test"));
+        const QByteArray data = m.value("data").toString().toLatin1();
+        QVERIFY(data.contains("Subject: Korvex"));
+        QVERIFY(data.toLower().contains("charset=windows-1251"));
+        QVERIFY(data.contains("Sender:"));
+        QVERIFY(data.contains("robot@example.test"));
+        // The body, whatever transfer encoding the library chose, decodes to the text in Windows-1251.
+        const int bodyAt = data.indexOf("\r\n\r\n");
+        QByteArray body = data.mid(bodyAt + 4).trimmed();
+        if (data.toLower().contains("content-transfer-encoding: quoted-printable")) body = QByteArray::fromPercentEncoding(body.replace("=\r\n", "").replace('=', '%'));
+        else if (data.toLower().contains("content-transfer-encoding: base64")) body = QByteArray::fromBase64(body);
+        QCOMPARE(Cp1251::Decode(body).trimmed(), QStringLiteral("Соединение разорвано"));
+        QCOMPARE(f.Texts(), (QStringList{QStringLiteral("Message: \"Соединение разорвано\" is sending to <a@example.test>, <b@example.test>"),
+                                         QStringLiteral("Success")}));
+        QVERIFY(!f.Mail.IsConnected());
+    }
+
+    void auth_usesLoginWithUserAndPassword() {
+        TSmtpServer server("auth");
+        TMailFixture f(server.Port);
+        f.S.Auten = true;
+        f.S.User = "robot";
+        f.S.Password = "secret";
+        f.Mail.SendNotification("Test.");
+        const auto auth = server.Of("auth", 2);
+        QCOMPARE(auth.size(), 1);
+        QCOMPARE(auth.first().value("mechanism").toString(), QStringLiteral("LOGIN"));
+        QCOMPARE(auth.first().value("login").toString(), QStringLiteral("robot"));
+        QVERIFY(auth.first().value("ok").toBool());
+        QCOMPARE(server.Of("mail", 3).size(), 1);
+        QCOMPARE(f.Texts().last(), QStringLiteral("Success"));
+    }
+
+    void wrongPassword_orRefusedConnection_orBadPort_giveOneLine_data() {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("password");
+        QTest::newRow("wrong password") << "auth" << "" << "wrong";
+        QTest::newRow("refused connection") << "none" << "1" << "";
+        QTest::newRow("port not a number") << "plain" << "2x5" << "";
+    }
+    void wrongPassword_orRefusedConnection_orBadPort_giveOneLine() {
+        QFETCH(QString, mode);
+        QFETCH(QString, port);
+        QFETCH(QString, password);
+        std::unique_ptr<TSmtpServer> server;
+        if (mode != "none") server = std::make_unique<TSmtpServer>(mode);
+        TMailFixture f(server ? server->Port : 1);
+        if (!port.isEmpty()) f.S.Port = port;
+        f.S.Auten = mode == "auth";
+        f.S.User = "robot";
+        f.S.Password = password;
+        f.Mail.SendNotification("Test.");
+        QCOMPARE(f.Texts(), QStringList{QStringLiteral("Cann`t connect to server or failed authentication")});
+        if (server) QVERIFY(server->Of("mail").isEmpty());
+    }
+
+    void silentServer_givesUpWithinTheLimit() {
+        TSmtpServer server("silent");
+        TMailFixture f(server.Port);
+        QElapsedTimer t;
+        t.start();
+        f.Mail.SendNotification("Test.");
+        QVERIFY(t.elapsed() < 15000);
+        QCOMPARE(f.Texts(), QStringList{QStringLiteral("Cann`t connect to server or failed authentication")});
+    }
+
+    void refusedRecipient_orDroppedConnection_giveTheSendFailureLines_data() {
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("recipient refused") << "reject-rcpt";
+        QTest::newRow("dropped during data") << "drop-data";
+    }
+    void refusedRecipient_orDroppedConnection_giveTheSendFailureLines() {
+        QFETCH(QString, mode);
+        TSmtpServer server(mode);
+        TMailFixture f(server.Port);
+        f.Mail.SendNotification("Test.");
+        const QStringList t = f.Texts();
+        QVERIFY2(t.size() >= 3, qPrintable(t.join('|')));
+        QVERIFY(t[0].startsWith("Message: \"Test.\""));
+        QCOMPARE(t[1], QStringLiteral("Failure: Произошла ошибка во время отправки сообщения: "));
+        QVERIFY(!f.Journal.Lines()[2].isEmpty());
+        QVERIFY(!f.Mail.IsConnected());
+        // The robot goes on: the next notification to a working server succeeds.
+        TSmtpServer good("plain");
+        f.S.Port = QString::number(good.Port);
+        f.Mail.SendNotification("again");
+        QCOMPARE(f.Texts().last(), QStringLiteral("Success"));
+    }
+
+    void connectionOpenedByConnect_isReusedAndClosedAfter() {
+        TSmtpServer server("plain");
+        TMailFixture f(server.Port);
+        QVERIFY(f.Mail.MailConnect());
+        QVERIFY(f.Mail.IsConnected());
+        QCOMPARE(server.Of("ehlo", 1).size(), 1);
+        f.Mail.SendNotification("one");
+        QVERIFY(!f.Mail.IsConnected());
+        QCOMPARE(server.Of("mail", 2).size(), 1);
+        QCOMPARE(server.Of("ehlo").size(), 1);  // no second hello: the open connection was used
+        f.Mail.MailDisconnect();  // nothing open: nothing journalled
+        QCOMPARE(f.Texts().last(), QStringLiteral("Success"));
+    }
+
+    void emptyRecipients_areLeftOut_bothEmptySendsNothing() {
+        TSmtpServer server("plain");
+        TMailFixture f(server.Port);
+        f.S.Email2.clear();
+        f.Mail.SendNotification("one");
+        QCOMPARE(server.Of("mail", 2).first().value("to").toArray().size(), 1);
+        QCOMPARE(f.Texts()[0], QStringLiteral("Message: \"one\" is sending to <a@example.test>"));
+        f.S.Email1.clear();
+        f.Mail.SendNotification("two");
+        QCOMPARE(f.Texts().last(), QStringLiteral("Message not sent: no recipient address (Email1 and Email2 are empty)"));
+        QCOMPARE(server.Of("mail").size(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMail)
+#include "tst_mail.moc"
