@@ -1,0 +1,184 @@
+#include "common/Codec.h"
+#include "quik/ResultReader.h"
+#include "quik/ResultLine.h"
+#include "quik/TransactionWriter.h"
+#include "support/TestSupport.h"
+
+#include <QTest>
+
+class TestResultReader : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TTestWorkspace> Ws;
+    std::unique_ptr<TTestRobot> R;
+    TResultReader& Rd() { return R->Engine->Reader(); }
+    void Record(int trans, int idOrder, bool filled) {
+        Ws->Insert(Ws->Trading(), "tOrderNumber", {{"trans_id", trans}, {"id_order", idOrder}, {"filled", filled ? 1 : 0}, {"code", "111"}});
+    }
+    QString Row(int trans) {
+        return Ws->Scalar(Ws->Trading(), QStringLiteral("SELECT status || '|' || ifnull(trans_name,'<null>') || '|' || ifnull(description,'<null>') || '|' || "
+                                                        "ifnull(order_number,'<null>') FROM tOrderNumber WHERE trans_id = %1").arg(trans))
+            .toString();
+    }
+    void Append(const QByteArray& bytes) { WriteBytes(Ws->TroPath(), bytes, true); }
+
+private slots:
+    void init() {
+        KORVEX_TEST_INIT();
+        Ws = std::make_unique<TTestWorkspace>();
+        R = std::make_unique<TTestRobot>(*Ws);
+        QVERIFY(R->Connect());
+        QFile::remove(Ws->TroPath());
+    }
+    void cleanup() {
+        R.reset();
+        Ws.reset();
+    }
+
+    void lineCutting_data() {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QStringList>("values");
+        QTest::newRow("all five") << "TRANS_ID=5;STATUS=3;TRANS_NAME=\"n\";DESCRIPTION=\"d\";ORDER_NUMBER=12345;"
+                                  << QStringList{"5", "3", "\"n\"", "\"d\"", "12345"};
+        QTest::newRow("no final separator loses the last value") << "TRANS_ID=5;STATUS=3;ORDER_NUMBER=12345"
+                                                                  << QStringList{"5", "3", " \"\" ", " \"\" ", "0"};
+        QTest::newRow("blanks around keys") << " TRANS_ID = 7 ; STATUS = 2 ;" << QStringList{"7", "2", " \"\" ", " \"\" ", "0"};
+        QTest::newRow("empty value takes the default") << "TRANS_ID=7;STATUS=;" << QStringList{"7", "-1", " \"\" ", " \"\" ", "0"};
+        QTest::newRow("key again: the later value") << "TRANS_ID=1;STATUS=0;STATUS=3;" << QStringList{"1", "3", " \"\" ", " \"\" ", "0"};
+        QTest::newRow("separators inside quotes stay") << "TRANS_ID=1;DESCRIPTION=\"a;b=c\";STATUS=4;"
+                                                        << QStringList{"1", "4", " \"\" ", "\"a;b=c\"", "0"};
+    }
+    void lineCutting() {
+        QFETCH(QString, line);
+        QFETCH(QStringList, values);
+        const TResultLine r = ParseResultLine(line);
+        QCOMPARE((QStringList{r.TRANS_ID, r.STATUS, r.TRANS_NAME, r.DESCRIPTION, r.ORDER_NUMBER}), values);
+    }
+
+    void missingFile_doesNothing() {
+        Rd().actCheckTROExecute();
+        QCOMPARE(Rd().TroLinesRead, 0);
+    }
+
+    void executed_marksTheFilledAlert_storesResult_countsAndJournals() {
+        const qint64 id = Ws->InsertAlert("FilledOrders", {{"ID", 17}});
+        Record(5, static_cast<int>(id), true);
+        Append(Cp1251::Encode(QStringLiteral("TRANS_ID=5;STATUS=0;TRANS_NAME=\"Ввод заявки\";DESCRIPTION=\"\";\r\n")));
+        Append(Cp1251::Encode(QStringLiteral("TRANS_ID=5;STATUS=3;TRANS_NAME=\"Ввод заявки\";DESCRIPTION=\"OK\";ORDER_NUMBER=12345;\r\n")));
+        Rd().actCheckTROExecute();
+        QCOMPARE(Rd().TroLinesRead, 2);
+        QCOMPARE(Rd().TransAtServer, 1);
+        QCOMPARE(Rd().TransDone, 1);
+        QCOMPARE(Row(5), QStringLiteral("3|Ввод заявки|OK|12345"));
+        QCOMPARE(Ws->Scalar(Ws->Alerts(), "SELECT \"Order Number\" FROM FilledOrders WHERE ID = 17").toString(), QStringLiteral("17"));
+        const QStringList j = R->JournalTexts();
+        QVERIFY(j.contains(QStringLiteral("Транзакция номер 5 отправлена на сервер Quik.")));
+        QCOMPARE(j.last(), QStringLiteral("Транзакция номер 5 успешно выполнена."));
+        QCOMPARE(R->Engine->StatusPanels()[3], QStringLiteral("Отправлено транзакций: 0/1/1"));
+    }
+
+    void otherStatus_isOnlyStored_missingNameStoresEmptyText() {
+        Record(2, 9, false);
+        Append("TRANS_ID=2;STATUS=2;DESCRIPTION=\"Insufficient funds\";\r\n");
+        const int before = R->Journal.Lines().size();
+        Rd().actCheckTROExecute();
+        QCOMPARE(Row(2), QStringLiteral("2||Insufficient funds|0"));
+        QCOMPARE(R->Journal.Lines().size(), before);
+        QCOMPARE(Rd().TransAtServer + Rd().TransDone, 0);
+    }
+
+    void threeLinesThenTwoMore_secondReadingHandlesOnlyTheNew() {
+        for (int i = 0; i < 5; ++i) Record(i, 100 + i, false);
+        Append("TRANS_ID=0;STATUS=0;\r\nTRANS_ID=1;STATUS=0;\r\nTRANS_ID=2;STATUS=0;\r\n");
+        Rd().actCheckTROExecute();
+        QCOMPARE(Rd().TransAtServer, 3);
+        Append("TRANS_ID=3;STATUS=0;\r\nTRANS_ID=4;STATUS=0;\r\n");
+        Rd().actCheckTROExecute();
+        QCOMPARE(Rd().TransAtServer, 5);
+        QCOMPARE(Rd().TroLinesRead, 5);
+        Rd().actCheckTROExecute();
+        QCOMPARE(Rd().TransAtServer, 5);
+    }
+
+    void descriptionWithSeparatorsQuotesAndSql_isStoredAsText() {
+        Record(1, 1, false);
+        Append("TRANS_ID=1;STATUS=4;TRANS_NAME=\"x\";DESCRIPTION=\"bad; price=0 \"\"quoted\"\" '); DROP TABLE tOrderNumber; --\";ORDER_NUMBER=0;\r\n");
+        Rd().actCheckTROExecute();
+        QCOMPARE(Row(1), QStringLiteral("4|x|bad; price=0 \"quoted\" '); DROP TABLE tOrderNumber; --|0"));
+    }
+
+    void lineWithoutTransId_isJournalledOnceAndPassedOver() {
+        Record(1, 1, false);
+        Append("\r\ngarbage without keys\r\nTRANS_ID=1;STATUS=0;\r\n");
+        QVERIFY(R->Tick());
+        QVERIFY(R->Errors.isEmpty());
+        QCOMPARE(Rd().TroLinesRead, 3);
+        QCOMPARE(Rd().TransAtServer, 1);
+        const QStringList j = R->JournalTexts();
+        QCOMPARE(j.filter("без номера транзакции").size(), 2);
+        QVERIFY(R->Tick());
+        QCOMPARE(R->JournalTexts().filter("без номера транзакции").size(), 2);
+    }
+
+    void partialLastLine_waitsForItsLineBreak() {
+        Record(1, 1, false);
+        Append("TRANS_ID=1;STATUS=0;TRANS_NAME=\"Ввод");
+        Rd().actCheckTROExecute();
+        QCOMPARE(Rd().TroLinesRead, 0);
+        Append(" заявки\";ORDER_NUMBER=99;\r");
+        Rd().actCheckTROExecute();
+        QCOMPARE(Rd().TroLinesRead, 0);  // a CR whose LF may still come
+        Append("\n");
+        Rd().actCheckTROExecute();
+        QCOMPARE(Rd().TroLinesRead, 1);
+        QCOMPARE(Row(1).section('|', 3), QStringLiteral("99"));
+    }
+
+    void shorterFile_isReadAgainFromTheStart() {
+        Record(1, 1, false);
+        Record(2, 2, false);
+        Append("TRANS_ID=1;STATUS=0;\r\nTRANS_ID=1;STATUS=2;\r\n");
+        Rd().actCheckTROExecute();
+        WriteBytes(Ws->TroPath(), "TRANS_ID=2;STATUS=0;\r\n");  // QUIK started the file anew
+        Rd().actCheckTROExecute();
+        QCOMPARE(Rd().TransAtServer, 2);
+        QCOMPARE(Row(2).section('|', 0, 0), QStringLiteral("0"));
+    }
+
+    void marketTextActiveAlert_marksItsOwnActiveRow_notTheFilledRowWithTheSameId() {
+        Ws->InsertAlert("ActiveOrders", {{"ID", 42}, {"Order", "Buy 1 at 100 Market"}});
+        Ws->InsertAlert("FilledOrders", {{"ID", 42}});
+        TOmegaOrder alert;
+        alert.ID = 42;
+        alert.OrderType = "LE";
+        TOrder o;
+        o.Action = "NEW_ORDER";
+        o.Filled = true;  // market text
+        o.IdOrder = 42;
+        o.ClientCode = "111";
+        o.Quantity = 1;
+        R->Engine->Writer().WriteTransaction(o, alert);
+        Append("TRANS_ID=0;STATUS=3;ORDER_NUMBER=5;\r\n");
+        Rd().actCheckTROExecute();
+        QCOMPARE(Ws->Scalar(Ws->Alerts(), "SELECT \"Order Number\" FROM ActiveOrders WHERE ID = 42").toString(), QStringLiteral("42"));
+        QVERIFY(Ws->Scalar(Ws->Alerts(), "SELECT \"Order Number\" FROM FilledOrders WHERE ID = 42").isNull());
+    }
+
+    void databaseFailure_leavesThatLineForTheNextReading_withoutRedoingEarlierOnes() {
+        Record(1, 1, false);
+        Append("TRANS_ID=1;STATUS=0;\r\nTRANS_ID=1;STATUS=2;\r\n");
+        Ws->Exec(Ws->Trading(), "CREATE TRIGGER refuse BEFORE UPDATE OF status ON tOrderNumber WHEN NEW.status = 2 BEGIN SELECT RAISE(ABORT, 'locked'); END");
+        QVERIFY(!R->Tick());
+        QCOMPARE(R->Errors.size(), 1);
+        QCOMPARE(Rd().TroLinesRead, 1);
+        QCOMPARE(Rd().TransAtServer, 1);
+        Ws->Exec(Ws->Trading(), "DROP TRIGGER refuse");
+        QVERIFY(R->Tick());
+        QCOMPARE(Rd().TroLinesRead, 2);
+        QCOMPARE(Rd().TransAtServer, 1);  // the first line was not counted twice
+        QCOMPARE(Row(1).section('|', 0, 0), QStringLiteral("2"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestResultReader)
+#include "tst_resultreader.moc"
