@@ -1,0 +1,51 @@
+#include "support/TestSupport.h"
+
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QTest>
+#include <csignal>
+
+// The real program, headless and watching, fed by a second connection as the platform and QUIK.
+class TestHeadlessTrading : public QObject {
+    Q_OBJECT
+private slots:
+    void rowsInserted_becomeTriLines_resultsComeBack() {
+        TTestWorkspace ws(true);
+        WriteBytes(ws.Path("Korvex.ini"),
+                   QStringLiteral("[Position]\r\nrgpFilled=0\r\ntime1=0:00:00\r\ntime2=23:59:59\r\n"
+                                  "[Quik]\r\npathTRI=%1\r\npathTRO=%2\r\npathInfoLog=%3\r\nAlerts=%4\r\nQuikData=%5\r\nConnect=-1\r\nintTable=1\r\n"
+                                  "[Mail]\r\nEmail1=\r\nEmail2=\r\n")
+                       .arg(ws.TriPath(), ws.TroPath(), ws.InfoLogPath(), ws.AlertsPath(), ws.TradingPath())
+                       .toUtf8());
+        QProcess p;
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(QStringLiteral(KORVEX_EXE), {"--headless", "--watch", "--workdir", ws.Path(".")});
+        QVERIFY(p.waitForStarted());
+        QByteArray out;
+        auto waitFor = [&](auto done, int ms) {
+            QDeadlineTimer t(ms);
+            while (!done() && !t.hasExpired()) {
+                p.waitForReadyRead(100);
+                out += p.readAll();
+            }
+            return done();
+        };
+        QVERIFY2(waitFor([&] { return out.contains("Загрузка ордеров включена."); }, 15000), out.constData());
+        const qint64 id = ws.InsertAlert("ActiveOrders", {{"Order", "Buy 30 at 130 Limit"}, {"Symbol", "GAZP"}});
+        QVERIFY2(waitFor([&] { return ReadBytes(ws.TriPath()).contains("\r\n"); }, 15000), out.constData());
+        QCOMPARE(ReadBytes(ws.TriPath()),
+                 QByteArray("TRANS_ID =0;ACTION=NEW_ORDER;ACCOUNT=L01-00000F00;SECCODE=GAZP;CLASSCODE=TQBR;CLIENT_CODE=111;"
+                            "OPERATION=B;PRICE=130.00;STOPPRICE=130.13;Order_key=;Stop_Order_key=;QUANTITY=3\r\n"));
+        WriteBytes(ws.TroPath(), "TRANS_ID=0;STATUS=3;TRANS_NAME=\"NEW_ORDER\";DESCRIPTION=\"done\";ORDER_NUMBER=555;\r\n", true);
+        QVERIFY2(waitFor([&] { return ws.Scalar(ws.Trading(), "SELECT order_number FROM tOrderNumber WHERE trans_id = 0").toInt() == 555; }, 15000),
+                 out.constData());
+        QVERIFY(waitFor([&] { return ws.Scalar(ws.Alerts(), QStringLiteral("SELECT \"Order Number\" FROM ActiveOrders WHERE ID=%1").arg(id)).toString() == QString::number(id); }, 15000));
+        ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(ReadCp1251(ws.Path("Korvex.log")).contains(QStringLiteral("Транзакция номер 0 успешно выполнена.")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHeadlessTrading)
+#include "tst_headless_trading.moc"

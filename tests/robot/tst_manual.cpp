@@ -1,0 +1,79 @@
+#include "support/TestSupport.h"
+
+#include <QTest>
+
+class TestManual : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TTestWorkspace> Ws;
+    std::unique_ptr<TTestRobot> R;
+    TEngine& E() { return *R->Engine; }
+
+private slots:
+    void init() {
+        KORVEX_TEST_INIT();
+        Ws = std::make_unique<TTestWorkspace>(true);
+        R = std::make_unique<TTestRobot>(*Ws);
+        R->S().PositionSize = 0;
+    }
+    void cleanup() {
+        R.reset();
+        Ws.reset();
+    }
+
+    void enabling_followsPageChanges_notConnects() {
+        E().PageControl1Change(TMainPage::tshActiveOrders);  // not connected yet
+        QVERIFY(!E().Actions.actSendNewOrderManual && !E().Actions.actSendKillOrderManual);
+        QVERIFY(R->Connect());
+        QVERIFY(!E().Actions.actSendNewOrderManual);  // a connect does not re-evaluate
+        E().PageControl1Change(TMainPage::tshFilledOrders);
+        QVERIFY(E().Actions.actSendNewOrderManual && E().Actions.actSendKillOrderManual);
+        E().PageControl1Change(TMainPage::tshQuotes);
+        QVERIFY(!E().Actions.actSendNewOrderManual && !E().Actions.actSendKillOrderManual);
+    }
+
+    void manualNew_fromActivePage_isNotFilled_andSkipsFiltersAndTradedCheck() {
+        QVERIFY(R->Connect());
+        Ws->InsertAlert("ActiveOrders", {{"Symbol", "MGNT"}, {"Order", "Sell 3 at 5100 Limit"}, {"Workspace", "Nowhere.orw"}});
+        R->Clock.SetTime(QTime(3, 0));  // outside the session
+        QVERIFY(R->Tick());
+        E().PageControl1Change(TMainPage::tshActiveOrders);
+        QVERIFY(E().RunEvent([&] { E().actSendNewOrderManualExecute(); }));
+        QCOMPARE(R->TriLines().size(), 1);
+        QVERIFY(R->TriLines()[0].contains("SECCODE=MGNT;"));
+        QVERIFY(R->TriLines()[0].contains("PRICE=5100.0;STOPPRICE=5094.9;"));
+        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT filled FROM tOrderNumber").toInt(), 0);
+        QCOMPARE(R->Sounds, 1);
+    }
+
+    void manualNew_fromFilledPage_usesTheFillPrice_thenCancelFindsIt() {
+        QVERIFY(R->Connect());
+        Ws->InsertAlert("FilledOrders", {{"Order", "Buy 20 at 1 Limit"}, {"Fill Price", 131.0}, {"Symbol", "GAZP"}});
+        QVERIFY(R->Tick());
+        E().PageControl1Change(TMainPage::tshFilledOrders);
+        QVERIFY(E().RunEvent([&] { E().actSendNewOrderManualExecute(); }));
+        QVERIFY(R->TriLines()[0].contains("PRICE=131.13;STOPPRICE=131.13;"));
+        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT filled FROM tOrderNumber").toInt(), 1);
+        // Before QUIK reports the order number a cancellation finds nothing to send.
+        QVERIFY(E().RunEvent([&] { E().actSendKillOrderManualExecute(); }));
+        QCOMPARE(R->TriLines().size(), 1);
+        WriteBytes(Ws->TroPath(), "TRANS_ID=0;STATUS=3;ORDER_NUMBER=4242;\r\n");
+        QVERIFY(R->Tick());
+        QVERIFY(E().RunEvent([&] { E().actSendKillOrderManualExecute(); }));
+        QCOMPARE(R->TriLines().size(), 2);
+        QVERIFY(R->TriLines()[1].contains("ACTION=KILL_ORDER;") && R->TriLines()[1].contains("Order_key=4242;"));
+    }
+
+    void otherPage_doesNothingAtAll() {
+        QVERIFY(R->Connect());
+        Ws->InsertAlert("ActiveOrders", {});
+        QVERIFY(R->Tick());
+        E().PageControl1Change(TMainPage::tshQuotes);
+        E().actSendNewOrderManualExecute();
+        QCOMPARE(R->Sounds, 0);
+        QVERIFY(!QFileInfo::exists(Ws->TriPath()) || R->TriLines().isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestManual)
+#include "tst_manual.moc"

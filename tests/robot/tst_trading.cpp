@@ -1,0 +1,207 @@
+#include "common/Codec.h"
+#include "quik/ResultReader.h"
+#include "quik/TransactionWriter.h"
+#include "support/TestSupport.h"
+
+#include <QTest>
+
+// The robot driven tick by tick over real databases and real files.
+class TestTrading : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TTestWorkspace> Ws;
+    std::unique_ptr<TTestRobot> R;
+    TEngine& E() { return *R->Engine; }
+
+    void Start(int mode) {
+        R->S().rgpFilled = mode;
+        QVERIFY(R->Connect());
+        E().actStartWatchExecute();
+    }
+    QStringList Lines() { return R->TriLines(); }
+
+private slots:
+    void init() {
+        KORVEX_TEST_INIT();
+        Ws = std::make_unique<TTestWorkspace>(true);  // demo instruments, workspaces, strategies, clients
+        R = std::make_unique<TTestRobot>(*Ws);
+        R->S().PositionSize = 0;
+        R->S().ExitQty = true;
+    }
+    void cleanup() {
+        R.reset();
+        Ws.reset();
+    }
+
+    void marketMode_sendsNewRowsOnly_twoRowsInOneTick() {
+        Ws->InsertAlert("FilledOrders", {});  // already there at the start: never sent
+        Start(1);
+        QCOMPARE(E().LastFilledID, 1);
+        QVERIFY(R->Tick());
+        QVERIFY(Lines().isEmpty());
+        Ws->InsertAlert("FilledOrders", {{"Order", "Buy 100 at 285 Limit"}, {"Fill Price", 285.4}});
+        QVERIFY(R->Tick());
+        QCOMPARE(Lines().size(), 1);
+        // 100 units of a 10-unit lot; the fill price raised by 0.1% slippage; the account of the settings.
+        QCOMPARE(Lines()[0], QStringLiteral("TRANS_ID =0;ACTION=NEW_ORDER;ACCOUNT=L01-00000F00;SECCODE=SBER;CLASSCODE=TQBR;CLIENT_CODE=111;"
+                                            "OPERATION=B;PRICE=285.69;STOPPRICE=285.69;Order_key=;Stop_Order_key=;QUANTITY=10"));
+        Ws->InsertAlert("FilledOrders", {{"Order Number", "5"}});  // market mode sends it all the same
+        Ws->InsertAlert("FilledOrders", {{"Symbol", "GAZP"}});
+        QVERIFY(R->Tick());
+        QCOMPARE(Lines().size(), 3);
+        QVERIFY(Lines()[2].contains("SECCODE=GAZP"));
+        QCOMPARE(E().LastFilledID, 4);
+        QVERIFY(R->Tick());
+        QCOMPARE(Lines().size(), 3);
+        QCOMPARE(R->Sounds, 3);
+        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT count(*) FROM tClientOpenPositions").toInt(), 3);
+    }
+
+    void advanceMode_activeSent_filledWithNumberSkipped_canceledCancels() {
+        Start(0);
+        const qint64 active = Ws->InsertAlert("ActiveOrders", {{"Order", "Buy 50 at 280 Limit"}});
+        QVERIFY(R->Tick());
+        QCOMPARE(Lines().size(), 1);
+        QVERIFY(Lines()[0].contains("PRICE=280.00;STOPPRICE=280.28;"));
+        // QUIK: sent to the server, then executed with order number 900.
+        WriteBytes(Ws->TroPath(), "TRANS_ID=0;STATUS=0;\r\n", true);
+        QVERIFY(R->Tick());
+        WriteBytes(Ws->TroPath(), "TRANS_ID=0;STATUS=3;TRANS_NAME=\"New order\";DESCRIPTION=\"ok\";ORDER_NUMBER=900;\r\n", true);
+        QVERIFY(R->Tick());
+        QCOMPARE(Ws->Scalar(Ws->Alerts(), QStringLiteral("SELECT \"Order Number\" FROM ActiveOrders WHERE ID=%1").arg(active)).toString(),
+                 QString::number(active));
+        // The platform reports the fill with the order number it read back: not sent again.
+        Ws->InsertAlert("FilledOrders", {{"Order Number", QString::number(active)}});
+        // A fill of an order that was not placed in advance: sent.
+        Ws->InsertAlert("FilledOrders", {{"Symbol", "GAZP"}});
+        QVERIFY(R->Tick());
+        QCOMPARE(Lines().size(), 2);
+        QVERIFY(Lines()[1].contains("SECCODE=GAZP"));
+        // The platform cancels the active order: the order number becomes the alert id of the cancellation.
+        Ws->InsertAlert("CanceledOrders", {{"Order Number", QString::number(active)}, {"Order", "Buy 50 at 280 Limit"}});
+        Ws->InsertAlert("CanceledOrders", {{"Order Number", QVariant()}});  // ignored
+        QVERIFY(R->Tick());
+        QCOMPARE(Lines().size(), 3);
+        QVERIFY2(Lines()[2].contains("ACTION=KILL_ORDER") && Lines()[2].contains("Order_key=900;Stop_Order_key=;"), qPrintable(Lines()[2]));
+        QVERIFY(R->JournalTexts().contains(QStringLiteral("Транзакция номер 2 [снятие заявки # 900] по счету 111 отправлена в Quik.")));
+    }
+
+    void canceledRowWithTextNumber_isSentWithItsOwnId() {
+        Start(0);
+        // A cancellation for the row's own id 1 finds the transaction recorded for alert 1.
+        Ws->Insert(Ws->Trading(), "tOrderNumber", {{"trans_id", 0}, {"id_order", 1}, {"filled", 0}, {"code", "111"}, {"order_number", 321}});
+        Ws->InsertAlert("CanceledOrders", {{"Order Number", "abc"}});
+        QVERIFY(R->Tick());
+        QCOMPARE(Lines().size(), 1);
+        QVERIFY(Lines()[0].contains("Order_key=321;"));
+    }
+
+    void filterFailure_oneLineNothingSent() {
+        Start(1);
+        const qint64 id = Ws->InsertAlert("FilledOrders", {{"Workspace", "C:\\Omega\\Other.orw"}});
+        QVERIFY(R->Tick());
+        QVERIFY(Lines().isEmpty());
+        QCOMPARE(R->JournalTexts().filter("не прошел").size(), 1);
+        QVERIFY(R->JournalTexts().contains(QStringLiteral("Ордер # %1 не прошел фильтры.").arg(id)));
+        QCOMPARE(R->Sounds, 0);
+    }
+
+    void groupMode_threeClients_consecutiveNumbersOneFlush() {
+        R->S().rgpSingleMulti = 1;
+        Start(1);
+        Ws->InsertAlert("FilledOrders", {{"Symbol", "SiH7"}, {"Order", "Sell 2 at 91000 Limit"}, {"Fill Price", 91000.0}});
+        QVERIFY(R->Tick());
+        const QStringList l = Lines();
+        QCOMPARE(l.size(), 3);
+        for (int i = 0; i < 3; ++i) QVERIFY(l[i].startsWith(QStringLiteral("TRANS_ID =%1;").arg(i)));
+        QVERIFY(l[0].contains("ACCOUNT=SPB01;") && l[0].contains("CLIENT_CODE=111;"));
+        QVERIFY(l[2].contains("ACCOUNT=SPB03;") && l[2].contains("CLIENT_CODE=333;"));
+        QVERIFY(l[0].contains("PRICE=90982;"));  // sell: lowered by 0.02%, no decimals
+        QCOMPARE(R->Sounds, 1);
+        // Nobody active: nothing written, no line, the sound all the same.
+        Ws->Exec(Ws->Trading(), "UPDATE tClients SET Active = 0");
+        const int journal = R->Journal.Lines().size();
+        Ws->InsertAlert("FilledOrders", {});
+        QVERIFY(R->Tick());
+        QCOMPARE(Lines().size(), 3);
+        QCOMPARE(R->Journal.Lines().size(), journal);
+        QCOMPARE(R->Sounds, 2);
+    }
+
+    void untradedInstrument_automaticSkippedWithItsLine() {
+        Start(1);
+        const qint64 id = Ws->InsertAlert("FilledOrders", {{"Symbol", "MGNT"}, {"Order", "Buy 5 at 5100 Limit"}});
+        QVERIFY(R->Tick());
+        QVERIFY(Lines().isEmpty());
+        QCOMPARE(R->JournalTexts().last(), QStringLiteral("Ордер # %1 не прошел фильтр по счету 111:  инструмент MGNT не торгуется.").arg(id));
+    }
+
+    void activePassBusy_skipsOnePass_thenRecovers() {
+        Start(0);
+        E().ActivePassBusy = true;  // as left by a pass that an error ended
+        Ws->InsertAlert("ActiveOrders", {});
+        QVERIFY(R->Tick());
+        QVERIFY(Lines().isEmpty());
+        QVERIFY(!E().ActivePassBusy);
+        QCOMPARE(E().LastActiveID, 0);
+        QVERIFY(R->Tick());
+        QCOMPARE(Lines().size(), 1);
+    }
+
+    void failureMidPass_namesEveryAlertLeftBehind_andNeverResends() {
+        Start(1);
+        const qint64 a = Ws->InsertAlert("FilledOrders", {});
+        const qint64 b = Ws->InsertAlert("FilledOrders", {{"Order", "Buy x at 1 Limit"}});  // quantity word is not a number
+        const qint64 c = Ws->InsertAlert("FilledOrders", {});
+        QVERIFY(!R->Tick());
+        QCOMPARE(R->Errors.size(), 1);
+        QVERIFY(R->Errors[0].contains(QStringLiteral("Ордер # %1").arg(b)));
+        QCOMPARE(Lines().size(), 1);  // the alert before the failure went out
+        const QStringList j = R->JournalTexts();
+        QVERIFY(j.filter(QStringLiteral("Ордер # %1 (FilledOrders): обработка прервана").arg(b)).size() == 1);
+        QVERIFY(j.filter(QStringLiteral("Ордер # %1 (FilledOrders) не обработан").arg(c)).size() == 1);
+        QVERIFY(j.filter(QStringLiteral("Ордер # %1 (").arg(a)).isEmpty());
+        QVERIFY(R->Tick());
+        QCOMPARE(Lines().size(), 1);
+    }
+
+    void startStop_linesActionsAndTrayFrames() {
+        QVERIFY(R->Connect());
+        QVERIFY(E().Actions.actStartWatch && !E().Actions.actStopWatch);
+        E().actStartWatchExecute();
+        QCOMPARE(R->JournalTexts().last(), QStringLiteral("Загрузка ордеров включена."));
+        QVERIFY(!E().Actions.actStartWatch && E().Actions.actStopWatch);
+        QList<int> frames;
+        for (int i = 0; i < 4; ++i) {
+            QVERIFY(R->Tick());
+            frames << E().ShownTrayFrame;
+        }
+        QCOMPARE(frames, (QList<int>{1, 2, 3, 0}));
+        QVERIFY(R->Tick());
+        QVERIFY(R->Tick());  // frame 2
+        E().actStopWatchExecute();
+        QCOMPARE(R->JournalTexts().last(), QStringLiteral("Загрузка ордеров остановлена."));
+        QCOMPARE(E().ShownTrayFrame, 0);
+        QVERIFY(R->Tick());
+        QCOMPARE(E().ShownTrayFrame, 0);  // no pass while stopped
+        // Rows that arrived while stopped are never sent; the animation goes on from frame 2.
+        Ws->InsertAlert("FilledOrders", {});
+        E().actStartWatchExecute();
+        QVERIFY(R->Tick());
+        QCOMPARE(E().ShownTrayFrame, 3);
+        QVERIFY(Lines().isEmpty());
+    }
+
+    void switchingToAdvanceWhileWatching_countsRowsSinceStartAsNew() {
+        Start(1);
+        Ws->InsertAlert("ActiveOrders", {});
+        QVERIFY(R->Tick());
+        QVERIFY(Lines().isEmpty());
+        R->S().rgpFilled = 0;
+        QVERIFY(R->Tick());
+        QCOMPARE(Lines().size(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTrading)
+#include "tst_trading.moc"
