@@ -35,7 +35,8 @@ TEngine::TEngine(TJournal& journal, const TClock& clock, const QString& settings
     connect(&timInfoLog, &TPeriodicTimer::Tick, this, [this] { RunEvent([this] { LinkMonitor->timInfoLogTimer(); }); });
 
     TransWriter->OnStatusChanged = [this] { UpdateStatusBar(); };
-    TransWriter->OnOpenPositionsChanged = [this] { DM->RefreshDataSet(DM->tClientOpenPositions); };
+    // The open-positions grid is re-read once the dispatch is over, not after every account.
+    TransWriter->OnOpenPositionsChanged = [this] { OpenPositionsChanged = true; };
     ResultReader->OnStatusChanged = [this] { UpdateStatusBar(); };
     LinkMonitor->OnStatusChanged = [this] { UpdateStatusBar(); };
     connect(DM.get(), &TDatMod::SecCodeChanged, this, [this] { RunEvent([this] { UpdateSumList(); }); });

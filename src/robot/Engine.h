@@ -131,4 +131,5 @@ private:
     std::unique_ptr<TLinkMonitor> LinkMonitor;
     TErrorReport Errors;
     QString Panel5 = QStringLiteral("SINGLE");
+    bool OpenPositionsChanged = false;
 };

@@ -159,6 +159,10 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
                                           .arg(QString::number(alert.ID), order.ClientCode, order.Ticker));
         }
     }
+    if (OpenPositionsChanged) {
+        OpenPositionsChanged = false;
+        DM->RefreshDataSet(DM->tClientOpenPositions);
+    }
     JournalRef.FlushJournal();
     TransWriter->FlushTransactions();
     if (InformationSound) InformationSound();

@@ -55,6 +55,7 @@ private slots:
         QCOMPARE(Lines().size(), 3);
         QCOMPARE(R->Sounds, 3);
         QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT count(*) FROM tClientOpenPositions").toInt(), 3);
+        QCOMPARE(E().DatMod().tClientOpenPositions->RowCount(), 3);  // its grid shows them
     }
 
     void advanceMode_activeSent_filledWithNumberSkipped_canceledCancels() {

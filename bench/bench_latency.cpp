@@ -1,0 +1,45 @@
+// From an alert row committed by another process to its line in the .TRI file, with intTable 1:
+// median and worst of 100 alerts, through the real headless program.
+#include "support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QThread>
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const int alerts = argc > 1 ? atoi(argv[1]) : 100;
+    TTestWorkspace ws(true);
+    WriteBytes(ws.Path("Korvex.ini"),
+               QStringLiteral("[Position]\r\nrgpFilled=1\r\ntime1=0:00:00\r\ntime2=23:59:59\r\n"
+                              "[Quik]\r\npathTRI=%1\r\npathTRO=%2\r\npathInfoLog=%3\r\nAlerts=%4\r\nQuikData=%5\r\nConnect=-1\r\nintTable=1\r\n"
+                              "[Mail]\r\nEmail1=\r\nEmail2=\r\n")
+                   .arg(ws.TriPath(), ws.TroPath(), ws.InfoLogPath(), ws.AlertsPath(), ws.TradingPath())
+                   .toUtf8());
+    QProcess p;
+    p.start(QStringLiteral(KORVEX_EXE), {"--headless", "--watch", "--workdir", ws.Path(".")});
+    p.waitForStarted();
+    QThread::msleep(1500);
+    std::vector<double> ms;
+    for (int i = 0; i < alerts; ++i) {
+        const int before = ReadBytes(ws.TriPath()).count('\n');
+        QElapsedTimer t;
+        t.start();
+        ws.InsertAlert("FilledOrders", {});
+        QDeadlineTimer limit(5000);
+        while (ReadBytes(ws.TriPath()).count('\n') == before && !limit.hasExpired()) QThread::msleep(2);
+        ms.push_back(t.nsecsElapsed() / 1e6);
+        QThread::msleep(37 * (i % 7));  // arrive at varied points of the timer period
+    }
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    p.waitForFinished();
+    std::sort(ms.begin(), ms.end());
+    std::printf("alert row to .TRI line, intTable 1, %d alerts\n", alerts);
+    std::printf("  median %7.1f ms   worst %7.1f ms\n", ms[ms.size() / 2], ms.back());
+    return 0;
+}
