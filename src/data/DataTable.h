@@ -17,6 +17,7 @@ public:
     std::function<bool(const QSqlRecord& row)> BeforePost;
     // True while a row inserted through the grid has not been posted yet.
     bool HasPendingInsert() const;
+    int PendingInsertedRow() const { return HasPendingInsert() ? PendingInsertRow : -1; }
     bool insertRows(int row, int count, const QModelIndex& parent = QModelIndex()) override;
 
 signals:

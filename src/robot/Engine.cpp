@@ -58,7 +58,13 @@ bool TEngine::RunEvent(const std::function<void()>& event) {
 // Settings
 
 void TEngine::LoadSettings() {
-    File->Load(Settings);
+    try {
+        File->Load(Settings);
+    } catch (...) {
+        emit SettingsLoaded();
+        throw;
+    }
+    emit SettingsLoaded();
     ApplyTimerPeriods();
     emit StatusChanged();
 }

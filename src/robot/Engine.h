@@ -107,6 +107,7 @@ public:
     void ResetTrayIcon();
 
 signals:
+    void SettingsLoaded();  // also after a load that stopped at a bad key
     void StatusChanged();
     void ActionsChanged();
     void TrayFrameChanged(int frame);

@@ -1,14 +1,324 @@
 #include "ui/MainWindow.h"
 
+#include "common/Journal.h"
+#include "common/Regional.h"
+#include "quik/ResultReader.h"
+#include "quik/TransactionWriter.h"
 #include "robot/Engine.h"
+#include "settings/SettingsFile.h"
+#include "ui/AboutBox.h"
+#include "ui/ClientsDialog.h"
+#include "ui/DbGrid.h"
+#include "ui/HelpViewer.h"
+#include "ui/OptionsDialog.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QShortcut>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QVBoxLayout>
 
-TfmMain::TfmMain(TEngine& engine, QWidget* parent) : QMainWindow(parent), Engine(engine) {
+namespace {
+const QString Money = QStringLiteral("### ### ### ##0.00");
+const QString Price3 = QStringLiteral("### ### ##0.000");
+const QString Count = QStringLiteral("### ### ### ##0");
+} // namespace
+
+TfmMain::TfmMain(TEngine& engine, QWidget* parent) : QMainWindow(parent), Robot(engine) {
+    Q_INIT_RESOURCE(ui);
     setWindowTitle(QStringLiteral("Korvex v2.0"));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/app.svg")));
+    resize(992, 712);
+    for (int i = 0; i < 4; ++i) TrayIcons << QIcon(QStringLiteral(":/icons/tray%1.svg").arg(i));
+    CreateActions();
+    CreatePages();
+    CreateStatusBar();
+    CreateTray();
+
+    fmOpt = new TfmOpt(Robot, this);
+    fmAbout = new TfmAbout(this);
+    fmClients = new TfmClients(Robot, this);
+    Help = new THelpViewer(this);
+    connect(fmOpt, &TfmOpt::HelpRequested, this, [this] { Help->ShowTopic(2); });
+    connect(fmClients, &TfmClients::HelpRequested, this, [this] { Help->ShowTopic(1); });
+
+    connect(&Robot, &TEngine::SettingsLoaded, fmOpt, &TfmOpt::ShowSettings);
+    connect(&Robot, &TEngine::StatusChanged, this, &TfmMain::UpdateStatusBar);
+    connect(&Robot, &TEngine::ActionsChanged, this, &TfmMain::SyncActions);
+    connect(&Robot, &TEngine::PortfolioTotalsChanged, this, &TfmMain::UpdatePortfolioTotals);
+    connect(&Robot, &TEngine::TrayFrameChanged, this, [this](int frame) {
+        TrayFrameShown = frame;
+        setWindowIcon(TrayIcons[frame]);
+        if (RxTrayIcon1) RxTrayIcon1->setIcon(TrayIcons[frame]);
+    });
+    connect(&Robot.Journal(), &TJournal::LinesAdded, this, [this](const QStringList& lines) {
+        for (const QString& l : lines) mLog->appendPlainText(l);
+    });
+    for (const QString& l : Robot.Journal().Lines()) mLog->appendPlainText(l);
+    auto* f1 = new QShortcut(QKeySequence::HelpContents, this);
+    connect(f1, &QShortcut::activated, this, [this] { Help->ShowTopic(1); });
+    SyncActions();
+    UpdateStatusBar();
+}
+
+TfmMain::~TfmMain() = default;
+
+void TfmMain::Run(const std::function<void()>& f) { Robot.RunEvent(f); }
+
+void TfmMain::CreateActions() {
+    auto make = [this](const QString& caption, const QString& hint, const QString& icon) {
+        auto* a = new QAction(caption, this);
+        a->setToolTip(hint);
+        a->setStatusTip(hint);
+        if (!icon.isEmpty()) a->setIcon(QIcon(QStringLiteral(":/icons/%1.svg").arg(icon)));
+        return a;
+    };
+    actStartWatch = make(QStringLiteral("Начать загрузку"), QStringLiteral("Начать загрузку"), "start");
+    actStopWatch = make(QStringLiteral("Остановить загрузку"), QStringLiteral("Остановиь загрузку"), "stop");
+    actSendNewOrderManual = make(QStringLiteral("Отправить ордер в Quik"), QStringLiteral("Выставить ордер вручную"), "send");
+    actSendKillOrderManual = make(QString(), QStringLiteral("Отменить ордер"), "kill");
+    actClients = make(QStringLiteral("Клиенты"), QStringLiteral("Клиенты"), "clients");
+    actOpt = make(QStringLiteral("&Настройки..."), QStringLiteral("Настройки"), "options");
+    actConnectToBase = make(QStringLiteral("Подключиться"), QStringLiteral("Подключиться к базам данных"), "connect");
+    actExit = make(QStringLiteral("&Выход"), QStringLiteral("Выход"), "exit");
+    actHelpCont = make(QStringLiteral("Вызов справки"), QStringLiteral("Справка"), "help");
+    actAbout = make(QStringLiteral("&О программе..."), QStringLiteral("О программе..."), QString());
+
+    connect(actStartWatch, &QAction::triggered, this, [this] { Run([this] { Robot.actStartWatchExecute(); }); });
+    connect(actStopWatch, &QAction::triggered, this, [this] { Run([this] { Robot.actStopWatchExecute(); }); });
+    connect(actSendNewOrderManual, &QAction::triggered, this, [this] { Run([this] { Robot.actSendNewOrderManualExecute(); }); });
+    connect(actSendKillOrderManual, &QAction::triggered, this, [this] { Run([this] { Robot.actSendKillOrderManualExecute(); }); });
+    connect(actConnectToBase, &QAction::triggered, this, [this] { Run([this] { Robot.actConnectToBaseExecute(); }); });
+    connect(actClients, &QAction::triggered, this, [this] { Run([this] { actClientsExecute(); }); });
+    connect(actOpt, &QAction::triggered, this, [this] { Run([this] { actOptExecute(); }); });
+    connect(actExit, &QAction::triggered, this, &QWidget::close);
+    connect(actHelpCont, &QAction::triggered, this, [this] { Help->ShowContents(); });
+    connect(actAbout, &QAction::triggered, this, &TfmMain::actAboutExecute);
+
+    auto* tb = addToolBar(QStringLiteral("ToolBar1"));
+    tb->setObjectName(QStringLiteral("ToolBar1"));
+    tb->setIconSize(QSize(32, 32));
+    tb->setMovable(false);
+    tb->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    tb->addActions({actStartWatch, actStopWatch});
+    tb->addSeparator();
+    tb->addActions({actSendNewOrderManual, actSendKillOrderManual});
+    tb->addSeparator();
+    tb->addActions({actClients, actOpt, actConnectToBase});
+    tb->addSeparator();
+    tb->addActions({actExit, actHelpCont});
+
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&Файл"));
+    file->addActions({actStartWatch, actStopWatch});
+    file->addSeparator();
+    file->addAction(actExit);
+    QMenu* settings = menuBar()->addMenu(QStringLiteral("&Настройки"));
+    QAction* clientsItem = settings->addAction(actClients->icon(), QStringLiteral("Клиенты..."));
+    connect(clientsItem, &QAction::triggered, actClients, &QAction::trigger);
+    settings->addAction(actOpt);
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Справка"));
+    help->addActions({actHelpCont, actAbout});
+}
+
+void TfmMain::CreatePages() {
+    TDatMod& dm = Robot.DatMod();
+    PageControl1 = new QTabWidget;
+    PageControl1->setDocumentMode(true);
+    auto page = [this](QWidget* w, const QString& name, const QString& caption) {
+        w->setObjectName(name);
+        PageControl1->addTab(w, caption);
+    };
+    page(new TDbGrid(dm.tOpenPisitions,
+                     {{"ID", "ID позиции"}, {"Symbol", "Символ"}, {"Description", "Описание"}, {"Alert String", "Позиция"},
+                      {"Entry Price", "Цена входа"}, {"Last", "Посл. цена"}, {"Profit", "Прибыль"}, {"Entry Time", "Время входа"},
+                      {"System", "Стратегия"}, {"Signal", "Сигнал"}, {"Workspace", "Раб. обл."}, {"Interval", "Интервал"},
+                      {"Position Number", "Номер позиции"}, {"Order Number", "Номер заявки"}},
+                     false),
+         "tshOpenPositions", QStringLiteral("Открытые позиции (Omega)"));
+    page(new TDbGrid(dm.tClientOpenPositions,
+                     {{"code", "Код клиента"}, {"symbol", "Символ"}, {"quantity", "Кол-во лот"}, {"System", "Стратегия"},
+                      {"Signal", "Сигнал"}, {"Workspace", "Рабочая область"}, {"Interval", "Интервал"}},
+                     true),
+         "TabSheet1", QStringLiteral("Открытые позиции (QUIK)"));
+    page(new TDbGrid(dm.tActiveOrders,
+                     {{"ID", "ID ордера"}, {"Symbol", "Символ"}, {"OrderType", "Тип ордера"}, {"Order", "Ордер"},
+                      {"Last", "Цена посл.", "### ### ### ##0.000"}, {"Order Number", "Номер заявки"}, {"Time Placed", "Время подачи"},
+                      {"System", "Стратегия"}, {"Signal", "Сигнал"}, {"Workspace", "Раб. обл."}, {"Interval", "Интервал"},
+                      {"Position Number", "Номер позиции"}},
+                     false),
+         "tshActiveOrders", QStringLiteral("Активные ордера"));
+    RxDBGrid4 = new TDbGrid(dm.tFilledOrders,
+                            {{"ID", "ID ордера"}, {"Symbol", "Символ"}, {"OrderType", "Тип ордера"}, {"Order", "Ордер"},
+                             {"Fill Price", "Цена испол."}, {"Order Number", "Номер заявки"}, {"Slippage", "Проскал."},
+                             {"Time Placed", "Время подачи"}, {"Time Filled", "Время испол."}, {"System", "Стратегия"},
+                             {"Signal", "Сигнал"}, {"Workspace", "Раб. область"}, {"Interval", "Интервал"},
+                             {"Position Number", "Номер позиции"}},
+                            false);
+    connect(RxDBGrid4, &TDbGrid::TitleClicked, this, [this](const QString& field) { Robot.DatMod().tFilledOrders->SetSortColumn(field); });
+    page(RxDBGrid4, "tshFilledOrders", QStringLiteral("Исполненные ордера"));
+    page(new TDbGrid(dm.tCanceledOrders,
+                     {{"ID", "ID ордера"}, {"Symbol", "Символ"}, {"OrderType", "Тип ордера"}, {"Order", "Ордер"},
+                      {"Order Number", "Номер заявки"}, {"Time Placed", "Время подачи"}, {"Time Canceled", "Время отмены"},
+                      {"System", "Стратегия"}, {"Signal", "Сигнал"}, {"Workspace", "Раб. обл."}, {"Interval", "Интервал"},
+                      {"Position Number", "Номер позиции"}, {"Canceled Number", "Номер заявки на отмену"}},
+                     false),
+         "tshCanceledOrders", QStringLiteral("Снятые ордера"));
+    page(new TDbGrid(dm.tParam,
+                     {{"stock", "Бумага"}, {"bid", "Спрос", Price3}, {"biddepth", "Кол. спрос", Count}, {"offer", "Предл.", Price3},
+                      {"offerdepth", "Кол. предл.", Count}, {"open", "Откр.", Price3}, {"high", "Макс.", Price3}, {"low", "Мин.", Price3},
+                      {"last", "Цена посл.", Price3}, {"lastchange", "% изм."}, {"voltoday", "Всего бумаг", Count},
+                      {"valtoday", "Оборот", "### ### ### ##0.00"}, {"waprice", "Ср. взвес.", Price3}, {"lotsize", "Лот", Count},
+                      {"closeprice", "", Price3}, {"lastvalue", "Значение", Price3}, {"currentvalue", "Закр.", Price3},
+                      {"openvalue", "Знач. при откр.", Price3}, {"chngopen", "Изм. к откр."}, {"chngclose", "Изм. к закр."},
+                      {"code", "Код"}},
+                     false),
+         "tshQuotes", QStringLiteral("Котировки"));
+    page(new TDbGrid(dm.tOrderNumber,
+                     {{"code", "Код клиента"}, {"trans_id", "№ транзакции"}, {"id_order", "№ ордера"}, {"filled", "Рыночный приказ"},
+                      {"trans_name", "Имя транзакции"}, {"description", "Описание"}, {"order_number", "Номер заявки в квике"},
+                      {"status", "Статус"}},
+                     false),
+         "tshTRO", QStringLiteral("Отчет по транзакциям"));
+    mLog = new QPlainTextEdit;
+    mLog->setReadOnly(true);
+    mLog->setLineWrapMode(QPlainTextEdit::NoWrap);
+    mLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    page(mLog, "tshLog", QStringLiteral("Журнал"));
+    connect(PageControl1, &QTabWidget::currentChanged, this, [this](int index) { Robot.PageControl1Change(static_cast<TMainPage>(index)); });
+
+    grdPortfolio = new TDbGrid(dm.tPortfolio,
+                               {{"id_client", "Код"}, {"openassets", "Вход. активы", Money}, {"shorts", "Шорты", Money},
+                                {"longs", "Лонги", Money}, {"curassets", "Тек. активы", Money}, {"openallassets", "Вход. средства", Money},
+                                {"curallassets", "Тек. средства", Money}, {"margin", "Ур. мар.", "#0.00"}, {"leverage", "Плечо", "0.00"},
+                                {"curleverage", "Тек. плечо", "0.00"}, {"change", "%", "0.00"}, {"profitloss", "Прибыль/убыток", Money}},
+                               false, true);
+    grdPortfolio->SetEvenRowColor(QColor(240, 251, 255));
+    Splitter2 = new QSplitter(Qt::Vertical);
+    Splitter2->addWidget(PageControl1);
+    Splitter2->addWidget(grdPortfolio);
+    Splitter2->setStretchFactor(0, 1);
+    Splitter2->setSizes({600, 72 + 2 * fontMetrics().height()});
+    setCentralWidget(Splitter2);
+}
+
+void TfmMain::CreateStatusBar() {
+    const int widths[] = {150, 140, 150, 300, 50, 50};
+    const QString texts[] = {QStringLiteral("Подключение к Omega: Нет"), QStringLiteral("Подключение к Quik: Нет"),
+                             QStringLiteral("Связь Quik с сервером: Н/Д"), QStringLiteral("Отправлено транзакций: 0/0/0"),
+                             QStringLiteral("SINGLE"), QString()};
+    for (int i = 0; i < 6; ++i) {
+        auto* l = new QLabel(texts[i]);
+        l->setMinimumWidth(widths[i] + (i < 4 ? 40 : 0));
+        l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        statusBar()->addWidget(l);
+        StatusPanels << l;
+    }
+}
+
+void TfmMain::CreateTray() {
+    // Some desktops have no tray: the window then simply minimizes and stays reachable.
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+    RxTrayIcon1 = new QSystemTrayIcon(TrayIcons[0], this);
+    auto* menu = new QMenu(this);
+    menu->addActions({actStartWatch, actStopWatch});
+    menu->addSeparator();
+    connect(menu->addAction(QStringLiteral("Восстановить")), &QAction::triggered, this, &TfmMain::RestoreFromTray);
+    connect(menu->addAction(QStringLiteral("Выход")), &QAction::triggered, this, &QWidget::close);
+    RxTrayIcon1->setContextMenu(menu);
+    RxTrayIcon1->setToolTip(QStringLiteral("Korvex v2.0"));
+    RxTrayIcon1->show();
+}
+
+void TfmMain::SyncActions() {
+    actStartWatch->setEnabled(Robot.Actions.actStartWatch);
+    actStopWatch->setEnabled(Robot.Actions.actStopWatch);
+    actSendNewOrderManual->setEnabled(Robot.Actions.actSendNewOrderManual);
+    actSendKillOrderManual->setEnabled(Robot.Actions.actSendKillOrderManual);
+}
+
+void TfmMain::UpdateStatusBar() {
+    const QStringList texts = Robot.StatusPanels();
+    for (int i = 0; i < texts.size() && i < StatusPanels.size(); ++i) StatusPanels[i]->setText(texts[i]);
+}
+
+void TfmMain::UpdatePortfolioTotals() {
+    const TPortfolioSum& s = Robot.PortfolioTotals;
+    grdPortfolio->SetFooter("id_client", QString::number(s.SumId_client));
+    grdPortfolio->SetFooter("openassets", Regional::FormatGrouped(s.SumOpenAssets, 2));
+    grdPortfolio->SetFooter("shorts", Regional::FormatGrouped(s.SumShorts, 2));
+    grdPortfolio->SetFooter("longs", Regional::FormatGrouped(s.Sumlongs, 2));
+    grdPortfolio->SetFooter("curassets", Regional::FormatGrouped(s.SumCurAssets, 2));
+    grdPortfolio->SetFooter("openallassets", Regional::FormatGrouped(s.SumOpenAllAssets, 2));
+    grdPortfolio->SetFooter("curallassets", Regional::FormatGrouped(s.SumCurAllAssets, 2));
+    grdPortfolio->SetFooter("margin", Regional::FormatGrouped(s.AvgMargin, 0));
+    grdPortfolio->SetFooter("curleverage", Regional::FormatGrouped(s.AvgCurLeverage, 2));
+    grdPortfolio->SetFooter("change", Regional::FormatGrouped(s.AvgChange, 2));
+    grdPortfolio->SetFooter("profitloss", Regional::FormatGrouped(s.SumProfitLoss, 2));
+}
+
+void TfmMain::actOptExecute() {
+    while (HandleOptionsResult(fmOpt->exec())) {
+    }
+}
+
+bool TfmMain::HandleOptionsResult(int result) {
+    TDatMod& dm = Robot.DatMod();
+    const QList<TDataTable*> tables = {dm.tSecCode, dm.tWorkSpaces, dm.tStrategy};
+    if (result == 1) {
+        for (TDataTable* t : tables)
+            if (t->IsEditingExistingRow()) t->PostEdits();
+        Robot.SaveSettings();
+        UpdateStatusBar();
+        return false;
+    }
+    if (result == 4) return true;
+    for (TDataTable* t : tables)
+        if (t->IsEditingExistingRow()) t->CancelEdits();
+    Robot.LoadSettings();
+    return false;
+}
+
+void TfmMain::actClientsExecute() { HandleClientsResult(fmClients->exec()); }
+
+void TfmMain::HandleClientsResult(int result) {
+    TDataTable* t = Robot.DatMod().tClients;
+    if (result == 1 && t->IsEditingExistingRow()) t->PostEdits();
+    else if (result == 2 && t->IsEditingExistingRow()) t->CancelEdits();
+}
+
+void TfmMain::actAboutExecute() {
+    fmAbout->SetCounters(QStringLiteral("%1/%2/%3").arg(Robot.Writer().TransSent).arg(Robot.Reader().TransAtServer).arg(Robot.Reader().TransDone));
+    fmAbout->show();
+    fmAbout->raise();
+    fmAbout->activateWindow();
+}
+
+QIcon TfmMain::TrayFrame(int frame) const { return TrayIcons.value(frame); }
+
+void TfmMain::HideToTray() {
+    if (!RxTrayIcon1) return;
+    hide();
+}
+
+void TfmMain::RestoreFromTray() {
+    showMaximized();
+    raise();
+    activateWindow();
+}
+
+void TfmMain::changeEvent(QEvent* e) {
+    QMainWindow::changeEvent(e);
+    if (e->type() == QEvent::WindowStateChange && isMinimized()) HideToTray();
 }
 
 void TfmMain::closeEvent(QCloseEvent* e) {
+    if (RxTrayIcon1) RxTrayIcon1->hide();
     QMainWindow::closeEvent(e);
     emit Closed();
 }

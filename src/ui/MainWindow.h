@@ -1,20 +1,83 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QSystemTrayIcon>
+#include <functional>
 
 class TEngine;
+class TDbGrid;
+class TfmOpt;
+class TfmAbout;
+class TfmClients;
+class THelpViewer;
+class QLabel;
+class QPlainTextEdit;
+class QSplitter;
+class QTabWidget;
 
+// The robot's working window: the alert tables, the robot's own tables, quotes and portfolios, the
+// journal, the commands, the status bar and the tray icon. The robot itself is the engine.
 class TfmMain : public QMainWindow {
     Q_OBJECT
 public:
     explicit TfmMain(TEngine& engine, QWidget* parent = nullptr);
+    ~TfmMain() override;
+
+    TEngine& Engine() { return Robot; }
+
+    QAction* actStartWatch;
+    QAction* actStopWatch;
+    QAction* actSendNewOrderManual;
+    QAction* actSendKillOrderManual;
+    QAction* actClients;
+    QAction* actOpt;
+    QAction* actConnectToBase;
+    QAction* actExit;
+    QAction* actHelpCont;
+    QAction* actAbout;
+
+    QTabWidget* PageControl1;
+    TDbGrid* grdPortfolio;
+    TDbGrid* RxDBGrid4;  // executed orders
+    QPlainTextEdit* mLog;
+    QSplitter* Splitter2;
+    QList<QLabel*> StatusPanels;
+    QSystemTrayIcon* RxTrayIcon1 = nullptr;
+    TfmOpt* fmOpt;
+    TfmAbout* fmAbout;
+    TfmClients* fmClients;
+    THelpViewer* Help;
+
+    void UpdateStatusBar();
+    void UpdatePortfolioTotals();
+    // The options dialog, shown again while its check fails.
+    void actOptExecute();
+    // What the window does with the dialog's result; true when the dialog is to be shown again.
+    bool HandleOptionsResult(int result);
+    void actClientsExecute();
+    void HandleClientsResult(int result);
+    void actAboutExecute();
+    void HideToTray();
+    void RestoreFromTray();
+    QIcon TrayFrame(int frame) const;
+    int ShownTrayFrame() const { return TrayFrameShown; }
+    bool HasTray() const { return RxTrayIcon1 != nullptr; }
 
 signals:
     void Closed();
 
 protected:
     void closeEvent(QCloseEvent* e) override;
+    void changeEvent(QEvent* e) override;
 
 private:
-    TEngine& Engine;
+    void CreateActions();
+    void CreatePages();
+    void CreateStatusBar();
+    void CreateTray();
+    void SyncActions();
+    void Run(const std::function<void()>& f);
+    TEngine& Robot;
+    QList<QIcon> TrayIcons;
+    int TrayFrameShown = 0;
 };

@@ -1,0 +1,38 @@
+#include "ui/ClientsDialog.h"
+
+#include "robot/Engine.h"
+#include "ui/DbGrid.h"
+#include "ui/NavigatorBar.h"
+
+#include <QGroupBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+TfmClients::TfmClients(TEngine& engine, QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("Клиенты"));
+    auto* box = new QGroupBox(QStringLiteral(" Список клиентов "), this);
+    auto* bl = new QVBoxLayout(box);
+    Grid = new TDbGrid(engine.DatMod().tClients,
+                       {{"Code", "Код клиента"}, {"Active", "Активен"}, {"client", "Владелец счета"}, {"AccountMicex", "Счет на ММВБ"},
+                        {"AccountFORTS", "Счет на ФОРТС"}, {"note", "Комментарии"}},
+                       true);
+    bl->addWidget(Grid);
+    Navigator = new TNavigatorBar(Grid, box);
+    Navigator->Run = [&engine](const std::function<void()>& f) { engine.RunEvent(f); };
+    bl->addWidget(Navigator);
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("BitBtn1"));
+    ok->setDefault(true);
+    auto* cancel = new QPushButton(QStringLiteral("Отмена"), this);
+    cancel->setObjectName(QStringLiteral("BitBtn2"));
+    connect(ok, &QPushButton::clicked, this, [this] { done(1); });
+    connect(cancel, &QPushButton::clicked, this, [this] { done(2); });
+    auto* strip = new QHBoxLayout;
+    strip->addStretch();
+    strip->addWidget(ok);
+    strip->addWidget(cancel);
+    auto* l = new QVBoxLayout(this);
+    l->addWidget(box);
+    l->addLayout(strip);
+    setFixedSize(767, 469);
+}

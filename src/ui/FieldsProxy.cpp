@@ -1,0 +1,153 @@
+#include "ui/FieldsProxy.h"
+
+#include "common/Regional.h"
+
+#include <QDateTime>
+#include <QSqlField>
+#include <QSqlRecord>
+#include <QSqlTableModel>
+#include <cmath>
+
+TFieldsProxy::TFieldsProxy(QVector<TColumnSpec> columns, bool editable, QObject* parent)
+    : QSortFilterProxyModel(parent), Specs(std::move(columns)), Editable(editable) {
+    setDynamicSortFilter(false);
+}
+
+void TFieldsProxy::setSourceModel(QAbstractItemModel* model) {
+    for (const auto& c : SourceConnections) disconnect(c);
+    SourceConnections.clear();
+    QSortFilterProxyModel::setSourceModel(model);
+    MapColumns();
+    auto remap = [this] {
+        MapColumns();
+        invalidateFilter();
+    };
+    SourceConnections << connect(model, &QAbstractItemModel::modelReset, this, remap)
+                      << connect(model, &QAbstractItemModel::headerDataChanged, this, remap);
+    invalidateFilter();
+}
+
+void TFieldsProxy::MapColumns() {
+    SourceToSpec.clear();
+    auto* src = sourceModel();
+    if (!src) return;
+    auto* table = qobject_cast<QSqlTableModel*>(src);
+    const QSqlRecord rec = table ? table->record() : QSqlRecord();
+    for (int c = 0; c < src->columnCount(); ++c) {
+        const QString name = c < rec.count() ? rec.fieldName(c) : src->headerData(c, Qt::Horizontal).toString();
+        int found = -1;
+        for (int i = 0; i < Specs.size() && found < 0; ++i)
+            if (Specs[i].Field.compare(name, Qt::CaseInsensitive) == 0) found = i;
+        SourceToSpec << found;
+    }
+}
+
+bool TFieldsProxy::filterAcceptsColumn(int sourceColumn, const QModelIndex&) const {
+    return sourceColumn < SourceToSpec.size() && SourceToSpec[sourceColumn] >= 0;
+}
+
+const TColumnSpec* TFieldsProxy::SpecOfSource(int sourceColumn) const {
+    if (sourceColumn < 0 || sourceColumn >= SourceToSpec.size() || SourceToSpec[sourceColumn] < 0) return nullptr;
+    return &Specs[SourceToSpec[sourceColumn]];
+}
+
+int TFieldsProxy::ColumnOf(const QString& field) const {
+    for (int c = 0; c < columnCount(); ++c)
+        if (FieldAt(c).compare(field, Qt::CaseInsensitive) == 0) return c;
+    return -1;
+}
+
+QString TFieldsProxy::FieldAt(int proxyColumn) const {
+    const QModelIndex s = mapToSource(index(0, proxyColumn));
+    int sc = s.isValid() ? s.column() : -1;
+    if (sc < 0) {
+        // No rows: map through the accepted columns in order.
+        int seen = -1;
+        for (int c = 0; c < SourceToSpec.size(); ++c)
+            if (SourceToSpec[c] >= 0 && ++seen == proxyColumn) sc = c;
+    }
+    const TColumnSpec* spec = SpecOfSource(sc);
+    return spec ? spec->Field : QString();
+}
+
+bool TFieldsProxy::IsBoolean(int sourceColumn) const {
+    auto* table = qobject_cast<QSqlTableModel*>(sourceModel());
+    if (!table) return false;
+    const QSqlField f = table->record().field(sourceColumn);
+    const QString name = f.name().toLower();
+    // SQLite reports declared BOOLEAN columns as integers: the known flag columns are named here.
+    return f.metaType().id() == QMetaType::Bool || name == QLatin1String("traded") || name == QLatin1String("filled") ||
+           name == QLatin1String("active");
+}
+
+QString TFieldsProxy::FormatNumber(double value, const QString& format) {
+    const int point = format.indexOf(QLatin1Char('.'));
+    const int decimals = point < 0 ? 0 : format.size() - point - 1;
+    const QString intPart = point < 0 ? format : format.left(point);
+    const bool grouped = intPart.contains(QLatin1Char(' '));
+    if (!intPart.contains(QLatin1Char('0')) && decimals == 0 && std::round(value) == 0) return QString();
+    QLocale loc;
+    QString s = QString::number(std::fabs(value), 'f', decimals);
+    QString whole = point < 0 ? s : s.section(QLatin1Char('.'), 0, 0);
+    const QString frac = decimals > 0 ? s.section(QLatin1Char('.'), 1) : QString();
+    if (grouped)
+        for (int i = whole.size() - 3; i > 0; i -= 3) whole.insert(i, QLatin1Char(' '));
+    QString out = whole + (decimals > 0 ? loc.decimalPoint() + frac : QString());
+    if (value < 0 && std::round(std::fabs(value) * std::pow(10, decimals)) != 0) out.prepend(QLatin1Char('-'));
+    return out;
+}
+
+QVariant TFieldsProxy::data(const QModelIndex& index, int role) const {
+    const QModelIndex s = mapToSource(index);
+    const TColumnSpec* spec = SpecOfSource(s.column());
+    if (IsBoolean(s.column())) {
+        if (role == Qt::CheckStateRole) {
+            const QVariant v = sourceModel()->data(s, Qt::EditRole);
+            return v.toLongLong() != 0 || v.toString().compare(QLatin1String("true"), Qt::CaseInsensitive) == 0 ? Qt::Checked : Qt::Unchecked;
+        }
+        if (role == Qt::DisplayRole || role == Qt::EditRole) return QVariant();
+    }
+    if (role == Qt::DisplayRole) {
+        const QVariant v = sourceModel()->data(s, Qt::EditRole);
+        if (v.isNull()) return QString();
+        if (spec && !spec->Format.isEmpty()) {
+            bool ok = false;
+            const double d = v.toDouble(&ok);
+            if (ok) return FormatNumber(d, spec->Format);
+        }
+        if (v.typeId() == QMetaType::Double) return QLocale().toString(v.toDouble(), 'g', 15);
+        if (v.typeId() == QMetaType::QDateTime) return QLocale().toString(v.toDateTime(), QLocale::ShortFormat);
+        return v;
+    }
+    if (role == Qt::TextAlignmentRole && spec && !spec->Format.isEmpty()) return int(Qt::AlignRight | Qt::AlignVCenter);
+    return QSortFilterProxyModel::data(index, role);
+}
+
+bool TFieldsProxy::setData(const QModelIndex& index, const QVariant& value, int role) {
+    const QModelIndex s = mapToSource(index);
+    if (role == Qt::CheckStateRole && IsBoolean(s.column()))
+        return sourceModel()->setData(s, value.toInt() == Qt::Checked ? 1 : 0, Qt::EditRole);
+    return QSortFilterProxyModel::setData(index, value, role);
+}
+
+QVariant TFieldsProxy::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole) {
+        const QString field = FieldAt(section);
+        for (const TColumnSpec& c : Specs)
+            if (c.Field.compare(field, Qt::CaseInsensitive) == 0) return c.Title.isEmpty() ? c.Field : c.Title;
+    }
+    return QSortFilterProxyModel::headerData(section, orientation, role);
+}
+
+Qt::ItemFlags TFieldsProxy::flags(const QModelIndex& index) const {
+    Qt::ItemFlags f = QSortFilterProxyModel::flags(index);
+    const QModelIndex s = mapToSource(index);
+    if (IsBoolean(s.column())) {
+        f &= ~Qt::ItemIsEditable;
+        if (Editable) f |= Qt::ItemIsUserCheckable;
+        else f &= ~Qt::ItemIsUserCheckable;
+        return f;
+    }
+    if (!Editable) f &= ~Qt::ItemIsEditable;
+    return f;
+}

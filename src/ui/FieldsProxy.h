@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QSortFilterProxyModel>
+#include <QStringList>
+#include <QVector>
+
+// How one column of a grid shows its field: the title, the display format of the table object
+// ("### ### ##0.000": blanks group the digits, the decimals after the point), and whether it edits.
+struct TColumnSpec {
+    QString Field;
+    QString Title;  // empty: the header shows the field name
+    QString Format;
+    int Width = 0;  // 0: the grid's default
+};
+
+// Shows the listed fields of a table model in the listed order with their titles and formats;
+// Booleans as check boxes; every cell read-only unless the grid is editable.
+class TFieldsProxy : public QSortFilterProxyModel {
+    Q_OBJECT
+public:
+    TFieldsProxy(QVector<TColumnSpec> columns, bool editable, QObject* parent = nullptr);
+
+    void setSourceModel(QAbstractItemModel* model) override;
+    const QVector<TColumnSpec>& Columns() const { return Specs; }
+    // The proxy column that shows `field`, -1 when none.
+    int ColumnOf(const QString& field) const;
+    QString FieldAt(int proxyColumn) const;
+
+    QVariant data(const QModelIndex& index, int role) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    // A number in a display format of the table objects.
+    static QString FormatNumber(double value, const QString& format);
+
+protected:
+    bool filterAcceptsColumn(int sourceColumn, const QModelIndex& sourceParent) const override;
+    bool lessThan(const QModelIndex&, const QModelIndex&) const override { return false; }
+
+private:
+    void MapColumns();
+    const TColumnSpec* SpecOfSource(int sourceColumn) const;
+    bool IsBoolean(int sourceColumn) const;
+    QVector<TColumnSpec> Specs;
+    QVector<int> SourceToSpec;  // source column -> index in Specs, or -1
+    QList<QMetaObject::Connection> SourceConnections;
+    bool Editable;
+};

@@ -1,0 +1,29 @@
+#include "ui/HelpViewer.h"
+
+#include <QTextBrowser>
+#include <QVBoxLayout>
+
+THelpViewer::THelpViewer(QWidget* parent) : QDialog(parent), Browser(new QTextBrowser(this)) {
+    Q_INIT_RESOURCE(help);
+    setWindowTitle(QStringLiteral("Справка Korvex"));
+    setWindowFlags(Qt::Window);
+    auto* l = new QVBoxLayout(this);
+    l->setContentsMargins(0, 0, 0, 0);
+    l->addWidget(Browser);
+    Browser->setOpenExternalLinks(true);
+    Browser->setSearchPaths({QStringLiteral(":/help")});
+    resize(760, 640);
+}
+
+void THelpViewer::Open(const QString& page) {
+    Browser->setSource(QUrl(QStringLiteral("qrc:/help/") + page));
+    show();
+    raise();
+    activateWindow();
+}
+
+void THelpViewer::ShowContents() { Open(QStringLiteral("index.html")); }
+
+void THelpViewer::ShowTopic(int topic) { Open(topic == 2 ? QStringLiteral("settings.html") : QStringLiteral("main-window.html")); }
+
+QUrl THelpViewer::CurrentPage() const { return Browser->source(); }

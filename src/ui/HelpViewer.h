@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QDialog>
+
+class QTextBrowser;
+
+// The program's help: Russian HTML pages shipped in the program, shown in a browser window.
+class THelpViewer : public QDialog {
+    Q_OBJECT
+public:
+    explicit THelpViewer(QWidget* parent = nullptr);
+    void ShowContents();
+    // Topic 1: the main window; topic 2: the options dialog.
+    void ShowTopic(int topic);
+    QUrl CurrentPage() const;
+
+private:
+    void Open(const QString& page);
+    QTextBrowser* Browser;
+};

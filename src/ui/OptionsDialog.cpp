@@ -1,0 +1,408 @@
+#include "ui/OptionsDialog.h"
+
+#include "common/Regional.h"
+#include "data/DatMod.h"
+#include "notify/MailNotifier.h"
+#include "robot/Engine.h"
+#include "ui/DbGrid.h"
+#include "ui/NavigatorBar.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSqlRecord>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+TfmOpt::TfmOpt(TEngine& engine, QWidget* parent) : QDialog(parent), Robot(engine) {
+    setWindowTitle(QStringLiteral("Настройки"));
+    ShowMessage = [this](const QString& m) { QMessageBox::warning(this, windowTitle(), m); };
+    Pages = new QTabWidget(this);
+    Pages->addTab(CreatePositionsPage(), QStringLiteral("Позиции"));
+    Pages->addTab(CreateQuikPage(), QStringLiteral("Quik"));
+    Pages->addTab(CreateMailPage(), QStringLiteral("Сообщения"));
+    Pages->addTab(CreateInstrumentsPage(), QStringLiteral("Инструменты"));
+    Pages->addTab(CreateFiltersPage(), QStringLiteral("Фильтры"));
+
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("BitBtn1"));
+    ok->setDefault(true);
+    auto* cancel = new QPushButton(QStringLiteral("Отмена"), this);
+    auto* help = new QPushButton(QStringLiteral("&Справка"), this);
+    connect(ok, &QPushButton::clicked, this, &TfmOpt::BitBtn1Click);
+    connect(cancel, &QPushButton::clicked, this, [this] { done(2); });
+    connect(help, &QPushButton::clicked, this, &TfmOpt::HelpRequested);
+    auto* strip = new QHBoxLayout;
+    strip->addStretch();
+    strip->addWidget(ok);
+    strip->addWidget(cancel);
+    strip->addWidget(help);
+    auto* l = new QVBoxLayout(this);
+    l->addWidget(Pages);
+    l->addLayout(strip);
+    setFixedSize(708 + 40, 493 + 60);
+
+    connect(&Robot, &TEngine::SumListChanged, this, &TfmOpt::UpdateSumList);
+    ShowSettings();
+}
+
+void TfmOpt::reject() { done(2); }
+
+void TfmOpt::ShowSettings() {
+    for (auto& r : Refreshers) r();
+}
+
+QLineEdit* TfmOpt::BindText(QString* field, QLineEdit* edit) {
+    if (!edit) edit = new QLineEdit;
+    connect(edit, &QLineEdit::textEdited, this, [field](const QString& t) { *field = t; });
+    Refreshers << [edit, field] { edit->setText(*field); };
+    return edit;
+}
+
+QCheckBox* TfmOpt::BindCheck(bool* field, const QString& caption) {
+    auto* c = new QCheckBox(caption);
+    connect(c, &QCheckBox::toggled, this, [field](bool on) { *field = on; });
+    Refreshers << [c, field] { c->setChecked(*field); };
+    return c;
+}
+
+QButtonGroup* TfmOpt::BindChoice(int* field, const QStringList& captions, QWidget* box, QList<QWidget*> beside) {
+    auto* group = new QButtonGroup(this);
+    auto* grid = new QGridLayout(box);
+    for (int i = 0; i < captions.size(); ++i) {
+        auto* b = new QRadioButton(captions[i], box);
+        group->addButton(b, i);
+        grid->addWidget(b, i, 0);
+        if (i < beside.size() && beside[i]) grid->addWidget(beside[i], i, 1);
+    }
+    connect(group, &QButtonGroup::idToggled, this, [field](int id, bool on) {
+        if (on) *field = id;
+    });
+    Refreshers << [group, field] {
+        // No choice (-1): no button is checked.
+        group->setExclusive(false);
+        for (QAbstractButton* b : group->buttons()) b->setChecked(group->id(b) == *field);
+        group->setExclusive(true);
+    };
+    return group;
+}
+
+QWidget* TfmOpt::FileField(QLineEdit* edit, bool mustExist) {
+    auto* w = new QWidget;
+    auto* l = new QHBoxLayout(w);
+    l->setContentsMargins(0, 0, 0, 0);
+    l->addWidget(edit);
+    auto* b = new QToolButton(w);
+    b->setText(QStringLiteral("…"));
+    l->addWidget(b);
+    connect(b, &QToolButton::clicked, this, [this, edit, mustExist] {
+        const QString start = edit->text();
+        const QString f = mustExist
+                              ? QFileDialog::getOpenFileName(this, QString(), start, QStringLiteral("Все файлы (*)"))
+                              : QFileDialog::getSaveFileName(this, QString(), start, QStringLiteral("Все файлы (*)"), nullptr,
+                                                             QFileDialog::DontConfirmOverwrite);
+        if (f.isEmpty()) return;
+        edit->setText(f);
+        emit edit->textEdited(f);
+    });
+    return w;
+}
+
+QWidget* TfmOpt::CreatePositionsPage() {
+    TSettings& s = Robot.Settings;
+    auto* page = new QWidget;
+    auto* l = new QVBoxLayout(page);
+
+    auto* size = new QGroupBox(QStringLiteral(" Размер позиции "));
+    edtFixVol = BindText(&s.FixVol);
+    edtPart = BindText(&s.Part);
+    rgpPositionSize = BindChoice(&s.PositionSize,
+                                 {QStringLiteral("Кол-во из Omega Research"), QStringLiteral("Фиксированная сумма (руб.)"),
+                                  QStringLiteral("Доля счета (%)"), QStringLiteral("Сумма по бумаге "), QStringLiteral("Доля счета по бумаге")},
+                                 size, {nullptr, edtFixVol, edtPart});
+    l->addWidget(size);
+
+    auto* orders = new QGroupBox(QStringLiteral(" Выставление ордеров "));
+    auto* ol = new QVBoxLayout(orders);
+    auto* times = new QFormLayout;
+    edtTime1 = BindText(&s.time1);
+    edtTime2 = BindText(&s.time2);
+    for (QLineEdit* e : {edtTime1, edtTime2}) {
+        e->setMaxLength(8);
+        e->setInputMask(QStringLiteral("09:99:99;_"));
+        e->setMaximumWidth(90);
+    }
+    times->addRow(QStringLiteral("Начало сессии:"), edtTime1);
+    times->addRow(QStringLiteral("Конец сессии:"), edtTime2);
+    ol->addLayout(times);
+    chExitQty = BindCheck(&s.ExitQty, QStringLiteral("Точное закрытие позиции"));
+    ol->addWidget(chExitQty);
+    auto* filledBox = new QWidget;
+    rgpFilled = BindChoice(&s.rgpFilled,
+                           {QStringLiteral("Выставлять ордера заранее (табл. ActiveOrders)"),
+                            QStringLiteral("Выставлять рыночные ордера (табл. FilledOrders)")},
+                           filledBox);
+    ol->addWidget(filledBox);
+    l->addWidget(orders);
+
+    auto* mode = new QGroupBox(QStringLiteral(" Режим работы "));
+    rgpSingleMulti = BindChoice(&s.rgpSingleMulti,
+                                {QStringLiteral("Торговля по ОДНОМУ СЧЕТУ"), QStringLiteral("Торговля по ГРУППЕ СЧЕТОВ клиентов")}, mode);
+    l->addWidget(mode);
+    l->addStretch();
+    return page;
+}
+
+QWidget* TfmOpt::CreateQuikPage() {
+    TSettings& s = Robot.Settings;
+    auto* page = new QWidget;
+    auto* f = new QFormLayout(page);
+    edtTRI = BindText(&s.pathTRI);
+    edtTRO = BindText(&s.pathTRO);
+    edtInfoLog = BindText(&s.pathInfoLog);
+    f->addRow(QStringLiteral("Путь к файлу транзакций (*.TRI):"), FileField(edtTRI, false));
+    f->addRow(QStringLiteral("Путь к файлу транзакций (*.TRO):"), FileField(edtTRO, false));
+    f->addRow(QStringLiteral("Путь к файлу info.log:"), FileField(edtInfoLog, true));
+    edtAccountMicex = BindText(&s.AccountMicex);
+    edtAccountFORTS = BindText(&s.AccountFORTS);
+    edtCode = BindText(&s.Code);
+    f->addRow(QStringLiteral("Номер счета на ММВБ:"), edtAccountMicex);
+    f->addRow(QStringLiteral("Номер счета на FORTS:"), edtAccountFORTS);
+    f->addRow(QStringLiteral("Код клиента:"), edtCode);
+    edtIntTable = BindText(&s.intTable);
+    f->addRow(QStringLiteral("Интервал обновления данных (сек.):"), edtIntTable);
+    chQuikConnect = BindCheck(&s.QuikConnect, QStringLiteral("Проверять связь Quik`а с\nсервером через (сек.):"));
+    edtQuikConnectTimeOut = BindText(&s.QuikConnectTimeOut);
+    f->addRow(chQuikConnect, edtQuikConnectTimeOut);
+
+    auto* data = new QGroupBox(QStringLiteral(" Данные "));
+    auto* df = new QFormLayout(data);
+    edtAlerts = BindText(&s.Alerts);
+    edtQuikData = BindText(&s.QuikData);
+    df->addRow(QStringLiteral("База данных Omega Research Alerts:"), FileField(edtAlerts, true));
+    df->addRow(QStringLiteral("База данных QuikData:"), FileField(edtQuikData, true));
+    chConnect = BindCheck(&s.Connect, QStringLiteral("Подключаться при запуске"));
+    auto* connectButton = new QPushButton(QStringLiteral("Подключиться"));
+    connect(connectButton, &QPushButton::clicked, this, [this] { Robot.RunEvent([this] { Robot.actConnectToBaseExecute(); }); });
+    df->addRow(chConnect, connectButton);
+    f->addRow(data);
+    return page;
+}
+
+QWidget* TfmOpt::CreateMailPage() {
+    TSettings& s = Robot.Settings;
+    auto* page = new QWidget;
+    auto* l = new QGridLayout(page);
+
+    auto* smtp = new QGroupBox(QStringLiteral(" Отправка почты "));
+    auto* sf = new QFormLayout(smtp);
+    edtSMTP = BindText(&s.SMTP);
+    edtPort = BindText(&s.Port);
+    edtUser = BindText(&s.User);
+    edtPassword = BindText(&s.Password);
+    edtPassword->setEchoMode(QLineEdit::Password);
+    sf->addRow(QStringLiteral("Сервер исходящей почты:"), edtSMTP);
+    sf->addRow(QStringLiteral("Порт: "), edtPort);
+    sf->addRow(QStringLiteral("Пользователь: "), edtUser);
+    sf->addRow(QStringLiteral("Пароль: "), edtPassword);
+    chAuten = BindCheck(&s.Auten, QStringLiteral("Требуется аутентификация"));
+    sf->addRow(chAuten);
+    auto* buttons = new QHBoxLayout;
+    auto* connectButton = new QPushButton(QStringLiteral("Коннект"));
+    auto* disconnectButton = new QPushButton(QStringLiteral("Дисконнект"));
+    connect(connectButton, &QPushButton::clicked, this, [this] { Robot.RunEvent([this] { Robot.Mail().MailConnect(); }); });
+    connect(disconnectButton, &QPushButton::clicked, this, [this] { Robot.RunEvent([this] { Robot.Mail().MailDisconnect(); }); });
+    buttons->addWidget(connectButton);
+    buttons->addWidget(disconnectButton);
+    sf->addRow(buttons);
+    l->addWidget(smtp, 0, 0);
+
+    auto* sender = new QGroupBox(QStringLiteral(" Информации отправителя "));
+    auto* snf = new QFormLayout(sender);
+    edtFromName = BindText(&s.FromName);
+    edtFromAddress = BindText(&s.FromAddress);
+    snf->addRow(QStringLiteral("Имя:"), edtFromName);
+    snf->addRow(QStringLiteral("E-Mail адрес:"), edtFromAddress);
+    l->addWidget(sender, 1, 0);
+
+    auto* to = new QGroupBox(QStringLiteral(" Адреса получателя "));
+    auto* tf = new QFormLayout(to);
+    edtEmail1 = BindText(&s.Email1);
+    edtEmail2 = BindText(&s.Email2);
+    edtMsg = new QLineEdit(QStringLiteral("Test."));
+    tf->addRow(QStringLiteral("E-Mail 1:"), edtEmail1);
+    tf->addRow(QStringLiteral("E-Mail 2:"), edtEmail2);
+    tf->addRow(QStringLiteral("Сообщение:"), edtMsg);
+    auto* test = new QPushButton(QStringLiteral("Тест"));
+    connect(test, &QPushButton::clicked, this, [this] { Robot.RunEvent([this] { Robot.Mail().SendNotification(edtMsg->text()); }); });
+    tf->addRow(test);
+    l->addWidget(to, 0, 1);
+
+    auto* events = new QGroupBox(QStringLiteral(" События для сообщений по почте "));
+    auto* el = new QVBoxLayout(events);
+    chSendTrans_Id = BindCheck(&s.SendTrans_id, QStringLiteral("Отправка транзакции"));
+    chSendTrans_done = BindCheck(&s.SendTrans_done, QStringLiteral("Регистрация транзакции на сервере"));
+    chSendQuikConnect = BindCheck(&s.SendQuikConnect, QStringLiteral("Обрыв/восстановление соединения Quik`а с сервером"));
+    el->addWidget(chSendTrans_Id);
+    el->addWidget(chSendTrans_done);
+    el->addWidget(chSendQuikConnect);
+    l->addWidget(events, 1, 1);
+    return page;
+}
+
+TNavigatorBar* TfmOpt::Navigator(TDbGrid* grid) {
+    auto* n = new TNavigatorBar(grid);
+    n->Run = [this](const std::function<void()>& f) { Robot.RunEvent(f); };
+    Navigators << n;
+    grid->View()->installEventFilter(this);
+    return n;
+}
+
+QWidget* TfmOpt::CreateInstrumentsPage() {
+    auto* page = new QWidget;
+    auto* l = new QVBoxLayout(page);
+    grdSecCode = new TDbGrid(Robot.DatMod().tSecCode,
+                             {{"Ticker", "Тикер в Омеге", "", 85}, {"Traded", "Торгуется", "", 58},
+                              {"FixVol", "Сумма", "### ### ### ##0.00", 98}, {"Part", "Доля счета (%)", "### ###", 82},
+                              {"Slippage", "Проск-е (%)", "#0.00"}, {"LotSize", "Лот", "", 34}, {"Class_Code", "Код класса", "", 66},
+                              {"Digits", "Знаки после запятой", "", 73}, {"SecCode", "Код в Quik`е", "", 87}},
+                             true, true);
+    l->addWidget(grdSecCode);
+    auto* nav = Navigator(grdSecCode);
+    QAction* find = nav->addAction(style()->standardIcon(QStyle::SP_FileDialogContentsView), QStringLiteral("Найти"));
+    find->setShortcut(QKeySequence::Find);
+    connect(find, &QAction::triggered, this, [this] {
+        bool ok = false;
+        const QString text = QInputDialog::getText(this, QStringLiteral("Поиск"), QStringLiteral("Найти:"), QLineEdit::Normal, QString(), &ok);
+        if (ok && !text.isEmpty() && !FindInstrument(text)) ShowMessage(QStringLiteral("\"%1\" не найдено").arg(text));
+    });
+    l->addWidget(nav);
+    return page;
+}
+
+QWidget* TfmOpt::CreateFiltersPage() {
+    auto* page = new QWidget;
+    auto* l = new QHBoxLayout(page);
+    auto oneColumn = [this](TDataTable* t, const QString& field, const QString& caption, TDbGrid** out) {
+        auto* box = new QGroupBox(caption);
+        auto* bl = new QVBoxLayout(box);
+        auto* g = new TDbGrid(t, {{field, field}}, true);
+        g->View()->horizontalHeader()->hide();
+        g->View()->horizontalHeader()->setStretchLastSection(true);
+        bl->addWidget(g);
+        bl->addWidget(Navigator(g));
+        *out = g;
+        return box;
+    };
+    l->addWidget(oneColumn(Robot.DatMod().tWorkSpaces, "workspace", QStringLiteral(" Просматриваемые рабочие области  ( \" *.orw \" ) "), &grdWorkSpaces));
+    l->addWidget(oneColumn(Robot.DatMod().tStrategy, "strategy", QStringLiteral(" Просматриваемые стратегии "), &grdStrategy));
+    return page;
+}
+
+void TfmOpt::BitBtn1Click() {
+    int result = 1;
+    FailedField = nullptr;
+    auto fail = [&](QLineEdit* e, const QString& message) {
+        ShowMessage(message);
+        for (int i = 0; i < Pages->count(); ++i)
+            if (Pages->widget(i)->isAncestorOf(e)) Pages->setCurrentIndex(i);
+        e->setFocus();
+        FailedField = e;
+        result = 4;
+    };
+    // Numbers: their form only; 0 and negative values pass.
+    for (QLineEdit* e : {edtFixVol, edtPart})
+        if (!Regional::ParseDecimal(e->text())) {
+            fail(e, QStringLiteral("Введите верные данные!"));
+            break;
+        }
+    if (result == 1)
+        for (QLineEdit* e : {edtPort, edtIntTable, edtQuikConnectTimeOut})
+            if (!Regional::ParseInteger(e->text())) {
+                fail(e, QStringLiteral("Введите верные данные!"));
+                break;
+            }
+    for (QLineEdit* e : {edtTime1, edtTime2})
+        if (!Regional::ParseTimeOfDay(e->text())) {
+            fail(e, QStringLiteral("Веденно неверное время!"));
+            break;
+        }
+    done(result);
+}
+
+void TfmOpt::UpdateSumList() {
+    const TSecCodeSum& s = Robot.SumList;
+    grdSecCode->SetFooter("Traded", QString::number(s.SumTraded));
+    grdSecCode->SetFooter("FixVol", Regional::FormatGrouped(s.SumFixVol, 2));
+    grdSecCode->SetFooter("Part", Regional::FormatGeneral(s.SumPart));
+}
+
+bool TfmOpt::FindInstrument(const QString& text) {
+    QTableView* v = grdSecCode->View();
+    TFieldsProxy* p = grdSecCode->Proxy();
+    grdSecCode->Source()->FetchAll();
+    const int col = std::max(0, v->currentIndex().column());
+    const int start = v->currentIndex().row();
+    for (int k = 1; k <= p->rowCount(); ++k) {
+        const int r = (start + k) % p->rowCount();
+        if (p->index(r, col).data().toString().contains(text, Qt::CaseInsensitive)) {
+            v->setCurrentIndex(p->index(r, col));
+            return true;
+        }
+    }
+    return false;
+}
+
+void TfmOpt::DropEmptyNewRow(TDbGrid* grid) {
+    TTableModel* m = grid->Source()->Model();
+    const int r = m->PendingInsertedRow();
+    if (r < 0) return;
+    const QSqlRecord rec = m->record(r);
+    for (int c = 0; c < rec.count(); ++c)
+        if (!rec.isNull(c) && !rec.value(c).toString().isEmpty()) return;
+    m->revertRow(r);
+}
+
+bool TfmOpt::eventFilter(QObject* watched, QEvent* event) {
+    for (TDbGrid* g : {grdSecCode, grdWorkSpaces, grdStrategy}) {
+        if (!g || watched != g->View()) continue;
+        if (event->type() == QEvent::FocusOut) {
+            // The focus may only have moved into the grid's own cell editor.
+            QTimer::singleShot(0, this, [this, g] {
+                QWidget* f = QApplication::focusWidget();
+                if (!f || !g->View()->isAncestorOf(f)) DropEmptyNewRow(g);
+            });
+        }
+        if (g == grdSecCode && event->type() == QEvent::KeyPress) {
+            auto* k = static_cast<QKeyEvent*>(event);
+            // An open cell editor takes its own keys: a key that reaches the grid means no editing.
+            if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) {
+                // Enter moves to the next cell, as in a spreadsheet.
+                const QModelIndex i = g->View()->currentIndex();
+                const int cols = g->Proxy()->columnCount();
+                if (i.isValid() && cols > 0) {
+                    const int visual = g->View()->horizontalHeader()->visualIndex(i.column()) + 1;
+                    const int row = visual >= cols ? i.row() + 1 : i.row();
+                    const int logical = g->View()->horizontalHeader()->logicalIndex(visual % cols);
+                    if (row < g->Proxy()->rowCount()) g->View()->setCurrentIndex(g->Proxy()->index(row, logical));
+                }
+                return true;
+            }
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QDialog>
+#include <functional>
+
+class TEngine;
+class TDbGrid;
+class TNavigatorBar;
+class QButtonGroup;
+class QCheckBox;
+class QLineEdit;
+class QTabWidget;
+
+// "Настройки": every setting, edited in place (the robot sees an edit at once), and the instruments,
+// workspaces and strategies. Results: 1 OK with valid values, 4 OK with a value that failed the
+// check, 2 cancel.
+class TfmOpt : public QDialog {
+    Q_OBJECT
+public:
+    TfmOpt(TEngine& engine, QWidget* parent = nullptr);
+
+    // Puts the settings' current values into the controls (after a load).
+    void ShowSettings();
+    // The OK check; sets the result to 1 or 4 and closes the dialog.
+    void BitBtn1Click();
+    void UpdateSumList();
+    void reject() override;
+
+    // Shows a check message; replaced in tests.
+    std::function<void(const QString&)> ShowMessage;
+
+    QTabWidget* Pages;
+    QButtonGroup* rgpPositionSize;
+    QButtonGroup* rgpFilled;
+    QButtonGroup* rgpSingleMulti;
+    QLineEdit *edtFixVol, *edtPart, *edtTime1, *edtTime2;
+    QCheckBox* chExitQty;
+    QLineEdit *edtTRI, *edtTRO, *edtInfoLog, *edtAccountMicex, *edtAccountFORTS, *edtCode, *edtIntTable, *edtQuikConnectTimeOut;
+    QLineEdit *edtAlerts, *edtQuikData;
+    QCheckBox *chQuikConnect, *chConnect;
+    QLineEdit *edtSMTP, *edtPort, *edtUser, *edtPassword, *edtFromName, *edtFromAddress, *edtEmail1, *edtEmail2, *edtMsg;
+    QCheckBox *chAuten, *chSendTrans_Id, *chSendTrans_done, *chSendQuikConnect;
+    TDbGrid* grdSecCode;
+    TDbGrid* grdWorkSpaces;
+    TDbGrid* grdStrategy;
+    QList<TNavigatorBar*> Navigators;
+    QWidget* FailedField = nullptr;
+
+    // Finds `text` in the current column of the instruments grid, from the row after the current one.
+    bool FindInstrument(const QString& text);
+
+signals:
+    void HelpRequested();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QWidget* CreatePositionsPage();
+    QWidget* CreateQuikPage();
+    QWidget* CreateMailPage();
+    QWidget* CreateInstrumentsPage();
+    QWidget* CreateFiltersPage();
+    QLineEdit* BindText(QString* field, QLineEdit* edit = nullptr);
+    QCheckBox* BindCheck(bool* field, const QString& caption);
+    QButtonGroup* BindChoice(int* field, const QStringList& captions, QWidget* box, QList<QWidget*> beside = {});
+    QWidget* FileField(QLineEdit* edit, bool mustExist);
+    void DropEmptyNewRow(TDbGrid* grid);
+    TNavigatorBar* Navigator(TDbGrid* grid);
+    TEngine& Robot;
+    QList<std::function<void()>> Refreshers;
+};
