@@ -16,6 +16,7 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QShortcut>
 #include <QSplitter>
@@ -48,6 +49,8 @@ TfmMain::TfmMain(TEngine& engine, QWidget* parent) : QMainWindow(parent), Robot(
     connect(fmOpt, &TfmOpt::HelpRequested, this, [this] { Help->ShowTopic(2); });
     connect(fmClients, &TfmClients::HelpRequested, this, [this] { Help->ShowTopic(1); });
 
+    ShowMessage = [this](const QString& m) { QMessageBox::warning(QApplication::activeWindow() ? QApplication::activeWindow() : this, windowTitle(), m); };
+    connect(&Robot.DatMod(), &TDatMod::PostRefused, this, [this](const QString& m) { ShowMessage(m); });
     connect(&Robot, &TEngine::SettingsLoaded, fmOpt, &TfmOpt::ShowSettings);
     connect(&Robot, &TEngine::StatusChanged, this, &TfmMain::UpdateStatusBar);
     connect(&Robot, &TEngine::ActionsChanged, this, &TfmMain::SyncActions);
@@ -61,7 +64,7 @@ TfmMain::TfmMain(TEngine& engine, QWidget* parent) : QMainWindow(parent), Robot(
         for (const QString& l : lines) mLog->appendPlainText(l);
     });
     for (const QString& l : Robot.Journal().Lines()) mLog->appendPlainText(l);
-    auto* f1 = new QShortcut(QKeySequence::HelpContents, this);
+    auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(f1, &QShortcut::activated, this, [this] { Help->ShowTopic(1); });
     SyncActions();
     UpdateStatusBar();

@@ -48,6 +48,9 @@ public:
     TfmClients* fmClients;
     THelpViewer* Help;
 
+    // Shows a notice box (a refused instrument post); replaced in tests.
+    std::function<void(const QString&)> ShowMessage;
+
     void UpdateStatusBar();
     void UpdatePortfolioTotals();
     // The options dialog, shown again while its check fails.

@@ -1,0 +1,212 @@
+#include "data/DatMod.h"
+#include "quik/ResultReader.h"
+#include "quik/TransactionWriter.h"
+#include "support/TestSupport.h"
+#include "ui/AboutBox.h"
+#include "ui/ClientsDialog.h"
+#include "ui/DbGrid.h"
+#include "ui/MainWindow.h"
+#include "ui/NavigatorBar.h"
+#include "ui/OptionsDialog.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTabWidget>
+#include <QTest>
+
+class TestDialogs : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TTestWorkspace> Ws;
+    std::unique_ptr<TTestRobot> R;
+    std::unique_ptr<TfmMain> W;
+    QStringList Messages;
+    TfmOpt* Opt() { return W->fmOpt; }
+
+    void Type(QLineEdit* e, const QString& text) {
+        e->selectAll();
+        e->del();
+        QTest::keyClicks(e, text);
+    }
+    // The instruments grid cell of `field` in `row`.
+    QModelIndex Cell(TDbGrid* g, int row, const QString& field) { return g->Proxy()->index(row, g->Proxy()->ColumnOf(field)); }
+
+private slots:
+    void init() {
+        KORVEX_TEST_INIT();
+        Ws = std::make_unique<TTestWorkspace>(true);
+        R = std::make_unique<TTestRobot>(*Ws);
+        W = std::make_unique<TfmMain>(*R->Engine);
+        Messages.clear();
+        W->ShowMessage = [this](const QString& m) { Messages << m; };
+        Opt()->ShowMessage = [this](const QString& m) { Messages << m; };
+        // The dialog works on the settings file: start it with the workspace's paths.
+        R->Engine->SaveSettings();
+        R->Engine->LoadSettings();
+    }
+    void cleanup() {
+        W.reset();
+        R.reset();
+        Ws.reset();
+    }
+
+    void okCheck_badNumberAndBadTime_bothMessagesFocusOnTime() {
+        Opt()->open();
+        QCOMPARE(Opt()->Pages->currentIndex(), 0);  // opens on "Позиции"
+        Type(Opt()->edtFixVol, "abc");
+        Type(Opt()->edtTime2, "25:00:00");
+        Opt()->BitBtn1Click();
+        QCOMPARE(Messages, (QStringList{QStringLiteral("Введите верные данные!"), QStringLiteral("Веденно неверное время!")}));
+        QCOMPARE(Opt()->result(), 4);
+        QCOMPARE(Opt()->FailedField, Opt()->edtTime2);
+        QCOMPARE(Opt()->focusWidget(), Opt()->edtTime2);
+        QVERIFY(W->HandleOptionsResult(Opt()->result()));  // shown again
+        QCOMPARE(Opt()->edtFixVol->text(), QStringLiteral("abc"));
+        QCOMPARE(Opt()->edtTime2->text(), QStringLiteral("25:00:00"));
+        QCOMPARE(R->S().FixVol, QStringLiteral("abc"));  // the robot already sees the edit
+    }
+
+    void okCheck_zeroAndNegativePass() {
+        Opt()->open();
+        Type(Opt()->edtPort, "0");
+        Type(Opt()->edtIntTable, "-3");
+        Opt()->BitBtn1Click();
+        QVERIFY(Messages.isEmpty());
+        QCOMPARE(Opt()->result(), 1);
+    }
+
+    void cancel_restoresStoredCode_andReappliesPeriods() {
+        R->S().Code = "111";
+        R->S().intTable = "2";
+        R->Engine->SaveSettings();
+        Opt()->open();
+        Type(Opt()->edtCode, "777");
+        QCOMPARE(R->S().Code, QStringLiteral("777"));
+        Opt()->reject();
+        QCOMPARE(Opt()->result(), 2);
+        W->HandleOptionsResult(Opt()->result());
+        QCOMPARE(R->S().Code, QStringLiteral("111"));
+        QCOMPARE(Opt()->edtCode->text(), QStringLiteral("111"));
+        QCOMPARE(R->Engine->timUpdateTable.IntervalMs(), 2000);
+    }
+
+    void lastPage_isKeptBetweenShowings() {
+        Opt()->open();
+        Opt()->Pages->setCurrentIndex(3);
+        Opt()->reject();
+        Opt()->open();
+        QCOMPARE(Opt()->Pages->currentIndex(), 3);
+    }
+
+    void instruments_footers_refusedPost_thenAccepted() {
+        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+        Ws->Exec(Ws->Trading(), "UPDATE tSecCode SET Traded = 0");
+        QVERIFY(R->Connect());
+        TDbGrid* g = Opt()->grdSecCode;
+        QCOMPARE(g->FooterText("Traded"), QStringLiteral("0"));
+        QCOMPARE(g->FooterText("FixVol"), QStringLiteral("0,00"));
+        QCOMPARE(g->FooterText("Part"), QStringLiteral("0"));
+        TDataTable* t = R->Engine->DatMod().tSecCode;
+        t->Model()->insertRow(t->Model()->rowCount());
+        const int row = g->Proxy()->rowCount() - 1;
+        g->Proxy()->setData(Cell(g, row, "Ticker"), "AFLT");
+        g->Proxy()->setData(Cell(g, row, "Traded"), Qt::Checked, Qt::CheckStateRole);
+        g->Proxy()->setData(Cell(g, row, "FixVol"), 12345.5);
+        g->Proxy()->setData(Cell(g, row, "Part"), 2.5);
+        QVERIFY(!t->PostEdits());
+        QCOMPARE(Messages, QStringList{QStringLiteral("Введите данные в поле \"Код в Quik`е\"")});
+        QCOMPARE(g->FooterText("Traded"), QStringLiteral("0"));
+        g->Proxy()->setData(Cell(g, row, "SecCode"), "AFLT");
+        QVERIFY(t->PostEdits());
+        QCOMPARE(g->FooterText("Traded"), QStringLiteral("1"));
+        QCOMPARE(g->FooterText("FixVol"), QStringLiteral("12\u00a0345,50"));
+        QCOMPARE(g->FooterText("Part"), QStringLiteral("2,5"));
+        QLocale::setDefault(QLocale::c());
+    }
+
+    void instruments_okPostsAnEdit_cancelCancelsIt() {
+        QVERIFY(R->Connect());
+        TDbGrid* g = Opt()->grdSecCode;
+        g->Proxy()->setData(Cell(g, 0, "LotSize"), 77);
+        QVERIFY(R->Engine->DatMod().tSecCode->IsEditingExistingRow());
+        W->HandleOptionsResult(1);
+        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT LotSize FROM tSecCode WHERE Ticker='SBER'").toInt(), 77);
+        g->Proxy()->setData(Cell(g, 0, "LotSize"), 55);
+        W->HandleOptionsResult(2);
+        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT LotSize FROM tSecCode WHERE Ticker='SBER'").toInt(), 77);
+        QCOMPARE(Cell(g, 0, "LotSize").data().toInt(), 77);
+    }
+
+    void filters_deleteAsks_emptyNewRowDroppedOnFocusLoss() {
+        QVERIFY(R->Connect());
+        TNavigatorBar* nav = Opt()->Navigators[1];  // workspaces
+        bool asked = false;
+        nav->Confirm = [&](const QString&) {
+            asked = true;
+            return false;
+        };
+        Opt()->show();
+        Opt()->Pages->setCurrentIndex(4);
+        Opt()->grdWorkSpaces->View()->setCurrentIndex(Opt()->grdWorkSpaces->Proxy()->index(0, 0));
+        nav->Delete->trigger();
+        QVERIFY(asked);
+        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT count(*) FROM tWorkSpaces").toInt(), 2);
+        nav->Insert->trigger();
+        QVERIFY(R->Engine->DatMod().tWorkSpaces->Model()->HasPendingInsert());
+        QApplication::setActiveWindow(Opt());
+        Opt()->grdWorkSpaces->View()->setFocus();
+        Opt()->edtMsg->setFocus();  // the grid loses the focus
+        QTest::qWait(20);
+        QVERIFY(!R->Engine->DatMod().tWorkSpaces->Model()->HasPendingInsert());
+        QCOMPARE(R->Engine->DatMod().tWorkSpaces->RowCount(), 2);
+    }
+
+    void findInstrument() {
+        QVERIFY(R->Connect());
+        TDbGrid* g = Opt()->grdSecCode;
+        g->View()->setCurrentIndex(Cell(g, 0, "Ticker"));
+        QVERIFY(Opt()->FindInstrument("lkoh"));
+        QCOMPARE(g->View()->currentIndex().data().toString(), QStringLiteral("LKOH"));
+        QVERIFY(!Opt()->FindInstrument("nothing"));
+    }
+
+    void clients_okPosts_cancelRestores_movedRowStaysPosted() {
+        QVERIFY(R->Connect());
+        TDbGrid* g = W->fmClients->Grid;
+        g->Proxy()->setData(Cell(g, 0, "AccountMicex"), "NEW-1");
+        W->HandleClientsResult(1);
+        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT AccountMicex FROM tClients WHERE Code='111'").toString(), QStringLiteral("NEW-1"));
+        g->Proxy()->setData(Cell(g, 0, "AccountMicex"), "NEW-2");
+        W->HandleClientsResult(2);
+        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT AccountMicex FROM tClients WHERE Code='111'").toString(), QStringLiteral("NEW-1"));
+        QCOMPARE(Cell(g, 0, "AccountMicex").data().toString(), QStringLiteral("NEW-1"));
+        // Changing a row and moving to another posts the first; a later cancel keeps it.
+        g->View()->setCurrentIndex(Cell(g, 0, "note"));
+        g->Proxy()->setData(Cell(g, 0, "note"), "moved away");
+        g->View()->setCurrentIndex(Cell(g, 1, "note"));
+        W->HandleClientsResult(2);
+        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT note FROM tClients WHERE Code='111'").toString(), QStringLiteral("moved away"));
+    }
+
+    void about_showsCountersOfTheMomentOfOpening() {
+        QVERIFY(R->Connect());
+        TOrder o;
+        o.Action = "NEW_ORDER";
+        o.Quantity = 1;
+        for (int i = 0; i < 5; ++i) R->Engine->Writer().WriteTransaction(o, TOmegaOrder());
+        WriteBytes(Ws->TroPath(), "TRANS_ID=0;STATUS=0;\r\nTRANS_ID=1;STATUS=0;\r\nTRANS_ID=1;STATUS=3;\r\n");
+        QVERIFY(R->Tick());
+        QCOMPARE(W->fmAbout->pnQty->text(), QStringLiteral("0/0/0"));
+        W->actAbout->trigger();
+        QCOMPARE(W->fmAbout->pnQty->text(), QStringLiteral("5/2/1"));
+        QVERIFY(W->fmAbout->isVisible());
+        QVERIFY(!W->fmAbout->isModal());
+        R->Engine->Writer().WriteTransaction(o, TOmegaOrder());
+        QCOMPARE(W->fmAbout->pnQty->text(), QStringLiteral("5/2/1"));
+        QCOMPARE(W->fmAbout->lwww->toolTip().left(8), QStringLiteral("https://"));
+    }
+};
+
+QTEST_MAIN(TestDialogs)
+#include "tst_dialogs.moc"
