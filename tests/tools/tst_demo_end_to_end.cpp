@@ -1,0 +1,71 @@
+#include "support/TestSupport.h"
+
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QTest>
+#include <csignal>
+
+// The real robot, headless and watching, with both simulators as processes on one workspace.
+class TestDemoEndToEnd : public QObject {
+    Q_OBJECT
+
+    static void Signal(QProcess& p, int sig) { ::kill(static_cast<pid_t>(p.processId()), sig); }
+
+private slots:
+    void alertsIn_triOut_resultsBack_cancellation_andLinkDropRecovery() {
+        TTestWorkspace ws(true);
+        WriteBytes(ws.Path("Korvex.ini"),
+                   QStringLiteral("[Position]\r\nrgpFilled=0\r\ntime1=0:00:00\r\ntime2=23:59:59\r\nrgpSingleMulti=0\r\n"
+                                  "[Quik]\r\npathTRI=%1\r\npathTRO=%2\r\npathInfoLog=%3\r\nAlerts=%4\r\nQuikData=%5\r\nConnect=-1\r\n"
+                                  "intTable=1\r\nQuikConnect=-1\r\nQuikConnectTimeOut=1\r\n[Mail]\r\nEmail1=\r\nEmail2=\r\n")
+                       .arg(ws.TriPath(), ws.TroPath(), ws.InfoLogPath(), ws.AlertsPath(), ws.TradingPath())
+                       .toUtf8());
+        QProcess quik, robot, platform;
+        quik.start(QUIKSIM_EXE, {"--workdir", ws.Path("."), "--poll-ms", "100", "--log-ms", "250", "--quotes-ms", "500"});
+        robot.setProcessChannelMode(QProcess::MergedChannels);
+        robot.start(KORVEX_EXE, {"--headless", "--watch", "--workdir", ws.Path(".")});
+        QByteArray out;
+        auto waitFor = [&](auto done, int ms) {
+            QDeadlineTimer t(ms);
+            while (!done() && !t.hasExpired()) {
+                robot.waitForReadyRead(100);
+                out += robot.readAll();
+            }
+            return done();
+        };
+        QVERIFY2(waitFor([&] { return out.contains("Загрузка ордеров включена."); }, 20000), out.constData());
+        QVERIFY2(waitFor([&] { return out.contains("Соединение установлено") || ws.Scalar(ws.Trading(), "SELECT count(*) FROM tParam").toInt() > 0; }, 10000), out.constData());
+
+        platform.start(ALERTSIM_EXE, {"--alerts", ws.AlertsPath(), "--trading", ws.TradingPath(), "--rate", "0.8", "--count", "30", "--seed", "11"});
+        QVERIFY(platform.waitForStarted());
+        // Alerts become .TRI lines; QUIK's answers come back into tOrderNumber and the alert rows.
+        QVERIFY2(waitFor([&] { return ReadCp1251(ws.TriPath()).contains("ACTION=KILL_ORDER"); }, 45000), ReadCp1251(ws.TriPath()).toUtf8().constData());
+        QVERIFY(platform.waitForFinished(40000));
+        QTest::qWait(2500);
+        out += robot.readAll();
+
+        const QString tri = ReadCp1251(ws.TriPath());
+        QVERIFY(tri.count("ACTION=NEW_ORDER") >= 3);
+        QVERIFY(ws.Scalar(ws.Trading(), "SELECT count(*) FROM tOrderNumber WHERE status = 3 AND order_number >= 4100000").toInt() >= 3);
+        QCOMPARE(ws.Scalar(ws.Trading(), "SELECT count(*) FROM tOrderNumber WHERE status IS NULL").toInt(), 0);
+        QVERIFY(ws.Scalar(ws.Alerts(), "SELECT count(*) FROM ActiveOrders WHERE \"Order Number\" = CAST(ID AS TEXT)").toInt() >= 3);
+        // Every cancellation that went out names an order QUIK had placed, and QUIK took it.
+        QVERIFY(ws.Scalar(ws.Trading(), "SELECT count(*) FROM tOrderNumber WHERE trans_name = 'KILL_ORDER' AND status = 3").toInt() >= 1);
+        QVERIFY(out.contains("успешно выполнена."));
+
+        // QUIK loses its server: info.log stops growing; then it comes back.
+        Signal(quik, SIGUSR1);
+        QVERIFY2(waitFor([&] { return out.contains("Соединение разорвано"); }, 10000), out.constData());
+        Signal(quik, SIGUSR2);
+        QVERIFY2(waitFor([&] { return out.lastIndexOf("Соединение установлено") > out.lastIndexOf("Соединение разорвано"); }, 10000), out.constData());
+
+        Signal(robot, SIGTERM);
+        QVERIFY(robot.waitForFinished(10000));
+        QCOMPARE(robot.exitCode(), 0);
+        Signal(quik, SIGTERM);
+        QVERIFY(quik.waitForFinished(5000));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDemoEndToEnd)
+#include "tst_demo_end_to_end.moc"
