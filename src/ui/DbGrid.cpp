@@ -72,7 +72,7 @@ TDbGrid::TDbGrid(TDataTable* table, QVector<TColumnSpec> columns, bool editable,
 void TDbGrid::Bind() {
     FieldsProxy->setSourceModel(Data->Model());
     Table->setModel(FieldsProxy);
-    connect(FieldsProxy, &QAbstractItemModel::modelReset, this, &TDbGrid::ApplyColumns, Qt::UniqueConnection);
+    connect(FieldsProxy, &TFieldsProxy::ColumnsMapped, this, &TDbGrid::ApplyColumns, Qt::UniqueConnection);
     connect(FieldsProxy, &QAbstractItemModel::modelReset, this, &TDbGrid::FromTableToView, Qt::UniqueConnection);
     connect(Data->Selection(), &QItemSelectionModel::currentChanged, this, &TDbGrid::FromTableToView, Qt::UniqueConnection);
     connect(Table->selectionModel(), &QItemSelectionModel::currentChanged, this, &TDbGrid::FromViewToTable, Qt::UniqueConnection);

@@ -21,10 +21,12 @@ void TFieldsProxy::setSourceModel(QAbstractItemModel* model) {
     auto remap = [this] {
         MapColumns();
         invalidateFilter();
+        emit ColumnsMapped();
     };
     SourceConnections << connect(model, &QAbstractItemModel::modelReset, this, remap)
                       << connect(model, &QAbstractItemModel::headerDataChanged, this, remap);
     invalidateFilter();
+    emit ColumnsMapped();
 }
 
 void TFieldsProxy::MapColumns() {

@@ -34,6 +34,10 @@ public:
     // A number in a display format of the table objects.
     static QString FormatNumber(double value, const QString& format);
 
+signals:
+    // The fields were matched to the source's columns anew (after the table was opened).
+    void ColumnsMapped();
+
 protected:
     bool filterAcceptsColumn(int sourceColumn, const QModelIndex& sourceParent) const override;
     bool lessThan(const QModelIndex&, const QModelIndex&) const override { return false; }

@@ -206,7 +206,7 @@ void TfmMain::CreatePages() {
     Splitter2->addWidget(PageControl1);
     Splitter2->addWidget(grdPortfolio);
     Splitter2->setStretchFactor(0, 1);
-    Splitter2->setSizes({600, 72 + 2 * fontMetrics().height()});
+    Splitter2->setSizes({600, 72 + 4 * fontMetrics().height()});
     setCentralWidget(Splitter2);
 }
 

@@ -10,6 +10,7 @@
 #include "ui/OptionsDialog.h"
 
 #include <QApplication>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTabWidget>
@@ -162,9 +163,13 @@ private slots:
         QCOMPARE(R->Engine->DatMod().tWorkSpaces->RowCount(), 2);
     }
 
-    void findInstrument() {
+    void findInstrument_inTheGridOfListedColumnsAndWidths() {
         QVERIFY(R->Connect());
         TDbGrid* g = Opt()->grdSecCode;
+        QHeaderView* h = g->View()->horizontalHeader();
+        QCOMPARE(g->Proxy()->headerData(h->logicalIndex(0), Qt::Horizontal).toString(), QStringLiteral("Тикер в Омеге"));
+        QCOMPARE(g->Proxy()->headerData(h->logicalIndex(8), Qt::Horizontal).toString(), QStringLiteral("Код в Quik`е"));
+        QCOMPARE(h->sectionSize(h->logicalIndex(0)), 85);
         g->View()->setCurrentIndex(Cell(g, 0, "Ticker"));
         QVERIFY(Opt()->FindInstrument("lkoh"));
         QCOMPARE(g->View()->currentIndex().data().toString(), QStringLiteral("LKOH"));

@@ -127,6 +127,16 @@ private slots:
         QLocale::setDefault(QLocale::c());
     }
 
+    void grids_showTheListedColumnsInOrder() {
+        QVERIFY(R->Connect());
+        QHeaderView* h = W->RxDBGrid4->View()->horizontalHeader();
+        QStringList titles;
+        for (int v = 0; v < h->count(); ++v)
+            titles << W->RxDBGrid4->Proxy()->headerData(h->logicalIndex(v), Qt::Horizontal, Qt::DisplayRole).toString();
+        QCOMPARE(titles, (QStringList{"ID ордера", "Символ", "Тип ордера", "Ордер", "Цена испол.", "Номер заявки", "Проскал.", "Время подачи",
+                                      "Время испол.", "Стратегия", "Сигнал", "Раб. область", "Интервал", "Номер позиции"}));
+    }
+
     void executedOrders_sortByTitleClick_lastIdUnaffected() {
         QVERIFY(R->Connect());
         Ws->InsertAlert("FilledOrders", {{"Symbol", "ZZZ"}});
