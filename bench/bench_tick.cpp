@@ -16,6 +16,8 @@ double MillisPerTick(int rows) {
               "VALUES ('SBER', 'LE', 'Buy 10 at 1 Limit', 285.4, 'Breakout', 'Trend.orw', '5 min')");
     for (int i = 0; i < rows; ++i) q.exec();
     ws.Exec(ws.Alerts(), "COMMIT");
+    // As after the platform's writes have been checkpointed into the database file.
+    ws.Exec(ws.Alerts(), "PRAGMA wal_checkpoint(TRUNCATE)");
     TTestRobot r(ws);
     r.Connect();
     r.Engine->actStartWatchExecute();

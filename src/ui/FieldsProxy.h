@@ -7,6 +7,8 @@
 // How one column of a grid shows its field: the title, the display format of the table object
 // ("### ### ##0.000": blanks group the digits, the decimals after the point), and whether it edits.
 struct TColumnSpec {
+    TColumnSpec(QString field, QString title, QString format = QString(), int width = 0)
+        : Field(std::move(field)), Title(std::move(title)), Format(std::move(format)), Width(width) {}
     QString Field;
     QString Title;  // empty: the header shows the field name
     QString Format;
