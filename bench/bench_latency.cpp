@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
         QDeadlineTimer limit(5000);
         while (ReadBytes(ws.TriPath()).count('\n') == before && !limit.hasExpired()) QThread::msleep(2);
         ms.push_back(t.nsecsElapsed() / 1e6);
-        QThread::msleep(37 * (i % 7));  // arrive at varied points of the timer period
+        QThread::msleep(113 * (i % 9));  // arrive at points spread over the timer period
     }
     ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
     p.waitForFinished();

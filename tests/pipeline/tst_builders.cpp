@@ -4,11 +4,9 @@
 
 #include <QTest>
 
-class TestBuilders : public QObject {
+class TestBuilders : public QObject, TRobotFixture {
     Q_OBJECT
 
-    std::unique_ptr<TTestWorkspace> Ws;
-    std::unique_ptr<TTestRobot> R;
     const TClientAccount Account{"111", "L01-00000F00", "SPB01"};
 
     TOmegaOrder Alert(const QString& text, bool filled = false, double fillPrice = 0) {
@@ -28,17 +26,11 @@ class TestBuilders : public QObject {
 
 private slots:
     void init() {
-        KORVEX_TEST_INIT();
-        Ws = std::make_unique<TTestWorkspace>();
-        R = std::make_unique<TTestRobot>(*Ws);
-        QVERIFY(R->Connect());
+        StartRobot(false, true);
         R->S().PositionSize = 0;
         R->S().ExitQty = false;
     }
-    void cleanup() {
-        R.reset();
-        Ws.reset();
-    }
+    void cleanup() { StopRobot(); }
 
     void parse_data() {
         QTest::addColumn<QString>("text");

@@ -9,11 +9,9 @@ const QString General = QStringLiteral("Произошла ошибка при �
 const QString NoClient = QStringLiteral("Не найден код клиента%1 в таблице \"Клиентский портфель\"!");
 } // namespace
 
-class TestSizing : public QObject {
+class TestSizing : public QObject, TRobotFixture {
     Q_OBJECT
 
-    std::unique_ptr<TTestWorkspace> Ws;
-    std::unique_ptr<TTestRobot> R;
 
     void Instrument(const QVariantMap& overrides) {
         QVariantMap row = {{"SecCode", "TST"}, {"Ticker", "TST"}, {"Class_Code", "TQBR"}, {"Digits", 2}, {"Traded", 1},
@@ -38,16 +36,10 @@ class TestSizing : public QObject {
 
 private slots:
     void init() {
-        KORVEX_TEST_INIT();
-        Ws = std::make_unique<TTestWorkspace>();
-        R = std::make_unique<TTestRobot>(*Ws);
-        QVERIFY(R->Connect());
+        StartRobot(false, true);
         R->Journal.FlushJournal();
     }
-    void cleanup() {
-        R.reset();
-        Ws.reset();
-    }
+    void cleanup() { StopRobot(); }
 
     void modes_data() {
         QTest::addColumn<int>("mode");

@@ -6,11 +6,9 @@
 
 #include <QTest>
 
-class TestResultReader : public QObject {
+class TestResultReader : public QObject, TRobotFixture {
     Q_OBJECT
 
-    std::unique_ptr<TTestWorkspace> Ws;
-    std::unique_ptr<TTestRobot> R;
     TResultReader& Rd() { return R->Engine->Reader(); }
     void Record(int trans, int idOrder, bool filled) {
         Ws->Insert(Ws->Trading(), "tOrderNumber", {{"trans_id", trans}, {"id_order", idOrder}, {"filled", filled ? 1 : 0}, {"code", "111"}});
@@ -24,16 +22,10 @@ class TestResultReader : public QObject {
 
 private slots:
     void init() {
-        KORVEX_TEST_INIT();
-        Ws = std::make_unique<TTestWorkspace>();
-        R = std::make_unique<TTestRobot>(*Ws);
-        QVERIFY(R->Connect());
+        StartRobot(false, true);
         QFile::remove(Ws->TroPath());
     }
-    void cleanup() {
-        R.reset();
-        Ws.reset();
-    }
+    void cleanup() { StopRobot(); }
 
     void lineCutting_data() {
         QTest::addColumn<QString>("line");

@@ -5,11 +5,9 @@
 
 #include <QTest>
 
-class TestWriter : public QObject {
+class TestWriter : public QObject, TRobotFixture {
     Q_OBJECT
 
-    std::unique_ptr<TTestWorkspace> Ws;
-    std::unique_ptr<TTestRobot> R;
     TTransactionWriter& W() { return R->Engine->Writer(); }
 
     static TOrder Market(const QString& client = "111") {
@@ -46,15 +44,9 @@ class TestWriter : public QObject {
 
 private slots:
     void init() {
-        KORVEX_TEST_INIT();
-        Ws = std::make_unique<TTestWorkspace>();
-        R = std::make_unique<TTestRobot>(*Ws);
-        QVERIFY(R->Connect());
+        StartRobot(false, true);
     }
-    void cleanup() {
-        R.reset();
-        Ws.reset();
-    }
+    void cleanup() { StopRobot(); }
 
     void firstMarketBuy_lineJournalAndRecord() {
         W().WriteTransaction(Market(), AlertFor());

@@ -2,24 +2,17 @@
 
 #include <QTest>
 
-class TestManual : public QObject {
+class TestManual : public QObject, TRobotFixture {
     Q_OBJECT
 
-    std::unique_ptr<TTestWorkspace> Ws;
-    std::unique_ptr<TTestRobot> R;
     TEngine& E() { return *R->Engine; }
 
 private slots:
     void init() {
-        KORVEX_TEST_INIT();
-        Ws = std::make_unique<TTestWorkspace>(true);
-        R = std::make_unique<TTestRobot>(*Ws);
+        StartRobot(true, false);
         R->S().PositionSize = 0;
     }
-    void cleanup() {
-        R.reset();
-        Ws.reset();
-    }
+    void cleanup() { StopRobot(); }
 
     void enabling_followsPageChanges_notConnects() {
         E().PageControl1Change(TMainPage::tshActiveOrders);  // not connected yet

@@ -6,11 +6,9 @@
 #include <QTest>
 
 // The robot driven tick by tick over real databases and real files.
-class TestTrading : public QObject {
+class TestTrading : public QObject, TRobotFixture {
     Q_OBJECT
 
-    std::unique_ptr<TTestWorkspace> Ws;
-    std::unique_ptr<TTestRobot> R;
     TEngine& E() { return *R->Engine; }
 
     void Start(int mode) {
@@ -22,16 +20,11 @@ class TestTrading : public QObject {
 
 private slots:
     void init() {
-        KORVEX_TEST_INIT();
-        Ws = std::make_unique<TTestWorkspace>(true);  // demo instruments, workspaces, strategies, clients
-        R = std::make_unique<TTestRobot>(*Ws);
+        StartRobot(true, false);
         R->S().PositionSize = 0;
         R->S().ExitQty = true;
     }
-    void cleanup() {
-        R.reset();
-        Ws.reset();
-    }
+    void cleanup() { StopRobot(); }
 
     void marketMode_sendsNewRowsOnly_twoRowsInOneTick() {
         Ws->InsertAlert("FilledOrders", {});  // already there at the start: never sent

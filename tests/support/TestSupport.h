@@ -68,3 +68,21 @@ public:
 };
 
 #define KORVEX_TEST_INIT() QLocale::setDefault(QLocale::c())
+
+// A fresh workspace and robot for every test function: a test class derives from it, calls
+// StartRobot() in init() and StopRobot() in cleanup().
+class TRobotFixture {
+protected:
+    std::unique_ptr<TTestWorkspace> Ws;
+    std::unique_ptr<TTestRobot> R;
+    void StartRobot(bool demoData, bool connect) {
+        KORVEX_TEST_INIT();
+        Ws = std::make_unique<TTestWorkspace>(demoData);
+        R = std::make_unique<TTestRobot>(*Ws);
+        if (connect && !R->Connect()) qFatal("the test databases did not connect");
+    }
+    void StopRobot() {
+        R.reset();
+        Ws.reset();
+    }
+};

@@ -16,11 +16,9 @@
 #include <QTabWidget>
 #include <QTest>
 
-class TestDialogs : public QObject {
+class TestDialogs : public QObject, TRobotFixture {
     Q_OBJECT
 
-    std::unique_ptr<TTestWorkspace> Ws;
-    std::unique_ptr<TTestRobot> R;
     std::unique_ptr<TfmMain> W;
     QStringList Messages;
     TfmOpt* Opt() { return W->fmOpt; }
@@ -35,9 +33,7 @@ class TestDialogs : public QObject {
 
 private slots:
     void init() {
-        KORVEX_TEST_INIT();
-        Ws = std::make_unique<TTestWorkspace>(true);
-        R = std::make_unique<TTestRobot>(*Ws);
+        StartRobot(true, false);
         W = std::make_unique<TfmMain>(*R->Engine);
         Messages.clear();
         W->ShowMessage = [this](const QString& m) { Messages << m; };
@@ -48,8 +44,7 @@ private slots:
     }
     void cleanup() {
         W.reset();
-        R.reset();
-        Ws.reset();
+        StopRobot();
     }
 
     void okCheck_badNumberAndBadTime_bothMessagesFocusOnTime() {

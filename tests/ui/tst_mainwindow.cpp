@@ -14,27 +14,22 @@
 #include <QTabWidget>
 #include <QTest>
 
-class TestMainWindow : public QObject {
+class TestMainWindow : public QObject, TRobotFixture {
     Q_OBJECT
 
-    std::unique_ptr<TTestWorkspace> Ws;
-    std::unique_ptr<TTestRobot> R;
     std::unique_ptr<TfmMain> W;
     QStringList Messages;
 
 private slots:
     void init() {
-        KORVEX_TEST_INIT();
-        Ws = std::make_unique<TTestWorkspace>(true);
-        R = std::make_unique<TTestRobot>(*Ws);
+        StartRobot(true, false);
         W = std::make_unique<TfmMain>(*R->Engine);
         W->ShowMessage = [this](const QString& m) { Messages << m; };
         Messages.clear();
     }
     void cleanup() {
         W.reset();
-        R.reset();
-        Ws.reset();
+        StopRobot();
     }
 
     void startState_captionActionsPanels() {
