@@ -15,12 +15,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const int alerts = argc > 1 ? atoi(argv[1]) : 100;
     TTestWorkspace ws(true);
-    WriteBytes(ws.Path("Korvex.ini"),
-               QStringLiteral("[Position]\r\nrgpFilled=1\r\ntime1=0:00:00\r\ntime2=23:59:59\r\n"
-                              "[Quik]\r\npathTRI=%1\r\npathTRO=%2\r\npathInfoLog=%3\r\nAlerts=%4\r\nQuikData=%5\r\nConnect=-1\r\nintTable=1\r\n"
-                              "[Mail]\r\nEmail1=\r\nEmail2=\r\n")
-                   .arg(ws.TriPath(), ws.TroPath(), ws.InfoLogPath(), ws.AlertsPath(), ws.TradingPath())
-                   .toUtf8());
+    ws.WriteRobotIni("rgpFilled=1\r\n");
     QProcess p;
     p.start(QStringLiteral(KORVEX_EXE), {"--headless", "--watch", "--workdir", ws.Path(".")});
     p.waitForStarted();

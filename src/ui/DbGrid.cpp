@@ -50,7 +50,7 @@ public:
 };
 } // namespace
 
-TDbGrid::TDbGrid(TDataTable* table, QVector<TColumnSpec> columns, bool editable, bool footer, QWidget* parent)
+TDbGrid::TDbGrid(TDataTable* table, QVector<TGridColumn> columns, bool editable, bool footer, QWidget* parent)
     : QWidget(parent), Data(table), Table(new QTableView(this)), FieldsProxy(new TFieldsProxy(std::move(columns), editable, this)) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -81,13 +81,13 @@ void TDbGrid::Bind() {
 
 void TDbGrid::ApplyColumns() {
     QHeaderView* h = Table->horizontalHeader();
-    const auto& specs = FieldsProxy->Columns();
-    for (int i = 0; i < specs.size(); ++i) {
-        const int logical = FieldsProxy->ColumnOf(specs[i].Field);
+    const auto& columns = FieldsProxy->Columns();
+    for (int i = 0; i < columns.size(); ++i) {
+        const int logical = FieldsProxy->ColumnOf(columns[i].Field);
         if (logical < 0) continue;
         const int visual = h->visualIndex(logical);
         if (visual != i && i < h->count()) h->moveSection(visual, i);
-        if (specs[i].Width > 0) h->resizeSection(logical, specs[i].Width);
+        if (columns[i].Width > 0) h->resizeSection(logical, columns[i].Width);
     }
 }
 

@@ -31,7 +31,7 @@ private:
 class TDbGrid : public QWidget {
     Q_OBJECT
 public:
-    TDbGrid(TDataTable* table, QVector<TColumnSpec> columns, bool editable, bool footer = false, QWidget* parent = nullptr);
+    TDbGrid(TDataTable* table, QVector<TGridColumn> columns, bool editable, bool footer = false, QWidget* parent = nullptr);
 
     QTableView* View() const { return Table; }
     TFieldsProxy* Proxy() const { return FieldsProxy; }

@@ -8,8 +8,8 @@
 #include <QSqlTableModel>
 #include <cmath>
 
-TFieldsProxy::TFieldsProxy(QVector<TColumnSpec> columns, bool editable, QObject* parent)
-    : QSortFilterProxyModel(parent), Specs(std::move(columns)), Editable(editable) {
+TFieldsProxy::TFieldsProxy(QVector<TGridColumn> columns, bool editable, QObject* parent)
+    : QSortFilterProxyModel(parent), GridColumns(std::move(columns)), Editable(editable) {
     setDynamicSortFilter(false);
 }
 
@@ -30,7 +30,7 @@ void TFieldsProxy::setSourceModel(QAbstractItemModel* model) {
 }
 
 void TFieldsProxy::MapColumns() {
-    SourceToSpec.clear();
+    SourceToColumn.clear();
     auto* src = sourceModel();
     if (!src) return;
     auto* table = qobject_cast<QSqlTableModel*>(src);
@@ -38,19 +38,19 @@ void TFieldsProxy::MapColumns() {
     for (int c = 0; c < src->columnCount(); ++c) {
         const QString name = c < rec.count() ? rec.fieldName(c) : src->headerData(c, Qt::Horizontal).toString();
         int found = -1;
-        for (int i = 0; i < Specs.size() && found < 0; ++i)
-            if (Specs[i].Field.compare(name, Qt::CaseInsensitive) == 0) found = i;
-        SourceToSpec << found;
+        for (int i = 0; i < GridColumns.size() && found < 0; ++i)
+            if (GridColumns[i].Field.compare(name, Qt::CaseInsensitive) == 0) found = i;
+        SourceToColumn << found;
     }
 }
 
 bool TFieldsProxy::filterAcceptsColumn(int sourceColumn, const QModelIndex&) const {
-    return sourceColumn < SourceToSpec.size() && SourceToSpec[sourceColumn] >= 0;
+    return sourceColumn < SourceToColumn.size() && SourceToColumn[sourceColumn] >= 0;
 }
 
-const TColumnSpec* TFieldsProxy::SpecOfSource(int sourceColumn) const {
-    if (sourceColumn < 0 || sourceColumn >= SourceToSpec.size() || SourceToSpec[sourceColumn] < 0) return nullptr;
-    return &Specs[SourceToSpec[sourceColumn]];
+const TGridColumn* TFieldsProxy::ColumnOfSource(int sourceColumn) const {
+    if (sourceColumn < 0 || sourceColumn >= SourceToColumn.size() || SourceToColumn[sourceColumn] < 0) return nullptr;
+    return &GridColumns[SourceToColumn[sourceColumn]];
 }
 
 int TFieldsProxy::ColumnOf(const QString& field) const {
@@ -65,11 +65,11 @@ QString TFieldsProxy::FieldAt(int proxyColumn) const {
     if (sc < 0) {
         // No rows: map through the accepted columns in order.
         int seen = -1;
-        for (int c = 0; c < SourceToSpec.size(); ++c)
-            if (SourceToSpec[c] >= 0 && ++seen == proxyColumn) sc = c;
+        for (int c = 0; c < SourceToColumn.size(); ++c)
+            if (SourceToColumn[c] >= 0 && ++seen == proxyColumn) sc = c;
     }
-    const TColumnSpec* spec = SpecOfSource(sc);
-    return spec ? spec->Field : QString();
+    const TGridColumn* column = ColumnOfSource(sc);
+    return column ? column->Field : QString();
 }
 
 bool TFieldsProxy::IsBoolean(int sourceColumn) const {
@@ -101,7 +101,7 @@ QString TFieldsProxy::FormatNumber(double value, const QString& format) {
 
 QVariant TFieldsProxy::data(const QModelIndex& index, int role) const {
     const QModelIndex s = mapToSource(index);
-    const TColumnSpec* spec = SpecOfSource(s.column());
+    const TGridColumn* column = ColumnOfSource(s.column());
     if (IsBoolean(s.column())) {
         if (role == Qt::CheckStateRole) {
             const QVariant v = sourceModel()->data(s, Qt::EditRole);
@@ -112,16 +112,16 @@ QVariant TFieldsProxy::data(const QModelIndex& index, int role) const {
     if (role == Qt::DisplayRole) {
         const QVariant v = sourceModel()->data(s, Qt::EditRole);
         if (v.isNull()) return QString();
-        if (spec && !spec->Format.isEmpty()) {
+        if (column && !column->Format.isEmpty()) {
             bool ok = false;
             const double d = v.toDouble(&ok);
-            if (ok) return FormatNumber(d, spec->Format);
+            if (ok) return FormatNumber(d, column->Format);
         }
         if (v.typeId() == QMetaType::Double) return QLocale().toString(v.toDouble(), 'g', 15);
         if (v.typeId() == QMetaType::QDateTime) return QLocale().toString(v.toDateTime(), QLocale::ShortFormat);
         return v;
     }
-    if (role == Qt::TextAlignmentRole && spec && !spec->Format.isEmpty()) return int(Qt::AlignRight | Qt::AlignVCenter);
+    if (role == Qt::TextAlignmentRole && column && !column->Format.isEmpty()) return int(Qt::AlignRight | Qt::AlignVCenter);
     return QSortFilterProxyModel::data(index, role);
 }
 
@@ -135,7 +135,7 @@ bool TFieldsProxy::setData(const QModelIndex& index, const QVariant& value, int 
 QVariant TFieldsProxy::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation == Qt::Horizontal && role == Qt::DisplayRole) {
         const QString field = FieldAt(section);
-        for (const TColumnSpec& c : Specs)
+        for (const TGridColumn& c : GridColumns)
             if (c.Field.compare(field, Qt::CaseInsensitive) == 0) return c.Title.isEmpty() ? c.Field : c.Title;
     }
     return QSortFilterProxyModel::headerData(section, orientation, role);

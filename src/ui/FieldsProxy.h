@@ -6,8 +6,8 @@
 
 // How one column of a grid shows its field: the title, the display format of the table object
 // ("### ### ##0.000": blanks group the digits, the decimals after the point), and whether it edits.
-struct TColumnSpec {
-    TColumnSpec(QString field, QString title, QString format = QString(), int width = 0)
+struct TGridColumn {
+    TGridColumn(QString field, QString title, QString format = QString(), int width = 0)
         : Field(std::move(field)), Title(std::move(title)), Format(std::move(format)), Width(width) {}
     QString Field;
     QString Title;  // empty: the header shows the field name
@@ -20,10 +20,10 @@ struct TColumnSpec {
 class TFieldsProxy : public QSortFilterProxyModel {
     Q_OBJECT
 public:
-    TFieldsProxy(QVector<TColumnSpec> columns, bool editable, QObject* parent = nullptr);
+    TFieldsProxy(QVector<TGridColumn> columns, bool editable, QObject* parent = nullptr);
 
     void setSourceModel(QAbstractItemModel* model) override;
-    const QVector<TColumnSpec>& Columns() const { return Specs; }
+    const QVector<TGridColumn>& Columns() const { return GridColumns; }
     // The proxy column that shows `field`, -1 when none.
     int ColumnOf(const QString& field) const;
     QString FieldAt(int proxyColumn) const;
@@ -46,10 +46,10 @@ protected:
 
 private:
     void MapColumns();
-    const TColumnSpec* SpecOfSource(int sourceColumn) const;
+    const TGridColumn* ColumnOfSource(int sourceColumn) const;
     bool IsBoolean(int sourceColumn) const;
-    QVector<TColumnSpec> Specs;
-    QVector<int> SourceToSpec;  // source column -> index in Specs, or -1
+    QVector<TGridColumn> GridColumns;
+    QVector<int> SourceToColumn;  // source column -> index in GridColumns, or -1
     QList<QMetaObject::Connection> SourceConnections;
     bool Editable;
 };

@@ -11,12 +11,7 @@ class TestHeadlessTrading : public QObject {
 private slots:
     void rowsInserted_becomeTriLines_resultsComeBack() {
         TTestWorkspace ws(true);
-        WriteBytes(ws.Path("Korvex.ini"),
-                   QStringLiteral("[Position]\r\nrgpFilled=0\r\ntime1=0:00:00\r\ntime2=23:59:59\r\n"
-                                  "[Quik]\r\npathTRI=%1\r\npathTRO=%2\r\npathInfoLog=%3\r\nAlerts=%4\r\nQuikData=%5\r\nConnect=-1\r\nintTable=1\r\n"
-                                  "[Mail]\r\nEmail1=\r\nEmail2=\r\n")
-                       .arg(ws.TriPath(), ws.TroPath(), ws.InfoLogPath(), ws.AlertsPath(), ws.TradingPath())
-                       .toUtf8());
+        ws.WriteRobotIni("rgpFilled=0\r\n");
         QProcess p;
         p.setProcessChannelMode(QProcess::MergedChannels);
         p.start(QStringLiteral(KORVEX_EXE), {"--headless", "--watch", "--workdir", ws.Path(".")});

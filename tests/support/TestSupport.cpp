@@ -92,6 +92,15 @@ void TTestWorkspace::Exec(const QSqlDatabase& db, const QString& sql) const {
     if (!q.exec(sql)) qFatal("%s failed: %s", qPrintable(sql), qPrintable(q.lastError().text()));
 }
 
+void TTestWorkspace::WriteRobotIni(const QString& position, const QString& quik) const {
+    WriteBytes(Path(QStringLiteral("Korvex.ini")),
+               QStringLiteral("[Position]\r\ntime1=0:00:00\r\ntime2=23:59:59\r\n%1"
+                              "[Quik]\r\npathTRI=%2\r\npathTRO=%3\r\npathInfoLog=%4\r\nAlerts=%5\r\nQuikData=%6\r\nConnect=-1\r\nintTable=1\r\n%7"
+                              "[Mail]\r\nEmail1=\r\nEmail2=\r\n")
+                   .arg(position, TriPath(), TroPath(), InfoLogPath(), AlertsPath(), TradingPath(), quik)
+                   .toUtf8());
+}
+
 QVariant TTestWorkspace::Scalar(const QSqlDatabase& db, const QString& sql) const {
     QSqlQuery q(db);
     if (!q.exec(sql) || !q.next()) return {};

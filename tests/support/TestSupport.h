@@ -36,6 +36,9 @@ public:
     // An alert row with believable defaults for the columns not given.
     qint64 InsertAlert(const QString& table, const QVariantMap& values) const;
     void Exec(const QSqlDatabase& db, const QString& sql) const;
+    // A Korvex.ini for a headless robot process on this workspace: all trading hours, no mail,
+    // connect at start, the table timer at one second; `position` and `quik` add their own lines.
+    void WriteRobotIni(const QString& position, const QString& quik = QString()) const;
     QVariant Scalar(const QSqlDatabase& db, const QString& sql) const;
 
 private:

@@ -14,12 +14,7 @@ class TestDemoEndToEnd : public QObject {
 private slots:
     void alertsIn_triOut_resultsBack_cancellation_andLinkDropRecovery() {
         TTestWorkspace ws(true);
-        WriteBytes(ws.Path("Korvex.ini"),
-                   QStringLiteral("[Position]\r\nrgpFilled=0\r\ntime1=0:00:00\r\ntime2=23:59:59\r\nrgpSingleMulti=0\r\n"
-                                  "[Quik]\r\npathTRI=%1\r\npathTRO=%2\r\npathInfoLog=%3\r\nAlerts=%4\r\nQuikData=%5\r\nConnect=-1\r\n"
-                                  "intTable=1\r\nQuikConnect=-1\r\nQuikConnectTimeOut=1\r\n[Mail]\r\nEmail1=\r\nEmail2=\r\n")
-                       .arg(ws.TriPath(), ws.TroPath(), ws.InfoLogPath(), ws.AlertsPath(), ws.TradingPath())
-                       .toUtf8());
+        ws.WriteRobotIni("rgpFilled=0\r\nrgpSingleMulti=0\r\n", "QuikConnect=-1\r\nQuikConnectTimeOut=1\r\n");
         QProcess quik, robot, platform;
         quik.start(QUIKSIM_EXE, {"--workdir", ws.Path("."), "--poll-ms", "100", "--log-ms", "250", "--quotes-ms", "500"});
         robot.setProcessChannelMode(QProcess::MergedChannels);
