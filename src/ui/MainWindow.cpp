@@ -235,6 +235,9 @@ void TfmMain::CreateTray() {
     connect(menu->addAction(QStringLiteral("Выход")), &QAction::triggered, this, &QWidget::close);
     RxTrayIcon1->setContextMenu(menu);
     RxTrayIcon1->setToolTip(QStringLiteral("Korvex v2.0"));
+    connect(RxTrayIcon1, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
+        if (r == QSystemTrayIcon::DoubleClick) RestoreFromTray();
+    });
     RxTrayIcon1->show();
 }
 

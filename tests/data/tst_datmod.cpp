@@ -1,4 +1,5 @@
 #include "common/KorvexError.h"
+#include "data/Connection.h"
 #include "data/DatMod.h"
 #include "data/SqlRun.h"
 #include "support/TestSupport.h"
@@ -174,6 +175,23 @@ private slots:
         }
         QVERIFY(!QFileInfo::exists(dir.filePath("no-such.db")));
         QVERIFY(!dm.OmegaConnected());
+    }
+
+    void connectionTarget_byTheSettingsText_data() {
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<QString>("driver");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("access mdb") << "C:\\Korvex\\Data\\dbQuikData.mdb" << "QODBC"
+                                    << "DRIVER={Microsoft Access Driver (*.mdb, *.accdb)};DBQ=C:\\Korvex\\Data\\dbQuikData.mdb";
+        QTest::newRow("access accdb, any case") << "D:\\A.ACCDB" << "QODBC" << "DRIVER={Microsoft Access Driver (*.mdb, *.accdb)};DBQ=D:\\A.ACCDB";
+        QTest::newRow("odbc string") << "odbc:DSN=Alerts;UID=x" << "QODBC" << "DSN=Alerts;UID=x";
+        QTest::newRow("sqlite file") << "/data/alerts.db" << "QSQLITE" << "/data/alerts.db";
+    }
+    void connectionTarget_byTheSettingsText() {
+        QFETCH(QString, setting);
+        const TConnectionTarget t = ConnectionTargetFor(setting);
+        QTEST(t.Driver, "driver");
+        QTEST(t.DatabaseName, "name");
     }
 
     void odbcPath_connectsRefreshesAndBindsParameters() {
