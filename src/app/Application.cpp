@@ -35,8 +35,14 @@ void Fail(bool headless, const QString& text) {
 int RunKorvex(int argc, char** argv) {
     const bool headless = WantsHeadless(argc, argv);
     std::unique_ptr<QCoreApplication> app;
-    if (headless) app = std::make_unique<QCoreApplication>(argc, argv);
-    else app = std::make_unique<QApplication>(argc, argv);
+    if (headless) {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QApplication>(argc, argv);
+        // Only closing the main window ends the program: the window may be hidden in the tray while
+        // the About box or the help is the last window to close.
+        QApplication::setQuitOnLastWindowClosed(false);
+    }
     QCoreApplication::setApplicationName(QStringLiteral("Korvex"));
     QCoreApplication::setApplicationVersion(QStringLiteral("2.0"));
     // A termination request during start-up is honoured as soon as the event loop runs.
