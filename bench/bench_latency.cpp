@@ -8,7 +8,6 @@
 #include <QProcess>
 #include <QThread>
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 
 int main(int argc, char** argv) {
@@ -31,7 +30,7 @@ int main(int argc, char** argv) {
         ms.push_back(t.nsecsElapsed() / 1e6);
         QThread::msleep(113 * (i % 9));  // arrive at points spread over the timer period
     }
-    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    p.terminate();  // SIGTERM here, a close request on Windows
     p.waitForFinished();
     std::sort(ms.begin(), ms.end());
     std::printf("alert row to .TRI line, intTable 1, %d alerts\n", alerts);

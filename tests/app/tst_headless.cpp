@@ -3,7 +3,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-#include <csignal>
 
 class TestHeadless : public QObject {
     Q_OBJECT
@@ -25,7 +24,7 @@ private slots:
         }
         QVERIFY2(out.contains("missing.db"), out.constData());
         QVERIFY(QFileInfo::exists(dir.filePath("q/t.tri")));
-        ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+        p.terminate();  // SIGTERM here, a close request on Windows
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QCOMPARE(p.exitCode(), 0);

@@ -3,7 +3,6 @@
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QTest>
-#include <csignal>
 
 // The real program, headless and watching, fed by a second connection as the platform and QUIK.
 class TestHeadlessTrading : public QObject {
@@ -35,7 +34,7 @@ private slots:
         QVERIFY2(waitFor([&] { return ws.Scalar(ws.Trading(), "SELECT order_number FROM tOrderNumber WHERE trans_id = 0").toInt() == 555; }, 15000),
                  out.constData());
         QVERIFY(waitFor([&] { return ws.Scalar(ws.Alerts(), QStringLiteral("SELECT \"Order Number\" FROM ActiveOrders WHERE ID=%1").arg(id)).toString() == QString::number(id); }, 15000));
-        ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+        p.terminate();  // SIGTERM here, a close request on Windows
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitCode(), 0);
         QVERIFY(ReadCp1251(ws.Path("Korvex.log")).contains(QStringLiteral("Транзакция номер 0 успешно выполнена.")));

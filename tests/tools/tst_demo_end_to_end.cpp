@@ -1,15 +1,13 @@
 #include "support/TestSupport.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTest>
-#include <csignal>
 
 // The real robot, headless and watching, with both simulators as processes on one workspace.
 class TestDemoEndToEnd : public QObject {
     Q_OBJECT
-
-    static void Signal(QProcess& p, int sig) { ::kill(static_cast<pid_t>(p.processId()), sig); }
 
 private slots:
     void alertsIn_triOut_resultsBack_cancellation_andLinkDropRecovery() {
@@ -49,15 +47,15 @@ private slots:
         QVERIFY(out.contains("успешно выполнена."));
 
         // QUIK loses its server: info.log stops growing; then it comes back.
-        Signal(quik, SIGUSR1);
+        WriteBytes(ws.InfoLogPath() + ".down", "");
         QVERIFY2(waitFor([&] { return out.contains("Соединение разорвано"); }, 10000), out.constData());
-        Signal(quik, SIGUSR2);
+        QFile::remove(ws.InfoLogPath() + ".down");
         QVERIFY2(waitFor([&] { return out.lastIndexOf("Соединение установлено") > out.lastIndexOf("Соединение разорвано"); }, 10000), out.constData());
 
-        Signal(robot, SIGTERM);
+        robot.terminate();
         QVERIFY(robot.waitForFinished(10000));
         QCOMPARE(robot.exitCode(), 0);
-        Signal(quik, SIGTERM);
+        quik.terminate();
         QVERIFY(quik.waitForFinished(5000));
     }
 };

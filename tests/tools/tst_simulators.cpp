@@ -2,6 +2,7 @@
 #include "QuikSimulator.h"
 #include "support/TestSupport.h"
 
+#include <QFile>
 #include <QTest>
 
 class TestSimulators : public QObject {
@@ -63,6 +64,13 @@ private slots:
         sim.SetConnected(false);
         sim.GrowInfoLog();
         QCOMPARE(QFileInfo(ws.InfoLogPath()).size(), size);
+        sim.SetConnected(true);
+        WriteBytes(sim.LinkDownMarker(), "");  // the portable switch
+        sim.GrowInfoLog();
+        QCOMPARE(QFileInfo(ws.InfoLogPath()).size(), size);
+        QFile::remove(sim.LinkDownMarker());
+        sim.GrowInfoLog();
+        QVERIFY(QFileInfo(ws.InfoLogPath()).size() > size);
         sim.ExportQuotes();
         sim.ExportQuotes();
         QCOMPARE(ws.Scalar(ws.Trading(), "SELECT count(*) FROM tParam").toInt(), 7);

@@ -7,23 +7,29 @@
 #include <QDir>
 #include <QSocketNotifier>
 #include <QTimer>
-#include <csignal>
 #include <cstdio>
+
+#ifndef Q_OS_WIN
+#include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 namespace {
+#ifndef Q_OS_WIN
 int Pipe[2];
 void OnSignal(int sig) {
     char c = static_cast<char>(sig);
     [[maybe_unused]] auto n = ::write(Pipe[0], &c, 1);
 }
+#endif
 int Usage() {
     std::fprintf(stderr,
                  "Usage: korvex-quiksim --workdir DIR | --tri F --tro F --infolog F --trading DB\n"
                  "       [--poll-ms 200] [--log-ms 1000] [--quotes-ms 2000]\n"
                  "Answers the robot's .TRI lines in the .TRO file, grows info.log, exports quotes.\n"
-                 "SIGUSR1 drops the server link (info.log stops growing), SIGUSR2 restores it.\n");
+                 "The file <info.log>.down drops the server link while it exists (info.log stops growing);\n"
+                 "on POSIX systems SIGUSR1 drops it and SIGUSR2 restores it as well.\n");
     return 2;
 }
 } // namespace
@@ -51,6 +57,7 @@ int main(int argc, char** argv) {
     if (paths.Tri.isEmpty() || paths.Tro.isEmpty()) return Usage();
     TQuikSimulator sim(paths);
 
+#ifndef Q_OS_WIN
     ::socketpair(AF_UNIX, SOCK_STREAM, 0, Pipe);
     QSocketNotifier notifier(Pipe[1], QSocketNotifier::Read);
     QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
@@ -62,6 +69,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quiksim: server link %s\n", sim.IsConnected() ? "up" : "down");
     });
     for (int s : {SIGUSR1, SIGUSR2, SIGINT, SIGTERM}) std::signal(s, OnSignal);
+#endif
 
     QTimer poll, log, quotes;
     QObject::connect(&poll, &QTimer::timeout, [&] { sim.AnswerTransactions(); });

@@ -111,8 +111,10 @@ int TQuikSimulator::AnswerTransactions() {
     return answered;
 }
 
+bool TQuikSimulator::IsConnected() const { return Connected && !QFile::exists(LinkDownMarker()); }
+
 void TQuikSimulator::GrowInfoLog() {
-    if (!Connected) return;
+    if (!IsConnected()) return;
     Append(Paths.InfoLog, {QDateTime::currentDateTime().toString(Qt::ISODate) + QStringLiteral(" Обмен данными с сервером")});
 }
 

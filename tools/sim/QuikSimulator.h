@@ -25,7 +25,10 @@ public:
     void ExportQuotes();
 
     void SetConnected(bool on) { Connected = on; }
-    bool IsConnected() const { return Connected; }
+    // Connected unless told otherwise, or while the file "<info.log>.down" exists (a switch that
+    // works the same on every system: create it to drop the server link, delete it to restore it).
+    bool IsConnected() const;
+    QString LinkDownMarker() const { return Paths.InfoLog + QStringLiteral(".down"); }
 
     // The answer to one transaction line: the two result lines QUIK would write.
     QStringList Answer(const QString& line);
