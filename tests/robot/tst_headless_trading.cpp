@@ -1,7 +1,5 @@
 #include "support/TestSupport.h"
 
-#include <QDeadlineTimer>
-#include <QProcess>
 #include <QTest>
 
 // The real program, headless and watching, fed by a second connection as the platform and QUIK.
@@ -11,19 +9,9 @@ private slots:
     void rowsInserted_becomeTriLines_resultsComeBack() {
         TTestWorkspace ws(true);
         ws.WriteRobotIni("rgpFilled=0\r\n");
-        QProcess p;
-        p.setProcessChannelMode(QProcess::MergedChannels);
-        p.start(QStringLiteral(KORVEX_EXE), {"--headless", "--watch", "--workdir", ws.Path(".")});
-        QVERIFY(p.waitForStarted());
-        QByteArray out;
-        auto waitFor = [&](auto done, int ms) {
-            QDeadlineTimer t(ms);
-            while (!done() && !t.hasExpired()) {
-                p.waitForReadyRead(100);
-                out += p.readAll();
-            }
-            return done();
-        };
+        TRobotProcess robot(QStringLiteral(KORVEX_EXE), ws);
+        QByteArray& out = robot.Out;
+        auto waitFor = [&](auto done, int ms) { return robot.WaitFor(done, ms); };
         QVERIFY2(waitFor([&] { return out.contains("Загрузка ордеров включена."); }, 15000), out.constData());
         const qint64 id = ws.InsertAlert("ActiveOrders", {{"Order", "Buy 30 at 130 Limit"}, {"Symbol", "GAZP"}});
         QVERIFY2(waitFor([&] { return ReadBytes(ws.TriPath()).contains("\r\n"); }, 15000), out.constData());
@@ -34,9 +22,7 @@ private slots:
         QVERIFY2(waitFor([&] { return ws.Scalar(ws.Trading(), "SELECT order_number FROM tOrderNumber WHERE trans_id = 0").toInt() == 555; }, 15000),
                  out.constData());
         QVERIFY(waitFor([&] { return ws.Scalar(ws.Alerts(), QStringLiteral("SELECT \"Order Number\" FROM ActiveOrders WHERE ID=%1").arg(id)).toString() == QString::number(id); }, 15000));
-        p.terminate();  // SIGTERM here, a close request on Windows
-        QVERIFY(p.waitForFinished(10000));
-        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(robot.Stop());
         QVERIFY(ReadCp1251(ws.Path("Korvex.log")).contains(QStringLiteral("Транзакция номер 0 успешно выполнена.")));
     }
 };

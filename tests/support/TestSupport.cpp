@@ -4,6 +4,7 @@
 #include "common/Codec.h"
 #include "data/SchemaInstaller.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QSqlError>
@@ -105,6 +106,35 @@ QVariant TTestWorkspace::Scalar(const QSqlDatabase& db, const QString& sql) cons
     QSqlQuery q(db);
     if (!q.exec(sql) || !q.next()) return {};
     return q.value(0);
+}
+
+TRobotProcess::TRobotProcess(const QString& exe, const TTestWorkspace& ws) {
+    Process.setProcessChannelMode(QProcess::MergedChannels);
+    Process.start(exe, {"--headless", "--watch", "--workdir", ws.Path(".")});
+    Process.waitForStarted();
+}
+
+TRobotProcess::~TRobotProcess() {
+    if (Process.state() != QProcess::NotRunning) {
+        Process.kill();
+        Process.waitForFinished();
+    }
+}
+
+bool TRobotProcess::WaitFor(const std::function<bool()>& done, int ms) {
+    QDeadlineTimer t(ms);
+    while (!done() && !t.hasExpired()) {
+        Process.waitForReadyRead(100);
+        Out += Process.readAll();
+    }
+    return done();
+}
+
+bool TRobotProcess::Stop() {
+    Process.terminate();  // SIGTERM here, a close request on Windows
+    const bool ended = Process.waitForFinished(10000);
+    Out += Process.readAll();
+    return ended && Process.exitStatus() == QProcess::NormalExit && Process.exitCode() == 0;
 }
 
 TTestRobot::TTestRobot(TTestWorkspace& ws) : Ws(ws), Clock(QDateTime(QDate(2026, 1, 15), QTime(12, 0))), Journal(Clock) {

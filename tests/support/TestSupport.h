@@ -4,9 +4,11 @@
 #include "common/Journal.h"
 #include "robot/Engine.h"
 
+#include <QProcess>
 #include <QSqlDatabase>
 #include <QTemporaryDir>
 #include <QVariantMap>
+#include <functional>
 #include <memory>
 
 // Reads a whole file as Windows-1251 text.
@@ -45,6 +47,20 @@ private:
     QTemporaryDir Dir;
     QString AlertsConn;
     QString TradingConn;
+};
+
+// The real robot program, headless and watching on a workspace, with its output collected.
+class TRobotProcess {
+public:
+    // Starts `exe` with --headless --watch --workdir on the workspace folder.
+    TRobotProcess(const QString& exe, const TTestWorkspace& ws);
+    ~TRobotProcess();
+    // Collects output until `done` holds or `ms` pass; returns `done`.
+    bool WaitFor(const std::function<bool()>& done, int ms);
+    // Asks the robot to shut down in order; true when it ended with exit code 0.
+    bool Stop();
+    QProcess Process;
+    QByteArray Out;
 };
 
 // An engine on a test workspace, with a manual clock inside the trading session and its settings

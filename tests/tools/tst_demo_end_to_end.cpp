@@ -13,19 +13,11 @@ private slots:
     void alertsIn_triOut_resultsBack_cancellation_andLinkDropRecovery() {
         TTestWorkspace ws(true);
         ws.WriteRobotIni("rgpFilled=0\r\nrgpSingleMulti=0\r\n", "QuikConnect=-1\r\nQuikConnectTimeOut=1\r\n");
-        QProcess quik, robot, platform;
+        QProcess quik, platform;
         quik.start(QUIKSIM_EXE, {"--workdir", ws.Path("."), "--poll-ms", "100", "--log-ms", "250", "--quotes-ms", "500"});
-        robot.setProcessChannelMode(QProcess::MergedChannels);
-        robot.start(KORVEX_EXE, {"--headless", "--watch", "--workdir", ws.Path(".")});
-        QByteArray out;
-        auto waitFor = [&](auto done, int ms) {
-            QDeadlineTimer t(ms);
-            while (!done() && !t.hasExpired()) {
-                robot.waitForReadyRead(100);
-                out += robot.readAll();
-            }
-            return done();
-        };
+        TRobotProcess robot(KORVEX_EXE, ws);
+        QByteArray& out = robot.Out;
+        auto waitFor = [&](auto done, int ms) { return robot.WaitFor(done, ms); };
         QVERIFY2(waitFor([&] { return out.contains("Загрузка ордеров включена."); }, 20000), out.constData());
         QVERIFY2(waitFor([&] { return out.contains("Соединение установлено") || ws.Scalar(ws.Trading(), "SELECT count(*) FROM tParam").toInt() > 0; }, 10000), out.constData());
 
@@ -35,7 +27,7 @@ private slots:
         QVERIFY2(waitFor([&] { return ReadCp1251(ws.TriPath()).contains("ACTION=KILL_ORDER"); }, 45000), ReadCp1251(ws.TriPath()).toUtf8().constData());
         QVERIFY(platform.waitForFinished(40000));
         QTest::qWait(2500);
-        out += robot.readAll();
+        out += robot.Process.readAll();
 
         const QString tri = ReadCp1251(ws.TriPath());
         QVERIFY(tri.count("ACTION=NEW_ORDER") >= 3);
@@ -52,9 +44,7 @@ private slots:
         QFile::remove(ws.InfoLogPath() + ".down");
         QVERIFY2(waitFor([&] { return out.lastIndexOf("Соединение установлено") > out.lastIndexOf("Соединение разорвано"); }, 10000), out.constData());
 
-        robot.terminate();
-        QVERIFY(robot.waitForFinished(10000));
-        QCOMPARE(robot.exitCode(), 0);
+        QVERIFY(robot.Stop());
         quik.terminate();
         QVERIFY(quik.waitForFinished(5000));
     }
