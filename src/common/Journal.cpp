@@ -12,7 +12,8 @@ TJournal::~TJournal() { Close(); }
 
 bool TJournal::Open(const QString& path, QString* error) {
     File.setFileName(path);
-    if (!File.open(QIODevice::WriteOnly | QIODevice::Append)) {
+    // Unbuffered: a short write on a full disk then says exactly how much reached the file.
+    if (!File.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
         if (error) *error = QStringLiteral("Не удалось открыть файл журнала %1: %2").arg(path, File.errorString());
         return false;
     }
@@ -39,14 +40,36 @@ void TJournal::AddJournalLine(const QString& text) {
 
 void TJournal::FlushJournal() {
     const int n = AllLines.size();
-    if (n > LinesWritten && File.isOpen()) {
-        QByteArray bytes;
-        for (int i = LinesWritten; i < n; ++i) {
-            bytes += Cp1251::Encode(AllLines[i]);
-            bytes += "\r\n";
-        }
-        if (File.write(bytes) != bytes.size() || !File.flush())
-            throw IoError(QStringLiteral("Ошибка записи в файл журнала %1: %2").arg(File.fileName(), File.errorString()));
+    if (n <= LinesWritten || !File.isOpen()) {
+        if (!File.isOpen()) LinesWritten = n;
+        return;
     }
-    LinesWritten = n;
+    QByteArray bytes;
+    for (int i = LinesWritten; i < n; ++i) {
+        bytes += Cp1251::Encode(AllLines[i]);
+        bytes += "\r\n";
+    }
+    const QByteArray rest = bytes.mid(PartWritten);
+    const qint64 written = std::max<qint64>(0, File.write(rest));
+    qint64 consumed = PartWritten + written;
+    while (LinesWritten < n) {
+        const qint64 size = Cp1251::Encode(AllLines[LinesWritten]).size() + 2;
+        if (consumed < size) break;
+        consumed -= size;
+        ++LinesWritten;
+    }
+    PartWritten = LinesWritten < n ? consumed : 0;
+    if (written == rest.size()) {
+        if (!Error.isEmpty()) {
+            Error.clear();
+            emit WriteRecovered();
+        }
+        return;
+    }
+    const QString message = QStringLiteral("Ошибка записи в файл журнала %1: %2").arg(File.fileName(), File.errorString());
+    if (Error.isEmpty()) {
+        Error = message;
+        emit WriteFailed(message);
+    }
+    Error = message;
 }

@@ -22,9 +22,13 @@ public:
 
     // Appends "date time text"; a text with CR LF becomes several lines, only the first stamped.
     void AddJournalLine(const QString& text);
-    // Writes the lines not yet in the file. Throws IoError when the write fails; the same lines are
-    // then written again by the next flush.
+    // Writes the lines not yet in the file. It never throws: the journal must not stop trading. A
+    // failed or short write keeps the rest for the next flush (a line cut short is finished, never
+    // written twice); the failure is announced once through WriteFailed, its end through
+    // WriteRecovered.
     void FlushJournal();
+    // The reason the journal file cannot be written now; empty while it can.
+    QString WriteError() const { return Error; }
 
     int JournalLinesWritten() const { return LinesWritten; }
     const QStringList& Lines() const { return AllLines; }
@@ -35,11 +39,15 @@ public:
 
 signals:
     void LinesAdded(const QStringList& lines);
+    void WriteFailed(const QString& message);
+    void WriteRecovered();
 
 private:
     const TClock& Clock;
     QFile File;
     QStringList AllLines;
     int LinesWritten = 0;
+    qint64 PartWritten = 0;  // bytes of line LinesWritten already in the file
     bool Echo = false;
+    QString Error;
 };

@@ -24,6 +24,12 @@ public:
     using KorvexError::KorvexError;
 };
 
+// A database refused a statement (locked, closed, full). The operation may succeed when tried again.
+class StoreError : public KorvexError {
+public:
+    using KorvexError::KorvexError;
+};
+
 // The text of any exception, as the general error report shows it.
 inline QString ErrorText(const std::exception& e) {
     if (auto k = dynamic_cast<const KorvexError*>(&e)) return k->Message;

@@ -34,7 +34,6 @@ TDatMod::TDatMod(QObject* parent) : QObject(parent) {
     tClientOpenPositions =
         new TDataTable(QStringLiteral("tClientOpenPositions"), QStringLiteral("tClientOpenPositions"), QuikName, this);
     SetInstrumentRule();
-    connect(tSecCode, &TDataTable::Rebound, this, &TDatMod::SetInstrumentRule);
 }
 
 TDatMod::~TDatMod() {
@@ -70,13 +69,8 @@ bool TDatMod::OmegaConnected() const { return conOmega().isOpen(); }
 bool TDatMod::QuikDataConnected() const { return conQuikData().isOpen(); }
 
 void TDatMod::Reconnected(const QString& connectionName) {
-    for (TDataTable* t : Tables()) {
-        if (t->ConnectionName() != connectionName) continue;
-        // A connection recreated for another driver needs new models; the same driver keeps them.
-        if (t->Model()->database().driverName() != QSqlDatabase::database(connectionName, false).driverName() ||
-            !t->Model()->database().isValid())
-            t->Rebind();
-    }
+    for (TDataTable* t : Tables())
+        if (t->ConnectionName() == connectionName) t->Rebind();
 }
 
 void TDatMod::OpenOmega(const QString& setting) {
@@ -101,23 +95,24 @@ bool TDatMod::ConnectionBusy(const QString& connectionName) const { return Busy.
 
 void TDatMod::RefreshDataSet(TDataTable* table) {
     if (ConnectionBusy(table->ConnectionName())) return;
+    if (!QSqlDatabase::database(table->ConnectionName(), false).isOpen()) {
+        table->Close();
+        return;
+    }
     try {
-        table->Open();
-        qint64 keep = table->RowCount() > 0 && table->IdColumn() >= 0 ? table->CurrentId() : 0;
-        table->Reread();
-        if (table->RowCount() > 0 && !(table->IdColumn() >= 0 && table->LocateId(keep))) table->SetCurrent(0);
+        table->Refresh();
     } catch (const std::exception&) {
         table->Close();
     }
 }
 
-int TDatMod::GetLastID(TDataTable* table) {
+qint64 TDatMod::GetLastID(TDataTable* table) {
     if (!table->IsOpen()) return -1;
     try {
-        QSqlQuery q = RunSql(QSqlDatabase::database(table->ConnectionName(), false),
-                             {QStringLiteral("SELECT Max(id) AS LastID"), QStringLiteral("FROM [%1]").arg(table->TableName())});
+        TSqlRows q = RunSql(QSqlDatabase::database(table->ConnectionName(), false),
+                            {QStringLiteral("SELECT Max(id) AS LastID"), QStringLiteral("FROM [%1]").arg(table->TableName())});
         if (!q.next()) return 0;
-        return q.value(0).isNull() ? 0 : q.value(0).toInt();
+        return q.value(0).isNull() ? 0 : q.value(0).toLongLong();
     } catch (const std::exception&) {
         return -1;
     }
@@ -130,7 +125,7 @@ void TDatMod::ClearOrderNumbers() {
 }
 
 TSecCodeSum TDatMod::qSecCodeSum() {
-    QSqlQuery q = RunSql(conQuikData(), {QStringLiteral("Select Count(Traded) as SumTraded,  Sum(FixVol) as SumFixVol, Sum(Part) as SumPart"),
+    TSqlRows q = RunSql(conQuikData(), {QStringLiteral("Select Count(Traded) as SumTraded,  Sum(FixVol) as SumFixVol, Sum(Part) as SumPart"),
                                          QStringLiteral("From tSecCode"), QStringLiteral("Where Traded =  True")});
     TSecCodeSum s;
     if (q.next()) {
@@ -143,7 +138,7 @@ TSecCodeSum TDatMod::qSecCodeSum() {
 }
 
 TPortfolioSum TDatMod::qPortfolioSum() {
-    QSqlQuery q = RunSql(conQuikData(),
+    TSqlRows q = RunSql(conQuikData(),
                          {QStringLiteral("Select Count(id_client) as SumId_client,  Sum(openassets) as SumOpenAssets,"),
                           QStringLiteral("Sum(shorts) as SumShorts, Sum(longs) as Sumlongs, Sum(CurAssets) as SumCurAssets,"),
                           QStringLiteral("Sum(OpenAllAssets) as SumOpenAllAssets, Sum(CurAllAssets) as SumCurAllAssets,"),

@@ -59,15 +59,15 @@ public:
 
     QList<TDataTable*> Tables() const;
 
-    // Re-reads one table keeping its current row by id; a failure closes the table, and the next
-    // refresh opens it again. Never throws.
+    // Re-reads what changed in one table (nothing when the database did not change), keeping its
+    // current row by id; a failure closes the table, and the next refresh opens it again. Never throws.
     void RefreshDataSet(TDataTable* table);
     // True while a statement of the connection is running or its rows are being read.
     bool ConnectionBusy(const QString& connectionName) const;
 
-    // Highest id of an alert table: -1 when the table is closed, 0 when it is empty. It does not depend
-    // on how a grid sorts the table.
-    int GetLastID(TDataTable* table);
+    // Highest id of an alert table: -1 when the table is closed or cannot be read, 0 when it is
+    // empty. It does not depend on how a grid sorts or what it has read.
+    qint64 GetLastID(TDataTable* table);
 
     // "DELETE FROM tOrderNumber", with the table closed around it. Throws on failure.
     void ClearOrderNumbers();

@@ -1,35 +1,120 @@
 #pragma once
 
+#include <QAbstractTableModel>
+#include <QHash>
 #include <QItemSelectionModel>
 #include <QObject>
+#include <QSet>
+#include <QSqlError>
 #include <QSqlRecord>
-#include <QSqlTableModel>
 #include <functional>
+#include <vector>
 
-// The table model behind a grid, with a check that can refuse a post and a notice after each post
-// and delete.
-class TTableModel : public QSqlTableModel {
+// The rows of one table for a grid, read so that no statement stays open between two operations.
+//
+// A table with an "id" column keeps only the ids of its rows, in the order shown, and reads the
+// values of the rows a grid actually paints, a page at a time. A table without one is small (the
+// instruments, workspaces and strategies) and is read whole. Either way every statement is finished
+// before the read returns, so the connection never rests on an old snapshot of the database.
+//
+// Edits of the grids (changed cells, one new row, deleted rows) are kept here until they are
+// posted; a check can refuse a post, and a notice follows every post and delete.
+class TTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    TTableModel(QObject* parent, const QSqlDatabase& db) : QSqlTableModel(parent, db) {}
+    TTableModel(QObject* parent, const QString& connectionName);
+
+    // Takes the table's columns from the database; false when the table does not exist.
+    bool setTable(const QString& table);
+    const QString& tableName() const { return Table; }
+    // The table's columns, without values.
+    QSqlRecord record() const { return Columns; }
+    // One row with its values as shown (pending edits included).
+    QSqlRecord record(int row) const;
+    int fieldIndex(const QString& field) const { return Columns.indexOf(field); }
+    // Sort order of the rows: a column, or -1 for the database's own order.
+    void setSort(int column, Qt::SortOrder order = Qt::AscendingOrder);
+
+    // Reads the rows anew. False with lastError() set on failure.
+    bool select();
+    // Reads what changed since the last read: nothing when the database did not change, the new rows
+    // when rows were only added, the shown values when rows were only changed, everything otherwise.
+    // Pending edits are never thrown away: a dirty table is left as it is. False on failure.
+    bool refresh();
+    // Forgets the table (closed).
+    void clear();
+    // True when the last refresh() or select() replaced the row order (the current row is lost).
+    bool lastReadWasReset() const { return LastReset; }
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+    bool insertRows(int row, int count, const QModelIndex& parent = QModelIndex()) override;
+    bool removeRows(int row, int count, const QModelIndex& parent = QModelIndex()) override;
+    // A view calls this when the operator leaves an edited row: the row is posted.
+    bool submit() override { return submitAll(); }
+    void revert() override {}
+
+    // Posts every pending edit, insert and delete. False when the check refused a row (lastError()
+    // then holds no error) or the database refused a statement (lastError() says why).
+    bool submitAll();
+    void revertAll();
+    void revertRow(int row);
+    bool isDirty() const;
+    QSqlError lastError() const { return LastError; }
+
+    // The id of a row (tables with an "id" column), 0 when it has none.
+    qint64 idAt(int row) const;
+    // The row showing this id, -1 when none.
+    int rowOfId(qint64 id) const;
+    bool hasIdColumn() const { return IdColumn >= 0; }
 
     // Returns false to refuse the post; the row then stays in editing.
     std::function<bool(const QSqlRecord& row)> BeforePost;
-    // True while a row inserted through the grid has not been posted yet.
-    bool HasPendingInsert() const;
-    int PendingInsertedRow() const { return HasPendingInsert() ? PendingInsertRow : -1; }
-    bool insertRows(int row, int count, const QModelIndex& parent = QModelIndex()) override;
+    bool HasPendingInsert() const { return PendingRow >= 0; }
+    int PendingInsertedRow() const { return PendingRow; }
 
 signals:
     void AfterPost();
 
-protected:
-    bool updateRowInTable(int row, const QSqlRecord& values) override;
-    bool insertRowIntoTable(const QSqlRecord& values) override;
-    bool deleteRowFromTable(int row) override;
-
 private:
-    int PendingInsertRow = -1;
+    using TRow = QVector<QVariant>;
+    bool Fail(const std::exception& e);
+    void ReadKeys();
+    void ReadWhole();
+    int BaseRow(int row) const;  // the stored row shown at `row`, -1 for the new row
+    const TRow* StoredRow(int base) const;
+    QVariant Value(int row, int column) const;
+    QString OrderClause() const;
+    void PostRow(int base);
+    void PostInsert();
+    void DeleteRow(int base);
+    QString RowMatch(int base, QVariantList& binds) const;
+
+    QString Connection;
+    QString Table;
+    QSqlRecord Columns;
+    int IdColumn = -1;
+    int SortColumn = -1;
+    Qt::SortOrder SortOrder = Qt::AscendingOrder;
+    bool Keyed = false;
+    std::vector<qint64> Keys;          // keyed tables: the ids in the order shown
+    QHash<qint64, int> KeyRows;        // id -> row, built on demand
+    mutable bool KeyRowsValid = false;
+    mutable QHash<qint64, TRow> Cache;  // keyed tables: values of rows read for painting
+    std::vector<TRow> Whole;           // small tables: every row
+    qint64 Stamp = -2;                 // change stamp of the database at the last read
+    qint64 KnownCount = 0, KnownMax = 0;
+    bool LastReset = false;
+    // Pending edits.
+    QHash<int, QHash<int, QVariant>> Edits;  // stored row -> column -> value
+    QSet<int> Deleted;
+    int PendingRow = -1;
+    TRow PendingValues;
+    QSqlError LastError;
 };
 
 // One table object: a grid model with an open/closed state and a current row, on one connection.
@@ -50,8 +135,12 @@ public:
     void Close();
     bool IsOpen() const { return Opened; }
 
-    // Re-reads the rows now in the database. Throws on failure (the table is then closed).
+    // Re-reads all rows now in the database, keeping the current row. Throws on failure (the table
+    // is then closed).
     void Reread();
+    // Re-reads what changed since the last read, keeping the current row (the first one when it is
+    // gone). Throws on failure (the table is then closed).
+    void Refresh();
 
     int RowCount() const;
     int Current() const;
@@ -62,8 +151,6 @@ public:
     qint64 CurrentId() const;
     // Makes the row with this id current; false when there is none.
     bool LocateId(qint64 id);
-    // Loads every row of the database result into the model.
-    void FetchAll();
 
     // Sort order for the grid (column name, ascending); empty for the database's own order.
     void SetSortColumn(const QString& column);
@@ -81,7 +168,7 @@ signals:
     void Rebound();
 
 private:
-    void CreateModel();
+    void KeepCurrentAcross(const std::function<void()>& read);
     QString Table;
     QString Connection;
     TTableModel* SqlModel = nullptr;

@@ -2,23 +2,108 @@
 
 #include "common/KorvexError.h"
 
+#include <QHash>
+#include <QSqlDriver>
 #include <QSqlError>
-#include <QSqlRecord>
+#include <QSqlQuery>
 
-QSqlQuery RunSql(const QSqlDatabase& db, const QStringList& lines,
-                 std::initializer_list<std::pair<const char*, QVariant>> binds) {
+namespace {
+QHash<QString, quint64>& WriteCounts() {
+    static QHash<QString, quint64> counts;
+    return counts;
+}
+
+bool IsSqlite(const QSqlDatabase& db) { return db.driverName() == QLatin1String("QSQLITE"); }
+
+TSqlRows Finish(QSqlQuery& q, const QSqlDatabase& db) {
+    TSqlRows rows;
+    if (q.isSelect()) {
+        while (q.next()) rows.Rows.push_back(q.record());
+        if (q.lastError().isValid()) throw StoreError(q.lastError().text());
+    } else {
+        rows.Affected = q.numRowsAffected();
+        NoteLocalWrite(db.connectionName());
+    }
+    q.finish();
+    return rows;
+}
+} // namespace
+
+TSqlRows RunSql(const QSqlDatabase& db, const QStringList& lines,
+                std::initializer_list<std::pair<const char*, QVariant>> binds) {
     QSqlQuery q(db);
     q.setForwardOnly(true);
     const QString text = lines.join(QLatin1Char('\n'));
-    if (!q.prepare(text)) throw KorvexError(q.lastError().text());
+    if (!q.prepare(text)) throw StoreError(q.lastError().text());
     for (const auto& [name, value] : binds) q.bindValue(QLatin1Char(':') + QLatin1String(name), value);
-    if (!q.exec()) throw KorvexError(q.lastError().text());
-    return q;
+    if (!q.exec()) throw StoreError(q.lastError().text());
+    return Finish(q, db);
+}
+
+TSqlRows RunSqlPositional(const QSqlDatabase& db, const QString& text, const QVariantList& binds) {
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.prepare(text)) throw StoreError(q.lastError().text());
+    for (int i = 0; i < binds.size(); ++i) q.bindValue(i, binds[i]);
+    if (!q.exec()) throw StoreError(q.lastError().text());
+    return Finish(q, db);
+}
+
+quint64 LocalWriteCount(const QString& connectionName) { return WriteCounts().value(connectionName); }
+void NoteLocalWrite(const QString& connectionName) { ++WriteCounts()[connectionName]; }
+
+qint64 DatabaseChangeStamp(const QSqlDatabase& db) {
+    if (!db.isOpen() || !IsSqlite(db)) return -1;
+    try {
+        TSqlRows r = RunSql(db, {QStringLiteral("PRAGMA data_version")});
+        if (!r.next()) return -1;
+        // The engine's counter in the high bits, ours in the low: either changing changes the stamp.
+        return (r.value(0).toLongLong() << 24) ^ static_cast<qint64>(LocalWriteCount(db.connectionName()) & 0xFFFFFF);
+    } catch (const std::exception&) {
+        return -1;
+    }
+}
+
+TDbTransaction::TDbTransaction(const QSqlDatabase& db) : Db(db) {
+    if (IsSqlite(Db)) {
+        QSqlQuery q(Db);
+        if (!q.exec(QStringLiteral("BEGIN IMMEDIATE"))) throw StoreError(q.lastError().text());
+    } else if (!Db.transaction()) {
+        throw StoreError(Db.lastError().text());
+    }
+    Open = true;
+}
+
+TDbTransaction::~TDbTransaction() {
+    if (!Open) return;
+    if (IsSqlite(Db)) {
+        QSqlQuery q(Db);
+        q.exec(QStringLiteral("ROLLBACK"));
+    } else {
+        Db.rollback();
+    }
+    NoteLocalWrite(Db.connectionName());
+}
+
+void TDbTransaction::Commit() {
+    bool ok;
+    QString err;
+    if (IsSqlite(Db)) {
+        QSqlQuery q(Db);
+        ok = q.exec(QStringLiteral("COMMIT"));
+        err = q.lastError().text();
+    } else {
+        ok = Db.commit();
+        err = Db.lastError().text();
+    }
+    if (!ok) throw StoreError(err);  // the destructor rolls back
+    Open = false;
+    NoteLocalWrite(Db.connectionName());
 }
 
 QVariant ColumnValue(const QSqlRecord& rec, const QString& column) {
-    for (int i = 0; i < rec.count(); ++i)
-        if (rec.fieldName(i).compare(column, Qt::CaseInsensitive) == 0) return rec.value(i);
+    const int i = rec.indexOf(column);  // QSqlRecord compares names without regard to case
+    if (i >= 0) return rec.value(i);
     throw KorvexError(QStringLiteral("Поле '%1' не найдено").arg(column));
 }
 
@@ -27,6 +112,15 @@ int ColumnInt(const QSqlRecord& rec, const QString& column) {
     if (v.isNull()) return 0;
     bool ok = false;
     int r = v.toInt(&ok);
+    if (!ok) throw ConversionError(QStringLiteral("'%1' is not a valid integer value").arg(v.toString()));
+    return r;
+}
+
+qint64 ColumnInt64(const QSqlRecord& rec, const QString& column) {
+    QVariant v = ColumnValue(rec, column);
+    if (v.isNull()) return 0;
+    bool ok = false;
+    qint64 r = v.toLongLong(&ok);
     if (!ok) throw ConversionError(QStringLiteral("'%1' is not a valid integer value").arg(v.toString()));
     return r;
 }
@@ -42,7 +136,8 @@ double ColumnDouble(const QSqlRecord& rec, const QString& column) {
 
 QString ColumnText(const QSqlRecord& rec, const QString& column) {
     QVariant v = ColumnValue(rec, column);
-    return v.isNull() ? QString() : v.toString();
+    // Never a null QString: bound as a parameter, a null would become SQL NULL and match nothing.
+    return v.isNull() ? QString(QLatin1String("")) : v.toString();
 }
 
 bool ColumnBool(const QSqlRecord& rec, const QString& column) {

@@ -42,7 +42,7 @@ namespace {
 // Whole-value lookup without regard to case over the table's current contents. A found row is made
 // current in the table object when it is open.
 bool LookUp(TDatMod& dm, TDataTable* table, const QString& column, const QString& key) {
-    QSqlQuery q = RunSql(dm.conQuikData(), {QStringLiteral("SELECT %1").arg(column), QStringLiteral("FROM %1").arg(table->TableName())});
+    TSqlRows q = RunSql(dm.conQuikData(), {QStringLiteral("SELECT %1").arg(column), QStringLiteral("FROM %1").arg(table->TableName())});
     bool found = false;
     while (q.next())
         if (q.value(0).toString().compare(key, Qt::CaseInsensitive) == 0) {

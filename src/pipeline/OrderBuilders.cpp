@@ -92,7 +92,7 @@ bool BuildNewOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder
 
 bool BuildKillOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& alert, const TClientAccount& account) {
     StartOrder(order, alert, account);
-    QSqlQuery q = RunSql(ctx.DM.conQuikData(),
+    TSqlRows q = RunSql(ctx.DM.conQuikData(),
                          {QStringLiteral("SELECT Order_Number"), QStringLiteral("FROM tOrderNumber"),
                           QStringLiteral("WHERE id_order = :id_order and Filled= :filled and code= :code"), QStringLiteral("ORDER BY trans_id")},
                          {{"id_order", order.IdOrder}, {"filled", alert.Filled ? 1 : 0}, {"code", order.ClientCode}});

@@ -54,7 +54,7 @@ void SizeOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& al
         if (!dm.tSecCode->IsOpen()) dm.tSecCode->Open();
         if (!dm.tPortfolio->IsOpen()) dm.tPortfolio->Open();
 
-        QSqlQuery qSecCode = RunSql(dm.conQuikData(), {QStringLiteral("SELECT *"), QStringLiteral("FROM tSecCode"), QStringLiteral("WHERE Ticker= :ticker")},
+        TSqlRows qSecCode = RunSql(dm.conQuikData(), {QStringLiteral("SELECT *"), QStringLiteral("FROM tSecCode"), QStringLiteral("WHERE Ticker= :ticker")},
                                     {{"ticker", order.Ticker}});
         if (!qSecCode.next()) {
             ctx.Journal.AddJournalLine(QStringLiteral("Не найден код акции %1 в таблице \"Торгуемых бумаг\"!").arg(order.Ticker));
@@ -69,7 +69,7 @@ void SizeOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& al
             const double slip = Required(inst, QStringLiteral("Slippage")) / 100;
             order.StopPrice = order.Operation == QLatin1String("B") ? order.Price * (1 + slip) : order.Price * (1 - slip);
 
-            QSqlQuery qPortfolio = RunSql(dm.conQuikData(), {QStringLiteral("SELECT *"), QStringLiteral("FROM tPortfolio"), QStringLiteral("WHERE id_client= :client")},
+            TSqlRows qPortfolio = RunSql(dm.conQuikData(), {QStringLiteral("SELECT *"), QStringLiteral("FROM tPortfolio"), QStringLiteral("WHERE id_client= :client")},
                                           {{"client", order.ClientCode}});
             const bool havePortfolio = qPortfolio.next();
             const QSqlRecord portfolio = havePortfolio ? qPortfolio.record() : QSqlRecord();
@@ -113,7 +113,7 @@ void SizeOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& al
 
     if ((order.OrderType == QLatin1String("LX") || order.OrderType == QLatin1String("SX")) && s.ExitQty) {
         if (!dm.tClientOpenPositions->IsOpen()) dm.tClientOpenPositions->Open();
-        QSqlQuery qExitQty = RunSql(dm.conQuikData(),
+        TSqlRows qExitQty = RunSql(dm.conQuikData(),
                                     {QStringLiteral("SELECT Quantity"), QStringLiteral("FROM tClientOpenPositions"),
                                      QStringLiteral("WHERE code=:code and symbol=:symbol and system=:system and workspace=:workspace and [tClientOpenPositions].[interval] = :interval")},
                                     {{"code", order.ClientCode},

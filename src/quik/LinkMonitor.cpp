@@ -1,5 +1,6 @@
 #include "quik/LinkMonitor.h"
 
+#include "common/FileNames.h"
 #include "common/Journal.h"
 #include "notify/MailNotifier.h"
 #include "settings/Settings.h"
@@ -9,7 +10,7 @@
 TLinkMonitor::TLinkMonitor(const TPipelineContext& ctx, TMailNotifier& mail) : Ctx(ctx), Mail(mail) {}
 
 qint32 TLinkMonitor::GetInfoLogSize() {
-    const QString path = Ctx.Settings.pathInfoLog;
+    const QString path = LocalFilePath(Ctx.Settings.pathInfoLog);
     qint32 result = 0;
     try {
         // Only the file's attributes are asked for: QUIK keeps the log open for writing.

@@ -1,6 +1,7 @@
 #include "quik/ResultReader.h"
 
 #include "common/Codec.h"
+#include "common/FileNames.h"
 #include "common/Journal.h"
 #include "common/KorvexError.h"
 #include "common/Regional.h"
@@ -12,14 +13,31 @@
 #include "settings/Settings.h"
 
 #include <QFile>
-#include <QSqlQuery>
 #include <QSqlRecord>
 
 TResultReader::TResultReader(const TPipelineContext& ctx, TMailNotifier& mail, const TTransactionWriter& writer)
     : Ctx(ctx), Mail(mail), Writer(writer) {}
 
+namespace {
+// Text from QUIK's file as the journal shows it: printable and of a sane length.
+QString ForJournal(const QByteArray& bytes) {
+    QByteArray clean;
+    for (char c : bytes.left(200)) clean += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
+    QString text = Cp1251::Decode(clean);
+    if (bytes.size() > 200) text += QStringLiteral("…");
+    return text;
+}
+
+bool HasControlBytes(const QByteArray& bytes) {
+    for (char c : bytes)
+        if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F) return true;
+    return false;
+}
+} // namespace
+
 void TResultReader::actCheckTROExecute() {
-    QFile f(Ctx.Settings.pathTRO);
+    const QString path = LocalFilePath(Ctx.Settings.pathTRO);
+    QFile f(path);
     if (!f.exists()) return;
     if (!f.open(QIODevice::ReadOnly))
         throw IoError(QStringLiteral("Не удалось открыть файл %1: %2").arg(Ctx.Settings.pathTRO, f.errorString()));
@@ -27,12 +45,11 @@ void TResultReader::actCheckTROExecute() {
         // QUIK started the file anew: every line in it is new to us.
         ReadOffset = 0;
         TroLinesRead = 0;
+        Progress = TLineProgress();
     }
     f.seek(ReadOffset);
-    QByteArray data = f.readAll();
+    const QByteArray data = f.readAll();
     f.close();
-    const int nul = data.indexOf('\0');
-    if (nul >= 0) data.truncate(nul);
 
     int pos = 0;
     while (pos < data.size()) {
@@ -40,35 +57,52 @@ void TResultReader::actCheckTROExecute() {
         while (end < data.size() && data[end] != '\r' && data[end] != '\n') ++end;
         if (end >= data.size()) break;  // no line break yet: QUIK is still writing this line
         int next = end + 1;
-        if (data[end] == '\r') {
-            if (next >= data.size()) break;  // a CR whose LF may still come
-            if (data[next] == '\n') ++next;
+        if (data[end] == '\r' && next < data.size() && data[next] == '\n') ++next;
+        const QByteArray line = data.mid(pos, end - pos);
+        // A CR LF cut between two readings leaves a bare LF: an empty line, passed over like any.
+        if (!line.isEmpty()) {
+            HandleLine(line);
+            ++TroLinesRead;
         }
-        HandleLine(Cp1251::Decode(data.mid(pos, end - pos)));
         ReadOffset += next - pos;
-        ++TroLinesRead;
         pos = next;
     }
     Ctx.Journal.FlushJournal();
 }
 
-void TResultReader::HandleLine(const QString& line) {
-    const TResultLine r = ParseResultLine(line);
-    const auto transId = Regional::ParseInteger(r.TRANS_ID);
-    if (!transId) {
-        Ctx.Journal.AddJournalLine(QStringLiteral("Строка %1 файла результатов без номера транзакции пропущена: \"%2\"")
-                                       .arg(TroLinesRead + 1)
-                                       .arg(line));
+void TResultReader::HandleLine(const QByteArray& bytes) {
+    if (Progress.Offset != ReadOffset) Progress = TLineProgress{ReadOffset, false, false};
+    if (HasControlBytes(bytes)) {
+        Ctx.Journal.AddJournalLine(QStringLiteral("Строка %1 файла результатов содержит управляющие символы и пропущена: \"%2\"")
+                                       .arg(QString::number(TroLinesRead + 1), ForJournal(bytes)));
         return;
     }
-    if (r.STATUS == QLatin1String("3")) {
-        const QString text = QStringLiteral("Транзакция номер %1 успешно выполнена.").arg(r.TRANS_ID);
-        Ctx.Journal.AddJournalLine(text);
-        if (Ctx.Settings.SendTrans_done) Mail.SendNotification(text);
-        ++TransDone;
-        QSqlQuery q = RunSql(Ctx.DM.conQuikData(),
-                             {QStringLiteral("SELECT trans_id, id_order, filled"), QStringLiteral("FROM tOrderNumber"), QStringLiteral("WHERE trans_id = :trans_id")},
-                             {{"trans_id", *transId}});
+    const QString line = Cp1251::Decode(bytes);
+    const TResultLine r = ParseResultLine(line);
+    const auto transId = Regional::ParseInteger(r.TRANS_ID);
+    if (!transId || *transId < INT_MIN || *transId > INT_MAX) {
+        Ctx.Journal.AddJournalLine(QStringLiteral("Строка %1 файла результатов без номера транзакции пропущена: \"%2\"")
+                                       .arg(QString::number(TroLinesRead + 1), ForJournal(bytes)));
+        return;
+    }
+    if (!Progress.Announced) {
+        if (r.STATUS == QLatin1String("3")) {
+            const QString text = QStringLiteral("Транзакция номер ") + r.TRANS_ID + QStringLiteral(" успешно выполнена.");
+            Ctx.Journal.AddJournalLine(text);
+            if (Ctx.Settings.SendTrans_done) Mail.SendNotification(text);
+            ++TransDone;
+        }
+        if (r.STATUS == QLatin1String("0")) {
+            Ctx.Journal.AddJournalLine(QStringLiteral("Транзакция номер ") + r.TRANS_ID + QStringLiteral(" отправлена на сервер Quik."));
+            ++TransAtServer;
+        }
+        Progress.Announced = true;
+        if (OnStatusChanged) OnStatusChanged();
+    }
+    if (r.STATUS == QLatin1String("3") && !Progress.Marked) {
+        TSqlRows q = RunSql(Ctx.DM.conQuikData(),
+                            {QStringLiteral("SELECT trans_id, id_order, filled"), QStringLiteral("FROM tOrderNumber"), QStringLiteral("WHERE trans_id = :trans_id")},
+                            {{"trans_id", *transId}});
         if (q.next()) {
             const QSqlRecord row = q.record();
             const int idOrder = ColumnInt(row, QStringLiteral("id_order"));
@@ -76,15 +110,11 @@ void TResultReader::HandleLine(const QString& line) {
             if (table.isEmpty())
                 table = ColumnBool(row, QStringLiteral("filled")) ? QStringLiteral("FilledOrders") : QStringLiteral("ActiveOrders");
             RunSql(Ctx.DM.conOmega(),
-                   {QStringLiteral("UPDATE %1").arg(table), QStringLiteral("SET [order number] = :order_number"), QStringLiteral("WHERE id = :id")},
+                   {QStringLiteral("UPDATE ") + table, QStringLiteral("SET [order number] = :order_number"), QStringLiteral("WHERE id = :id")},
                    {{"order_number", QString::number(idOrder)}, {"id", idOrder}});
         }
+        Progress.Marked = true;
     }
-    if (r.STATUS == QLatin1String("0")) {
-        Ctx.Journal.AddJournalLine(QStringLiteral("Транзакция номер %1 отправлена на сервер Quik.").arg(r.TRANS_ID));
-        ++TransAtServer;
-    }
-    if (OnStatusChanged) OnStatusChanged();
     RunSql(Ctx.DM.conQuikData(),
            {QStringLiteral("UPDATE tOrderNumber"),
             QStringLiteral("SET status =:status,trans_name= :trans_name ,description= :description, order_number=:order_number"),

@@ -23,13 +23,20 @@ public:
     std::function<void()> OnStatusChanged;
 
     // One reading. A missing file does nothing. A line still being written (no line break yet) waits
-    // for the next reading; a file that became shorter is read again from its first line. A line
-    // without a usable TRANS_ID is journalled and passed over. A database failure throws and leaves
-    // that line for the next reading; the lines before it are done and not handled again.
+    // for the next reading; a file that became shorter is read again from its first line. Empty
+    // lines are passed over; a line without a usable TRANS_ID, or holding control bytes (a NUL among
+    // them), is journalled once and passed over. A database failure throws and leaves that line for
+    // the next reading, which finishes it: its counter, journal line and mail happen only once.
     void actCheckTROExecute();
 
 private:
-    void HandleLine(const QString& line);
+    void HandleLine(const QByteArray& bytes);
+    // What of the line at ReadOffset has already taken effect, should its handling be cut short.
+    struct TLineProgress {
+        qint64 Offset = -1;
+        bool Announced = false;  // counter, journal line and mail
+        bool Marked = false;     // the alert row marked as executed
+    } Progress;
     TPipelineContext Ctx;
     TMailNotifier& Mail;
     const TTransactionWriter& Writer;

@@ -1,9 +1,11 @@
 #include "quik/TransactionWriter.h"
 
+#include "common/Clock.h"
 #include "common/Codec.h"
 #include "common/FileNames.h"
 #include "common/Journal.h"
 #include "common/KorvexError.h"
+#include "common/Regional.h"
 #include "data/DatMod.h"
 #include "data/SqlRun.h"
 #include "notify/MailNotifier.h"
@@ -12,65 +14,65 @@
 
 #include <QFile>
 
+namespace {
+// A text bound to SQL as it is recorded and later looked up: never NULL, which would match nothing.
+QString Bound(const QString& s) { return s.isNull() ? QString(QLatin1String("")) : s; }
+} // namespace
+
 TTransactionWriter::TTransactionWriter(const TPipelineContext& ctx, TMailNotifier& mail) : Ctx(ctx), Mail(mail) {}
 
 QString TTransactionWriter::TransactionLine(qint32 transId, const TOrder& o) {
-    return QStringLiteral("TRANS_ID =%1;ACTION=%2;ACCOUNT=%3;SECCODE=%4;CLASSCODE=%5;CLIENT_CODE=%6;OPERATION=%7;"
-                          "PRICE=%8;STOPPRICE=%9;Order_key=%10;Stop_Order_key=%11;QUANTITY=%12")
-        .arg(QString::number(transId), o.Action, o.Account, o.SecCode, o.ClassCode, o.ClientCode, o.Operation,
-             PriceToText(o.Digits, o.Price), PriceToText(o.Digits, o.StopPrice))
-        .arg(o.OrderKey, o.StopOrderKey, QString::number(o.Quantity));
+    // Concatenated, not formatted: a "%1" inside an account or a code must reach QUIK as it stands.
+    return QStringLiteral("TRANS_ID =") + QString::number(transId) + QStringLiteral(";ACTION=") + o.Action +
+           QStringLiteral(";ACCOUNT=") + o.Account + QStringLiteral(";SECCODE=") + o.SecCode + QStringLiteral(";CLASSCODE=") +
+           o.ClassCode + QStringLiteral(";CLIENT_CODE=") + o.ClientCode + QStringLiteral(";OPERATION=") + o.Operation +
+           QStringLiteral(";PRICE=") + PriceToText(o.Digits, o.Price) + QStringLiteral(";STOPPRICE=") +
+           PriceToText(o.Digits, o.StopPrice) + QStringLiteral(";Order_key=") + o.OrderKey + QStringLiteral(";Stop_Order_key=") +
+           o.StopOrderKey + QStringLiteral(";QUANTITY=") + QString::number(o.Quantity);
 }
 
 QString TTransactionWriter::OperatorText(const TOrder& o) {
     if (o.Action.contains(QLatin1String("NEW")))
-        return QStringLiteral(" [%1 %2 %3 at %4%5] ")
-            .arg(o.Operation, QString::number(o.Quantity), o.Ticker, PriceToText(o.Digits, o.Price),
-                 o.IsStop ? QStringLiteral(" Stop") : QString());
-    if (o.Action.contains(QLatin1String("KILL"))) return QStringLiteral(" [снятие заявки # %1]").arg(o.OrderKey);
+        return QStringLiteral(" [") + o.Operation + QLatin1Char(' ') + QString::number(o.Quantity) + QLatin1Char(' ') + o.Ticker +
+               QStringLiteral(" at ") + PriceToText(o.Digits, o.Price) + (o.IsStop ? QStringLiteral(" Stop") : QString()) +
+               QStringLiteral("] ");
+    if (o.Action.contains(QLatin1String("KILL"))) return QStringLiteral(" [снятие заявки # ") + o.OrderKey + QLatin1Char(']');
     return QString();
 }
 
 QString TTransactionWriter::MarkTableFor(qint32 transId) const { return MarkTable.value(transId); }
 
-void TTransactionWriter::WriteTransaction(const TOrder& order, const TOmegaOrder& alert) {
-    const qint32 id = TransSent;
-    // Whatever happens below, this number has been given out: the next transaction gets the next one.
-    struct TAdvance {
-        qint32& Counter;
-        bool Done = false;
-        ~TAdvance() {
-            if (!Done) ++Counter;
-        }
-    } advance{TransSent};
+TTransactionWriter::TRecorded TTransactionWriter::RecordTransaction(const TOrder& order, const TOmegaOrder& alert) {
+    // The number is given out now, whatever happens below.
+    const qint32 id = TransSent++;
+    TRecorded r;
+    r.TransId = id;
+    r.Line = TransactionLine(id, order);
+    r.MarkTable = alert.Filled ? QStringLiteral("FilledOrders") : QStringLiteral("ActiveOrders");
 
-    const QString line = TransactionLine(id, order);
     RunSql(Ctx.DM.conQuikData(),
            {QStringLiteral("INSERT INTO tOrderNumber (trans_id, id_order, filled, code)"),
             QStringLiteral("VALUES (:trans_id, :id_order, :filled, :code)")},
-           {{"trans_id", id}, {"id_order", order.IdOrder}, {"filled", order.Filled ? 1 : 0}, {"code", order.ClientCode}});
-    PendingLines << line;
-    MarkTable.insert(id, alert.Filled ? QStringLiteral("FilledOrders") : QStringLiteral("ActiveOrders"));
+           {{"trans_id", id}, {"id_order", order.IdOrder}, {"filled", order.Filled ? 1 : 0}, {"code", Bound(order.ClientCode)}});
 
     const QString text = OperatorText(order);
-    Ctx.Journal.AddJournalLine(QStringLiteral("Транзакция номер %1%2 по счету %3 отправлена в Quik.").arg(QString::number(id), text, order.ClientCode));
-    if (Ctx.Settings.SendTrans_id)
-        Mail.SendNotification(QStringLiteral("Транзакция номер %1%2 отправлена в Quik.").arg(QString::number(id), text));
+    r.JournalText = QStringLiteral("Транзакция номер ") + QString::number(id) + text + QStringLiteral(" по счету ") + order.ClientCode +
+                    QStringLiteral(" отправлена в Quik.");
+    r.MailText = QStringLiteral("Транзакция номер ") + QString::number(id) + text + QStringLiteral(" отправлена в Quik.");
 
     if (order.Action == QLatin1String("NEW_ORDER")) {
-        const QString workspace = WorkspaceFileName(alert.Workspace);
+        const QString workspace = Bound(WorkspaceFileName(alert.Workspace));
         if (alert.OrderType == QLatin1String("LE") || alert.OrderType == QLatin1String("SE")) {
             try {
-                if (!Ctx.DM.tClientOpenPositions->IsOpen()) Ctx.DM.tClientOpenPositions->Open();
                 RunSql(Ctx.DM.conQuikData(),
                        {QStringLiteral("INSERT INTO tClientOpenPositions (quantity, symbol, code, System, Signal, Interval, Workspace)"),
                         QStringLiteral("VALUES (:quantity, :symbol, :code, :system, :signal, :interval, :workspace)")},
                        {{"quantity", order.Quantity},
-                        {"symbol", alert.Symbol},
-                        {"code", order.ClientCode},
-                        {"system", alert.System},
-                        {"signal", alert.Signal},
-                        {"interval", alert.Interval},
+                        {"symbol", Bound(alert.Symbol)},
+                        {"code", Bound(order.ClientCode)},
+                        {"system", Bound(alert.System)},
+                        {"signal", Bound(alert.Signal)},
+                        {"interval", Bound(alert.Interval)},
                         {"workspace", workspace}});
             } catch (const std::exception&) {
                 Ctx.Journal.AddJournalLine(QStringLiteral("Произошла ошибка при добавлении записи в таблицу tClientOpenPositions"));
@@ -79,26 +81,102 @@ void TTransactionWriter::WriteTransaction(const TOrder& order, const TOmegaOrder
             RunSql(Ctx.DM.conQuikData(),
                    {QStringLiteral("DELETE"), QStringLiteral("FROM tClientOpenPositions"),
                     QStringLiteral("WHERE code=:code and symbol=:symbol and system=:system and workspace=:workspace and [tClientOpenPositions].[interval] = :interval")},
-                   {{"code", order.ClientCode}, {"symbol", order.Ticker}, {"system", alert.System}, {"workspace", workspace}, {"interval", alert.Interval}});
+                   {{"code", Bound(order.ClientCode)},
+                    {"symbol", Bound(order.Ticker)},
+                    {"system", Bound(alert.System)},
+                    {"workspace", workspace},
+                    {"interval", Bound(alert.Interval)}});
         }
-        if (OnOpenPositionsChanged) OnOpenPositionsChanged();
+        r.OpenPositionsChanged = true;
     }
-    ++TransSent;
-    advance.Done = true;
-    if (OnStatusChanged) OnStatusChanged();
-    Ctx.Journal.FlushJournal();
+    return r;
 }
 
-void TTransactionWriter::FlushTransactions() {
-    if (PendingLines.isEmpty()) return;
+void TTransactionWriter::ReleaseTransactions(const QList<TRecorded>& done) {
+    bool positions = false;
+    for (const TRecorded& r : done) {
+        PendingLines << r.Line;
+        PendingSince << Ctx.Clock.Now();
+        PendingIds << r.TransId;
+        MarkTable.insert(r.TransId, r.MarkTable);
+        Ctx.Journal.AddJournalLine(r.JournalText);
+        positions = positions || r.OpenPositionsChanged;
+    }
+    for (const TRecorded& r : done)
+        if (Ctx.Settings.SendTrans_id) Mail.SendNotification(r.MailText);
+    if (positions && OnOpenPositionsChanged) OnOpenPositionsChanged();
+    if (!done.isEmpty() && OnStatusChanged) OnStatusChanged();
+}
+
+void TTransactionWriter::WriteTransaction(const TOrder& order, const TOmegaOrder& alert) {
+    QList<TRecorded> done;
+    {
+        TDbTransaction tx(Ctx.DM.conQuikData());
+        done << RecordTransaction(order, alert);
+        tx.Commit();
+    }
+    ReleaseTransactions(done);
+}
+
+bool TTransactionWriter::FlushTransactions() {
+    const QString path = LocalFilePath(Ctx.Settings.pathTRI);
+    // Lines never started that waited past the retry period are not sent late.
+    const auto retry = Regional::ParseInteger(Ctx.Settings.RetryPeriod);
+    const qint64 limitMs = (retry && *retry > 0 ? *retry : 30) * 1000;
+    const QDateTime now = Ctx.Clock.Now();
+    for (int i = FirstLineWritten > 0 ? 1 : 0; i < PendingLines.size();) {
+        if (PendingSince[i].msecsTo(now) <= limitMs) {
+            ++i;
+            continue;
+        }
+        Ctx.Journal.AddJournalLine(QStringLiteral("Транзакция номер %1 не отправлена в Quik: файл транзакций %2 недоступен дольше %3 с.")
+                                       .arg(QString::number(PendingIds[i]), Ctx.Settings.pathTRI, QString::number(limitMs / 1000)));
+        PendingLines.removeAt(i);
+        PendingSince.removeAt(i);
+        PendingIds.removeAt(i);
+    }
+    if (PendingLines.isEmpty()) {
+        LastFlushError.clear();
+        return true;
+    }
+
     QByteArray bytes;
     for (const QString& l : PendingLines) bytes += Cp1251::Encode(l) + "\r\n";
-    QFile f(Ctx.Settings.pathTRI);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Append))
-        throw IoError(QStringLiteral("Не удалось открыть файл транзакций %1: %2").arg(Ctx.Settings.pathTRI, f.errorString()));
-    const bool ok = f.write(bytes) == bytes.size() && f.flush();
-    const QString err = f.errorString();
-    f.close();
-    if (!ok) throw IoError(QStringLiteral("Ошибка записи в файл транзакций %1: %2").arg(Ctx.Settings.pathTRI, err));
-    PendingLines.clear();
+    const QByteArray rest = bytes.mid(FirstLineWritten);
+    QFile f(path);
+    qint64 written = 0;
+    QString err;
+    // Unbuffered, so that a short write tells exactly how many bytes reached the file.
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+        err = f.errorString();
+    } else {
+        written = std::max<qint64>(0, f.write(rest));
+        if (written < rest.size()) err = f.errorString().isEmpty() ? QStringLiteral("записано не всё") : f.errorString();
+        f.close();
+    }
+    // Drop what reached the file; a line cut short is finished by the next flush.
+    qint64 consumed = FirstLineWritten + written;
+    int lines = 0;
+    while (!PendingLines.isEmpty()) {
+        const qint64 size = Cp1251::Encode(PendingLines.first()).size() + 2;
+        if (consumed < size) break;
+        consumed -= size;
+        PendingLines.removeFirst();
+        PendingSince.removeFirst();
+        PendingIds.removeFirst();
+        ++lines;
+    }
+    FirstLineWritten = PendingLines.isEmpty() ? 0 : consumed;
+
+    if (err.isEmpty()) {
+        if (!LastFlushError.isEmpty())
+            Ctx.Journal.AddJournalLine(QStringLiteral("Файл транзакций %1 снова доступен: отложенные строки записаны.").arg(Ctx.Settings.pathTRI));
+        LastFlushError.clear();
+        return true;
+    }
+    const QString message = QStringLiteral("Не удалось записать в файл транзакций %1: %2").arg(Ctx.Settings.pathTRI, err);
+    if (LastFlushError.isEmpty())
+        Ctx.Journal.AddJournalLine(message + QStringLiteral(". Строк ждут записи: %1.").arg(PendingLines.size()));
+    LastFlushError = message;
+    return false;
 }

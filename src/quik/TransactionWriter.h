@@ -3,6 +3,7 @@
 #include "pipeline/PipelineContext.h"
 #include "pipeline/Records.h"
 
+#include <QDateTime>
 #include <QHash>
 #include <QStringList>
 #include <functional>
@@ -10,27 +11,54 @@
 class TMailNotifier;
 
 // Turns built transactions into QUIK import lines, records them and appends them to the .TRI file.
+//
+// A dispatch records all its transactions inside one database transaction (RecordTransaction) and
+// releases them only after the commit (ReleaseTransactions): then, and only then, their lines become
+// pending and the operator hears of them. A rolled-back dispatch leaves no line, no row and no
+// journal line behind; its numbers are simply not used again.
 class TTransactionWriter {
 public:
     TTransactionWriter(const TPipelineContext& ctx, TMailNotifier& mail);
 
-    // The TRANS_ID of the next transaction; grows by one for every transaction written.
+    // The TRANS_ID of the next transaction; grows by one for every transaction recorded, also when
+    // its dispatch is rolled back, so that no number is ever written twice in one run.
     qint32 TransSent = 0;
-    // Lines written and not yet appended to the file.
+    // Lines released and not yet completely in the file, oldest first. The first one may be partly
+    // written already (FirstLineWritten bytes of it).
     QStringList PendingLines;
+    qint64 FirstLineWritten = 0;
 
-    // Called after every transaction (the status bar shows the counters).
+    // Called after every released transaction (the status bar shows the counters).
     std::function<void()> OnStatusChanged;
     // Called after the open-position table changed (its grid re-reads it).
     std::function<void()> OnOpenPositionsChanged;
 
-    // Records one transaction: its tOrderNumber row first, then the pending line, the journal line,
-    // the mail and the open-position bookkeeping. A failure to record throws; the line then never
-    // reaches the file, and its number is not used again in this run.
+    // One transaction recorded and not yet released.
+    struct TRecorded {
+        qint32 TransId = 0;
+        QString Line;
+        QString JournalText;
+        QString MailText;
+        QString MarkTable;
+        bool OpenPositionsChanged = false;
+    };
+
+    // Records one transaction in tOrderNumber and the open-position bookkeeping, on the caller's
+    // database transaction. Throws StoreError when the database refuses; the number is used up.
+    TRecorded RecordTransaction(const TOrder& order, const TOmegaOrder& alert);
+    // After the commit: the lines become pending, the journal and the mail hear of them.
+    void ReleaseTransactions(const QList<TRecorded>& done);
+    // Record and release one transaction in a database transaction of its own.
     void WriteTransaction(const TOrder& order, const TOmegaOrder& alert);
-    // Appends every pending line to the .TRI file in one write. Throws IoError when the file cannot
-    // be opened or written; the lines then stay pending for the next flush.
-    void FlushTransactions();
+
+    // Appends the pending lines to the .TRI file, continuing a line that a failed write left half
+    // written, so that no byte reaches QUIK twice. Returns true when nothing is left pending. It
+    // never throws: a failure is journalled once (and its end once more), the lines stay pending.
+    // Lines that were never started and have waited longer than the retry period are given up
+    // with a journal line each: a late order is worse than none.
+    bool FlushTransactions();
+    // The reason the last flush failed; empty after a flush that wrote everything.
+    QString FlushError() const { return LastFlushError; }
 
     // The alert table that an executed transaction marks: its own source table.
     QString MarkTableFor(qint32 transId) const;
@@ -42,4 +70,7 @@ private:
     TPipelineContext Ctx;
     TMailNotifier& Mail;
     QHash<qint32, QString> MarkTable;
+    QList<QDateTime> PendingSince;  // parallel to PendingLines
+    QList<qint32> PendingIds;
+    QString LastFlushError;
 };

@@ -47,6 +47,7 @@ TEngine::~TEngine() = default;
 bool TEngine::RunEvent(const std::function<void()>& event) {
     try {
         event();
+        Errors.EventSucceeded();
         return true;
     } catch (const std::exception& e) {
         Errors.Report(ErrorText(e));

@@ -10,6 +10,8 @@
 #include "settings/Settings.h"
 #include "settings/SettingsFile.h"
 
+#include <QDateTime>
+#include <QHash>
 #include <QObject>
 #include <functional>
 #include <memory>
@@ -43,9 +45,10 @@ public:
     const TPipelineContext& Context() const { return Ctx; }
 
     // Run-time state.
-    qint32 LastActiveID = 0;
-    qint32 LastFilledID = 0;
-    qint32 LastCanceledID = 0;
+    // Ids above 32 bits occur in real tables: the last ids are 64-bit.
+    qint64 LastActiveID = 0;
+    qint64 LastFilledID = 0;
+    qint64 LastCanceledID = 0;
     bool Watching = false;
     bool ActivePassBusy = false;
     qint32 TrayIconFrame = 0;
@@ -118,8 +121,14 @@ private:
     void SetActions(const TActionStates& a);
     void ManualOrder(const TOrderBuilder& builder);
     // One reader: the rows of `table` in the id window (prev, cur], filtered and handed to `rule`.
-    void ReadWindow(const QString& table, qint32& lastId, TDataTable* t, bool filledSource,
+    void ReadWindow(const QString& table, qint64& lastId, TDataTable* t, bool filledSource,
                     const std::function<void(TOmegaOrder&)>& rule);
+    // How long an alert that could not be sent is tried again (setting RetryPeriod).
+    qint64 RetryPeriodMs() const;
+    // Thrown when a store or a file ended a watch pass; already reported.
+    struct TPassEnded {};
+    QHash<QString, QHash<qint64, QDateTime>> FirstSeen;  // alert table -> id -> first seen
+    QString LastPassFailure;
 
     TJournal& JournalRef;
     const TClock& Clock;

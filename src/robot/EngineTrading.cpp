@@ -9,7 +9,6 @@
 #include "quik/ResultReader.h"
 #include "quik/TransactionWriter.h"
 
-#include <QSqlQuery>
 #include <QSqlRecord>
 #include <vector>
 
@@ -50,62 +49,98 @@ void TEngine::actStopWatchExecute() {
 
 void TEngine::actWatchingExecute() {
     AdvanceTrayIcon();
-    switch (Settings.rgpFilled) {
-    case 0:
-        ReadCanceledOrders();
-        ReadFilledOrders(false);
-        ReadActiveOrders();
-        break;
-    case 1:
-        ReadFilledOrders(true);
-        break;
-    default:
-        break;
+    try {
+        switch (Settings.rgpFilled) {
+        case 0:
+            ReadCanceledOrders();
+            ReadFilledOrders(false);
+            ReadActiveOrders();
+            break;
+        case 1:
+            ReadFilledOrders(true);
+            break;
+        default:
+            break;
+        }
+    } catch (const TPassEnded&) {
+        // Already reported; the alert waits for the next tick, and the tick goes on.
+        ActivePassBusy = false;
     }
     TransWriter->FlushTransactions();
     JournalRef.FlushJournal();
 }
 
-void TEngine::ReadWindow(const QString& table, qint32& lastId, TDataTable* t, bool filledSource,
-                         const std::function<void(TOmegaOrder&)>& rule) {
-    const qint32 prev = lastId;
-    const qint32 cur = DM->GetLastID(t);
-    if (cur <= prev) return;
-    lastId = cur;
+qint64 TEngine::RetryPeriodMs() const {
+    const auto v = Regional::ParseInteger(Settings.RetryPeriod);
+    if (!v || *v < 1) return 30000;
+    return std::min<qint64>(*v, 3600) * 1000;
+}
 
-    // The whole window is read before any row is handled, so that a failure half-way still knows
-    // which alerts it leaves behind.
-    std::vector<QSqlRecord> rows;
+void TEngine::ReadWindow(const QString& table, qint64& lastId, TDataTable* t, bool filledSource,
+                         const std::function<void(TOmegaOrder&)>& rule) {
+    const qint64 prev = lastId;
+    const qint64 cur = DM->GetLastID(t);
+    if (cur <= prev) return;
+
+    // The last id moves past an alert only once it is handled: sent, filtered out, or refused for its
+    // own content. A database or file that fails ends the pass, and the alert is tried again on the
+    // next tick; its dispatch is atomic, so nothing goes out twice.
+    TSqlRows rows;
     {
         TDatMod::TBusyGuard busy(*DM, t->ConnectionName());
-        QSqlQuery q = RunSql(DM->conOmega(), {QStringLiteral("SELECT *"), QStringLiteral("FROM %1").arg(table), QStringLiteral("WHERE id > :prev and id <= :cur")},
-                             {{"prev", prev}, {"cur", cur}});
-        while (q.next()) rows.push_back(q.record());
+        rows = RunSql(DM->conOmega(),
+                      {QStringLiteral("SELECT *"), QStringLiteral("FROM ") + table, QStringLiteral("WHERE id > :prev and id <= :cur ORDER BY id")},
+                      {{"prev", prev}, {"cur", cur}});
     }
-    for (size_t i = 0; i < rows.size(); ++i) {
+    auto& seen = FirstSeen[table];
+    const QDateTime now = Clock.Now();
+    for (const QSqlRecord& row : rows.Rows) {
+        const qint64 id = ColumnValue(row, QStringLiteral("ID")).toLongLong();
+        const QString idText = ColumnValue(row, QStringLiteral("ID")).toString();
+        auto first = seen.constFind(id);
+        if (first == seen.cend()) first = seen.insert(id, now);
+        if (first->msecsTo(now) > RetryPeriodMs()) {
+            JournalRef.AddJournalLine(QStringLiteral("Ордер # ") + idText + QStringLiteral(" (") + table +
+                                      QStringLiteral(") не отправлен за ") + QString::number(RetryPeriodMs() / 1000) +
+                                      QStringLiteral(" с и пропущен: поздний сигнал не исполняется."));
+            lastId = id;
+            continue;
+        }
         try {
             TOmegaOrder alert;
-            LoadOmegaOrder(alert, rows[i], filledSource);
+            try {
+                LoadOmegaOrder(alert, row, filledSource);
+            } catch (const ConversionError& e) {
+                JournalRef.AddJournalLine(QStringLiteral("Ордер # ") + idText + QStringLiteral(" (") + table +
+                                          QStringLiteral("): строка не читается и пропущена: ") + e.Message);
+                lastId = id;
+                continue;
+            }
             if (!CheckFilters(Ctx, alert)) {
-                JournalRef.AddJournalLine(QStringLiteral("Ордер # %1 не прошел фильтры.").arg(alert.ID));
+                JournalRef.AddJournalLine(QStringLiteral("Ордер # ") + QString::number(alert.ID) + QStringLiteral(" не прошел фильтры."));
+                lastId = id;
                 continue;
             }
             rule(alert);
-        } catch (...) {
-            // The window is not read again (sending a trade twice is worse than missing one), so
-            // every alert it leaves behind is named for the operator.
-            for (size_t j = i; j < rows.size(); ++j) {
-                QVariant id;
-                try {
-                    id = ColumnValue(rows[j], QStringLiteral("ID"));
-                } catch (...) {
-                }
-                JournalRef.AddJournalLine(j == i ? QStringLiteral("Ордер # %1 (%2): обработка прервана ошибкой.").arg(id.toString(), table)
-                                                 : QStringLiteral("Ордер # %1 (%2) не обработан из-за ошибки в том же проходе.").arg(id.toString(), table));
+        } catch (const ConversionError& e) {
+            // Refused for its own content (an order text that does not read): nothing was written.
+            JournalRef.AddJournalLine(e.Message);
+        } catch (const std::exception& e) {
+            const QString text = QStringLiteral("Ордер # ") + idText + QStringLiteral(" (") + table +
+                                 QStringLiteral(") не отправлен: ") + ErrorText(e) +
+                                 QStringLiteral(". Повтор на следующем такте.");
+            // Said once while the same alert fails for the same reason.
+            if (text != LastPassFailure) {
+                LastPassFailure = text;
+                Errors.Report(text);
             }
-            throw;
+            throw TPassEnded();
         }
+        lastId = id;
+        LastPassFailure.clear();
     }
+    lastId = std::max(lastId, cur);
+    for (auto it = seen.begin(); it != seen.end();) it = it.key() <= lastId ? seen.erase(it) : std::next(it);
 }
 
 void TEngine::ReadFilledOrders(bool AllFills) {
@@ -126,7 +161,7 @@ void TEngine::ReadCanceledOrders() {
 }
 
 void TEngine::ReadActiveOrders() {
-    const qint32 cur = DM->GetLastID(DM->tActiveOrders);
+    const qint64 cur = DM->GetLastID(DM->tActiveOrders);
     if (cur > LastActiveID) {
         if (!ActivePassBusy) {
             ActivePassBusy = true;
@@ -139,31 +174,44 @@ void TEngine::ReadActiveOrders() {
 }
 
 void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& builder, bool Automatic) {
-    std::vector<TClientAccount> accounts;
-    if (Settings.rgpSingleMulti == 0) {
-        accounts.push_back({Settings.Code, Settings.AccountMicex, Settings.AccountFORTS});
-    } else if (Settings.rgpSingleMulti == 1) {
-        QSqlQuery q = RunSql(DM->conQuikData(), {QStringLiteral("SELECT *"), QStringLiteral("FROM tClients"), QStringLiteral("WHERE [tClients].[Active] = True")});
-        while (q.next()) {
-            const QSqlRecord r = q.record();
-            accounts.push_back({ColumnText(r, QStringLiteral("Code")), ColumnText(r, QStringLiteral("AccountMicex")), ColumnText(r, QStringLiteral("AccountFORTS"))});
+    // Lines of an earlier dispatch that still wait for the file go first; while the file refuses
+    // them, no new order is recorded, since it could only wait behind them and go out late.
+    if (!TransWriter->FlushTransactions()) throw IoError(TransWriter->FlushError());
+
+    // Everything one alert writes for all its accounts commits together; its lines become pending
+    // only after the commit. A failure rolls it all back and the alert can be tried again.
+    QList<TTransactionWriter::TRecorded> done;
+    {
+        TDbTransaction tx(DM->conQuikData());
+        std::vector<TClientAccount> accounts;
+        if (Settings.rgpSingleMulti == 0) {
+            accounts.push_back({Settings.Code, Settings.AccountMicex, Settings.AccountFORTS});
+        } else if (Settings.rgpSingleMulti == 1) {
+            TSqlRows q = RunSql(DM->conQuikData(), {QStringLiteral("SELECT *"), QStringLiteral("FROM tClients"), QStringLiteral("WHERE [tClients].[Active] = True")});
+            while (q.next()) {
+                const QSqlRecord& r = q.record();
+                accounts.push_back({ColumnText(r, QStringLiteral("Code")), ColumnText(r, QStringLiteral("AccountMicex")), ColumnText(r, QStringLiteral("AccountFORTS"))});
+            }
         }
-    }
-    TOrder order;
-    for (const TClientAccount& account : accounts) {
-        if (!builder(Ctx, order, alert, account)) continue;
-        if (!Automatic || order.Traded) {
-            TransWriter->WriteTransaction(order, alert);
-        } else {
-            JournalRef.AddJournalLine(QStringLiteral("Ордер # %1 не прошел фильтр по счету %2:  инструмент %3 не торгуется.")
-                                          .arg(QString::number(alert.ID), order.ClientCode, order.Ticker));
+        TOrder order;
+        for (const TClientAccount& account : accounts) {
+            if (!builder(Ctx, order, alert, account)) continue;
+            if (!Automatic || order.Traded) {
+                done << TransWriter->RecordTransaction(order, alert);
+            } else {
+                JournalRef.AddJournalLine(QStringLiteral("Ордер # ") + QString::number(alert.ID) + QStringLiteral(" не прошел фильтр по счету ") +
+                                          order.ClientCode + QStringLiteral(":  инструмент ") + order.Ticker + QStringLiteral(" не торгуется."));
+            }
         }
+        tx.Commit();
     }
+    TransWriter->ReleaseTransactions(done);
     if (OpenPositionsChanged) {
         OpenPositionsChanged = false;
         DM->RefreshDataSet(DM->tClientOpenPositions);
     }
     JournalRef.FlushJournal();
+    // The alert is sent once its rows are committed: lines the file refuses now stay pending.
     TransWriter->FlushTransactions();
     if (InformationSound) InformationSound();
 }
@@ -178,14 +226,17 @@ void TEngine::PageControl1Change(TMainPage page) {
 }
 
 void TEngine::ManualOrder(const TOrderBuilder& builder) {
-    TOmegaOrder alert;
-    if (CurrentPage == TMainPage::tshActiveOrders) {
-        LoadOmegaOrder(alert, DM->tActiveOrders->CurrentRecord(), false);
-    } else if (CurrentPage == TMainPage::tshFilledOrders) {
-        LoadOmegaOrder(alert, DM->tFilledOrders->CurrentRecord(), true);
-    } else {
+    TDataTable* table = nullptr;
+    if (CurrentPage == TMainPage::tshActiveOrders) table = DM->tActiveOrders;
+    else if (CurrentPage == TMainPage::tshFilledOrders) table = DM->tFilledOrders;
+    else return;
+    if (table->Current() < 0) {
+        JournalRef.AddJournalLine(QStringLiteral("Ордер не выбран: таблица ") + table->TableName() + QStringLiteral(" пуста. Ничего не отправлено."));
+        JournalRef.FlushJournal();
         return;
     }
+    TOmegaOrder alert;
+    LoadOmegaOrder(alert, table->CurrentRecord(), table == DM->tFilledOrders);
     SendToAccounts(alert, builder, false);
 }
 

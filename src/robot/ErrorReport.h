@@ -7,7 +7,9 @@ class TJournal;
 
 // The general error report: an error that nothing caught ends its event and is shown to the operator.
 // With windows it is a message box, one at a time: errors that arrive while a box is open go to the
-// journal. Without windows it goes to the journal and standard error.
+// journal, and so does an error that repeats the one last shown until an event succeeds again (a
+// locked database must not bring a box back every second). Without windows it goes to the journal
+// and standard error.
 class TErrorReport {
 public:
     explicit TErrorReport(TJournal& journal) : Journal(journal) {}
@@ -16,6 +18,8 @@ public:
     std::function<void(const QString&)> ShowBox;
 
     void Report(const QString& text);
+    // An event ended well: the next error is shown again, even one with the same text.
+    void EventSucceeded() { ShownText.clear(); }
     int ReportedCount() const { return Count; }
     QString LastReported() const { return Last; }
 
@@ -24,4 +28,5 @@ private:
     bool BoxOpen = false;
     int Count = 0;
     QString Last;
+    QString ShownText;
 };

@@ -28,6 +28,9 @@ struct TSettings {
     QString QuikData = QStringLiteral("C:\\Korvex\\Data\\dbQuikData.mdb");
     bool Connect = false;
     bool QuikConnect = false;
+    // Seconds an alert that could not be sent (a database or file refused) is tried again before it
+    // is given up: a late signal is worse than none.
+    QString RetryPeriod = QStringLiteral("30");
     // [Mail]
     QString SMTP = QStringLiteral("localhost");
     QString Port = QStringLiteral("25");

@@ -47,6 +47,7 @@ const std::vector<KeyDef>& Keys() {
         {"Quik", "QuikData", Kind::Text, &TSettings::QuikData},
         {"Quik", "Connect", Kind::Boolean, &TSettings::Connect},
         {"Quik", "QuikConnect", Kind::Boolean, &TSettings::QuikConnect},
+        {"Quik", "RetryPeriod", Kind::Text, &TSettings::RetryPeriod},
         {"Mail", "SMTP", Kind::Text, &TSettings::SMTP},
         {"Mail", "Port", Kind::Text, &TSettings::Port},
         {"Mail", "User", Kind::Text, &TSettings::User},

@@ -5,7 +5,7 @@
 #include <QDateTime>
 #include <QSqlField>
 #include <QSqlRecord>
-#include <QSqlTableModel>
+#include "data/DataTable.h"
 #include <cmath>
 
 TFieldsProxy::TFieldsProxy(QVector<TGridColumn> columns, bool editable, QObject* parent)
@@ -33,7 +33,7 @@ void TFieldsProxy::MapColumns() {
     SourceToColumn.clear();
     auto* src = sourceModel();
     if (!src) return;
-    auto* table = qobject_cast<QSqlTableModel*>(src);
+    auto* table = qobject_cast<TTableModel*>(src);
     const QSqlRecord rec = table ? table->record() : QSqlRecord();
     for (int c = 0; c < src->columnCount(); ++c) {
         const QString name = c < rec.count() ? rec.fieldName(c) : src->headerData(c, Qt::Horizontal).toString();
@@ -73,7 +73,7 @@ QString TFieldsProxy::FieldAt(int proxyColumn) const {
 }
 
 bool TFieldsProxy::IsBoolean(int sourceColumn) const {
-    auto* table = qobject_cast<QSqlTableModel*>(sourceModel());
+    auto* table = qobject_cast<TTableModel*>(sourceModel());
     if (!table) return false;
     const QSqlField f = table->record().field(sourceColumn);
     const QString name = f.name().toLower();

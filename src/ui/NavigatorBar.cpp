@@ -20,10 +20,7 @@ TNavigatorBar::TNavigatorBar(TDbGrid* grid, QWidget* parent) : QToolBar(parent),
     First = add(QStyle::SP_MediaSkipBackward, QStringLiteral("Первая запись"), [this] { Move(0); });
     Prior = add(QStyle::SP_MediaSeekBackward, QStringLiteral("Предыдущая запись"), [this] { Move(Grid->View()->currentIndex().row() - 1); });
     Next = add(QStyle::SP_MediaSeekForward, QStringLiteral("Следующая запись"), [this] { Move(Grid->View()->currentIndex().row() + 1); });
-    Last = add(QStyle::SP_MediaSkipForward, QStringLiteral("Последняя запись"), [this, t] {
-        t->FetchAll();
-        Move(Grid->Proxy()->rowCount() - 1);
-    });
+    Last = add(QStyle::SP_MediaSkipForward, QStringLiteral("Последняя запись"), [this] { Move(Grid->Proxy()->rowCount() - 1); });
     Insert = add(QStyle::SP_FileDialogNewFolder, QStringLiteral("Вставить запись"), [this, t] {
         const int row = std::max(0, Grid->View()->currentIndex().row() + 1);
         t->Model()->insertRow(std::min(row, t->Model()->rowCount()));

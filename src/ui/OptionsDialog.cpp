@@ -354,7 +354,6 @@ void TfmOpt::UpdateSumList() {
 bool TfmOpt::FindInstrument(const QString& text) {
     QTableView* v = grdSecCode->View();
     TFieldsProxy* p = grdSecCode->Proxy();
-    grdSecCode->Source()->FetchAll();
     const int col = std::max(0, v->currentIndex().column());
     const int start = v->currentIndex().row();
     for (int k = 1; k <= p->rowCount(); ++k) {

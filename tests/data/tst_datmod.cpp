@@ -132,19 +132,51 @@ private slots:
         QCOMPARE(dm.qPortfolioSum().AvgMargin, 3.0);
     }
 
-    void concurrentWriter_losesNothingWhileTheRobotRefreshes() {
+    void bigTables_holdNoSnapshot_seeNewRows_andRereadOnlyWhatChanged() {
         TTestWorkspace ws;
+        ws.Exec(ws.Alerts(), "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
+                             "INSERT INTO FilledOrders (Symbol, \"Order\") SELECT 'S' || i, 'Buy 1 at 1 Limit' FROM n");
+        ws.Exec(ws.Trading(), "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 600) "
+                              "INSERT INTO tParam (code, bid) SELECT 'C' || i, i FROM n");
         TDatMod dm;
         dm.OpenOmega(ws.AlertsPath());
-        // A second connection (as the strategy platform) inserts while the robot re-reads.
-        for (int i = 0; i < 200; ++i) {
-            ws.InsertAlert("FilledOrders", {{"Order", QStringLiteral("Buy %1 at 1.5 Limit").arg(i + 1)}});
-            if (i % 7 == 0) dm.RefreshDataSet(dm.tFilledOrders);
-        }
+        dm.OpenQuikData(ws.TradingPath());
+        for (TDataTable* t : {dm.tFilledOrders, dm.tParam, dm.tOrderNumber}) dm.RefreshDataSet(t);
+        // The grid shows the whole table, and reads the rows it paints.
+        QCOMPARE(dm.tFilledOrders->RowCount(), 3000);
+        QVERIFY(dm.tFilledOrders->LocateId(2999));
+        QCOMPARE(dm.tFilledOrders->CurrentRecord().value("Symbol").toString(), QStringLiteral("S2999"));
+        QCOMPARE(dm.tParam->Record(599).value("code").toString(), QStringLiteral("C600"));
+
+        // Other programs write both databases; the robot still sees their rows and can write.
+        ws.Exec(ws.Trading(), "UPDATE tParam SET bid = bid + 1");
+        ws.InsertAlert("FilledOrders", {{"Symbol", "NEW"}});
+        QCOMPARE(dm.GetLastID(dm.tFilledOrders), 3001);
+        RunSql(dm.conQuikData(), {"INSERT INTO tOrderNumber (trans_id, id_order, code) VALUES (1, 3001, '111')"});
+        ws.Exec(ws.Trading(), "UPDATE tParam SET bid = bid + 1");
+        RunSql(dm.conOmega(), {"UPDATE FilledOrders SET [order number] = '3001' WHERE id = 3001"});
+
+        // New rows are added to the grid without a reset: the operator's row and scroll stay.
+        QSignalSpy resets(dm.tFilledOrders->Model(), &QAbstractItemModel::modelReset);
+        QSignalSpy inserts(dm.tFilledOrders->Model(), &QAbstractItemModel::rowsInserted);
         dm.RefreshDataSet(dm.tFilledOrders);
-        dm.tFilledOrders->FetchAll();
-        QCOMPARE(dm.tFilledOrders->RowCount(), 200);
-        QCOMPARE(dm.GetLastID(dm.tFilledOrders), 200);
+        QCOMPARE(resets.size(), 0);
+        QCOMPARE(inserts.size(), 1);
+        QCOMPARE(dm.tFilledOrders->RowCount(), 3001);
+        QCOMPARE(dm.tFilledOrders->CurrentId(), 2999);
+        QCOMPARE(dm.tFilledOrders->Record(3000).value("Order Number").toString(), QStringLiteral("3001"));
+        dm.RefreshDataSet(dm.tParam);
+        QCOMPARE(dm.tParam->Record(0).value("bid").toDouble(), 3.0);
+
+        // Nothing changed: nothing is read again.
+        QSignalSpy changes(dm.tFilledOrders->Model(), &QAbstractItemModel::dataChanged);
+        dm.RefreshDataSet(dm.tFilledOrders);
+        QCOMPARE(changes.size() + resets.size(), 0);
+        // A deleted row is noticed (the current row is gone: the first becomes current).
+        ws.Exec(ws.Alerts(), "DELETE FROM FilledOrders WHERE id = 2999");
+        dm.RefreshDataSet(dm.tFilledOrders);
+        QCOMPARE(dm.tFilledOrders->RowCount(), 3000);
+        QCOMPARE(dm.tFilledOrders->CurrentId(), 1);
     }
 
     void schemaAndInitDb_giveDatabasesTheRobotOpens() {
@@ -205,11 +237,11 @@ private slots:
         dm.RefreshDataSet(dm.tSecCode);
         QVERIFY(dm.tSecCode->IsOpen());
         QCOMPARE(dm.tSecCode->RowCount(), 7);
-        QSqlQuery q = RunSql(dm.conQuikData(), {"SELECT *", "FROM tSecCode", "WHERE Ticker= :ticker"}, {{"ticker", "LKOH"}});
+        TSqlRows q = RunSql(dm.conQuikData(), {"SELECT *", "FROM tSecCode", "WHERE Ticker= :ticker"}, {{"ticker", "LKOH"}});
         QVERIFY(q.next());
         QCOMPARE(ColumnInt(q.record(), "LotSize"), 1);
         // A ticker holding quotes and SQL words is looked up as the text it is.
-        QSqlQuery none = RunSql(dm.conQuikData(), {"SELECT *", "FROM tSecCode", "WHERE Ticker= :ticker"}, {{"ticker", "x\" or \"1\"=\"1"}});
+        TSqlRows none = RunSql(dm.conQuikData(), {"SELECT *", "FROM tSecCode", "WHERE Ticker= :ticker"}, {{"ticker", "x\" or \"1\"=\"1"}});
         QVERIFY(!none.next());
     }
 };

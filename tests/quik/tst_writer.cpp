@@ -5,6 +5,11 @@
 
 #include <QTest>
 
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 class TestWriter : public QObject, TRobotFixture {
     Q_OBJECT
 
@@ -109,18 +114,55 @@ private slots:
         QCOMPARE(OpenPositions(), 0);
     }
 
-    void flushFailure_keepsLinesPending_nextFlushWritesThem() {
+    void flushFailure_keepsLinesPending_saysSoOnce_nextFlushWritesThem() {
         R->S().pathTRI = Ws->Path("missing/dir/t.tri");
         W().WriteTransaction(Market(), AlertFor());
-        QVERIFY_THROWS_EXCEPTION(IoError, W().FlushTransactions());
+        QVERIFY(!W().FlushTransactions());
+        QVERIFY(!W().FlushTransactions());
         QCOMPARE(W().PendingLines.size(), 1);
+        QCOMPARE(R->JournalTexts().filter("Не удалось записать в файл транзакций").size(), 1);
         R->S().pathTRI = Ws->TriPath();
-        W().FlushTransactions();
+        QVERIFY(W().FlushTransactions());
         QVERIFY(W().PendingLines.isEmpty());
         QVERIFY(ReadBytes(Ws->TriPath()).startsWith("TRANS_ID =0;"));
+        QCOMPARE(R->JournalTexts().filter("снова доступен").size(), 1);
+        // A line that waited longer than the retry period without reaching the file is given up.
+        R->S().pathTRI = Ws->Path("missing/dir/t.tri");
+        W().WriteTransaction(Market(), AlertFor());
+        QVERIFY(!W().FlushTransactions());
+        R->Clock.Set(R->Clock.Now().addSecs(31));
+        R->S().pathTRI = Ws->TriPath();
+        QVERIFY(W().FlushTransactions());
+        QCOMPARE(ReadBytes(Ws->TriPath()).count("\r\n"), 1);
+        QCOMPARE(R->JournalTexts().filter("Транзакция номер 1 не отправлена в Quik").size(), 1);
     }
 
-    void recordingFailure_neverReusesANumber_norSendsAnUnrecordedLine() {
+    void partialWrite_finishesTheCutLine_neverWritesAByteTwice() {
+        for (int i = 0; i < 3; ++i) W().WriteTransaction(Market(QString::number(i)), AlertFor());
+        QByteArray expected;
+        for (const QString& l : W().PendingLines) expected += Cp1251::Encode(l) + "\r\n";
+        WriteBytes(Ws->TriPath(), "");
+        // A child whose file-size limit lets only part of a line through, as a full disk would.
+        const pid_t pid = fork();
+        if (pid == 0) {
+            signal(SIGXFSZ, SIG_IGN);
+            rlimit small{150, RLIM_INFINITY};
+            setrlimit(RLIMIT_FSIZE, &small);
+            const bool first = W().FlushTransactions();
+            const bool cut = W().PendingLines.size() == 3 && W().FirstLineWritten == 150;
+            rlimit large{RLIM_INFINITY, RLIM_INFINITY};
+            setrlimit(RLIMIT_FSIZE, &large);
+            const bool second = W().FlushTransactions();
+            _exit(!first && cut && second && W().PendingLines.isEmpty() ? 0 : 1);
+        }
+        int status = -1;
+        waitpid(pid, &status, 0);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 0);
+        QCOMPARE(ReadBytes(Ws->TriPath()), expected);
+    }
+
+    void dispatchFailure_rollsBackEveryRow_neverReusesANumber_norSendsTheLine() {
         Ws->Exec(Ws->Trading(), "ALTER TABLE tOrderNumber RENAME TO tOrderNumberAway");
         QVERIFY_THROWS_EXCEPTION(KorvexError, W().WriteTransaction(Market(), AlertFor()));
         QVERIFY(W().PendingLines.isEmpty());
@@ -130,16 +172,30 @@ private slots:
         W().FlushTransactions();
         QVERIFY(ReadBytes(Ws->TriPath()).startsWith("TRANS_ID =1;"));
         QCOMPARE(ReadBytes(Ws->TriPath()).count("\r\n"), 1);
-        // A failing exit delete ends the dispatch after the line was recorded: it is sent once, later.
+        // A failing exit delete rolls back its tOrderNumber row too: no line, no row, no journal line.
+        const int journal = R->JournalTexts().size();
         Ws->Exec(Ws->Trading(), "ALTER TABLE tClientOpenPositions RENAME TO away");
         QVERIFY_THROWS_EXCEPTION(KorvexError, W().WriteTransaction(Market(), AlertFor("LX")));
         QCOMPARE(W().TransSent, 3);
+        QCOMPARE(R->JournalTexts().size(), journal);
+        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT count(*) FROM tOrderNumber WHERE trans_id = 2").toInt(), 0);
         Ws->Exec(Ws->Trading(), "ALTER TABLE away RENAME TO tClientOpenPositions");
         W().WriteTransaction(Market(), AlertFor());
         W().FlushTransactions();
         const QString tri = ReadCp1251(Ws->TriPath());
-        QCOMPARE(tri.count("TRANS_ID =2;"), 1);
+        QCOMPARE(tri.count("TRANS_ID =2;"), 0);
         QCOMPARE(tri.count("TRANS_ID =3;"), 1);
+    }
+
+    void textsWithPercentDigits_reachTheLineAsTheyStand() {
+        TOrder o = Market("C%1");
+        o.Account = "L01%1X";
+        W().WriteTransaction(o, AlertFor());
+        W().FlushTransactions();
+        QCOMPARE(ReadCp1251(Ws->TriPath()),
+                 QStringLiteral("TRANS_ID =0;ACTION=NEW_ORDER;ACCOUNT=L01%1X;SECCODE=EESR;CLASSCODE=TQBR;CLIENT_CODE=C%1;"
+                                "OPERATION=B;PRICE=5.176;STOPPRICE=5.176;Order_key=;Stop_Order_key=;QUANTITY=10\r\n"));
+        QCOMPARE(R->JournalTexts().last(), QStringLiteral("Транзакция номер 0 [B 10 EESR at 5.176]  по счету C%1 отправлена в Quik."));
     }
 };
 

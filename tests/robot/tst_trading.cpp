@@ -142,21 +142,54 @@ private slots:
         QCOMPARE(Lines().size(), 1);
     }
 
-    void failureMidPass_namesEveryAlertLeftBehind_andNeverResends() {
+    void badRowsBetweenGoodOnes_areJournalledAndPassedOver_theRestIsSent() {
         Start(1);
         const qint64 a = Ws->InsertAlert("FilledOrders", {});
         const qint64 b = Ws->InsertAlert("FilledOrders", {{"Order", "Buy x at 1 Limit"}});  // quantity word is not a number
-        const qint64 c = Ws->InsertAlert("FilledOrders", {});
-        QVERIFY(!R->Tick());
-        QCOMPARE(R->Errors.size(), 1);
-        QVERIFY(R->Errors[0].contains(QStringLiteral("Ордер # %1").arg(b)));
-        QCOMPARE(Lines().size(), 1);  // the alert before the failure went out
-        const QStringList j = R->JournalTexts();
-        QVERIFY(j.filter(QStringLiteral("Ордер # %1 (FilledOrders): обработка прервана").arg(b)).size() == 1);
-        QVERIFY(j.filter(QStringLiteral("Ордер # %1 (FilledOrders) не обработан").arg(c)).size() == 1);
-        QVERIFY(j.filter(QStringLiteral("Ордер # %1 (").arg(a)).isEmpty());
+        const qint64 c = Ws->InsertAlert("FilledOrders", {{"Fill Price", "not a price"}});   // the row itself does not read
+        const qint64 d = Ws->InsertAlert("FilledOrders", {});
         QVERIFY(R->Tick());
-        QCOMPARE(Lines().size(), 1);
+        QVERIFY(R->Errors.isEmpty());
+        QCOMPARE(Lines().size(), 2);
+        const QStringList j = R->JournalTexts();
+        QCOMPARE(j.filter(QStringLiteral("Ордер # %1:").arg(b)).size(), 1);
+        QCOMPARE(j.filter(QStringLiteral("Ордер # %1 (FilledOrders): строка не читается").arg(c)).size(), 1);
+        QVERIFY(j.filter(QStringLiteral("Ордер # %1 ").arg(a)).isEmpty());
+        QCOMPARE(E().LastFilledID, d);
+        QVERIFY(R->Tick());
+        QCOMPARE(Lines().size(), 2);
+    }
+
+    void storeFailure_endsThePass_alertIsSentOnceLater_orGivenUpAfterTheRetryPeriod() {
+        R->S().rgpSingleMulti = 1;  // three clients: one alert writes three rows, all or none
+        Start(1);
+        Ws->Exec(Ws->Trading(), "ALTER TABLE tClientOpenPositions RENAME TO away");
+        const qint64 a = Ws->InsertAlert("FilledOrders", {{"OrderType", "LX"}, {"Order", "Sell 100 at 285 Limit"}});
+        const qint64 b = Ws->InsertAlert("FilledOrders", {});
+        for (int i = 0; i < 3; ++i) QVERIFY(R->Tick());
+        QVERIFY(Lines().isEmpty());
+        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT count(*) FROM tOrderNumber").toInt(), 0);
+        QCOMPARE(E().LastFilledID, a - 1);
+        QCOMPARE(R->Errors.size(), 1);  // told once, not every tick
+        QVERIFY(R->Errors[0].contains(QStringLiteral("Ордер # %1 (FilledOrders) не отправлен").arg(a)));
+        Ws->Exec(Ws->Trading(), "ALTER TABLE away RENAME TO tClientOpenPositions");
+        QVERIFY(R->Tick());
+        QCOMPARE(Lines().size(), 6);
+        QCOMPARE(Lines().filter("TRANS_ID =0;").size(), 1);  // the numbers of the rolled-back tries are not used
+        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT count(DISTINCT id_order) || '/' || count(*) FROM tOrderNumber").toString(), QStringLiteral("2/6"));
+        QCOMPARE(E().LastFilledID, b);
+
+        // Still failing after the retry period: given up with a line, never sent late.
+        Ws->Exec(Ws->Trading(), "ALTER TABLE tOrderNumber RENAME TO away");
+        const qint64 c = Ws->InsertAlert("FilledOrders", {});
+        QVERIFY(R->Tick());
+        R->Clock.Set(R->Clock.Now().addSecs(31));
+        QVERIFY(R->Tick());
+        QCOMPARE(R->JournalTexts().filter(QStringLiteral("Ордер # %1 (FilledOrders) не отправлен за 30 с и пропущен").arg(c)).size(), 1);
+        Ws->Exec(Ws->Trading(), "ALTER TABLE away RENAME TO tOrderNumber");
+        QVERIFY(R->Tick());
+        QCOMPARE(Lines().size(), 6);
+        QCOMPARE(E().LastFilledID, c);
     }
 
     void startStop_linesActionsAndTrayFrames() {

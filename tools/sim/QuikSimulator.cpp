@@ -54,7 +54,7 @@ void TQuikSimulator::Append(const QString& path, const QStringList& lines) {
 
 bool TQuikSimulator::KnownInstrument(const QString& secCode, const QString& classCode) {
     try {
-        QSqlQuery q = RunSql(QSqlDatabase::database(Conn, false), {QStringLiteral("SELECT count(*) FROM tSecCode WHERE SecCode = :s AND Class_Code = :c")},
+        TSqlRows q = RunSql(QSqlDatabase::database(Conn, false), {QStringLiteral("SELECT count(*) FROM tSecCode WHERE SecCode = :s AND Class_Code = :c")},
                              {{"s", secCode}, {"c", classCode}});
         return q.next() && q.value(0).toInt() > 0;
     } catch (...) {
@@ -129,7 +129,7 @@ void TQuikSimulator::ExportQuotes() {
             const double step = i.Digits >= 0 ? std::pow(10.0, -i.Digits) : 10.0 * -i.Digits;
             p = std::round(p / step) * step;
             const double spread = step * (1 + Random.bounded(3));
-            QSqlQuery q = RunSql(db, {QStringLiteral("SELECT id FROM tParam WHERE code = :c")}, {{"c", code}});
+            TSqlRows q = RunSql(db, {QStringLiteral("SELECT id FROM tParam WHERE code = :c")}, {{"c", code}});
             const bool exists = q.next();
             const QStringList sql = exists
                 ? QStringList{QStringLiteral("UPDATE tParam SET bid=:bid, offer=:offer, last=:last, high=max(high,:last), low=min(low,:last),"),
