@@ -64,6 +64,10 @@ int RunKorvex(int argc, char** argv) {
     TClock clock;
     TJournal journal(clock);
     journal.SetEcho(headless);
+    QObject::connect(&journal, &TJournal::WriteFailed, [](const QString& message) {
+        std::fprintf(stderr, "%s. Торговля продолжается, строки журнала ждут записи.\n", message.toUtf8().constData());
+    });
+    QObject::connect(&journal, &TJournal::WriteRecovered, [] { std::fprintf(stderr, "Журнал снова записывается.\n"); });
     if (!journal.Open(QDir::current().filePath(QStringLiteral("Korvex.log")), &error)) {
         Fail(headless, error);
         return 1;
@@ -102,7 +106,12 @@ int RunKorvex(int argc, char** argv) {
         }
         exitCode = app->exec();
 
-        // Shutdown: lines still waiting for the .TRI file are dropped; objects go in reverse order.
+        // Shutdown: lines still waiting for the .TRI file are dropped, and the journal says so;
+        // objects go in reverse order.
+        if (!engine.Writer().PendingLines.isEmpty()) {
+            journal.AddJournalLine(QStringLiteral("При выходе не отправлены в Quik строки транзакций: %1.").arg(engine.Writer().PendingLines.size()));
+            journal.FlushJournal();
+        }
         engine.Writer().PendingLines.clear();
         engine.timUpdateTable.SetEnabled(false);
         engine.timInfoLog.SetEnabled(false);

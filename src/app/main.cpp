@@ -1,3 +1,14 @@
 #include "app/Application.h"
 
-int main(int argc, char** argv) { return RunKorvex(argc, argv); }
+#include <QtGlobal>
+#ifndef Q_OS_WIN
+#include <csignal>
+#endif
+
+int main(int argc, char** argv) {
+#ifndef Q_OS_WIN
+    // A file that reaches its size limit must fail the write, not end the robot.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
+    return RunKorvex(argc, argv);
+}

@@ -151,7 +151,11 @@ bool TTransactionWriter::FlushTransactions() {
         err = f.errorString();
     } else {
         written = std::max<qint64>(0, f.write(rest));
-        if (written < rest.size()) err = f.errorString().isEmpty() ? QStringLiteral("записано не всё") : f.errorString();
+        // A short write that the system did not call an error is a full disk all the same.
+        if (written < rest.size())
+            err = f.error() == QFileDevice::NoError || written > 0
+                      ? QStringLiteral("записано %1 из %2 байт, диск заполнен").arg(written).arg(rest.size())
+                      : f.errorString();
         f.close();
     }
     // Drop what reached the file; a line cut short is finished by the next flush.

@@ -222,6 +222,17 @@ void TfmMain::CreateStatusBar() {
         statusBar()->addWidget(l);
         StatusPanels << l;
     }
+    // Trading goes on when the journal file cannot be written; the operator must still see it.
+    JournalAlarm = new QLabel;
+    JournalAlarm->setStyleSheet(QStringLiteral("QLabel { color: white; background: #c0392b; padding: 0 6px; }"));
+    JournalAlarm->hide();
+    statusBar()->addPermanentWidget(JournalAlarm);
+    connect(&Robot.Journal(), &TJournal::WriteFailed, this, [this](const QString& message) {
+        JournalAlarm->setText(QStringLiteral("Журнал не записывается"));
+        JournalAlarm->setToolTip(message);
+        JournalAlarm->show();
+    });
+    connect(&Robot.Journal(), &TJournal::WriteRecovered, this, [this] { JournalAlarm->hide(); });
 }
 
 void TfmMain::CreateTray() {

@@ -42,6 +42,7 @@ public:
     QPlainTextEdit* mLog;
     QSplitter* Splitter2;
     QList<QLabel*> StatusPanels;
+    QLabel* JournalAlarm = nullptr;  // shown while the journal file cannot be written
     QSystemTrayIcon* RxTrayIcon1 = nullptr;
     TfmOpt* fmOpt;
     TfmAbout* fmAbout;

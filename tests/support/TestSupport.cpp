@@ -88,6 +88,19 @@ qint64 TTestWorkspace::InsertAlert(const QString& table, const QVariantMap& valu
     return Insert(Alerts(), table, row);
 }
 
+void TTestWorkspace::PreloadAlerts(const QString& table, int count) const {
+    const qint64 first = InsertAlert(table, {});
+    QStringList cols;
+    QSqlQuery info(Alerts());
+    info.exec(QStringLiteral("PRAGMA table_info(%1)").arg(table));
+    while (info.next())
+        if (info.value(1).toString().compare(QLatin1String("ID"), Qt::CaseInsensitive) != 0) cols << QLatin1Char('"') + info.value(1).toString() + QLatin1Char('"');
+    info.finish();
+    Exec(Alerts(), QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 2 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
+                                  "INSERT INTO %2 (%3) SELECT %3 FROM %2, n WHERE %2.ID = %4")
+                       .arg(QString::number(count), table, cols.join(','), QString::number(first)));
+}
+
 void TTestWorkspace::Exec(const QSqlDatabase& db, const QString& sql) const {
     QSqlQuery q(db);
     if (!q.exec(sql)) qFatal("%s failed: %s", qPrintable(sql), qPrintable(q.lastError().text()));
@@ -108,9 +121,11 @@ QVariant TTestWorkspace::Scalar(const QSqlDatabase& db, const QString& sql) cons
     return q.value(0);
 }
 
-TRobotProcess::TRobotProcess(const QString& exe, const TTestWorkspace& ws) {
+TRobotProcess::TRobotProcess(const QString& exe, const TTestWorkspace& ws, bool window) {
     Process.setProcessChannelMode(QProcess::MergedChannels);
-    Process.start(exe, {"--headless", "--watch", "--workdir", ws.Path(".")});
+    QStringList args = {"--watch", "--workdir", ws.Path(".")};
+    if (!window) args.prepend("--headless");
+    Process.start(exe, args);
     Process.waitForStarted();
 }
 

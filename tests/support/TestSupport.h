@@ -37,6 +37,8 @@ public:
     qint64 Insert(const QSqlDatabase& db, const QString& table, const QVariantMap& values) const;
     // An alert row with believable defaults for the columns not given.
     qint64 InsertAlert(const QString& table, const QVariantMap& values) const;
+    // `count` old alert rows in one go, as a table holds them by the middle of a trading day.
+    void PreloadAlerts(const QString& table, int count) const;
     void Exec(const QSqlDatabase& db, const QString& sql) const;
     // A Korvex.ini for a headless robot process on this workspace: all trading hours, no mail,
     // connect at start, the table timer at one second; `position` and `quik` add their own lines.
@@ -52,8 +54,9 @@ private:
 // The real robot program, headless and watching on a workspace, with its output collected.
 class TRobotProcess {
 public:
-    // Starts `exe` with --headless --watch --workdir on the workspace folder.
-    TRobotProcess(const QString& exe, const TTestWorkspace& ws);
+    // Starts `exe` with --headless --watch --workdir on the workspace folder; `window` leaves out
+    // --headless (the window then shows on the platform of QT_QPA_PLATFORM).
+    TRobotProcess(const QString& exe, const TTestWorkspace& ws, bool window = false);
     ~TRobotProcess();
     // Collects output until `done` holds or `ms` pass; returns `done`.
     bool WaitFor(const std::function<bool()>& done, int ms);

@@ -1,0 +1,202 @@
+#include "common/Codec.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QRegularExpression>
+#include <QSet>
+#include <QSqlQuery>
+#include <QTest>
+
+// The real robot through a trading day's load and faults: big tables, other programs writing the same
+// databases, a disk that fills, garbage in QUIK's result file. Whatever happens: every alert sent once
+// or given up with a line, nothing written twice, and the robot trades on.
+class TestTradingDay : public QObject {
+    Q_OBJECT
+
+    // Another program that writes the trading database all the time, as QUIK exports its quotes.
+    static void StartQuoteWriter(QProcess& p, const TTestWorkspace& ws) {
+        p.start("sh", {"-c", QStringLiteral("while :; do sqlite3 '%1' '.timeout 5000' 'UPDATE tParam SET bid = bid + 0.01'; sleep 0.2; done")
+                                 .arg(ws.TradingPath())});
+        QVERIFY(p.waitForStarted());
+    }
+    static void Kill(QProcess& p) {
+        p.kill();
+        p.waitForFinished();
+    }
+    static QStringList TriLines(const TTestWorkspace& ws) {
+        QStringList lines = ReadCp1251(ws.TriPath()).split("\r\n");
+        if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
+        return lines;
+    }
+    // Every line whole, and no TRANS_ID twice.
+    static bool WellFormedAndUnique(const QStringList& lines, QString* why) {
+        static const QRegularExpression line(QStringLiteral("^TRANS_ID =(\\d+);ACTION=[A-Z_]+;.*;QUANTITY=\\d+$"));
+        QSet<int> ids;
+        for (const QString& l : lines) {
+            const auto m = line.match(l);
+            if (!m.hasMatch() || l.count("TRANS_ID") != 1) {
+                *why = QStringLiteral("broken line: ") + l;
+                return false;
+            }
+            if (ids.contains(m.captured(1).toInt())) {
+                *why = QStringLiteral("sent twice: ") + l;
+                return false;
+            }
+            ids.insert(m.captured(1).toInt());
+        }
+        return true;
+    }
+    static int Scalar(const TTestWorkspace& ws, const QString& sql) { return ws.Scalar(ws.Trading(), sql).toInt(); }
+
+private slots:
+    void init() { KORVEX_TEST_INIT(); }
+
+    void groupOfThree_tenThousandOldRows_quotesRewritten_everyAlertOnce_data() {
+        QTest::addColumn<bool>("window");
+        QTest::newRow("headless") << false;
+        QTest::newRow("window") << true;
+    }
+    void groupOfThree_tenThousandOldRows_quotesRewritten_everyAlertOnce() {
+        QFETCH(bool, window);
+        TTestWorkspace ws(true);
+        ws.WriteRobotIni("rgpSingleMulti=1\r\n");
+        for (const char* t : {"FilledOrders", "ActiveOrders", "CanceledOrders"}) ws.PreloadAlerts(t, 10000);
+        ws.Exec(ws.Trading(), "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 500) "
+                              "INSERT INTO tParam (code, stock, bid, offer) SELECT 'Q' || i, 'Бумага ' || i, i, i + 1 FROM n");
+        const qint64 before = ws.Scalar(ws.Alerts(), "SELECT max(ID) FROM FilledOrders").toLongLong();
+
+        TRobotProcess robot(QStringLiteral(KORVEX_EXE), ws, window);
+        auto journal = [&] { return ReadCp1251(ws.Path("Korvex.log")); };
+        QVERIFY2(robot.WaitFor([&] { return journal().contains(QStringLiteral("Загрузка ордеров включена.")); }, 20000), robot.Out.constData());
+        QProcess quik, quotes;
+        quik.start(QUIKSIM_EXE, {"--tri", ws.TriPath(), "--tro", ws.TroPath(), "--infolog", ws.InfoLogPath(), "--trading", ws.TradingPath(),
+                                 "--poll-ms", "100", "--quotes-ms", "200"});
+        QVERIFY(quik.waitForStarted());
+        StartQuoteWriter(quotes, ws);
+
+        const int alerts = 500;
+        for (int i = 0; i < alerts; ++i) {
+            ws.InsertAlert("FilledOrders", {});
+            if (i % 25 == 24) robot.WaitFor([] { return false; }, 250);
+        }
+        const bool done = robot.WaitFor([&] { return Scalar(ws, "SELECT count(*) FROM tOrderNumber WHERE status = 3") >= 3 * alerts; }, 100000);
+        Kill(quotes);
+        Kill(quik);
+        QVERIFY(robot.Stop());
+        const QString log = journal();
+        QVERIFY2(done, qPrintable(QStringLiteral("%1 of %2 results stored\n").arg(Scalar(ws, "SELECT count(*) FROM tOrderNumber WHERE status = 3")).arg(3 * alerts) + log.right(3000)));
+
+        const QStringList lines = TriLines(ws);
+        QString why;
+        QVERIFY2(WellFormedAndUnique(lines, &why), qPrintable(why));
+        QCOMPARE(lines.size(), 3 * alerts);
+        QCOMPARE(Scalar(ws, "SELECT count(*) FROM tOrderNumber"), 3 * alerts);
+        QCOMPARE(Scalar(ws, "SELECT count(*) FROM (SELECT id_order FROM tOrderNumber GROUP BY id_order HAVING count(*) = 3)"), alerts);
+        QCOMPARE(Scalar(ws, QStringLiteral("SELECT count(*) FROM tOrderNumber WHERE id_order <= %1").arg(before)), 0);
+        QCOMPARE(ws.Scalar(ws.Alerts(), QStringLiteral("SELECT count(*) FROM FilledOrders WHERE ID > %1 AND \"Order Number\" = ID").arg(before)).toInt(), alerts);
+        for (const char* bad : {"ошибк", "locked", "не отправлен", "не прошел", "пропущен"})
+            QVERIFY2(!log.contains(QString::fromUtf8(bad), Qt::CaseInsensitive), qPrintable(QStringLiteral("journal has \"%1\"").arg(QString::fromUtf8(bad))));
+    }
+
+    void faults_lockedDatabase_fullDisk_badRow_garbageResults_nothingLostNothingTwice() {
+        TTestWorkspace ws(true);
+        // The .TRI lives on a disk of 16 KB that the test fills and frees, as a real disk fills up.
+        const QString disk = ws.Path("tri-disk");
+        QDir().mkpath(disk);
+        if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=16k", "tmpfs", disk}) != 0)
+            QSKIP("a small file system cannot be mounted here (needs root)");
+        struct TUnmount {
+            QString Path;
+            ~TUnmount() { QProcess::execute("umount", {"-l", Path}); }
+        } unmount{disk};
+        const QString tri = disk + "/trans.tri";
+        ws.WriteRobotIni("rgpSingleMulti=1\r\n", QStringLiteral("RetryPeriod=60\r\n"));
+        QByteArray ini = ReadBytes(ws.Path("Korvex.ini"));
+        ini.replace(ws.TriPath().toUtf8(), tri.toUtf8());
+        WriteBytes(ws.Path("Korvex.ini"), ini);
+        ws.PreloadAlerts("FilledOrders", 1000);
+
+        TRobotProcess robot(QStringLiteral(KORVEX_EXE), ws);
+        QByteArray& out = robot.Out;
+        auto wait = [&](const std::function<bool()>& done, int ms = 30000) {
+            const bool ok = robot.WaitFor(done, ms);
+            if (!ok) std::fprintf(stderr, "%s\n", out.right(4000).constData());  // the robot's side of the story
+            return ok;
+        };
+        auto lines = [&] {
+            QStringList l = ReadCp1251(tri).split("\r\n");
+            l.removeAll(QString());
+            return l;
+        };
+        QVERIFY(wait([&] { return out.contains("Загрузка ордеров включена."); }));
+
+        // A bad row between two good ones: the good ones go out, the bad one is named.
+        ws.InsertAlert("FilledOrders", {});
+        const qint64 bad = ws.InsertAlert("FilledOrders", {{"Fill Price", "n/a"}});
+        ws.InsertAlert("FilledOrders", {});
+        QVERIFY(wait([&] { return lines().size() == 6; }));
+        QVERIFY(out.contains(QStringLiteral("Ордер # %1 (FilledOrders): строка не читается").arg(bad).toUtf8()));
+
+        // The trading database held by another writer longer than the busy timeout.
+        {
+            QSqlDatabase holder = QSqlDatabase::addDatabase("QSQLITE", "holder");
+            holder.setDatabaseName(ws.TradingPath());
+            QVERIFY(holder.open());
+            QSqlQuery q(holder);
+            QVERIFY(q.exec("BEGIN EXCLUSIVE"));
+            QVERIFY(q.exec("UPDATE tParam SET bid = bid"));
+            ws.InsertAlert("FilledOrders", {});
+            QVERIFY(wait([&] { return out.contains("database is locked"); }));
+            robot.WaitFor([] { return false; }, 3000);
+            QCOMPARE(lines().size(), 6);
+            QVERIFY(q.exec("COMMIT"));
+            q.finish();
+            holder.close();
+        }
+        QSqlDatabase::removeDatabase("holder");
+        QVERIFY(wait([&] { return lines().size() == 9; }));
+
+        // Garbage in QUIK's result file: a NUL and control bytes; the lines after it still count.
+        WriteBytes(ws.TroPath(), "TRANS_ID=0;STATUS=3;TRANS_NAME=\"x\";DESCRIPTION=\"ok\";ORDER_NUMBER=100;\r\n", true);
+        WriteBytes(ws.TroPath(), QByteArray("TRANS_ID=1;\0\0\x01garbage\r\n", 22), true);
+        WriteBytes(ws.TroPath(), "TRANS_ID=2;STATUS=3;TRANS_NAME=\"x\";DESCRIPTION=\"ok\";ORDER_NUMBER=102;\r\n", true);
+        QVERIFY(wait([&] { return Scalar(ws, "SELECT order_number FROM tOrderNumber WHERE trans_id = 2") == 102; }));
+        QCOMPARE(Scalar(ws, "SELECT order_number FROM tOrderNumber WHERE trans_id = 0"), 100);
+        QCOMPARE(out.count("управляющие символы"), 1);
+
+        // The disk fills: a line is cut short, then nothing goes; freed, every line arrives once.
+        WriteBytes(disk + "/filler", QByteArray(16384 - 4096, 'x'));  // about a page left for the .TRI
+        for (int i = 0; i < 12; ++i) ws.InsertAlert("FilledOrders", {});
+        QVERIFY(wait([&] { return out.contains("Не удалось записать в файл транзакций"); }));
+        robot.WaitFor([] { return false; }, 2500);
+        QVERIFY(!ReadBytes(tri).endsWith("\r\n"));  // a line was cut short by the full disk
+        QVERIFY(lines().size() < 9 + 36);
+        QFile::remove(disk + "/filler");
+        QVERIFY(wait([&] { return lines().size() == 9 + 36; }));
+        QString why;
+        QVERIFY2(WellFormedAndUnique(lines(), &why), qPrintable(why));
+        QVERIFY(out.contains("снова доступен"));
+
+        // And trading goes on.
+        ws.InsertAlert("FilledOrders", {});
+        QVERIFY(wait([&] { return lines().size() == 9 + 36 + 3; }));
+        QVERIFY(WellFormedAndUnique(lines(), &why));
+        QCOMPARE(Scalar(ws, "SELECT count(*) FROM tOrderNumber"), 9 + 36 + 3);
+        QVERIFY(robot.Stop());
+    }
+
+    void journalThatCannotBeWritten_neverStopsTrading() {
+        TTestWorkspace ws(true);
+        ws.WriteRobotIni(QString());
+        QVERIFY(QFile::link("/dev/full", ws.Path("Korvex.log")));
+        TRobotProcess robot(QStringLiteral(KORVEX_EXE), ws);
+        QVERIFY2(robot.WaitFor([&] { return robot.Out.contains("Загрузка ордеров включена."); }, 20000), robot.Out.constData());
+        for (int i = 0; i < 3; ++i) ws.InsertAlert("FilledOrders", {});
+        QVERIFY2(robot.WaitFor([&] { return TriLines(ws).size() == 3; }, 20000), robot.Out.constData());
+        QVERIFY(robot.Stop());
+        QCOMPARE(robot.Out.count("Ошибка записи в файл журнала"), 1);  // said once, on standard error
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTradingDay)
+#include "tst_trading_day.moc"
