@@ -45,12 +45,19 @@ void TResultReader::actCheckTROExecute() {
         // QUIK started the file anew: every line in it is new to us.
         ReadOffset = 0;
         TroLinesRead = 0;
-        Progress = TLineProgress();
+        Progress.clear();
     }
     f.seek(ReadOffset);
     const QByteArray data = f.readAll();
     f.close();
 
+    // The whole lines of this reading, with their offsets; a line without its break waits.
+    struct TLine {
+        QByteArray Bytes;
+        qint64 Offset;
+    };
+    QList<TLine> lines;
+    qint64 consumed = 0;
     int pos = 0;
     while (pos < data.size()) {
         int end = pos;
@@ -58,34 +65,54 @@ void TResultReader::actCheckTROExecute() {
         if (end >= data.size()) break;  // no line break yet: QUIK is still writing this line
         int next = end + 1;
         if (data[end] == '\r' && next < data.size() && data[next] == '\n') ++next;
-        const QByteArray line = data.mid(pos, end - pos);
         // A CR LF cut between two readings leaves a bare LF: an empty line, passed over like any.
-        if (!line.isEmpty()) {
-            HandleLine(line);
-            ++TroLinesRead;
-        }
-        ReadOffset += next - pos;
+        if (end > pos) lines.append({data.mid(pos, end - pos), ReadOffset + pos});
+        consumed = next;
         pos = next;
     }
+    if (!lines.isEmpty()) {
+        // One commit per database for the whole reading: QUIK answers hundreds of lines a second.
+        try {
+            TDbTransaction trading(Ctx.DM.conQuikData());
+            int number = TroLinesRead;
+            for (const TLine& l : lines) HandleLine(l.Bytes, l.Offset, ++number);
+            if (OmegaTx) OmegaTx->Commit();
+            OmegaTx.reset();
+            trading.Commit();
+        } catch (...) {
+            // Marks not committed are rolled back with their transaction: the next reading redoes them.
+            if (OmegaTx)
+                for (TLineProgress& p : Progress) p.Marked = false;
+            OmegaTx.reset();
+            throw;
+        }
+    }
+    ReadOffset += consumed;
+    TroLinesRead += lines.size();
+    Progress.clear();
     Ctx.Journal.FlushJournal();
 }
 
-void TResultReader::HandleLine(const QByteArray& bytes) {
-    if (Progress.Offset != ReadOffset) Progress = TLineProgress{ReadOffset, false, false};
+void TResultReader::HandleLine(const QByteArray& bytes, qint64 offset, int number) {
+    TLineProgress& progress = Progress[offset];
     if (HasControlBytes(bytes)) {
+        if (progress.Announced) return;
+        progress.Announced = true;
         Ctx.Journal.AddJournalLine(QStringLiteral("Строка %1 файла результатов содержит управляющие символы и пропущена: \"%2\"")
-                                       .arg(QString::number(TroLinesRead + 1), ForJournal(bytes)));
+                                       .arg(QString::number(number), ForJournal(bytes)));
         return;
     }
     const QString line = Cp1251::Decode(bytes);
     const TResultLine r = ParseResultLine(line);
     const auto transId = Regional::ParseInteger(r.TRANS_ID);
     if (!transId || *transId < INT_MIN || *transId > INT_MAX) {
-        Ctx.Journal.AddJournalLine(QStringLiteral("Строка %1 файла результатов без номера транзакции пропущена: \"%2\"")
-                                       .arg(QString::number(TroLinesRead + 1), ForJournal(bytes)));
+        if (!progress.Announced)
+            Ctx.Journal.AddJournalLine(QStringLiteral("Строка %1 файла результатов без номера транзакции пропущена: \"%2\"")
+                                           .arg(QString::number(number), ForJournal(bytes)));
+        progress.Announced = true;
         return;
     }
-    if (!Progress.Announced) {
+    if (!progress.Announced) {
         if (r.STATUS == QLatin1String("3")) {
             const QString text = QStringLiteral("Транзакция номер ") + r.TRANS_ID + QStringLiteral(" успешно выполнена.");
             Ctx.Journal.AddJournalLine(text);
@@ -96,10 +123,10 @@ void TResultReader::HandleLine(const QByteArray& bytes) {
             Ctx.Journal.AddJournalLine(QStringLiteral("Транзакция номер ") + r.TRANS_ID + QStringLiteral(" отправлена на сервер Quik."));
             ++TransAtServer;
         }
-        Progress.Announced = true;
+        progress.Announced = true;
         if (OnStatusChanged) OnStatusChanged();
     }
-    if (r.STATUS == QLatin1String("3") && !Progress.Marked) {
+    if (r.STATUS == QLatin1String("3") && !progress.Marked) {
         TSqlRows q = RunSql(Ctx.DM.conQuikData(),
                             {QStringLiteral("SELECT trans_id, id_order, filled"), QStringLiteral("FROM tOrderNumber"), QStringLiteral("WHERE trans_id = :trans_id")},
                             {{"trans_id", *transId}});
@@ -109,11 +136,12 @@ void TResultReader::HandleLine(const QByteArray& bytes) {
             QString table = Writer.MarkTableFor(static_cast<qint32>(*transId));
             if (table.isEmpty())
                 table = ColumnBool(row, QStringLiteral("filled")) ? QStringLiteral("FilledOrders") : QStringLiteral("ActiveOrders");
+            if (!OmegaTx) OmegaTx = std::make_unique<TDbTransaction>(Ctx.DM.conOmega());
             RunSql(Ctx.DM.conOmega(),
                    {QStringLiteral("UPDATE ") + table, QStringLiteral("SET [order number] = :order_number"), QStringLiteral("WHERE id = :id")},
                    {{"order_number", QString::number(idOrder)}, {"id", idOrder}});
         }
-        Progress.Marked = true;
+        progress.Marked = true;
     }
     RunSql(Ctx.DM.conQuikData(),
            {QStringLiteral("UPDATE tOrderNumber"),

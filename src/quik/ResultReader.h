@@ -2,6 +2,10 @@
 
 #include "pipeline/PipelineContext.h"
 
+#include "data/SqlRun.h"
+
+#include <QHash>
+#include <memory>
 #include <QString>
 #include <functional>
 
@@ -30,13 +34,15 @@ public:
     void actCheckTROExecute();
 
 private:
-    void HandleLine(const QByteArray& bytes);
-    // What of the line at ReadOffset has already taken effect, should its handling be cut short.
+    void HandleLine(const QByteArray& bytes, qint64 offset, int number);
+    // What of a line not yet done has already taken effect, should the reading be cut short: the
+    // database updates of one reading commit together, the announcements cannot be taken back.
     struct TLineProgress {
-        qint64 Offset = -1;
         bool Announced = false;  // counter, journal line and mail
         bool Marked = false;     // the alert row marked as executed
-    } Progress;
+    };
+    QHash<qint64, TLineProgress> Progress;  // by the line's offset in the file
+    std::unique_ptr<TDbTransaction> OmegaTx;  // the alert marks of one reading, opened at the first
     TPipelineContext Ctx;
     TMailNotifier& Mail;
     const TTransactionWriter& Writer;
