@@ -15,6 +15,13 @@ QHash<QString, quint64>& WriteCounts() {
 
 bool IsSqlite(const QSqlDatabase& db) { return db.driverName() == QLatin1String("QSQLITE"); }
 
+// A text the robot binds is a text, never SQL NULL: an empty setting or a NULL read from a row must
+// match the empty text it was recorded as (NULL = NULL is never true).
+QVariant Bindable(const QVariant& v) {
+    if (v.typeId() == QMetaType::QString && v.toString().isNull()) return QString(QLatin1String(""));
+    return v;
+}
+
 TSqlRows Finish(QSqlQuery& q, const QSqlDatabase& db) {
     TSqlRows rows;
     if (q.isSelect()) {
@@ -35,7 +42,7 @@ TSqlRows RunSql(const QSqlDatabase& db, const QStringList& lines,
     q.setForwardOnly(true);
     const QString text = lines.join(QLatin1Char('\n'));
     if (!q.prepare(text)) throw StoreError(q.lastError().text());
-    for (const auto& [name, value] : binds) q.bindValue(QLatin1Char(':') + QLatin1String(name), value);
+    for (const auto& [name, value] : binds) q.bindValue(QLatin1Char(':') + QLatin1String(name), Bindable(value));
     if (!q.exec()) throw StoreError(q.lastError().text());
     return Finish(q, db);
 }
@@ -44,7 +51,7 @@ TSqlRows RunSqlPositional(const QSqlDatabase& db, const QString& text, const QVa
     QSqlQuery q(db);
     q.setForwardOnly(true);
     if (!q.prepare(text)) throw StoreError(q.lastError().text());
-    for (int i = 0; i < binds.size(); ++i) q.bindValue(i, binds[i]);
+    for (int i = 0; i < binds.size(); ++i) q.bindValue(i, Bindable(binds[i]));
     if (!q.exec()) throw StoreError(q.lastError().text());
     return Finish(q, db);
 }

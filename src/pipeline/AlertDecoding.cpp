@@ -19,7 +19,7 @@ void LoadOmegaOrder(TOmegaOrder& a, const QSqlRecord& row, bool filledSource) {
         a.TimeFilled = t.isNull() ? QDateTime() : t.toDateTime();
         a.Filled = true;
     }
-    a.ID = ColumnInt(row, QStringLiteral("ID"));
+    a.ID = ColumnInt64(row, QStringLiteral("ID"));
     a.Symbol = ColumnText(row, QStringLiteral("Symbol"));
     a.Description = ColumnText(row, QStringLiteral("Description"));
     a.OrderType = ColumnText(row, QStringLiteral("OrderType"));

@@ -5,7 +5,7 @@
 
 // One alert, decoded from one row of an alert table.
 struct TOmegaOrder {
-    qint32 ID = 0;
+    qint64 ID = 0;  // the platform's ids pass 32 bits in long-lived databases
     QString Symbol;
     QString Description;
     QString OrderType;
@@ -38,7 +38,7 @@ struct TOrder {
     QString StopOrderKey;
     QString OrderType;
     qint32 Digits = 0;
-    qint32 IdOrder = 0;
+    qint64 IdOrder = 0;
     bool Traded = false;
 };
 

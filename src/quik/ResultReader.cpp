@@ -132,7 +132,7 @@ void TResultReader::HandleLine(const QByteArray& bytes, qint64 offset, int numbe
                             {{"trans_id", *transId}});
         if (q.next()) {
             const QSqlRecord row = q.record();
-            const int idOrder = ColumnInt(row, QStringLiteral("id_order"));
+            const qint64 idOrder = ColumnInt64(row, QStringLiteral("id_order"));
             QString table = Writer.MarkTableFor(static_cast<qint32>(*transId));
             if (table.isEmpty())
                 table = ColumnBool(row, QStringLiteral("filled")) ? QStringLiteral("FilledOrders") : QStringLiteral("ActiveOrders");

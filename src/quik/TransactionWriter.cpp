@@ -14,11 +14,6 @@
 
 #include <QFile>
 
-namespace {
-// A text bound to SQL as it is recorded and later looked up: never NULL, which would match nothing.
-QString Bound(const QString& s) { return s.isNull() ? QString(QLatin1String("")) : s; }
-} // namespace
-
 TTransactionWriter::TTransactionWriter(const TPipelineContext& ctx, TMailNotifier& mail) : Ctx(ctx), Mail(mail) {}
 
 QString TTransactionWriter::TransactionLine(qint32 transId, const TOrder& o) {
@@ -53,7 +48,7 @@ TTransactionWriter::TRecorded TTransactionWriter::RecordTransaction(const TOrder
     RunSql(Ctx.DM.conQuikData(),
            {QStringLiteral("INSERT INTO tOrderNumber (trans_id, id_order, filled, code)"),
             QStringLiteral("VALUES (:trans_id, :id_order, :filled, :code)")},
-           {{"trans_id", id}, {"id_order", order.IdOrder}, {"filled", order.Filled ? 1 : 0}, {"code", Bound(order.ClientCode)}});
+           {{"trans_id", id}, {"id_order", order.IdOrder}, {"filled", order.Filled ? 1 : 0}, {"code", order.ClientCode}});
 
     const QString text = OperatorText(order);
     r.JournalText = QStringLiteral("Транзакция номер ") + QString::number(id) + text + QStringLiteral(" по счету ") + order.ClientCode +
@@ -61,18 +56,18 @@ TTransactionWriter::TRecorded TTransactionWriter::RecordTransaction(const TOrder
     r.MailText = QStringLiteral("Транзакция номер ") + QString::number(id) + text + QStringLiteral(" отправлена в Quik.");
 
     if (order.Action == QLatin1String("NEW_ORDER")) {
-        const QString workspace = Bound(WorkspaceFileName(alert.Workspace));
+        const QString workspace = WorkspaceFileName(alert.Workspace);
         if (alert.OrderType == QLatin1String("LE") || alert.OrderType == QLatin1String("SE")) {
             try {
                 RunSql(Ctx.DM.conQuikData(),
                        {QStringLiteral("INSERT INTO tClientOpenPositions (quantity, symbol, code, System, Signal, Interval, Workspace)"),
                         QStringLiteral("VALUES (:quantity, :symbol, :code, :system, :signal, :interval, :workspace)")},
                        {{"quantity", order.Quantity},
-                        {"symbol", Bound(alert.Symbol)},
-                        {"code", Bound(order.ClientCode)},
-                        {"system", Bound(alert.System)},
-                        {"signal", Bound(alert.Signal)},
-                        {"interval", Bound(alert.Interval)},
+                        {"symbol", alert.Symbol},
+                        {"code", order.ClientCode},
+                        {"system", alert.System},
+                        {"signal", alert.Signal},
+                        {"interval", alert.Interval},
                         {"workspace", workspace}});
             } catch (const std::exception&) {
                 Ctx.Journal.AddJournalLine(QStringLiteral("Произошла ошибка при добавлении записи в таблицу tClientOpenPositions"));
@@ -81,11 +76,11 @@ TTransactionWriter::TRecorded TTransactionWriter::RecordTransaction(const TOrder
             RunSql(Ctx.DM.conQuikData(),
                    {QStringLiteral("DELETE"), QStringLiteral("FROM tClientOpenPositions"),
                     QStringLiteral("WHERE code=:code and symbol=:symbol and system=:system and workspace=:workspace and [tClientOpenPositions].[interval] = :interval")},
-                   {{"code", Bound(order.ClientCode)},
-                    {"symbol", Bound(order.Ticker)},
-                    {"system", Bound(alert.System)},
+                   {{"code", order.ClientCode},
+                    {"symbol", order.Ticker},
+                    {"system", alert.System},
                     {"workspace", workspace},
-                    {"interval", Bound(alert.Interval)}});
+                    {"interval", alert.Interval}});
         }
         r.OpenPositionsChanged = true;
     }

@@ -154,7 +154,7 @@ void TEngine::ReadCanceledOrders() {
     ReadWindow(QStringLiteral("CanceledOrders"), LastCanceledID, DM->tCanceledOrders, false, [&](TOmegaOrder& alert) {
         if (alert.OrderNumber.isEmpty()) return;
         auto id = Regional::ParseInteger(alert.OrderNumber);
-        if (id && *id >= INT_MIN && *id <= INT_MAX) alert.ID = static_cast<qint32>(*id);
+        if (id) alert.ID = *id;
         SendToAccounts(alert, BuildKillOrder, true);
     });
     JournalRef.FlushJournal();

@@ -25,6 +25,15 @@ private slots:
         QVERIFY(!E().Actions.actSendNewOrderManual && !E().Actions.actSendKillOrderManual);
     }
 
+    void manualOrder_onAnEmptyTable_oneLineNoBox() {
+        QVERIFY(R->Connect());
+        E().PageControl1Change(TMainPage::tshFilledOrders);
+        QVERIFY(E().RunEvent([&] { E().actSendNewOrderManualExecute(); }));
+        QVERIFY(R->Errors.isEmpty());
+        QVERIFY(R->TriLines().isEmpty());
+        QCOMPARE(R->JournalTexts().last(), QStringLiteral("Ордер не выбран: таблица FilledOrders пуста. Ничего не отправлено."));
+    }
+
     void manualNew_fromActivePage_isNotFilled_andSkipsFiltersAndTradedCheck() {
         QVERIFY(R->Connect());
         Ws->InsertAlert("ActiveOrders", {{"Symbol", "MGNT"}, {"Order", "Sell 3 at 5100 Limit"}, {"Workspace", "Nowhere.orw"}});

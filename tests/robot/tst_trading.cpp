@@ -3,6 +3,7 @@
 #include "quik/TransactionWriter.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QTest>
 
 // The robot driven tick by tick over real databases and real files.
@@ -190,6 +191,74 @@ private slots:
         QVERIFY(R->Tick());
         QCOMPARE(Lines().size(), 6);
         QCOMPARE(E().LastFilledID, c);
+    }
+
+    void nullTexts_matchWhatWasRecorded_exitClosesTheEntry_nullCodeOrderCancels() {
+        R->S().rgpSingleMulti = 1;
+        Ws->Exec(Ws->Trading(), "UPDATE tClients SET Active = 0");
+        Ws->Insert(Ws->Trading(), "tClients", {{"Code", QVariant()}, {"AccountMicex", "L01-NULL"}, {"Active", 1}});
+        Start(0);
+        // An entry and its exit whose Interval is NULL: the exit sends the 10 recorded lots and closes.
+        Ws->InsertAlert("ActiveOrders", {{"Interval", QVariant()}, {"Order", "Buy 100 at 285 Limit"}});
+        QVERIFY(R->Tick());
+        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT quote(interval) || '/' || quote(code) FROM tClientOpenPositions").toString(), QStringLiteral("''/''"));
+        R->S().PositionSize = 1;  // the mode's own quantity would be another one
+        R->S().FixVol = "5";
+        Ws->InsertAlert("ActiveOrders", {{"Interval", QVariant()}, {"OrderType", "LX"}, {"Order", "Sell 100 at 285 Limit"}});
+        QVERIFY(R->Tick());
+        QCOMPARE(Lines().size(), 2);
+        QVERIFY2(Lines()[1].endsWith(";QUANTITY=10"), qPrintable(Lines()[1]));
+        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT count(*) FROM tClientOpenPositions").toInt(), 0);
+        // The order of the client whose Code is NULL is found again for its cancellation.
+        WriteBytes(Ws->TroPath(), "TRANS_ID=0;STATUS=3;ORDER_NUMBER=4242;\r\n", true);
+        QVERIFY(R->Tick());
+        R->S().PositionSize = 0;
+        Ws->InsertAlert("CanceledOrders", {{"Order Number", "1"}});
+        QVERIFY(R->Tick());
+        QCOMPARE(Lines().size(), 3);
+        QVERIFY2(Lines()[2].contains("ACTION=KILL_ORDER") && Lines()[2].contains("Order_key=4242;"), qPrintable(Lines()[2]));
+    }
+
+    void windowsPaths_areOneFileForEveryReaderAndWriter() {
+        R->S().pathTRI = Ws->Path("quik") + "\\trans.tri";
+        R->S().pathTRO = Ws->Path("quik") + "\\trans.tro";
+        E().PrepareTransactionFiles();
+        Start(1);
+        Ws->InsertAlert("FilledOrders", {});
+        QVERIFY(R->Tick());
+        QCOMPARE(Lines().size(), 1);  // quik/trans.tri
+        WriteBytes(Ws->TroPath(), "TRANS_ID=0;STATUS=3;ORDER_NUMBER=7;\r\n", true);
+        QVERIFY(R->Tick());
+        QCOMPARE(E().Reader().TransDone, 1);
+        QVERIFY(QDir(Ws->Path("quik")).entryList(QDir::Files).filter("\\").isEmpty());
+        QVERIFY(QDir(Ws->Path(".")).entryList(QDir::Files).filter("\\").isEmpty());
+    }
+
+    void alertIdsBeyond32Bits_areSentAndRecordedWhole() {
+        Start(1);
+        Ws->InsertAlert("FilledOrders", {{"ID", 3000000000LL}});
+        Ws->InsertAlert("FilledOrders", {});
+        QVERIFY(R->Tick());
+        QCOMPARE(Lines().size(), 2);
+        QCOMPARE(E().LastFilledID, 3000000001LL);
+        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT max(id_order) FROM tOrderNumber").toLongLong(), 3000000001LL);
+        WriteBytes(Ws->TroPath(), "TRANS_ID=0;STATUS=3;ORDER_NUMBER=7;\r\n", true);
+        QVERIFY(R->Tick());
+        QCOMPARE(Ws->Scalar(Ws->Alerts(), "SELECT \"Order Number\" FROM FilledOrders WHERE ID = 3000000000").toString(), QStringLiteral("3000000000"));
+    }
+
+    void reconnectToAMissingFile_saysWhyOnce_ticksStayQuiet() {
+        Start(1);
+        R->S().Alerts = Ws->Path("missing.db");
+        QVERIFY(R->Connect() == false);
+        QVERIFY(R->JournalTexts().join('\n').contains(QStringLiteral("Файл базы данных не найден: %1").arg(Ws->Path("missing.db"))));
+        for (int i = 0; i < 3; ++i) QVERIFY(R->Tick());
+        QVERIFY(R->Errors.isEmpty());
+        R->S().Alerts = Ws->AlertsPath();
+        QVERIFY(R->Connect());
+        Ws->InsertAlert("FilledOrders", {});
+        QVERIFY(R->Tick());
+        QCOMPARE(Lines().size(), 1);
     }
 
     void startStop_linesActionsAndTrayFrames() {
