@@ -31,6 +31,8 @@ TEngine::TEngine(TJournal& journal, const TClock& clock, const QString& settings
     timInfoLog.SetEnabled(true);
     timUpdateTable.SetIntervalMs(1000);
     timInfoLog.SetIntervalMs(60000);
+    State = std::make_unique<TRunState>(QFileInfo(settingsPath).dir().filePath(QStringLiteral("Korvex.state")));
+    State->Load();
     connect(&timUpdateTable, &TPeriodicTimer::Tick, this, [this] { RunEvent([this] { timTable(); }); });
     connect(&timInfoLog, &TPeriodicTimer::Tick, this, [this] { RunEvent([this] { LinkMonitor->timInfoLogTimer(); }); });
 

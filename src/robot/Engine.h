@@ -7,6 +7,7 @@
 #include "robot/ActionStates.h"
 #include "robot/ErrorReport.h"
 #include "robot/MainPage.h"
+#include "settings/RunState.h"
 #include "settings/Settings.h"
 #include "settings/SettingsFile.h"
 
@@ -99,6 +100,20 @@ public:
     void actSendNewOrderManualExecute();
     void actSendKillOrderManualExecute();
 
+    // --- Guard rails ---
+    // An order over the most lots or the most money of one order is not sent: one journal line
+    // names the alert, the client, the limit and the value (and a mail when transactions are
+    // mailed). True when the order may go. Cancellations are never held back.
+    bool WithinLimits(const TOrder& order, const TOmegaOrder& alert);
+    // More automatic transactions in one minute than MaxTransPerMinute stop the watching.
+    bool BreakerTripped = false;
+    QString BreakerText;
+    // The orders of this run that QUIK accepted (status 3 with an order number) and that no
+    // cancellation of this run has pulled yet.
+    int PullAllOrdersCount();
+    // Stops watching and sends the cancellation of each of them, for every account.
+    void actPullAllOrdersExecute();
+
     // --- What the window shows ---
     QStringList StatusPanels();
     void UpdateStatusBar() { emit StatusChanged(); }
@@ -129,6 +144,22 @@ private:
     struct TPassEnded {};
     QHash<QString, QHash<qint64, QDateTime>> FirstSeen;  // alert table -> id -> first seen
     QString LastPassFailure;
+
+    // One transaction sent in this run, as the cancellations of "pull every order" need it.
+    struct TSentOrder {
+        qint32 TransId;
+        TOmegaOrder Alert;
+        TClientAccount Account;
+        QString Action;
+    };
+    QList<TSentOrder> SentOrders;
+    QList<QDateTime> RecentAutomatic;  // times of the automatic transactions of the last minute
+    void TripBreaker(int wouldBe, int limit);
+    QList<TSentOrder> OrdersToPull();
+    // The last alert ids handled, kept beside the settings across runs.
+    std::unique_ptr<TRunState> State;
+    void SaveLastIds();
+    void ReportPassedOver(const QString& table, TDataTable* t, qint64 cur);
 
     TJournal& JournalRef;
     const TClock& Clock;

@@ -27,6 +27,15 @@ void TEngine::actStartWatchExecute() {
     LastActiveID = DM->GetLastID(DM->tActiveOrders);
     LastFilledID = DM->GetLastID(DM->tFilledOrders);
     LastCanceledID = DM->GetLastID(DM->tCanceledOrders);
+    // Alerts that came while the robot was not watching stay unsent, but never unmentioned.
+    ReportPassedOver(QStringLiteral("FilledOrders"), DM->tFilledOrders, LastFilledID);
+    ReportPassedOver(QStringLiteral("ActiveOrders"), DM->tActiveOrders, LastActiveID);
+    ReportPassedOver(QStringLiteral("CanceledOrders"), DM->tCanceledOrders, LastCanceledID);
+    SaveLastIds();
+    BreakerTripped = false;
+    BreakerText.clear();
+    RecentAutomatic.clear();
+    UpdateStatusBar();
     Watching = true;
     TActionStates a = Actions;
     a.actStartWatch = false;
@@ -66,6 +75,7 @@ void TEngine::actWatchingExecute() {
         // Already reported; the alert waits for the next tick, and the tick goes on.
         ActivePassBusy = false;
     }
+    SaveLastIds();
     TransWriter->FlushTransactions();
     JournalRef.FlushJournal();
 }
@@ -181,6 +191,8 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
     // Everything one alert writes for all its accounts commits together; its lines become pending
     // only after the commit. A failure rolls it all back and the alert can be tried again.
     QList<TTransactionWriter::TRecorded> done;
+    QList<TSentOrder> sent;
+    int tripAt = -1;
     {
         TDbTransaction tx(DM->conQuikData());
         std::vector<TClientAccount> accounts;
@@ -197,15 +209,32 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
         for (const TClientAccount& account : accounts) {
             if (!builder(Ctx, order, alert, account)) continue;
             if (!Automatic || order.Traded) {
+                if (!WithinLimits(order, alert)) continue;
                 done << TransWriter->RecordTransaction(order, alert);
+                sent << TSentOrder{done.last().TransId, alert, TClientAccount{order.ClientCode, order.Account, order.Account}, order.Action};
             } else {
                 JournalRef.AddJournalLine(QStringLiteral("Ордер # ") + QString::number(alert.ID) + QStringLiteral(" не прошел фильтр по счету ") +
                                           order.ClientCode + QStringLiteral(":  инструмент ") + order.Ticker + QStringLiteral(" не торгуется."));
             }
         }
-        tx.Commit();
+        if (Automatic && !done.isEmpty()) {
+            // The circuit breaker: a strategy that fires in a loop must not reach QUIK for every client.
+            const auto max = Regional::ParseInteger(Settings.MaxTransPerMinute);
+            const QDateTime now = Clock.Now();
+            while (!RecentAutomatic.isEmpty() && RecentAutomatic.first().msecsTo(now) >= 60000) RecentAutomatic.removeFirst();
+            if (max && *max > 0 && RecentAutomatic.size() + done.size() > *max) tripAt = static_cast<int>(*max);
+        }
+        if (tripAt < 0) tx.Commit();
+    }
+    if (tripAt >= 0) {
+        // Rolled back: nothing of this alert goes out, and the watching stops here.
+        TripBreaker(RecentAutomatic.size() + done.size(), tripAt);
+        throw TPassEnded();
     }
     TransWriter->ReleaseTransactions(done);
+    SentOrders << sent;
+    if (Automatic)
+        for (int i = 0; i < done.size(); ++i) RecentAutomatic << Clock.Now();
     if (OpenPositionsChanged) {
         OpenPositionsChanged = false;
         DM->RefreshDataSet(DM->tClientOpenPositions);

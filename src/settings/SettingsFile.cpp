@@ -60,6 +60,9 @@ const std::vector<KeyDef>& Keys() {
         {"Mail", "SendTrans_id", Kind::Boolean, &TSettings::SendTrans_id},
         {"Mail", "SendTrans_done", Kind::Boolean, &TSettings::SendTrans_done},
         {"Mail", "SendQuikConnect", Kind::Boolean, &TSettings::SendQuikConnect},
+        {"Risk", "MaxLots", Kind::Text, &TSettings::MaxLots},
+        {"Risk", "MaxMoney", Kind::Text, &TSettings::MaxMoney},
+        {"Risk", "MaxTransPerMinute", Kind::Text, &TSettings::MaxTransPerMinute},
     };
     return keys;
 }

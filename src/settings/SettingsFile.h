@@ -6,7 +6,7 @@
 #include <QString>
 #include <QStringList>
 
-// Korvex.ini: sections Position, Quik and Mail, keys and sections matched without regard to case,
+// Korvex.ini: sections Position, Quik, Mail and Risk, keys and sections matched without regard to case,
 // Windows-1251 text, Booleans written "-1"/"0", the password stored scrambled.
 class TSettingsFile {
 public:
@@ -22,7 +22,7 @@ public:
     // then left as it was.
     void Save(const TSettings& s) const;
 
-    // The 32 keys in file order, as "Section/Key".
+    // Every key in file order, as "Section/Key".
     static QStringList KeyOrder();
 
 private:

@@ -1,0 +1,139 @@
+// Guard rails: order limits, the circuit breaker, "pull every order", and the alerts that arrived
+// while the robot was not watching.
+#include "robot/Engine.h"
+
+#include "common/Journal.h"
+#include "common/KorvexError.h"
+#include "common/Regional.h"
+#include "data/SqlRun.h"
+#include "notify/MailNotifier.h"
+#include "quik/PriceText.h"
+#include "quik/TransactionWriter.h"
+
+#include <QSet>
+#include <QSqlRecord>
+#include <cmath>
+
+namespace {
+// A limit setting: 0 or anything unreadable means no limit.
+double Limit(const QString& text) {
+    const auto v = Regional::ParseDecimal(text);
+    return v && *v > 0 ? *v : 0;
+}
+} // namespace
+
+bool TEngine::WithinLimits(const TOrder& order, const TOmegaOrder& alert) {
+    if (!order.Action.startsWith(QLatin1String("NEW"))) return true;
+    QString refusal;
+    const double maxLots = Limit(Settings.MaxLots);
+    const double maxMoney = Limit(Settings.MaxMoney);
+    if (maxLots > 0 && order.Quantity > maxLots) {
+        refusal = QStringLiteral("%1 лот. больше предела %2 лот. (MaxLots)").arg(order.Quantity).arg(Regional::FormatGeneral(maxLots));
+    } else if (maxMoney > 0) {
+        TSqlRows q = RunSql(DM->conQuikData(), {QStringLiteral("SELECT LotSize FROM tSecCode WHERE Ticker = :ticker")}, {{"ticker", order.Ticker}});
+        const double lotSize = q.next() ? std::max(1, ColumnInt(q.record(), QStringLiteral("LotSize"))) : 1;
+        const double money = order.Quantity * lotSize * std::fabs(order.Price);
+        if (!(money <= maxMoney))
+            refusal = QStringLiteral("сумма %1 больше предела %2 (MaxMoney)").arg(Regional::FormatGeneral(money), Regional::FormatGeneral(maxMoney));
+    }
+    if (refusal.isEmpty()) return true;
+    const QString text = QStringLiteral("Ордер # ") + QString::number(alert.ID) + QStringLiteral(" по счету ") + order.ClientCode +
+                         QStringLiteral(" не отправлен: ") + order.Operation + QLatin1Char(' ') + QString::number(order.Quantity) +
+                         QLatin1Char(' ') + order.Ticker + QStringLiteral(" at ") + PriceToText(order.Digits, order.Price) +
+                         QStringLiteral(", ") + refusal + QLatin1Char('.');
+    JournalRef.AddJournalLine(text);
+    if (Settings.SendTrans_id) Mailer->SendNotification(text);
+    return false;
+}
+
+void TEngine::TripBreaker(int wouldBe, int limit) {
+    BreakerTripped = true;
+    BreakerText = QStringLiteral("Автостоп: %1 транзакций за минуту, предел %2").arg(wouldBe).arg(limit);
+    const QString text = QStringLiteral("Загрузка ордеров остановлена автоматически: за последнюю минуту было бы отправлено %1 транзакций, "
+                                        "предел %2 (MaxTransPerMinute). Проверьте стратегии и запустите загрузку вручную.")
+                             .arg(wouldBe)
+                             .arg(limit);
+    JournalRef.AddJournalLine(text);
+    if (Watching) actStopWatchExecute();
+    Mailer->SendNotification(text);
+    UpdateStatusBar();
+}
+
+QList<TEngine::TSentOrder> TEngine::OrdersToPull() {
+    QList<TSentOrder> pull;
+    QSet<QString> seen;
+    auto key = [](const TSentOrder& s) {
+        return QString::number(s.Alert.ID) + QLatin1Char('/') + QString::number(s.Alert.Filled) + QLatin1Char('/') + s.Account.Code;
+    };
+    // Newest first: a cancellation sent after an order pulls it.
+    for (int i = SentOrders.size() - 1; i >= 0; --i) {
+        const TSentOrder& s = SentOrders[i];
+        const QString k = key(s);
+        if (seen.contains(k)) continue;
+        seen.insert(k);
+        if (!s.Action.startsWith(QLatin1String("NEW"))) continue;
+        TSqlRows q = RunSql(DM->conQuikData(), {QStringLiteral("SELECT status, order_number FROM tOrderNumber WHERE trans_id = :t")},
+                            {{"t", s.TransId}});
+        if (!q.next()) continue;
+        const QSqlRecord& r = q.record();
+        if (ColumnText(r, QStringLiteral("status")) == QLatin1String("3") && ColumnInt64(r, QStringLiteral("order_number")) > 0) pull.prepend(s);
+    }
+    return pull;
+}
+
+int TEngine::PullAllOrdersCount() { return DM->QuikDataConnected() ? OrdersToPull().size() : 0; }
+
+void TEngine::actPullAllOrdersExecute() {
+    if (Watching) actStopWatchExecute();
+    if (!DM->QuikDataConnected()) throw KorvexError(QStringLiteral("Нет подключения к базе данных Quik"));
+    const QList<TSentOrder> pull = OrdersToPull();
+    if (!TransWriter->FlushTransactions()) throw IoError(TransWriter->FlushError());
+    QList<TTransactionWriter::TRecorded> done;
+    QList<TSentOrder> sent;
+    {
+        TDbTransaction tx(DM->conQuikData());
+        TOrder order;
+        for (const TSentOrder& s : pull) {
+            if (!BuildKillOrder(Ctx, order, s.Alert, s.Account)) {
+                JournalRef.AddJournalLine(QStringLiteral("Снятие заявки по ордеру # %1 для счета %2 не построено.").arg(QString::number(s.Alert.ID), s.Account.Code));
+                continue;
+            }
+            done << TransWriter->RecordTransaction(order, s.Alert);
+            sent << TSentOrder{done.last().TransId, s.Alert, s.Account, order.Action};
+        }
+        tx.Commit();
+    }
+    TransWriter->ReleaseTransactions(done);
+    SentOrders << sent;
+    JournalRef.AddJournalLine(QStringLiteral("Снять все заявки: отправлено снятий %1 из %2.").arg(done.size()).arg(pull.size()));
+    JournalRef.FlushJournal();
+    TransWriter->FlushTransactions();
+    if (InformationSound) InformationSound();
+}
+
+void TEngine::SaveLastIds() {
+    if (!State) return;
+    const TRunState before = *State;
+    State->Alerts = Settings.Alerts;
+    State->LastHandled[QStringLiteral("FilledOrders")] = LastFilledID;
+    State->LastHandled[QStringLiteral("ActiveOrders")] = LastActiveID;
+    State->LastHandled[QStringLiteral("CanceledOrders")] = LastCanceledID;
+    if (before.Alerts == State->Alerts && before.LastHandled == State->LastHandled) return;
+    State->Save();
+}
+
+void TEngine::ReportPassedOver(const QString& table, TDataTable* t, qint64 cur) {
+    if (!State || State->Alerts != Settings.Alerts || !State->LastHandled.contains(table) || cur < 0) return;
+    const qint64 last = State->LastHandled.value(table);
+    if (cur <= last || last < 0) return;
+    TSqlRows q = RunSql(DM->conOmega(), {QStringLiteral("SELECT id FROM ") + t->TableName() + QStringLiteral(" WHERE id > :last and id <= :cur ORDER BY id")},
+                        {{"last", last}, {"cur", cur}});
+    if (q.size() == 0) return;
+    QStringList ids;
+    while (q.next() && ids.size() < 20) ids << q.value(0).toString();
+    if (q.size() > ids.size()) ids << QStringLiteral("…");
+    JournalRef.AddJournalLine(QStringLiteral("В таблице %1 пришли без наблюдения и не отправлены ордера: %2 (#%3). Поздний сигнал не исполняется.")
+                                  .arg(table)
+                                  .arg(q.size())
+                                  .arg(ids.join(QStringLiteral(", #"))));
+}
