@@ -28,7 +28,8 @@ std::optional<qint64> ParseInteger(const QString& text) {
 }
 
 std::optional<QTime> ParseTimeOfDay(const QString& text) {
-    static const QRegularExpression re(QStringLiteral("^\\s*(\\d{1,2}):(\\d{2}):(\\d{2})\\s*$"));
+    // Seconds may be left out: operators write "9:00" as often as "9:00:00".
+    static const QRegularExpression re(QStringLiteral("^\\s*(\\d{1,2}):(\\d{2})(?::(\\d{2}))?\\s*$"));
     auto m = re.match(text);
     if (!m.hasMatch()) return std::nullopt;
     int h = m.captured(1).toInt(), mi = m.captured(2).toInt(), s = m.captured(3).toInt();

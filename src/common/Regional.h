@@ -15,7 +15,8 @@ QChar DecimalSeparator();
 std::optional<double> ParseDecimal(const QString& text);
 // A whole number in decimal digits with an optional sign.
 std::optional<qint64> ParseInteger(const QString& text);
-// A time of day "H:MM:SS" or "HH:MM:SS" (blanks around are ignored).
+// A time of day "H:MM:SS", "HH:MM:SS", "H:MM" or "HH:MM" (blanks around are ignored); std::nullopt
+// for anything else, an hour past 23 or minutes or seconds past 59 included.
 std::optional<QTime> ParseTimeOfDay(const QString& text);
 
 // Digits grouped in thousands, exactly `decimals` decimals, at most 10 significant digits: a value

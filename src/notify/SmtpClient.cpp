@@ -1,5 +1,7 @@
 #include "notify/SmtpClient.h"
 
+#include "common/Codec.h"
+
 #include <vmime/vmime.hpp>
 
 #include <chrono>
@@ -54,6 +56,13 @@ class TLoginOnlyAuthenticator : public vmime::security::sasl::defaultSASLAuthent
 };
 
 vmime::string Utf8(const QString& s) { return s.toUtf8().toStdString(); }
+// The robot's texts are Windows-1251 everywhere: the login, the password and the names in the header go
+// to the mail server in it too.
+vmime::string Windows1251(const QString& s) { return Cp1251::Encode(s).toStdString(); }
+const vmime::charset& Windows1251Charset() {
+    static const vmime::charset cs("windows-1251");
+    return cs;
+}
 
 } // namespace
 
@@ -89,8 +98,8 @@ void TSmtpClient::Connect(const QString& host, int port, bool authenticate, cons
         transport->setProperty("options.sasl", authenticate);
         transport->setProperty("options.sasl.fallback", false);
         if (authenticate) {
-            transport->setProperty("auth.username", Utf8(user));
-            transport->setProperty("auth.password", Utf8(password));
+            transport->setProperty("auth.username", Windows1251(user));
+            transport->setProperty("auth.password", Windows1251(password));
         }
         transport->setTimeoutHandlerFactory(vmime::make_shared<TTimeoutFactory>(Impl->ConnectSeconds, Impl->ReplySeconds));
         Impl->Transport = transport;
@@ -113,12 +122,12 @@ void TSmtpClient::Send(const QString& fromAddress, const QString& fromName, cons
     if (!IsConnected()) throw std::runtime_error("Not connected to the mail server");
     try {
         vmime::messageBuilder mb;
-        const vmime::mailbox from(vmime::text(Utf8(fromName), vmime::charsets::UTF_8), vmime::emailAddress(Utf8(fromAddress)));
+        const vmime::mailbox from(vmime::text(Windows1251(fromName), Windows1251Charset()), vmime::emailAddress(Utf8(fromAddress)));
         mb.setExpeditor(from);
         for (const QString& r : recipients)
             mb.getRecipients().appendAddress(vmime::make_shared<vmime::mailbox>(vmime::emailAddress(Utf8(r))));
-        mb.setSubject(vmime::text(Utf8(subject), vmime::charsets::UTF_8));
-        mb.getTextPart()->setCharset(vmime::charset("windows-1251"));
+        mb.setSubject(vmime::text(Windows1251(subject), Windows1251Charset()));
+        mb.getTextPart()->setCharset(Windows1251Charset());
         mb.getTextPart()->setText(vmime::make_shared<vmime::stringContentHandler>(body.toStdString()));
         auto msg = mb.construct();
         msg->getHeader()->Sender()->setValue(vmime::make_shared<vmime::mailbox>(from));

@@ -2,8 +2,6 @@
 
 #include "common/Clock.h"
 #include "common/FileNames.h"
-#include "common/KorvexError.h"
-#include "common/Regional.h"
 #include "data/DatMod.h"
 #include "data/SqlRun.h"
 #include "settings/Settings.h"
@@ -60,19 +58,15 @@ bool LookUp(TDatMod& dm, TDataTable* table, const QString& column, const QString
     return found;
 }
 
-QTime SessionBound(const QString& text) {
-    auto t = Regional::ParseTimeOfDay(text);
-    if (!t) throw ConversionError(QStringLiteral("'%1' is not a valid time").arg(text));
-    return *t;
-}
-
 } // namespace
 
 bool CheckFilters(const TPipelineContext& ctx, const TOmegaOrder& alert) {
     const bool workspaceOk = LookUp(ctx.DM, ctx.DM.tWorkSpaces, QStringLiteral("workspace"), WorkspaceFileName(alert.Workspace));
     const bool strategyOk = LookUp(ctx.DM, ctx.DM.tStrategy, QStringLiteral("strategy"), StrategyKey(alert.System));
     const QTime now = ctx.Clock.Now().time();
-    bool timeOk = !(now < SessionBound(ctx.Settings.time1));
-    if (timeOk) timeOk = !(now > SessionBound(ctx.Settings.time2));
+    // Both bounds are read every time, so that each unreadable one is reported.
+    const auto start = ctx.SessionBounds.Read(TSessionBounds::Start, ctx.Settings.time1, ctx.Journal);
+    const auto end = ctx.SessionBounds.Read(TSessionBounds::End, ctx.Settings.time2, ctx.Journal);
+    const bool timeOk = start && end && !(now < *start) && !(now > *end);
     return workspaceOk && strategyOk && timeOk;
 }

@@ -11,7 +11,8 @@ class QSqlRecord;
 void LoadOmegaOrder(TOmegaOrder& alert, const QSqlRecord& row, bool filledSource);
 
 // Workspace, strategy and trading-hours filter; true when all three pass. Both table lookups are
-// always made. Throws ConversionError when time1 or time2 is not a time of day.
+// always made. A time1 or time2 that is not a time of day lets no alert pass; it is journalled once
+// while the same text stands (see TSessionBounds).
 bool CheckFilters(const TPipelineContext& ctx, const TOmegaOrder& alert);
 
 // The strategy key: the text of System before its first "(", or the whole text when that is empty.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "pipeline/SessionBounds.h"
+
 class TDatMod;
 class TJournal;
 class TClock;
@@ -12,4 +14,6 @@ struct TPipelineContext {
     const TSettings& Settings;
     TJournal& Journal;
     const TClock& Clock;
+    // What the filter has already told the operator about unreadable session bounds.
+    mutable TSessionBounds SessionBounds{};
 };

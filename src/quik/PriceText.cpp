@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace {
 
@@ -58,9 +59,19 @@ QString FixedText(double value, int decimals) {
 
 } // namespace
 
-QString PriceToText(qint32 digits, double price) {
+std::optional<QString> TryPriceToText(qint32 digits, double price) {
+    if (!std::isfinite(price)) return std::nullopt;
     if (digits >= 0) return FixedText(price, std::min(digits, 30));
-    const qint64 k = -static_cast<qint64>(digits);
-    const double steps = std::nearbyint(price / (10.0 * static_cast<double>(k)));
-    return QString::number(static_cast<qint64>(steps) * 10 * k);
+    const qint64 step = 10 * -static_cast<qint64>(digits);  // at most 10 * 2^31: no overflow
+    const double steps = std::nearbyint(price / static_cast<double>(step));
+    // The multiple must be a 64-bit whole number: the count of steps is checked against 2^63 before
+    // the cast, then in whole numbers before the product.
+    constexpr double twoTo63 = 9223372036854775808.0;
+    if (!(steps > -twoTo63 && steps < twoTo63)) return std::nullopt;
+    const qint64 count = static_cast<qint64>(steps);
+    const qint64 maxCount = std::numeric_limits<qint64>::max() / step;
+    if (count > maxCount || count < -maxCount) return std::nullopt;
+    return QString::number(count * step);
 }
+
+QString PriceToText(qint32 digits, double price) { return TryPriceToText(digits, price).value_or(QString()); }

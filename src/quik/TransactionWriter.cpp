@@ -38,6 +38,12 @@ QString TTransactionWriter::OperatorText(const TOrder& o) {
 QString TTransactionWriter::MarkTableFor(qint32 transId) const { return MarkTable.value(transId); }
 
 TTransactionWriter::TRecorded TTransactionWriter::RecordTransaction(const TOrder& order, const TOmegaOrder& alert) {
+    // A price that cannot be written as a number is no order: QUIK would read another one.
+    for (double price : {order.Price, order.StopPrice})
+        if (!TryPriceToText(order.Digits, price))
+            throw ConversionError(QStringLiteral("Ордер # ") + QString::number(alert.ID) + QStringLiteral(": цена ") + QString::number(price, 'g', 17) +
+                                  QStringLiteral(" не может быть записана с точностью ") + QString::number(order.Digits) +
+                                  QStringLiteral(" (Digits). Транзакция не отправлена."));
     // The number is given out now, whatever happens below.
     const qint32 id = TransSent++;
     TRecorded r;

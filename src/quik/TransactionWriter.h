@@ -44,7 +44,8 @@ public:
     };
 
     // Records one transaction in tOrderNumber and the open-position bookkeeping, on the caller's
-    // database transaction. Throws StoreError when the database refuses; the number is used up.
+    // database transaction. Throws StoreError when the database refuses (the number is used up),
+    // ConversionError when a price cannot be written as a number (nothing is recorded).
     TRecorded RecordTransaction(const TOrder& order, const TOmegaOrder& alert);
     // After the commit: the lines become pending, the journal and the mail hear of them.
     void ReleaseTransactions(const QList<TRecorded>& done);

@@ -75,13 +75,27 @@ void TEngine::LoadSettings() {
 void TEngine::SaveSettings() { File->Save(Settings); }
 
 void TEngine::ApplyTimerPeriods() {
-    auto seconds = [](const QString& text) {
-        auto v = Regional::ParseInteger(text);
-        if (!v || *v < INT_MIN || *v > INT_MAX) throw ConversionError(QStringLiteral("'%1' is not a valid integer value").arg(text));
-        return *v;
+    bool journalled = false;
+    // A period outside its limits would stop the timer without a word while the robot says it is
+    // watching: such a period is replaced, and the operator is told which value was used instead.
+    auto seconds = [&](const QString& key, const QString& what, const QString& text, qint64 low, qint64 high, qint64 fallback,
+                       bool zeroTurnsOff) -> qint64 {
+        const auto v = Regional::ParseInteger(text);
+        if (!v)
+            throw ConversionError(SettingsValueError(File->Path(), QStringLiteral("Quik"), key,
+                                                     QStringLiteral("'%1' is not a valid integer value").arg(text)));
+        if ((zeroTurnsOff && *v == 0) || (*v >= low && *v <= high)) return *v;
+        const qint64 used = *v < low ? fallback : high;
+        JournalRef.AddJournalLine(QStringLiteral("%1 (%2) %3 с вне пределов %4..%5 с; используется %6 с.")
+                                      .arg(what, key, text.trimmed()).arg(low).arg(high).arg(used));
+        journalled = true;
+        return used;
     };
-    timUpdateTable.SetIntervalMs(seconds(Settings.intTable) * 1000);
-    timInfoLog.SetIntervalMs(seconds(Settings.QuikConnectTimeOut) * 1000);
+    timUpdateTable.SetIntervalMs(seconds(QStringLiteral("intTable"), QStringLiteral("Период опроса таблиц"), Settings.intTable, 1, 3600, 1, false) * 1000);
+    // 0 switches the check of QUIK's link off.
+    timInfoLog.SetIntervalMs(seconds(QStringLiteral("QuikConnectTimeOut"), QStringLiteral("Период проверки связи QUIK"),
+                                     Settings.QuikConnectTimeOut, 1, 86400, 60, true) * 1000);
+    if (journalled) JournalRef.FlushJournal();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -72,6 +72,9 @@ public:
     // does; a period that is not a whole number throws after the other fields were read.
     void LoadSettings();
     void SaveSettings();
+    // intTable 1..3600 s, QuikConnectTimeOut 1..86400 s or 0 (link check off); a period outside its
+    // limits is replaced (below: the default, above: the limit) with one journal line. A period that
+    // is not a whole number throws ConversionError naming the file and the key.
     void ApplyTimerPeriods();
 
     // --- Start-up ---

@@ -32,7 +32,10 @@ bool TEngine::WithinLimits(const TOrder& order, const TOmegaOrder& alert) {
     } else if (maxMoney > 0) {
         TSqlRows q = RunSql(DM->conQuikData(), {QStringLiteral("SELECT LotSize FROM tSecCode WHERE Ticker = :ticker")}, {{"ticker", order.Ticker}});
         const double lotSize = q.next() ? std::max(1, ColumnInt(q.record(), QStringLiteral("LotSize"))) : 1;
-        const double money = order.Quantity * lotSize * std::fabs(order.Price);
+        // The price as QUIK gets it, rounded to the instrument's precision.
+        const auto written = TryPriceToText(order.Digits, order.Price);
+        const auto price = written ? Regional::ParseDecimal(*written) : std::nullopt;
+        const double money = order.Quantity * lotSize * std::fabs(price ? *price : order.Price);
         if (!(money <= maxMoney))
             refusal = QStringLiteral("сумма %1 больше предела %2 (MaxMoney)").arg(Regional::FormatGeneral(money), Regional::FormatGeneral(maxMoney));
     }

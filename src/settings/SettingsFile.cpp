@@ -8,6 +8,7 @@
 #define SI_IMPLEMENTATION
 #include <SimpleIni.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -127,24 +128,33 @@ void TSettingsFile::Load(TSettings& s) const {
             continue;
         }
         const QString text = raw ? Cp1251::Decode(bytes) : DefaultText(k);
-        switch (k.kind) {
-        case Kind::Text:
-            s.*(std::get<QString TSettings::*>(k.Field)) = text;
-            break;
-        case Kind::Choice: {
-            int v = ReadInteger(text);
-            if (v < -1) v = -1;
-            if (v > k.LastChoice) v = k.LastChoice;
-            s.*(std::get<int TSettings::*>(k.Field)) = v;
-            break;
-        }
-        case Kind::Boolean:
-            s.*(std::get<bool TSettings::*>(k.Field)) = ReadBoolean(text);
-            break;
-        case Kind::Password:
-            break;
+        try {
+            switch (k.kind) {
+            case Kind::Text:
+                s.*(std::get<QString TSettings::*>(k.Field)) = text;
+                break;
+            case Kind::Choice: {
+                int v = ReadInteger(text);
+                if (v < -1) v = -1;
+                if (v > k.LastChoice) v = k.LastChoice;
+                s.*(std::get<int TSettings::*>(k.Field)) = v;
+                break;
+            }
+            case Kind::Boolean:
+                s.*(std::get<bool TSettings::*>(k.Field)) = ReadBoolean(text);
+                break;
+            case Kind::Password:
+                break;
+            }
+        } catch (const ConversionError& e) {
+            // The operator has to find the line to correct: say which file and which key.
+            throw ConversionError(SettingsValueError(FilePath, QLatin1String(k.Section), QLatin1String(k.Key), e.Message));
         }
     }
+}
+
+QString SettingsValueError(const QString& path, const QString& section, const QString& key, const QString& error) {
+    return QStringLiteral("%1, [%2] %3: %4").arg(QDir::toNativeSeparators(path), section, key, error);
 }
 
 void TSettingsFile::Save(const TSettings& s) const {

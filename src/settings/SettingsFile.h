@@ -15,7 +15,8 @@ public:
 
     // Reads every key in order. A missing file or key gives the default. A choice index that is not
     // an integer, or a Boolean that is neither a number nor True/False, throws ConversionError at
-    // that key: the keys before it keep their new values, the keys after it their previous ones.
+    // that key, naming the file, the section and the key: the keys before it keep their new values,
+    // the keys after it their previous ones.
     void Load(TSettings& s) const;
     // Writes every key, updating keys where they stand and appending missing keys and sections.
     // Throws IoError "Unable to write to <path>" when the system refuses the write; the file is
@@ -28,6 +29,9 @@ public:
 private:
     QString FilePath;
 };
+
+// The text of an error in one value of the file: "<file>, [<section>] <key>: <error>".
+QString SettingsValueError(const QString& path, const QString& section, const QString& key, const QString& error);
 
 // (b + 2) mod 256 on every byte when storing, (b - 2) mod 256 when reading.
 QByteArray ScramblePassword(const QByteArray& text, bool store);

@@ -50,6 +50,9 @@ TfmMain::TfmMain(TEngine& engine, QWidget* parent) : QMainWindow(parent), Robot(
     connect(fmClients, &TfmClients::HelpRequested, this, [this] { Help->ShowTopic(1); });
 
     ShowMessage = [this](const QString& m) { QMessageBox::warning(QApplication::activeWindow() ? QApplication::activeWindow() : this, windowTitle(), m); };
+    Confirm = [this](const QString& q) {
+        return QMessageBox::question(this, windowTitle(), q, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+    };
     connect(&Robot.DatMod(), &TDatMod::PostRefused, this, [this](const QString& m) { ShowMessage(m); });
     connect(&Robot, &TEngine::SettingsLoaded, fmOpt, &TfmOpt::ShowSettings);
     connect(&Robot, &TEngine::StatusChanged, this, &TfmMain::UpdateStatusBar);
@@ -72,6 +75,7 @@ TfmMain::TfmMain(TEngine& engine, QWidget* parent) : QMainWindow(parent), Robot(
 
 TfmMain::~TfmMain() = default;
 
+
 void TfmMain::Run(const std::function<void()>& f) { Robot.RunEvent(f); }
 
 void TfmMain::CreateActions() {
@@ -86,6 +90,7 @@ void TfmMain::CreateActions() {
     actStopWatch = make(QStringLiteral("Остановить загрузку"), QStringLiteral("Остановиь загрузку"), "stop");
     actSendNewOrderManual = make(QStringLiteral("Отправить ордер в Quik"), QStringLiteral("Выставить ордер вручную"), "send");
     actSendKillOrderManual = make(QString(), QStringLiteral("Отменить ордер"), "kill");
+    actPullAllOrders = make(QStringLiteral("Снять все заявки"), QStringLiteral("Остановить загрузку и снять все заявки этого запуска"), "pullall");
     actClients = make(QStringLiteral("Клиенты"), QStringLiteral("Клиенты"), "clients");
     actOpt = make(QStringLiteral("&Настройки..."), QStringLiteral("Настройки"), "options");
     actConnectToBase = make(QStringLiteral("Подключиться"), QStringLiteral("Подключиться к базам данных"), "connect");
@@ -97,6 +102,7 @@ void TfmMain::CreateActions() {
     connect(actStopWatch, &QAction::triggered, this, [this] { Run([this] { Robot.actStopWatchExecute(); }); });
     connect(actSendNewOrderManual, &QAction::triggered, this, [this] { Run([this] { Robot.actSendNewOrderManualExecute(); }); });
     connect(actSendKillOrderManual, &QAction::triggered, this, [this] { Run([this] { Robot.actSendKillOrderManualExecute(); }); });
+    connect(actPullAllOrders, &QAction::triggered, this, [this] { Run([this] { actPullAllOrdersExecute(); }); });
     connect(actConnectToBase, &QAction::triggered, this, [this] { Run([this] { Robot.actConnectToBaseExecute(); }); });
     connect(actClients, &QAction::triggered, this, [this] { Run([this] { actClientsExecute(); }); });
     connect(actOpt, &QAction::triggered, this, [this] { Run([this] { actOptExecute(); }); });
@@ -111,7 +117,7 @@ void TfmMain::CreateActions() {
     tb->setToolButtonStyle(Qt::ToolButtonIconOnly);
     tb->addActions({actStartWatch, actStopWatch});
     tb->addSeparator();
-    tb->addActions({actSendNewOrderManual, actSendKillOrderManual});
+    tb->addActions({actSendNewOrderManual, actSendKillOrderManual, actPullAllOrders});
     tb->addSeparator();
     tb->addActions({actClients, actOpt, actConnectToBase});
     tb->addSeparator();
@@ -119,6 +125,8 @@ void TfmMain::CreateActions() {
 
     QMenu* file = menuBar()->addMenu(QStringLiteral("&Файл"));
     file->addActions({actStartWatch, actStopWatch});
+    file->addSeparator();
+    file->addAction(actPullAllOrders);
     file->addSeparator();
     file->addAction(actExit);
     QMenu* settings = menuBar()->addMenu(QStringLiteral("&Настройки"));
@@ -242,6 +250,8 @@ void TfmMain::CreateTray() {
     auto* menu = new QMenu(this);
     menu->addActions({actStartWatch, actStopWatch});
     menu->addSeparator();
+    menu->addAction(actPullAllOrders);
+    menu->addSeparator();
     connect(menu->addAction(QStringLiteral("Восстановить")), &QAction::triggered, this, &TfmMain::RestoreFromTray);
     connect(menu->addAction(QStringLiteral("Выход")), &QAction::triggered, this, &QWidget::close);
     RxTrayIcon1->setContextMenu(menu);
@@ -262,6 +272,18 @@ void TfmMain::SyncActions() {
 void TfmMain::UpdateStatusBar() {
     const QStringList texts = Robot.StatusPanels();
     for (int i = 0; i < texts.size() && i < StatusPanels.size(); ++i) StatusPanels[i]->setText(texts[i]);
+    // The last panel: why the robot stopped watching by itself.
+    QLabel* breaker = StatusPanels.last();
+    breaker->setText(Robot.BreakerTripped ? Robot.BreakerText : QString());
+    breaker->setStyleSheet(Robot.BreakerTripped ? QStringLiteral("QLabel { color: white; background: #c0392b; }") : QString());
+}
+
+void TfmMain::actPullAllOrdersExecute() {
+    const int n = Robot.PullAllOrdersCount();
+    const QString question = n == 0 ? QStringLiteral("Принятых Quik заявок этого запуска нет. Остановить загрузку ордеров?")
+                                    : QStringLiteral("Остановить загрузку ордеров и снять все принятые Quik заявки этого запуска: %1 (по всем счетам)?").arg(n);
+    if (!Confirm(question)) return;
+    Robot.actPullAllOrdersExecute();
 }
 
 void TfmMain::UpdatePortfolioTotals() {

@@ -29,6 +29,7 @@ public:
     QAction* actStopWatch;
     QAction* actSendNewOrderManual;
     QAction* actSendKillOrderManual;
+    QAction* actPullAllOrders;  // "Снять все заявки"
     QAction* actClients;
     QAction* actOpt;
     QAction* actConnectToBase;
@@ -51,6 +52,9 @@ public:
 
     // Shows a notice box (a refused instrument post); replaced in tests.
     std::function<void(const QString&)> ShowMessage;
+    // Asks the operator to confirm; replaced in tests.
+    std::function<bool(const QString&)> Confirm;
+    void actPullAllOrdersExecute();
 
     void UpdateStatusBar();
     void UpdatePortfolioTotals();

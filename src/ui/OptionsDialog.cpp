@@ -37,6 +37,7 @@ TfmOpt::TfmOpt(TEngine& engine, QWidget* parent) : QDialog(parent), Robot(engine
     Pages->addTab(CreateMailPage(), QStringLiteral("Сообщения"));
     Pages->addTab(CreateInstrumentsPage(), QStringLiteral("Инструменты"));
     Pages->addTab(CreateFiltersPage(), QStringLiteral("Фильтры"));
+    Pages->addTab(CreateRiskPage(), QStringLiteral("Риск"));
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("BitBtn1"));
@@ -313,6 +314,28 @@ QWidget* TfmOpt::CreateFiltersPage() {
     return page;
 }
 
+QWidget* TfmOpt::CreateRiskPage() {
+    TSettings& s = Robot.Settings;
+    auto* page = new QWidget;
+    auto* l = new QVBoxLayout(page);
+    auto* box = new QGroupBox(QStringLiteral(" Ограничения (0 — без ограничения) "));
+    auto* f = new QFormLayout(box);
+    edtMaxLots = BindText(&s.MaxLots);
+    edtMaxMoney = BindText(&s.MaxMoney);
+    edtMaxTransPerMinute = BindText(&s.MaxTransPerMinute);
+    f->addRow(QStringLiteral("Наибольшее число лотов в одной заявке:"), edtMaxLots);
+    f->addRow(QStringLiteral("Наибольшая сумма одной заявки (лоты × лот × цена):"), edtMaxMoney);
+    f->addRow(QStringLiteral("Наибольшее число транзакций за минуту:"), edtMaxTransPerMinute);
+    l->addWidget(box);
+    auto* note = new QLabel(QStringLiteral("Заявка больше предела не отправляется: журнал называет ордер, счет, предел и значение.\n"
+                                           "При превышении числа транзакций за минуту загрузка ордеров останавливается;\n"
+                                           "запустить ее снова можно только вручную."));
+    note->setWordWrap(true);
+    l->addWidget(note);
+    l->addStretch();
+    return page;
+}
+
 void TfmOpt::BitBtn1Click() {
     int result = 1;
     FailedField = nullptr;
@@ -331,11 +354,23 @@ void TfmOpt::BitBtn1Click() {
             break;
         }
     if (result == 1)
-        for (QLineEdit* e : {edtPort, edtIntTable, edtQuikConnectTimeOut})
+        for (QLineEdit* e : {edtPort, edtIntTable, edtQuikConnectTimeOut, edtMaxLots, edtMaxTransPerMinute})
             if (!Regional::ParseInteger(e->text())) {
                 fail(e, QStringLiteral("Введите верные данные!"));
                 break;
             }
+    if (result == 1) {
+        // A limit is never negative: 0 switches it off.
+        for (QLineEdit* e : {edtMaxLots, edtMaxTransPerMinute})
+            if (Regional::ParseInteger(e->text()).value_or(0) < 0) {
+                fail(e, QStringLiteral("Введите верные данные!"));
+                break;
+            }
+    }
+    if (result == 1) {
+        const auto money = Regional::ParseDecimal(edtMaxMoney->text());
+        if (!money || *money < 0) fail(edtMaxMoney, QStringLiteral("Введите верные данные!"));
+    }
     for (QLineEdit* e : {edtTime1, edtTime2})
         if (!Regional::ParseTimeOfDay(e->text())) {
             fail(e, QStringLiteral("Веденно неверное время!"));

@@ -40,6 +40,7 @@ public:
     QCheckBox *chQuikConnect, *chConnect;
     QLineEdit *edtSMTP, *edtPort, *edtUser, *edtPassword, *edtFromName, *edtFromAddress, *edtEmail1, *edtEmail2, *edtMsg;
     QCheckBox *chAuten, *chSendTrans_Id, *chSendTrans_done, *chSendQuikConnect;
+    QLineEdit *edtMaxLots, *edtMaxMoney, *edtMaxTransPerMinute;
     TDbGrid* grdSecCode;
     TDbGrid* grdWorkSpaces;
     TDbGrid* grdStrategy;
@@ -61,6 +62,7 @@ private:
     QWidget* CreateMailPage();
     QWidget* CreateInstrumentsPage();
     QWidget* CreateFiltersPage();
+    QWidget* CreateRiskPage();
     QLineEdit* BindText(QString* field, QLineEdit* edit = nullptr);
     QCheckBox* BindCheck(bool* field, const QString& caption);
     QButtonGroup* BindChoice(int* field, const QStringList& captions, QWidget* box, QList<QWidget*> beside = {});

@@ -16,13 +16,32 @@ private slots:
         QCOMPARE(Regional::ParseDecimal(QStringLiteral("25.5")).value_or(-1), 25.5);
     }
 
-    void integersAndTimes() {
+    void integers() {
         QCOMPARE(Regional::ParseInteger(QStringLiteral("-3")).value_or(0), -3);
         QVERIFY(!Regional::ParseInteger(QStringLiteral("1.5")));
         QVERIFY(!Regional::ParseInteger(QString()));
-        QCOMPARE(Regional::ParseTimeOfDay(QStringLiteral("9:05:00")).value_or(QTime()), QTime(9, 5));
-        QVERIFY(!Regional::ParseTimeOfDay(QStringLiteral("25:00:00")));
-        QVERIFY(!Regional::ParseTimeOfDay(QStringLiteral("10:60:00")));
+    }
+
+    void timesOfDay_withOrWithoutSeconds_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QTime>("time");  // invalid: not a time of day
+        QTest::newRow("H:MM:SS") << "9:05:00" << QTime(9, 5);
+        QTest::newRow("HH:MM:SS") << "17:45:30" << QTime(17, 45, 30);
+        QTest::newRow("H:MM") << "9:00" << QTime(9, 0);
+        QTest::newRow("HH:MM with blanks") << " 17:45 " << QTime(17, 45);
+        QTest::newRow("hour 25") << "25:00:00" << QTime();
+        QTest::newRow("minute 60") << "10:60:00" << QTime();
+        QTest::newRow("minute 60 without seconds") << "10:60" << QTime();
+        QTest::newRow("one-digit minutes") << "9:0" << QTime();
+        QTest::newRow("one-digit seconds") << "9:00:0" << QTime();
+        QTest::newRow("hour only") << "9" << QTime();
+        QTest::newRow("words") << "xx" << QTime();
+        QTest::newRow("empty") << "" << QTime();
+    }
+    void timesOfDay_withOrWithoutSeconds() {
+        QFETCH(QString, text);
+        QFETCH(QTime, time);
+        QCOMPARE(Regional::ParseTimeOfDay(text).value_or(QTime()), time);
     }
 
     void grouped_hasTwoDecimalsAndRegionalSeparators() {

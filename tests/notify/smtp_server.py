@@ -3,7 +3,8 @@
 
 Prints "PORT <n>" once listening, then one JSON line per event: {"auth": ...} for an AUTH attempt,
 {"mail": ...} for each message received. Modes: plain, auth (LOGIN required), silent (accepts TCP,
-never answers), reject-rcpt, drop-data (closes the connection during DATA).
+never answers), reject-rcpt, drop-data (closes the connection during DATA). The expected user name and
+password follow the mode; the server compares them as Windows-1251 bytes.
 """
 import asyncio
 import json
@@ -61,8 +62,11 @@ class Handler:
 
 
 def authenticator(server, session, envelope, mechanism, auth_data):
-    ok = isinstance(auth_data, LoginPassword) and auth_data.login.decode() == user and auth_data.password.decode() == password
-    emit({"auth": {"mechanism": mechanism, "login": auth_data.login.decode() if isinstance(auth_data, LoginPassword) else None, "ok": ok}})
+    # Like the servers the robot's users have, this one takes the login and password as Windows-1251 bytes.
+    is_login = isinstance(auth_data, LoginPassword)
+    ok = is_login and auth_data.login == user.encode("cp1251") and auth_data.password == password.encode("cp1251")
+    login = auth_data.login.decode("cp1251", errors="replace") if is_login else None
+    emit({"auth": {"mechanism": mechanism, "login": login, "ok": ok}})
     return AuthResult(success=ok, handled=False)
 
 

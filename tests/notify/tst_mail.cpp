@@ -7,6 +7,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QStringDecoder>
 #include <QTest>
 
 namespace {
@@ -14,8 +16,8 @@ namespace {
 // The SMTP server of one test case, a real one on 127.0.0.1.
 class TSmtpServer {
 public:
-    explicit TSmtpServer(const QString& mode) {
-        Proc.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(SMTP_SERVER_PY), mode, "robot", "secret"});
+    explicit TSmtpServer(const QString& mode, const QString& user = "robot", const QString& password = "secret") {
+        Proc.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(SMTP_SERVER_PY), mode, user, password});
         Proc.waitForStarted();
         QByteArray out;
         for (int i = 0; i < 100 && !out.contains('\n'); ++i) {
@@ -53,6 +55,34 @@ private:
     QProcess Proc;
     QByteArray Buffer;
 };
+
+// The display name of the From header as a mail reader shows it, with the charsets of its encoded words.
+QString FromDisplayName(const QByteArray& mail, QStringList& charsets) {
+    QByteArray head = mail.left(mail.indexOf("\r\n\r\n"));
+    head.replace("\r\n ", " ").replace("\r\n\t", " ");
+    QByteArray from;
+    for (const QByteArray& l : head.split('\n'))
+        if (l.startsWith("From:")) from = l.mid(5).trimmed();
+    if (from.contains('<')) from = from.left(from.indexOf('<')).trimmed();
+    static const QRegularExpression word(QStringLiteral("=\\?([^?]+)\\?([BbQq])\\?([^?]*)\\?="));
+    QString out;
+    qsizetype at = 0;
+    const QString text = QString::fromLatin1(from);
+    for (auto it = word.globalMatch(text); it.hasNext();) {
+        const auto m = it.next();
+        const QString between = text.mid(at, m.capturedStart() - at);
+        if (at == 0 || !between.trimmed().isEmpty()) out += between;  // blanks between two words vanish
+        QByteArray bytes = m.captured(3).toLatin1();
+        if (m.captured(2).toUpper() == "B") bytes = QByteArray::fromBase64(bytes);
+        else bytes = QByteArray::fromPercentEncoding(bytes.replace('_', ' ').replace('=', '%'));
+        charsets << m.captured(1).toLower();
+        QStringDecoder decoder(m.captured(1).toLatin1().constData());
+        out += decoder.isValid() ? QString(decoder.decode(bytes)) : QString();
+        at = m.capturedEnd();
+    }
+    out += text.mid(at);
+    return out.trimmed().remove(QLatin1Char('"'));
+}
 
 struct TMailFixture {
     TManualClock Clock;
@@ -111,20 +141,35 @@ private slots:
         QVERIFY(!f.Mail.IsConnected());
     }
 
-    void auth_usesLoginWithUserAndPassword() {
-        TSmtpServer server("auth");
+    void auth_usesLoginWithUserAndPassword_inWindows1251_data() {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("fromName");
+        QTest::newRow("latin") << "robot" << "secret" << "Korvex robot";
+        QTest::newRow("cyrillic") << QStringLiteral("Трейдер") << QStringLiteral("пароль№1") << QStringLiteral("Робот Корвекс");
+    }
+    void auth_usesLoginWithUserAndPassword_inWindows1251() {
+        QFETCH(QString, user);
+        QFETCH(QString, password);
+        QFETCH(QString, fromName);
+        TSmtpServer server("auth", user, password);
         TMailFixture f(server.Port);
         f.S.Auten = true;
-        f.S.User = "robot";
-        f.S.Password = "secret";
+        f.S.User = user;
+        f.S.Password = password;
+        f.S.FromName = fromName;
         f.Mail.SendNotification("Test.");
         const auto auth = server.Of("auth", 2);
         QCOMPARE(auth.size(), 1);
         QCOMPARE(auth.first().value("mechanism").toString(), QStringLiteral("LOGIN"));
-        QCOMPARE(auth.first().value("login").toString(), QStringLiteral("robot"));
+        QCOMPARE(auth.first().value("login").toString(), user);
         QVERIFY(auth.first().value("ok").toBool());
-        QCOMPARE(server.Of("mail", 3).size(), 1);
+        const auto mails = server.Of("mail", 3);
+        QCOMPARE(mails.size(), 1);
         QCOMPARE(f.Texts().last(), QStringLiteral("Success"));
+        QStringList charsets;
+        QCOMPARE(FromDisplayName(mails.first().value("data").toString().toLatin1(), charsets), fromName);
+        for (const QString& c : charsets) QCOMPARE(c, QStringLiteral("windows-1251"));
     }
 
     void wrongPassword_orRefusedConnection_orBadPort_giveOneLine_data() {

@@ -96,9 +96,43 @@ private slots:
         r.S().time1 = "18:00:00";
         r.S().time2 = "09:00:00";
         QVERIFY(!CheckFilters(r.Engine->Context(), a));
-        r.S().time1 = "10:00:00";
-        r.S().time2 = "late";
-        QVERIFY_THROWS_EXCEPTION(std::exception, CheckFilters(r.Engine->Context(), a));
+    }
+
+    void unreadableSessionBound_failsTheFilter_toldOncePerBadText() {
+        TTestWorkspace ws;
+        ws.Exec(ws.Trading(), "INSERT INTO tWorkSpaces (workspace) VALUES ('Trend.orw')");
+        ws.Exec(ws.Trading(), "INSERT INTO tStrategy (strategy) VALUES ('Breakout')");
+        TTestRobot r(ws);
+        QVERIFY(r.Connect());
+        TOmegaOrder a;
+        a.Workspace = "Trend.orw";
+        a.System = "Breakout";
+        const QString start = QStringLiteral("Время начала торгов (time1) не читается: '%1'. Ордера не проходят фильтр, пока настройка не исправлена.");
+        const QString end = QStringLiteral("Время окончания торгов (time2) не читается: '%1'. Ордера не проходят фильтр, пока настройка не исправлена.");
+        struct TPass {
+            const char* time1;
+            const char* time2;
+            bool passes;
+            QStringList newLines;
+        };
+        const TPass passes[] = {
+            {"9:00", "17:45", true, {}},
+            {"xx", "17:45", false, {start.arg("xx")}},
+            {"xx", "17:45", false, {}},  // the same bad text: not told again
+            {"xx", "late", false, {end.arg("late")}},
+            {"xx", "late", false, {}},
+            {"yy", "late", false, {start.arg("yy")}},  // another bad text is told
+            {"10:00", "18:00:00", true, {}},
+            {"yy", "18:00:00", false, {start.arg("yy")}},  // bad again after being corrected
+        };
+        qsizetype seen = r.JournalTexts().size();
+        for (const TPass& p : passes) {
+            r.S().time1 = p.time1;
+            r.S().time2 = p.time2;
+            QCOMPARE(CheckFilters(r.Engine->Context(), a), p.passes);
+            QCOMPARE(r.JournalTexts().mid(seen), p.newLines);
+            seen = r.JournalTexts().size();
+        }
     }
 };
 

@@ -72,7 +72,40 @@ private slots:
         QVERIFY(!r.Engine->RunEvent([&] { r.Engine->LoadSettings(); }));
         QCOMPARE(r.Engine->timUpdateTable.IntervalMs(), 3000);
         QCOMPARE(r.Engine->timInfoLog.IntervalMs(), 60000);
-        QCOMPARE(r.Errors.size(), 2);
+        const QString ini = QDir::toNativeSeparators(ws.Path("Korvex.ini"));
+        QCOMPARE(r.Errors, (QStringList{ini + ", [Quik] intTable: 'x' is not a valid integer value",
+                                        ini + ", [Quik] QuikConnectTimeOut: 'y' is not a valid integer value"}));
+    }
+
+    void periodsOutOfLimits_areReplaced_withOneLineNamingKeyAndValues_data() {
+        QTest::addColumn<QByteArray>("key");
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<int>("periodMs");
+        QTest::addColumn<QString>("line");
+        const QString table = QStringLiteral("Период опроса таблиц (intTable) %1 с вне пределов 1..3600 с; используется %2 с.");
+        const QString link = QStringLiteral("Период проверки связи QUIK (QuikConnectTimeOut) %1 с вне пределов 1..86400 с; используется %2 с.");
+        QTest::newRow("table 0") << QByteArray("intTable") << QByteArray("0") << 1000 << table.arg(0).arg(1);
+        QTest::newRow("table negative") << QByteArray("intTable") << QByteArray("-5") << 1000 << table.arg(-5).arg(1);
+        QTest::newRow("table huge") << QByteArray("intTable") << QByteArray("3000000") << 3600000 << table.arg(3000000).arg(3600);
+        QTest::newRow("table an hour") << QByteArray("intTable") << QByteArray("3600") << 3600000 << QString();
+        QTest::newRow("link 0 is off") << QByteArray("QuikConnectTimeOut") << QByteArray("0") << 0 << QString();
+        QTest::newRow("link negative") << QByteArray("QuikConnectTimeOut") << QByteArray("-5") << 60000 << link.arg(-5).arg(60);
+        QTest::newRow("link beyond a day") << QByteArray("QuikConnectTimeOut") << QByteArray("3000000") << 86400000 << link.arg(3000000).arg(86400);
+        QTest::newRow("link a day") << QByteArray("QuikConnectTimeOut") << QByteArray("86400") << 86400000 << QString();
+    }
+    void periodsOutOfLimits_areReplaced_withOneLineNamingKeyAndValues() {
+        QFETCH(QByteArray, key);
+        QFETCH(QByteArray, value);
+        QFETCH(int, periodMs);
+        QFETCH(QString, line);
+        TTestWorkspace ws;
+        TTestRobot r(ws);
+        WriteBytes(ws.Path("Korvex.ini"), "[Quik]\r\n" + key + "=" + value + "\r\n");
+        QVERIFY(r.Engine->RunEvent([&] { r.Engine->LoadSettings(); }));
+        const TPeriodicTimer& timer = key == "intTable" ? r.Engine->timUpdateTable : r.Engine->timInfoLog;
+        QCOMPARE(timer.IntervalMs(), periodMs);
+        QCOMPARE(r.JournalTexts(), line.isEmpty() ? QStringList() : QStringList{line});
+        QVERIFY(r.Errors.isEmpty());
     }
 
     void errorReport_showsOneBoxAtATime() {

@@ -4,6 +4,7 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QTest>
 
 // The robot driven tick by tick over real databases and real files.
@@ -99,6 +100,34 @@ private slots:
         QCOMPARE(R->JournalTexts().filter("не прошел").size(), 1);
         QVERIFY(R->JournalTexts().contains(QStringLiteral("Ордер # %1 не прошел фильтры.").arg(id)));
         QCOMPARE(R->Sounds, 0);
+    }
+
+    void sessionTimes_withoutSeconds_orUnreadable_neverStopThePass_data() {
+        QTest::addColumn<QString>("time1");
+        QTest::addColumn<QString>("time2");
+        QTest::addColumn<int>("sent");
+        QTest::addColumn<int>("settingLines");
+        QTest::newRow("hours and minutes") << "9:00" << "18:30" << 2 << 0;
+        QTest::newRow("unreadable start") << "9-00" << "18:30" << 0 << 1;
+        QTest::newRow("unreadable end") << "9:00:00" << "evening" << 0 << 1;
+    }
+    void sessionTimes_withoutSeconds_orUnreadable_neverStopThePass() {
+        QFETCH(QString, time1);
+        QFETCH(QString, time2);
+        QFETCH(int, sent);
+        QFETCH(int, settingLines);
+        R->S().time1 = time1;
+        R->S().time2 = time2;
+        Start(1);
+        for (int pass = 0; pass < 2; ++pass) {
+            Ws->InsertAlert("FilledOrders", {});
+            QVERIFY(R->Tick());
+        }
+        QCOMPARE(R->Errors, QStringList());
+        QCOMPARE(Lines().size(), sent);
+        const QStringList j = R->JournalTexts();
+        QCOMPARE(j.filter("не читается").size(), settingLines);
+        QCOMPARE(j.filter(QRegularExpression("^Ордер # \\d+ не прошел фильтры\\.$")).size(), 2 - sent);
     }
 
     void groupMode_threeClients_consecutiveNumbersOneFlush() {

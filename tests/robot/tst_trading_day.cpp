@@ -185,6 +185,32 @@ private slots:
         QVERIFY(robot.Stop());
     }
 
+    void breakerStopsTheRealRobot_passedOverAlertsAreNamedAfterARestart() {
+        TTestWorkspace ws(true);
+        ws.WriteRobotIni(QString());
+        WriteBytes(ws.Path("Korvex.ini"), "[Risk]\r\nMaxTransPerMinute=5\r\n", true);
+        QList<qint64> ids;
+        {
+            TRobotProcess robot(QStringLiteral(KORVEX_EXE), ws);
+            QVERIFY(robot.WaitFor([&] { return robot.Out.contains("Загрузка ордеров включена."); }, 20000));
+            for (int i = 0; i < 10; ++i) ids << ws.InsertAlert("FilledOrders", {});  // a strategy firing in a loop
+            QVERIFY2(robot.WaitFor([&] { return robot.Out.contains("Загрузка ордеров остановлена."); }, 20000), robot.Out.constData());
+            robot.WaitFor([] { return false; }, 2000);
+            QCOMPARE(TriLines(ws).size(), 5);
+            QVERIFY(robot.Out.contains("остановлена автоматически: за последнюю минуту было бы отправлено 6 транзакций, предел 5"));
+            QVERIFY(robot.Stop());
+        }
+        ids << ws.InsertAlert("FilledOrders", {}) << ws.InsertAlert("FilledOrders", {});
+        TRobotProcess robot(QStringLiteral(KORVEX_EXE), ws);
+        QVERIFY(robot.WaitFor([&] { return robot.Out.contains("Загрузка ордеров включена."); }, 20000));
+        const QByteArray named = QStringLiteral("В таблице FilledOrders пришли без наблюдения и не отправлены ордера: 7 (#%1, ").arg(ids[5]).toUtf8();
+        QVERIFY2(robot.Out.contains(named), robot.Out.constData());
+        QVERIFY(robot.Out.contains(QStringLiteral("#%1)").arg(ids.last()).toUtf8()));
+        ws.InsertAlert("FilledOrders", {});
+        QVERIFY(robot.WaitFor([&] { return TriLines(ws).size() == 1; }, 20000));  // a new run, a new .TRI
+        QVERIFY(robot.Stop());
+    }
+
     void journalThatCannotBeWritten_neverStopsTrading() {
         TTestWorkspace ws(true);
         ws.WriteRobotIni(QString());

@@ -3,6 +3,7 @@
 #include "settings/SettingsFile.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -89,6 +90,27 @@ private slots:
         QCOMPARE(s.FixVol, QStringLiteral("12345"));  // before the key: new value
         QCOMPARE(s.rgpSingleMulti, 0);                 // after it: previous values
         QCOMPARE(s.Code, QStringLiteral("keep"));
+    }
+
+    void badValue_errorNamesFileSectionAndKey_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("choice") << QByteArray("[Position]\r\nPositionSize=xyz\r\n") << "[Position] PositionSize: 'xyz' is not a valid integer value";
+        QTest::newRow("boolean, key in other case") << QByteArray("[quik]\r\nquikconnect=yes\r\n") << "[Quik] QuikConnect: 'yes' is not a valid boolean value";
+        QTest::newRow("mail") << QByteArray("[Mail]\r\nAuten=on\r\n") << "[Mail] Auten: 'on' is not a valid boolean value";
+    }
+    void badValue_errorNamesFileSectionAndKey() {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, error);
+        QTemporaryDir dir;
+        WriteBytes(dir.filePath("Korvex.ini"), file);
+        TSettings s;
+        try {
+            TSettingsFile(dir.filePath("Korvex.ini")).Load(s);
+            QFAIL("a bad value must stop the load");
+        } catch (const ConversionError& e) {
+            QCOMPARE(e.Message, QDir::toNativeSeparators(dir.filePath("Korvex.ini")) + ", " + error);
+        }
     }
 
     void password_isScrambledWithWrapAround() {

@@ -2,7 +2,9 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QLocale>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 
 // The real robot, headless and watching, with both simulators as processes on one workspace.
@@ -31,6 +33,15 @@ private slots:
 
         const QString tri = ReadCp1251(ws.TriPath());
         QVERIFY(tri.count("ACTION=NEW_ORDER") >= 3);
+        // Under the regional settings these processes run with (ctest runs this suite under C.UTF-8 and
+        // ru_RU.UTF-8), every advance order carries a real price in that format and QUIK takes it.
+        const QRegularExpression price(QStringLiteral(";PRICE=(\\d+(\\%1\\d+)?);").arg(QLocale::system().decimalPoint()));
+        for (const QString& line : tri.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
+            if (line.contains("ACTION=NEW_ORDER")) {
+                const auto m = price.match(line);
+                QVERIFY2(m.hasMatch() && m.captured(1).contains(QRegularExpression("[1-9]")), qPrintable(line));
+            }
+        QCOMPARE(ws.Scalar(ws.Trading(), "SELECT count(*) FROM tOrderNumber WHERE trans_name = 'NEW_ORDER' AND status <> 3").toInt(), 0);
         QVERIFY(ws.Scalar(ws.Trading(), "SELECT count(*) FROM tOrderNumber WHERE status = 3 AND order_number >= 4100000").toInt() >= 3);
         QCOMPARE(ws.Scalar(ws.Trading(), "SELECT count(*) FROM tOrderNumber WHERE status IS NULL").toInt(), 0);
         QVERIFY(ws.Scalar(ws.Alerts(), "SELECT count(*) FROM ActiveOrders WHERE \"Order Number\" = CAST(ID AS TEXT)").toInt() >= 3);

@@ -1,8 +1,10 @@
 #include "AlertSimulator.h"
 #include "QuikSimulator.h"
+#include "common/Regional.h"
 #include "support/TestSupport.h"
 
 #include <QFile>
+#include <QSqlQuery>
 #include <QTest>
 
 class TestSimulators : public QObject {
@@ -98,6 +100,28 @@ private slots:
         // Entries are on the demo instruments, workspaces and strategies, with a readable order text.
         QCOMPARE(ws.Scalar(ws.Alerts(), "SELECT count(*) FROM ActiveOrders WHERE \"Order\" NOT LIKE '% % at % Limit'").toInt(), 0);
         QVERIFY(ws.Scalar(ws.Alerts(), "SELECT count(*) FROM ActiveOrders WHERE OrderType IN ('LX','SX')").toInt() > 0);
+    }
+
+    void alerts_writePricesInTheRegionalFormat_data() {
+        QTest::addColumn<QLocale>("regional");
+        QTest::newRow("decimal point") << QLocale::c();
+        QTest::newRow("Russian decimal comma") << QLocale(QLocale::Russian, QLocale::Russia);
+    }
+    void alerts_writePricesInTheRegionalFormat() {
+        QFETCH(QLocale, regional);
+        QLocale::setDefault(regional);
+        TTestWorkspace ws(true);
+        TAlertSimulator sim(ws.AlertsPath(), ws.TradingPath(), 5);
+        for (int i = 0; i < 20; ++i) sim.Step();
+        QSqlQuery q(ws.Alerts());
+        QVERIFY(q.exec("SELECT \"Order\" FROM ActiveOrders"));
+        int orders = 0;
+        for (; q.next(); ++orders) {
+            const QString price = q.value(0).toString().section(QStringLiteral(" at "), 1).section(QLatin1Char(' '), 0, 0);
+            QVERIFY2(Regional::ParseDecimal(price).value_or(0) > 0, qPrintable(q.value(0).toString()));
+        }
+        QVERIFY(orders > 0);
+        QLocale::setDefault(QLocale::c());
     }
 };
 

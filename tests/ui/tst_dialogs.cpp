@@ -72,6 +72,32 @@ private slots:
         QCOMPARE(Opt()->result(), 1);
     }
 
+    void riskPage_limitsMustBeWholeOrDecimalAndNotNegative_data() {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("lots 0 is off") << "MaxLots" << "0" << true;
+        QTest::newRow("lots 50") << "MaxLots" << "50" << true;
+        QTest::newRow("lots negative") << "MaxLots" << "-1" << false;
+        QTest::newRow("lots not whole") << "MaxLots" << "1.5" << false;
+        QTest::newRow("money decimal") << "MaxMoney" << "150000.50" << true;
+        QTest::newRow("money text") << "MaxMoney" << "lots" << false;
+        QTest::newRow("per minute negative") << "MaxTransPerMinute" << "-5" << false;
+    }
+    void riskPage_limitsMustBeWholeOrDecimalAndNotNegative() {
+        QFETCH(QString, field);
+        QFETCH(QString, text);
+        QFETCH(bool, accepted);
+        Opt()->open();
+        QCOMPARE(Opt()->Pages->tabText(5), QStringLiteral("Риск"));
+        QLineEdit* e = field == "MaxLots" ? Opt()->edtMaxLots : field == "MaxMoney" ? Opt()->edtMaxMoney : Opt()->edtMaxTransPerMinute;
+        Type(e, text);
+        Opt()->BitBtn1Click();
+        QCOMPARE(Opt()->result(), accepted ? 1 : 4);
+        QCOMPARE(Messages.isEmpty(), accepted);
+        if (!accepted) QCOMPARE(Opt()->Pages->currentIndex(), 5);
+    }
+
     void cancel_restoresStoredCode_andReappliesPeriods() {
         R->S().Code = "111";
         R->S().intTable = "2";

@@ -10,6 +10,8 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTest>
@@ -44,6 +46,48 @@ private slots:
         QCOMPARE(W->PageControl1->count(), 8);
         QCOMPARE(W->PageControl1->tabText(3), QStringLiteral("Исполненные ордера"));
         QCOMPARE(W->PageControl1->currentIndex(), 0);
+    }
+
+    void pullAllOrders_asksWithTheCount_noSendsNothing_yesCancels() {
+        QVERIFY(W->actPullAllOrders->isEnabled());
+        QVERIFY(W->menuBar()->actions()[0]->menu()->actions().contains(W->actPullAllOrders));
+        QVERIFY(R->Connect());
+        R->S().rgpFilled = 0;
+        R->Engine->actStartWatchExecute();
+        Ws->InsertAlert("ActiveOrders", {{"Order", "Buy 100 at 280 Limit"}});
+        QVERIFY(R->Tick());
+        WriteBytes(Ws->TroPath(), "TRANS_ID=0;STATUS=3;ORDER_NUMBER=77;\r\n", true);
+        QVERIFY(R->Tick());
+        QStringList asked;
+        bool answer = false;
+        W->Confirm = [&](const QString& q) {
+            asked << q;
+            return answer;
+        };
+        W->actPullAllOrders->trigger();
+        QCOMPARE(asked.size(), 1);
+        QVERIFY2(asked[0].contains(": 1 (по всем счетам)"), qPrintable(asked[0]));
+        QCOMPARE(R->TriLines().size(), 1);
+        QVERIFY(R->Engine->Watching);
+        answer = true;
+        W->actPullAllOrders->trigger();
+        QCOMPARE(R->TriLines().size(), 2);
+        QVERIFY(R->TriLines()[1].contains("ACTION=KILL_ORDER") && R->TriLines()[1].contains("Order_key=77;"));
+        QVERIFY(!R->Engine->Watching);
+    }
+
+    void breaker_showsInTheStatusBar_untilWatchingStartsAgain() {
+        R->S().MaxTransPerMinute = "1";
+        QVERIFY(R->Connect());
+        R->Engine->actStartWatchExecute();
+        Ws->InsertAlert("FilledOrders", {});
+        Ws->InsertAlert("FilledOrders", {});
+        QVERIFY(R->Tick());
+        QCOMPARE(R->TriLines().size(), 1);
+        QVERIFY(!R->Engine->Watching);
+        QCOMPARE(W->StatusPanels.last()->text(), QStringLiteral("Автостоп: 2 транзакций за минуту, предел 1"));
+        R->Engine->actStartWatchExecute();
+        QCOMPARE(W->StatusPanels.last()->text(), QString());
     }
 
     void statusBar_countsAndLinkState() {

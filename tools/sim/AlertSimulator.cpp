@@ -4,6 +4,7 @@
 #include "data/SqlRun.h"
 
 #include <QDateTime>
+#include <QLocale>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QUuid>
@@ -12,7 +13,13 @@
 
 namespace {
 QString Now() { return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")); }
-QString PriceText(double p) { return QString::number(p, 'f', p < 100 ? 2 : 1); }
+// The platform writes the prices of its order texts in the operator's regional format, which is the
+// format the robot reads them in.
+QString PriceText(double p) {
+    QLocale regional;
+    regional.setNumberOptions(QLocale::OmitGroupSeparator);
+    return regional.toString(p, 'f', p < 100 ? 2 : 1);
+}
 } // namespace
 
 TAlertSimulator::TAlertSimulator(const QString& alertsDb, const QString& tradingDb, quint32 seed) : Random(seed) {

@@ -1,0 +1,118 @@
+#include "support/TestSupport.h"
+
+#include <QTest>
+
+// Guard rails: order limits, the circuit breaker, "pull every order" and the alerts that arrived
+// while the robot was not watching.
+class TestGuardRails : public QObject, TRobotFixture {
+    Q_OBJECT
+
+    TEngine& E() { return *R->Engine; }
+    void Start(int mode, int singleMulti) {
+        R->S().rgpFilled = mode;
+        R->S().rgpSingleMulti = singleMulti;
+        QVERIFY(R->Connect());
+        E().actStartWatchExecute();
+    }
+
+private slots:
+    void init() {
+        StartRobot(true, false);
+        R->S().PositionSize = 0;
+    }
+    void cleanup() { StopRobot(); }
+
+    void limits_atJustUnderAndOver_singleAndGroup_data() {
+        QTest::addColumn<int>("group");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("limit");
+        QTest::addColumn<bool>("sent");
+        // "Buy 100 at 285.40": 10 lots of 10 at 285.69 with slippage, 28,569 in money.
+        for (int group : {0, 1}) {
+            const char* mode = group ? "group" : "single";
+            QTest::addRow("%s lots at", mode) << group << "MaxLots" << "10" << true;
+            QTest::addRow("%s lots just over the order", mode) << group << "MaxLots" << "11" << true;
+            QTest::addRow("%s lots under the order", mode) << group << "MaxLots" << "9" << false;
+            QTest::addRow("%s money at", mode) << group << "MaxMoney" << "28569" << true;
+            QTest::addRow("%s money just over the order", mode) << group << "MaxMoney" << "28569.01" << true;
+            QTest::addRow("%s money just under the order", mode) << group << "MaxMoney" << "28568.99" << false;
+        }
+    }
+    void limits_atJustUnderAndOver_singleAndGroup() {
+        QFETCH(int, group);
+        QFETCH(QString, key);
+        QFETCH(QString, limit);
+        QFETCH(bool, sent);
+        (key == "MaxLots" ? R->S().MaxLots : R->S().MaxMoney) = limit;
+        Start(1, group);
+        const qint64 id = Ws->InsertAlert("FilledOrders", {});
+        QVERIFY(R->Tick());
+        const int accounts = group ? 3 : 1;
+        QCOMPARE(R->TriLines().size(), sent ? accounts : 0);
+        const QStringList refused = R->JournalTexts().filter(QStringLiteral("Ордер # %1 по счету").arg(id));
+        QCOMPARE(refused.size(), sent ? 0 : accounts);
+        if (!sent) QVERIFY2(refused[0].contains(key) && refused[0].contains("B 10 SBER at 285.69"), qPrintable(refused[0]));
+        // The same limit holds for a manual order.
+        E().PageControl1Change(TMainPage::tshFilledOrders);
+        R->Engine->DatMod().RefreshDataSet(R->Engine->DatMod().tFilledOrders);
+        QVERIFY(E().RunEvent([&] { E().actSendNewOrderManualExecute(); }));
+        QCOMPARE(R->TriLines().size(), sent ? 2 * accounts : 0);
+    }
+
+    void unwritablePrice_refusesTheAlertWithItsLine_theNextOneGoes() {
+        Ws->Exec(Ws->Trading(), "UPDATE tSecCode SET Digits = -1 WHERE Ticker = 'SBER'");
+        Start(1, 0);
+        const qint64 huge = Ws->InsertAlert("FilledOrders", {{"Fill Price", 1e300}});
+        Ws->InsertAlert("FilledOrders", {});
+        QVERIFY(R->Tick());
+        QCOMPARE(R->TriLines().size(), 1);
+        QVERIFY(R->TriLines()[0].contains("PRICE=290;"));
+        QCOMPARE(R->JournalTexts().filter(QStringLiteral("Ордер # %1: цена").arg(huge)).size(), 1);
+    }
+
+    void pullEveryOrder_cancelsAcceptedOrdersAndStops_notRefusedOrPulledOnes() {
+        Start(0, 1);  // advance orders, three clients
+        Ws->InsertAlert("ActiveOrders", {{"Order", "Buy 100 at 280 Limit"}});   // trans 0, 1, 2
+        Ws->InsertAlert("ActiveOrders", {{"Order", "Sell 100 at 270 Stop"}});   // trans 3, 4, 5: stop orders
+        QVERIFY(R->Tick());
+        QCOMPARE(R->TriLines().size(), 6);
+        // QUIK accepts all but one; the stop order of client 333 is refused.
+        QByteArray tro;
+        for (int t = 0; t < 6; ++t)
+            tro += t == 5 ? QByteArray("TRANS_ID=5;STATUS=4;DESCRIPTION=\"refused\";\r\n")
+                          : QStringLiteral("TRANS_ID=%1;STATUS=3;ORDER_NUMBER=%2;\r\n").arg(t).arg(700 + t).toUtf8();
+        WriteBytes(Ws->TroPath(), tro, true);
+        QVERIFY(R->Tick());
+        QCOMPARE(E().PullAllOrdersCount(), 5);
+        QVERIFY(E().RunEvent([&] { E().actPullAllOrdersExecute(); }));
+        QVERIFY(!E().Watching);
+        const QStringList kills = R->TriLines().mid(6);
+        QCOMPARE(kills.size(), 5);
+        for (int t = 0; t < 3; ++t) QCOMPARE(kills.filter(QStringLiteral("ACTION=KILL_ORDER;")).filter(QStringLiteral("Order_key=%1;Stop_Order_key=;").arg(700 + t)).size(), 1);
+        for (int t = 3; t < 5; ++t)
+            QCOMPARE(kills.filter(QStringLiteral("ACTION=KILL_STOP_ORDER;")).filter(QStringLiteral("Order_key=%1;Stop_Order_key=%1;").arg(700 + t)).size(), 1);
+        QVERIFY(kills.filter("705").isEmpty());
+        // Pulled once: nothing left to pull.
+        QCOMPARE(E().PullAllOrdersCount(), 0);
+    }
+
+    void passedOverAlerts_areNamedWhenWatchingStartsAgain() {
+        Start(1, 0);
+        Ws->InsertAlert("FilledOrders", {});
+        QVERIFY(R->Tick());
+        E().actStopWatchExecute();
+        const qint64 a = Ws->InsertAlert("FilledOrders", {});
+        const qint64 b = Ws->InsertAlert("FilledOrders", {});
+        E().actStartWatchExecute();
+        QVERIFY(R->Tick());
+        QCOMPARE(R->TriLines().size(), 1);  // late signals stay unsent
+        QCOMPARE(R->JournalTexts().filter(QStringLiteral("В таблице FilledOrders пришли без наблюдения и не отправлены ордера: 2 (#%1, #%2)").arg(a).arg(b)).size(), 1);
+        // Told once: the next start finds nothing new.
+        E().actStopWatchExecute();
+        E().actStartWatchExecute();
+        QCOMPARE(R->JournalTexts().filter("без наблюдения").size(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestGuardRails)
+#include "tst_guardrails.moc"
