@@ -30,7 +30,10 @@ void TJournal::AddJournalLine(const QString& text) {
     const QTime time = Clock.Now().time();
     QStringList parts = text.split(QStringLiteral("\r\n"));
     parts[0] = Regional::ShortDate(date) + QLatin1Char(' ') + Regional::LongTime(time) + QLatin1Char(' ') + parts[0];
-    AllLines += parts;
+    Recent += parts;
+    // Trimmed in steps, not line by line: removing from the front moves the whole list.
+    if (Recent.size() > KeptLines + KeptLines / 10) Recent.remove(0, Recent.size() - KeptLines);
+    Unwritten += parts;
     if (Echo) {
         for (const QString& l : parts) std::fprintf(stdout, "%s\n", l.toUtf8().constData());
         std::fflush(stdout);
@@ -39,26 +42,30 @@ void TJournal::AddJournalLine(const QString& text) {
 }
 
 void TJournal::FlushJournal() {
-    const int n = AllLines.size();
-    if (n <= LinesWritten || !File.isOpen()) {
-        if (!File.isOpen()) LinesWritten = n;
+    if (Unwritten.isEmpty()) return;
+    if (!File.isOpen()) {
+        LinesWritten += Unwritten.size();
+        Unwritten.clear();
         return;
     }
     QByteArray bytes;
-    for (int i = LinesWritten; i < n; ++i) {
-        bytes += Cp1251::Encode(AllLines[i]);
+    for (const QString& l : Unwritten) {
+        bytes += Cp1251::Encode(l);
         bytes += "\r\n";
     }
     const QByteArray rest = bytes.mid(PartWritten);
     const qint64 written = std::max<qint64>(0, File.write(rest));
     qint64 consumed = PartWritten + written;
-    while (LinesWritten < n) {
-        const qint64 size = Cp1251::Encode(AllLines[LinesWritten]).size() + 2;
+    int done = 0;
+    while (done < Unwritten.size()) {
+        const qint64 size = Cp1251::Encode(Unwritten[done]).size() + 2;
         if (consumed < size) break;
         consumed -= size;
-        ++LinesWritten;
+        ++done;
     }
-    PartWritten = LinesWritten < n ? consumed : 0;
+    Unwritten.remove(0, done);
+    LinesWritten += done;
+    PartWritten = Unwritten.isEmpty() ? 0 : consumed;
     if (written == rest.size()) {
         if (!Error.isEmpty()) {
             Error.clear();

@@ -6,8 +6,10 @@
 #include <QObject>
 #include <QStringList>
 
-// The operator's running record. Lines are kept for the whole run (the window shows them) and copied
-// in batches to the journal file, Windows-1251 with CR LF, which stays open from start-up to exit.
+// The operator's running record, copied in batches to the journal file, Windows-1251 with CR LF,
+// which stays open from start-up to exit. The whole journal is the file; in memory stay the lines
+// not yet written and the last KeptLines lines for the window, so a long day does not grow the
+// robot without end.
 class TJournal : public QObject {
     Q_OBJECT
 public:
@@ -30,9 +32,12 @@ public:
     // The reason the journal file cannot be written now; empty while it can.
     QString WriteError() const { return Error; }
 
+    static constexpr int KeptLines = 10000;
+
     int JournalLinesWritten() const { return LinesWritten; }
-    const QStringList& Lines() const { return AllLines; }
-    QString LastLine() const { return AllLines.isEmpty() ? QString() : AllLines.last(); }
+    // The last lines of the run (at most KeptLines of them).
+    const QStringList& Lines() const { return Recent; }
+    QString LastLine() const { return Recent.isEmpty() ? QString() : Recent.last(); }
 
     // Headless runs print every line to standard output as well (UTF-8).
     void SetEcho(bool on) { Echo = on; }
@@ -45,9 +50,10 @@ signals:
 private:
     const TClock& Clock;
     QFile File;
-    QStringList AllLines;
+    QStringList Recent;
+    QStringList Unwritten;
     int LinesWritten = 0;
-    qint64 PartWritten = 0;  // bytes of line LinesWritten already in the file
+    qint64 PartWritten = 0;  // bytes of the first unwritten line already in the file
     bool Echo = false;
     QString Error;
 };

@@ -3,6 +3,8 @@
 #include <limits>
 
 TPeriodicTimer::TPeriodicTimer(QObject* parent) : QObject(parent) {
+    // A coarse timer may fire up to 5 % late: a second's period would wait up to 50 ms more.
+    Timer.setTimerType(Qt::PreciseTimer);
     connect(&Timer, &QTimer::timeout, this, &TPeriodicTimer::Tick);
 }
 

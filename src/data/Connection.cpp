@@ -2,6 +2,7 @@
 
 #include "common/FileNames.h"
 #include "common/KorvexError.h"
+#include "data/SqlRun.h"
 
 #include <QFileInfo>
 #include <QSqlError>
@@ -18,6 +19,7 @@ TConnectionTarget ConnectionTargetFor(const QString& setting) {
 
 void OpenConnection(const QString& connectionName, const QString& setting) {
     const TConnectionTarget target = ConnectionTargetFor(setting);
+    ForgetStatements(connectionName);
     {
         QSqlDatabase db = QSqlDatabase::database(connectionName, false);
         if (db.isValid()) {

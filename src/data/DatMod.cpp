@@ -39,6 +39,7 @@ TDatMod::TDatMod(QObject* parent) : QObject(parent) {
 TDatMod::~TDatMod() {
     for (TDataTable* t : Tables()) delete t;
     for (const QString& name : {OmegaName, QuikName}) {
+        ForgetStatements(name);
         {
             QSqlDatabase db = QSqlDatabase::database(name, false);
             if (db.isValid()) db.close();

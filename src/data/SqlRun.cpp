@@ -34,27 +34,56 @@ TSqlRows Finish(QSqlQuery& q, const QSqlDatabase& db) {
     q.finish();
     return rows;
 }
+
+// Prepared statements kept per connection and statement text: preparing costs more than running
+// the short statements of a dispatch. A statement is finished after every use, so keeping it holds
+// no snapshot; the cache is dropped before its connection closes.
+QHash<QString, QHash<QString, QSqlQuery>>& Statements() {
+    static QHash<QString, QHash<QString, QSqlQuery>> statements;
+    return statements;
+}
+constexpr int StatementsPerConnection = 200;
+
+QSqlQuery& Prepared(const QSqlDatabase& db, const QString& text) {
+    auto& mine = Statements()[db.connectionName()];
+    auto it = mine.find(text);
+    if (it != mine.end()) return it.value();
+    if (mine.size() >= StatementsPerConnection) mine.clear();  // statements built from data: start afresh
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.prepare(text)) throw StoreError(q.lastError().text());
+    return mine.insert(text, q).value();
+}
+
+TSqlRows Run(const QSqlDatabase& db, QSqlQuery& q) {
+    if (!q.exec()) {
+        const QString error = q.lastError().text();
+        q.finish();
+        throw StoreError(error);
+    }
+    try {
+        return Finish(q, db);
+    } catch (...) {
+        q.finish();
+        throw;
+    }
+}
 } // namespace
 
 TSqlRows RunSql(const QSqlDatabase& db, const QStringList& lines,
                 std::initializer_list<std::pair<const char*, QVariant>> binds) {
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    const QString text = lines.join(QLatin1Char('\n'));
-    if (!q.prepare(text)) throw StoreError(q.lastError().text());
+    QSqlQuery& q = Prepared(db, lines.join(QLatin1Char('\n')));
     for (const auto& [name, value] : binds) q.bindValue(QLatin1Char(':') + QLatin1String(name), Bindable(value));
-    if (!q.exec()) throw StoreError(q.lastError().text());
-    return Finish(q, db);
+    return Run(db, q);
 }
 
 TSqlRows RunSqlPositional(const QSqlDatabase& db, const QString& text, const QVariantList& binds) {
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    if (!q.prepare(text)) throw StoreError(q.lastError().text());
+    QSqlQuery& q = Prepared(db, text);
     for (int i = 0; i < binds.size(); ++i) q.bindValue(i, Bindable(binds[i]));
-    if (!q.exec()) throw StoreError(q.lastError().text());
-    return Finish(q, db);
+    return Run(db, q);
 }
+
+void ForgetStatements(const QString& connectionName) { Statements().remove(connectionName); }
 
 quint64 LocalWriteCount(const QString& connectionName) { return WriteCounts().value(connectionName); }
 void NoteLocalWrite(const QString& connectionName) { ++WriteCounts()[connectionName]; }

@@ -35,6 +35,9 @@ TSqlRows RunSql(const QSqlDatabase& db, const QStringList& lines,
 // The same with positional "?" placeholders.
 TSqlRows RunSqlPositional(const QSqlDatabase& db, const QString& text, const QVariantList& binds);
 
+// Drops the prepared statements of a connection; done before the connection closes or reopens.
+void ForgetStatements(const QString& connectionName);
+
 // How many writes this program has made on a connection: the database's own change counter does not
 // count a connection's own writes, so a table that must notice them adds this count.
 quint64 LocalWriteCount(const QString& connectionName);

@@ -54,13 +54,21 @@ void SizeOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& al
         if (!dm.tSecCode->IsOpen()) dm.tSecCode->Open();
         if (!dm.tPortfolio->IsOpen()) dm.tPortfolio->Open();
 
-        TSqlRows qSecCode = RunSql(dm.conQuikData(), {QStringLiteral("SELECT *"), QStringLiteral("FROM tSecCode"), QStringLiteral("WHERE Ticker= :ticker")},
-                                    {{"ticker", order.Ticker}});
-        if (!qSecCode.next()) {
+        std::optional<QSqlRecord> found;
+        auto memo = ctx.Memo.Active ? ctx.Memo.Instruments.constFind(order.Ticker) : ctx.Memo.Instruments.cend();
+        if (memo != ctx.Memo.Instruments.cend()) {
+            found = *memo;
+        } else {
+            TSqlRows qSecCode = RunSql(dm.conQuikData(), {QStringLiteral("SELECT *"), QStringLiteral("FROM tSecCode"), QStringLiteral("WHERE Ticker= :ticker")},
+                                       {{"ticker", order.Ticker}});
+            if (qSecCode.next()) found = qSecCode.record();
+            if (ctx.Memo.Active) ctx.Memo.Instruments.insert(order.Ticker, found);
+        }
+        if (!found) {
             ctx.Journal.AddJournalLine(QStringLiteral("Не найден код акции %1 в таблице \"Торгуемых бумаг\"!").arg(order.Ticker));
             order.Quantity = 0;
         } else {
-            const QSqlRecord inst = qSecCode.record();
+            const QSqlRecord& inst = *found;
             order.SecCode = ColumnText(inst, QStringLiteral("SecCode"));
             order.ClassCode = ColumnText(inst, QStringLiteral("Class_Code"));
             order.Digits = ColumnInt(inst, QStringLiteral("Digits"));
@@ -69,11 +77,12 @@ void SizeOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& al
             const double slip = Required(inst, QStringLiteral("Slippage")) / 100;
             order.StopPrice = order.Operation == QLatin1String("B") ? order.Price * (1 + slip) : order.Price * (1 - slip);
 
-            TSqlRows qPortfolio = RunSql(dm.conQuikData(), {QStringLiteral("SELECT *"), QStringLiteral("FROM tPortfolio"), QStringLiteral("WHERE id_client= :client")},
-                                          {{"client", order.ClientCode}});
-            const bool havePortfolio = qPortfolio.next();
-            const QSqlRecord portfolio = havePortfolio ? qPortfolio.record() : QSqlRecord();
+            // The client's portfolio only for the modes that size by it.
             auto assets = [&]() -> std::optional<double> {
+                TSqlRows qPortfolio = RunSql(dm.conQuikData(), {QStringLiteral("SELECT *"), QStringLiteral("FROM tPortfolio"), QStringLiteral("WHERE id_client= :client")},
+                                             {{"client", order.ClientCode}});
+                const bool havePortfolio = qPortfolio.next();
+                const QSqlRecord portfolio = havePortfolio ? qPortfolio.record() : QSqlRecord();
                 if (!havePortfolio) {
                     ctx.Journal.AddJournalLine(QStringLiteral("Не найден код клиента%1 в таблице \"Клиентский портфель\"!").arg(order.ClientCode));
                     return std::nullopt;

@@ -148,12 +148,14 @@ private:
     QHash<QString, QHash<qint64, QDateTime>> FirstSeen;  // alert table -> id -> first seen
     QString LastPassFailure;
 
-    // One transaction sent in this run, as the cancellations of "pull every order" need it.
+    // One transaction sent in this run, as the cancellations of "pull every order" need it: small,
+    // since a day holds a hundred thousand of them; the alert itself is read again when pulled.
     struct TSentOrder {
         qint32 TransId;
-        TOmegaOrder Alert;
+        qint64 AlertId;
+        bool Filled;
+        bool IsNew;
         TClientAccount Account;
-        QString Action;
     };
     QList<TSentOrder> SentOrders;
     QList<QDateTime> RecentAutomatic;  // times of the automatic transactions of the last minute

@@ -7,6 +7,7 @@
 #include "common/Regional.h"
 #include "data/SqlRun.h"
 #include "notify/MailNotifier.h"
+#include "pipeline/AlertDecoding.h"
 #include "quik/PriceText.h"
 #include "quik/TransactionWriter.h"
 
@@ -65,16 +66,14 @@ void TEngine::TripBreaker(int wouldBe, int limit) {
 QList<TEngine::TSentOrder> TEngine::OrdersToPull() {
     QList<TSentOrder> pull;
     QSet<QString> seen;
-    auto key = [](const TSentOrder& s) {
-        return QString::number(s.Alert.ID) + QLatin1Char('/') + QString::number(s.Alert.Filled) + QLatin1Char('/') + s.Account.Code;
-    };
+    auto key = [](const TSentOrder& s) { return QString::number(s.AlertId) + QLatin1Char('/') + QString::number(s.Filled) + QLatin1Char('/') + s.Account.Code; };
     // Newest first: a cancellation sent after an order pulls it.
     for (int i = SentOrders.size() - 1; i >= 0; --i) {
         const TSentOrder& s = SentOrders[i];
         const QString k = key(s);
         if (seen.contains(k)) continue;
         seen.insert(k);
-        if (!s.Action.startsWith(QLatin1String("NEW"))) continue;
+        if (!s.IsNew) continue;
         TSqlRows q = RunSql(DM->conQuikData(), {QStringLiteral("SELECT status, order_number FROM tOrderNumber WHERE trans_id = :t")},
                             {{"t", s.TransId}});
         if (!q.next()) continue;
@@ -97,12 +96,22 @@ void TEngine::actPullAllOrdersExecute() {
         TDbTransaction tx(DM->conQuikData());
         TOrder order;
         for (const TSentOrder& s : pull) {
-            if (!BuildKillOrder(Ctx, order, s.Alert, s.Account)) {
-                JournalRef.AddJournalLine(QStringLiteral("Снятие заявки по ордеру # %1 для счета %2 не построено.").arg(QString::number(s.Alert.ID), s.Account.Code));
+            // The alert as it stands in its table: its order text tells a stop from a limit order.
+            TOmegaOrder alert;
+            TSqlRows row = RunSql(DM->conOmega(), {QStringLiteral("SELECT * FROM ") + (s.Filled ? QStringLiteral("FilledOrders") : QStringLiteral("ActiveOrders")) +
+                                                   QStringLiteral(" WHERE id = :id")},
+                                  {{"id", s.AlertId}});
+            bool built = false;
+            if (row.next()) {
+                LoadOmegaOrder(alert, row.record(), s.Filled);
+                built = BuildKillOrder(Ctx, order, alert, s.Account);
+            }
+            if (!built) {
+                JournalRef.AddJournalLine(QStringLiteral("Снятие заявки по ордеру # %1 для счета %2 не построено.").arg(QString::number(s.AlertId), s.Account.Code));
                 continue;
             }
-            done << TransWriter->RecordTransaction(order, s.Alert);
-            sent << TSentOrder{done.last().TransId, s.Alert, s.Account, order.Action};
+            done << TransWriter->RecordTransaction(order, alert);
+            sent << TSentOrder{done.last().TransId, alert.ID, alert.Filled, false, s.Account};
         }
         tx.Commit();
     }

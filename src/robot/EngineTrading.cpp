@@ -193,6 +193,15 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
     QList<TTransactionWriter::TRecorded> done;
     QList<TSentOrder> sent;
     int tripAt = -1;
+    // The instrument row is the same for every account of this alert: read once.
+    struct TMemoScope {
+        const TPipelineContext& Ctx;
+        explicit TMemoScope(const TPipelineContext& c) : Ctx(c) { Ctx.Memo.Active = true; }
+        ~TMemoScope() {
+            Ctx.Memo.Active = false;
+            Ctx.Memo.Instruments.clear();
+        }
+    } memo(Ctx);
     {
         TDbTransaction tx(DM->conQuikData());
         std::vector<TClientAccount> accounts;
@@ -211,7 +220,8 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
             if (!Automatic || order.Traded) {
                 if (!WithinLimits(order, alert)) continue;
                 done << TransWriter->RecordTransaction(order, alert);
-                sent << TSentOrder{done.last().TransId, alert, TClientAccount{order.ClientCode, order.Account, order.Account}, order.Action};
+                sent << TSentOrder{done.last().TransId, alert.ID, alert.Filled, order.Action.startsWith(QLatin1String("NEW")),
+                                   TClientAccount{order.ClientCode, order.Account, order.Account}};
             } else {
                 JournalRef.AddJournalLine(QStringLiteral("Ордер # ") + QString::number(alert.ID) + QStringLiteral(" не прошел фильтр по счету ") +
                                           order.ClientCode + QStringLiteral(":  инструмент ") + order.Ticker + QStringLiteral(" не торгуется."));

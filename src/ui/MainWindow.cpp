@@ -198,6 +198,8 @@ void TfmMain::CreatePages() {
          "tshTRO", QStringLiteral("Отчет по транзакциям"));
     mLog = new QPlainTextEdit;
     mLog->setReadOnly(true);
+    // The whole journal is in Korvex.log; the window keeps as many lines as the journal keeps.
+    mLog->setMaximumBlockCount(TJournal::KeptLines);
     mLog->setLineWrapMode(QPlainTextEdit::NoWrap);
     mLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     page(mLog, "tshLog", QStringLiteral("Журнал"));

@@ -5,6 +5,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 class TestJournal : public QObject {
     Q_OBJECT
 private slots:
@@ -20,6 +25,54 @@ private slots:
         QCOMPARE(j.Lines().last(), QStringLiteral("04.03.2026 09:05:07 Загрузка ордеров включена."));
         j.AddJournalLine(QString());
         QVERIFY2(j.Lines().last().endsWith(QLatin1String("09:05:07 ")), qPrintable(j.Lines().last()));
+    }
+
+    void fullDisk_keepsTheLines_finishesACutLine_neverWritesOneTwice() {
+        QTemporaryDir dir;
+        TManualClock clock;
+        const QString path = dir.filePath("Korvex.log");
+        // A child whose file-size limit cuts a line short, as a full disk would; then room again.
+        const pid_t pid = fork();
+        if (pid == 0) {
+            signal(SIGXFSZ, SIG_IGN);
+            TJournal j(clock);
+            int failed = 0, recovered = 0;
+            QObject::connect(&j, &TJournal::WriteFailed, [&] { ++failed; });
+            QObject::connect(&j, &TJournal::WriteRecovered, [&] { ++recovered; });
+            if (!j.Open(path)) _exit(2);
+            rlimit small{100, RLIM_INFINITY};
+            setrlimit(RLIMIT_FSIZE, &small);
+            for (int i = 0; i < 5; ++i) j.AddJournalLine(QStringLiteral("Строка журнала номер %1").arg(i));
+            j.FlushJournal();
+            j.FlushJournal();
+            const bool cut = !j.WriteError().isEmpty() && j.JournalLinesWritten() < 5;
+            rlimit large{RLIM_INFINITY, RLIM_INFINITY};
+            setrlimit(RLIMIT_FSIZE, &large);
+            j.FlushJournal();
+            _exit(cut && failed == 1 && recovered == 1 && j.JournalLinesWritten() == 5 ? 0 : 1);
+        }
+        int status = -1;
+        waitpid(pid, &status, 0);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 0);
+        const QStringList lines = Cp1251::Decode(ReadBytes(path)).split("\r\n", Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 5);
+        for (int i = 0; i < 5; ++i) QVERIFY2(lines[i].endsWith(QStringLiteral("Строка журнала номер %1").arg(i)), qPrintable(lines[i]));
+    }
+
+    void longDay_memoryKeepsTheTail_fileKeepsEverything() {
+        QTemporaryDir dir;
+        TManualClock clock;
+        TJournal j(clock);
+        QVERIFY(j.Open(dir.filePath("Korvex.log")));
+        for (int i = 0; i < 3 * TJournal::KeptLines; ++i) {
+            j.AddJournalLine(QString::number(i));
+            if (i % 1000 == 0) j.FlushJournal();
+        }
+        j.FlushJournal();
+        QVERIFY(j.Lines().size() <= TJournal::KeptLines + TJournal::KeptLines / 10);
+        QVERIFY(j.LastLine().endsWith(QString::number(3 * TJournal::KeptLines - 1)));
+        QCOMPARE(ReadBytes(dir.filePath("Korvex.log")).count("\r\n"), 3 * TJournal::KeptLines);
     }
 
     void fileIsCp1251WithCrLf_andAppendedAcrossRuns() {
