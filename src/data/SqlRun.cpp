@@ -101,38 +101,25 @@ qint64 DatabaseChangeStamp(const QSqlDatabase& db) {
 }
 
 TDbTransaction::TDbTransaction(const QSqlDatabase& db) : Db(db) {
-    if (IsSqlite(Db)) {
-        QSqlQuery q(Db);
-        if (!q.exec(QStringLiteral("BEGIN IMMEDIATE"))) throw StoreError(q.lastError().text());
-    } else if (!Db.transaction()) {
-        throw StoreError(Db.lastError().text());
-    }
+    if (IsSqlite(Db)) RunSql(Db, {QStringLiteral("BEGIN IMMEDIATE")});
+    else if (!Db.transaction()) throw StoreError(Db.lastError().text());
     Open = true;
 }
 
 TDbTransaction::~TDbTransaction() {
     if (!Open) return;
-    if (IsSqlite(Db)) {
-        QSqlQuery q(Db);
-        q.exec(QStringLiteral("ROLLBACK"));
-    } else {
-        Db.rollback();
+    try {
+        if (IsSqlite(Db)) RunSql(Db, {QStringLiteral("ROLLBACK")});
+        else Db.rollback();
+    } catch (const std::exception&) {
+        // A failed statement may have ended the transaction already.
     }
     NoteLocalWrite(Db.connectionName());
 }
 
 void TDbTransaction::Commit() {
-    bool ok;
-    QString err;
-    if (IsSqlite(Db)) {
-        QSqlQuery q(Db);
-        ok = q.exec(QStringLiteral("COMMIT"));
-        err = q.lastError().text();
-    } else {
-        ok = Db.commit();
-        err = Db.lastError().text();
-    }
-    if (!ok) throw StoreError(err);  // the destructor rolls back
+    if (IsSqlite(Db)) RunSql(Db, {QStringLiteral("COMMIT")});  // throws; the destructor rolls back
+    else if (!Db.commit()) throw StoreError(Db.lastError().text());
     Open = false;
     NoteLocalWrite(Db.connectionName());
 }

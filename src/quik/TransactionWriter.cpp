@@ -95,9 +95,10 @@ TTransactionWriter::TRecorded TTransactionWriter::RecordTransaction(const TOrder
 
 void TTransactionWriter::ReleaseTransactions(const QList<TRecorded>& done) {
     bool positions = false;
+    const qint64 now = Ctx.Clock.Now().toMSecsSinceEpoch();
     for (const TRecorded& r : done) {
         PendingLines << r.Line;
-        PendingSince << Ctx.Clock.Now();
+        PendingSince << now;
         PendingIds << r.TransId;
         MarkTable.insert(r.TransId, r.MarkTable);
         Ctx.Journal.AddJournalLine(r.JournalText);
@@ -124,9 +125,9 @@ bool TTransactionWriter::FlushTransactions() {
     // Lines never started that waited past the retry period are not sent late.
     const auto retry = Regional::ParseInteger(Ctx.Settings.RetryPeriod);
     const qint64 limitMs = (retry && *retry > 0 ? *retry : 30) * 1000;
-    const QDateTime now = Ctx.Clock.Now();
+    const qint64 now = PendingLines.isEmpty() ? 0 : Ctx.Clock.Now().toMSecsSinceEpoch();
     for (int i = FirstLineWritten > 0 ? 1 : 0; i < PendingLines.size();) {
-        if (PendingSince[i].msecsTo(now) <= limitMs) {
+        if (now - PendingSince[i] <= limitMs) {
             ++i;
             continue;
         }

@@ -71,7 +71,7 @@ private:
     TPipelineContext Ctx;
     TMailNotifier& Mail;
     QHash<qint32, QString> MarkTable;
-    QList<QDateTime> PendingSince;  // parallel to PendingLines
+    QList<qint64> PendingSince;  // parallel to PendingLines: when released, ms since the epoch
     QList<qint32> PendingIds;
     QString LastFlushError;
 };

@@ -9,6 +9,8 @@
 #include "quik/LinkMonitor.h"
 #include "quik/ResultReader.h"
 #include "quik/TransactionWriter.h"
+#include "robot/ChangeWatcher.h"
+#include "data/Connection.h"
 
 #include <QDir>
 #include <QFile>
@@ -33,6 +35,13 @@ TEngine::TEngine(TJournal& journal, const TClock& clock, const QString& settings
     timInfoLog.SetIntervalMs(60000);
     State = std::make_unique<TRunState>(QFileInfo(settingsPath).dir().filePath(QStringLiteral("Korvex.state")));
     State->Load();
+    Watcher = std::make_unique<TChangeWatcher>();
+    connect(Watcher.get(), &TChangeWatcher::AlertsChanged, this, [this] {
+        if (Watching && timUpdateTable.Enabled()) RunEvent([this] { WatchReaders(); });
+    });
+    connect(Watcher.get(), &TChangeWatcher::ResultsChanged, this, [this] {
+        if (timUpdateTable.Enabled()) RunEvent([this] { ResultReader->actCheckTROExecute(); });
+    });
     connect(&timUpdateTable, &TPeriodicTimer::Tick, this, [this] { RunEvent([this] { timTable(); }); });
     connect(&timInfoLog, &TPeriodicTimer::Tick, this, [this] { RunEvent([this] { LinkMonitor->timInfoLogTimer(); }); });
 
@@ -69,6 +78,7 @@ void TEngine::LoadSettings() {
     }
     emit SettingsLoaded();
     ApplyTimerPeriods();
+    ApplyWakeOnChange();
     emit StatusChanged();
 }
 
@@ -190,11 +200,24 @@ void TEngine::actConnectToBaseExecute() {
     if (!ConnectDatabases()) return;
     DM->ClearOrderNumbers();
     timUpdateTable.SetEnabled(true);
+    ApplyWakeOnChange();
     if (!Actions.actStopWatch) {
         TActionStates a = Actions;
         a.actStartWatch = true;
         SetActions(a);
     }
+}
+
+void TEngine::ApplyWakeOnChange() {
+    if (!Settings.WakeOnChange || !DM->OmegaConnected() || !DM->QuikDataConnected()) {
+        Watcher->Clear();
+        return;
+    }
+    QStringList alertFiles;
+    const TConnectionTarget target = ConnectionTargetFor(Settings.Alerts);
+    if (target.Driver == QLatin1String("QSQLITE")) alertFiles << target.DatabaseName << target.DatabaseName + QStringLiteral("-wal");
+    else if (!Settings.Alerts.trimmed().startsWith(QLatin1String("odbc:"), Qt::CaseInsensitive)) alertFiles << LocalFilePath(Settings.Alerts);
+    Watcher->Watch(alertFiles, LocalFilePath(Settings.pathTRO));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -93,6 +93,13 @@ public:
     void actStartWatchExecute();
     void actStopWatchExecute();
     void actWatchingExecute();
+    // The readers of a watch pass, run by the tick and as soon as the alerts database changes.
+    void WatchReaders();
+    // The open-position grid is re-read once after a pass or an action, not after every alert.
+    void RefreshOpenPositions();
+    // Watches the alerts database and the result file when WakeOnChange is on and both databases
+    // are connected; otherwise the table timer alone drives the robot.
+    void ApplyWakeOnChange();
     void ReadFilledOrders(bool AllFills);
     void ReadCanceledOrders();
     void ReadActiveOrders();
@@ -145,7 +152,7 @@ private:
     qint64 RetryPeriodMs() const;
     // Thrown when a store or a file ended a watch pass; already reported.
     struct TPassEnded {};
-    QHash<QString, QHash<qint64, QDateTime>> FirstSeen;  // alert table -> id -> first seen
+    QHash<QString, QHash<qint64, qint64>> FirstSeen;  // alert table -> id -> first seen, ms since the epoch
     QString LastPassFailure;
 
     // One transaction sent in this run, as the cancellations of "pull every order" need it: small,
@@ -158,11 +165,12 @@ private:
         TClientAccount Account;
     };
     QList<TSentOrder> SentOrders;
-    QList<QDateTime> RecentAutomatic;  // times of the automatic transactions of the last minute
+    QList<qint64> RecentAutomatic;  // times of the automatic transactions of the last minute, ms since the epoch
     void TripBreaker(int wouldBe, int limit);
     QList<TSentOrder> OrdersToPull();
     // The last alert ids handled, kept beside the settings across runs.
     std::unique_ptr<TRunState> State;
+    std::unique_ptr<class TChangeWatcher> Watcher;
     void SaveLastIds();
     void ReportPassedOver(const QString& table, TDataTable* t, qint64 cur);
 

@@ -58,6 +58,10 @@ void TEngine::actStopWatchExecute() {
 
 void TEngine::actWatchingExecute() {
     AdvanceTrayIcon();
+    WatchReaders();
+}
+
+void TEngine::WatchReaders() {
     try {
         switch (Settings.rgpFilled) {
         case 0:
@@ -75,6 +79,7 @@ void TEngine::actWatchingExecute() {
         // Already reported; the alert waits for the next tick, and the tick goes on.
         ActivePassBusy = false;
     }
+    RefreshOpenPositions();
     SaveLastIds();
     TransWriter->FlushTransactions();
     JournalRef.FlushJournal();
@@ -103,13 +108,13 @@ void TEngine::ReadWindow(const QString& table, qint64& lastId, TDataTable* t, bo
                       {{"prev", prev}, {"cur", cur}});
     }
     auto& seen = FirstSeen[table];
-    const QDateTime now = Clock.Now();
+    const qint64 now = Clock.Now().toMSecsSinceEpoch();
     for (const QSqlRecord& row : rows.Rows) {
         const qint64 id = ColumnValue(row, QStringLiteral("ID")).toLongLong();
         const QString idText = ColumnValue(row, QStringLiteral("ID")).toString();
         auto first = seen.constFind(id);
         if (first == seen.cend()) first = seen.insert(id, now);
-        if (first->msecsTo(now) > RetryPeriodMs()) {
+        if (now - *first > RetryPeriodMs()) {
             JournalRef.AddJournalLine(QStringLiteral("Ордер # ") + idText + QStringLiteral(" (") + table +
                                       QStringLiteral(") не отправлен за ") + QString::number(RetryPeriodMs() / 1000) +
                                       QStringLiteral(" с и пропущен: поздний сигнал не исполняется."));
@@ -230,8 +235,8 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
         if (Automatic && !done.isEmpty()) {
             // The circuit breaker: a strategy that fires in a loop must not reach QUIK for every client.
             const auto max = Regional::ParseInteger(Settings.MaxTransPerMinute);
-            const QDateTime now = Clock.Now();
-            while (!RecentAutomatic.isEmpty() && RecentAutomatic.first().msecsTo(now) >= 60000) RecentAutomatic.removeFirst();
+            const qint64 now = Clock.Now().toMSecsSinceEpoch();
+            while (!RecentAutomatic.isEmpty() && now - RecentAutomatic.first() >= 60000) RecentAutomatic.removeFirst();
             if (max && *max > 0 && RecentAutomatic.size() + done.size() > *max) tripAt = static_cast<int>(*max);
         }
         if (tripAt < 0) tx.Commit();
@@ -243,16 +248,21 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
     }
     TransWriter->ReleaseTransactions(done);
     SentOrders << sent;
-    if (Automatic)
-        for (int i = 0; i < done.size(); ++i) RecentAutomatic << Clock.Now();
-    if (OpenPositionsChanged) {
-        OpenPositionsChanged = false;
-        DM->RefreshDataSet(DM->tClientOpenPositions);
+    if (Automatic && !done.isEmpty()) {
+        const qint64 now = Clock.Now().toMSecsSinceEpoch();
+        for (int i = 0; i < done.size(); ++i) RecentAutomatic << now;
     }
+    if (!Automatic) RefreshOpenPositions();
     JournalRef.FlushJournal();
     // The alert is sent once its rows are committed: lines the file refuses now stay pending.
     TransWriter->FlushTransactions();
     if (InformationSound) InformationSound();
+}
+
+void TEngine::RefreshOpenPositions() {
+    if (!OpenPositionsChanged) return;
+    OpenPositionsChanged = false;
+    DM->RefreshDataSet(DM->tClientOpenPositions);
 }
 
 void TEngine::PageControl1Change(TMainPage page) {

@@ -28,6 +28,9 @@ struct TSettings {
     QString QuikData = QStringLiteral("C:\\Korvex\\Data\\dbQuikData.mdb");
     bool Connect = false;
     bool QuikConnect = false;
+    // Run the watch pass and the result reading as soon as the alerts database or the result file
+    // changes, not only on the table timer.
+    bool WakeOnChange = true;
     // Seconds an alert that could not be sent (a database or file refused) is tried again before it
     // is given up: a late signal is worse than none.
     QString RetryPeriod = QStringLiteral("30");

@@ -49,6 +49,7 @@ const std::vector<KeyDef>& Keys() {
         {"Quik", "Connect", Kind::Boolean, &TSettings::Connect},
         {"Quik", "QuikConnect", Kind::Boolean, &TSettings::QuikConnect},
         {"Quik", "RetryPeriod", Kind::Text, &TSettings::RetryPeriod},
+        {"Quik", "WakeOnChange", Kind::Boolean, &TSettings::WakeOnChange},
         {"Mail", "SMTP", Kind::Text, &TSettings::SMTP},
         {"Mail", "Port", Kind::Text, &TSettings::Port},
         {"Mail", "User", Kind::Text, &TSettings::User},

@@ -189,6 +189,9 @@ QWidget* TfmOpt::CreateQuikPage() {
     chQuikConnect = BindCheck(&s.QuikConnect, QStringLiteral("Проверять связь Quik`а с\nсервером через (сек.):"));
     edtQuikConnectTimeOut = BindText(&s.QuikConnectTimeOut);
     f->addRow(chQuikConnect, edtQuikConnectTimeOut);
+    chWakeOnChange = BindCheck(&s.WakeOnChange, QStringLiteral("Отправлять ордер сразу при появлении сигнала\n(не дожидаясь обновления данных)"));
+    connect(chWakeOnChange, &QCheckBox::toggled, this, [this] { Robot.ApplyWakeOnChange(); });
+    f->addRow(chWakeOnChange);
 
     auto* data = new QGroupBox(QStringLiteral(" Данные "));
     auto* df = new QFormLayout(data);

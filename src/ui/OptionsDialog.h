@@ -37,7 +37,7 @@ public:
     QCheckBox* chExitQty;
     QLineEdit *edtTRI, *edtTRO, *edtInfoLog, *edtAccountMicex, *edtAccountFORTS, *edtCode, *edtIntTable, *edtQuikConnectTimeOut;
     QLineEdit *edtAlerts, *edtQuikData;
-    QCheckBox *chQuikConnect, *chConnect;
+    QCheckBox *chQuikConnect, *chConnect, *chWakeOnChange;
     QLineEdit *edtSMTP, *edtPort, *edtUser, *edtPassword, *edtFromName, *edtFromAddress, *edtEmail1, *edtEmail2, *edtMsg;
     QCheckBox *chAuten, *chSendTrans_Id, *chSendTrans_done, *chSendQuikConnect;
     QLineEdit *edtMaxLots, *edtMaxMoney, *edtMaxTransPerMinute;

@@ -290,6 +290,30 @@ private slots:
         QCOMPARE(Lines().size(), 1);
     }
 
+    void wakeOnChange_sendsWithoutWaitingForTheTimer_offWaitsForIt_data() {
+        QTest::addColumn<bool>("wake");
+        QTest::newRow("waking") << true;
+        QTest::newRow("polling") << false;
+    }
+    void wakeOnChange_sendsWithoutWaitingForTheTimer_offWaitsForIt() {
+        QFETCH(bool, wake);
+        R->S().WakeOnChange = wake;
+        R->S().intTable = "3600";  // the timer would not come during this test
+        E().ApplyTimerPeriods();
+        Start(1);
+        Ws->InsertAlert("FilledOrders", {});
+        QTest::qWait(1500);
+        QCOMPARE(Lines().size(), wake ? 1 : 0);
+        WriteBytes(Ws->TroPath(), "TRANS_ID=0;STATUS=3;ORDER_NUMBER=5;\r\n", true);
+        QTest::qWait(1500);
+        QCOMPARE(E().Reader().TransDone, wake ? 1 : 0);
+        // And the next one: the watch holds after the first change.
+        if (wake) {
+            Ws->InsertAlert("FilledOrders", {});
+            QTRY_COMPARE_WITH_TIMEOUT(Lines().size(), 2, 5000);
+        }
+    }
+
     void startStop_linesActionsAndTrayFrames() {
         QVERIFY(R->Connect());
         QVERIFY(E().Actions.actStartWatch && !E().Actions.actStopWatch);
