@@ -17,20 +17,24 @@
 TTransactionWriter::TTransactionWriter(const TPipelineContext& ctx, TMailNotifier& mail) : Ctx(ctx), Mail(mail) {}
 
 QString TTransactionWriter::TransactionLine(qint32 transId, const TOrder& o) {
+    return TransactionLine(transId, o, PriceToText(o.Digits, o.Price), PriceToText(o.Digits, o.StopPrice));
+}
+
+QString TTransactionWriter::TransactionLine(qint32 transId, const TOrder& o, const QString& price, const QString& stopPrice) {
     // Concatenated, not formatted: a "%1" inside an account or a code must reach QUIK as it stands.
     return QStringLiteral("TRANS_ID =") + QString::number(transId) + QStringLiteral(";ACTION=") + o.Action +
            QStringLiteral(";ACCOUNT=") + o.Account + QStringLiteral(";SECCODE=") + o.SecCode + QStringLiteral(";CLASSCODE=") +
            o.ClassCode + QStringLiteral(";CLIENT_CODE=") + o.ClientCode + QStringLiteral(";OPERATION=") + o.Operation +
-           QStringLiteral(";PRICE=") + PriceToText(o.Digits, o.Price) + QStringLiteral(";STOPPRICE=") +
-           PriceToText(o.Digits, o.StopPrice) + QStringLiteral(";Order_key=") + o.OrderKey + QStringLiteral(";Stop_Order_key=") +
-           o.StopOrderKey + QStringLiteral(";QUANTITY=") + QString::number(o.Quantity);
+           QStringLiteral(";PRICE=") + price + QStringLiteral(";STOPPRICE=") + stopPrice + QStringLiteral(";Order_key=") + o.OrderKey +
+           QStringLiteral(";Stop_Order_key=") + o.StopOrderKey + QStringLiteral(";QUANTITY=") + QString::number(o.Quantity);
 }
 
-QString TTransactionWriter::OperatorText(const TOrder& o) {
+QString TTransactionWriter::OperatorText(const TOrder& o) { return OperatorText(o, PriceToText(o.Digits, o.Price)); }
+
+QString TTransactionWriter::OperatorText(const TOrder& o, const QString& price) {
     if (o.Action.contains(QLatin1String("NEW")))
         return QStringLiteral(" [") + o.Operation + QLatin1Char(' ') + QString::number(o.Quantity) + QLatin1Char(' ') + o.Ticker +
-               QStringLiteral(" at ") + PriceToText(o.Digits, o.Price) + (o.IsStop ? QStringLiteral(" Stop") : QString()) +
-               QStringLiteral("] ");
+               QStringLiteral(" at ") + price + (o.IsStop ? QStringLiteral(" Stop") : QString()) + QStringLiteral("] ");
     if (o.Action.contains(QLatin1String("KILL"))) return QStringLiteral(" [снятие заявки # ") + o.OrderKey + QLatin1Char(']');
     return QString();
 }
@@ -39,16 +43,17 @@ QString TTransactionWriter::MarkTableFor(qint32 transId) const { return MarkTabl
 
 TTransactionWriter::TRecorded TTransactionWriter::RecordTransaction(const TOrder& order, const TOmegaOrder& alert) {
     // A price that cannot be written as a number is no order: QUIK would read another one.
-    for (double price : {order.Price, order.StopPrice})
-        if (!TryPriceToText(order.Digits, price))
-            throw ConversionError(QStringLiteral("Ордер # ") + QString::number(alert.ID) + QStringLiteral(": цена ") + QString::number(price, 'g', 17) +
-                                  QStringLiteral(" не может быть записана с точностью ") + QString::number(order.Digits) +
-                                  QStringLiteral(" (Digits). Транзакция не отправлена."));
+    const std::optional<QString> price = TryPriceToText(order.Digits, order.Price);
+    const std::optional<QString> stopPrice = TryPriceToText(order.Digits, order.StopPrice);
+    if (!price || !stopPrice)
+        throw ConversionError(QStringLiteral("Ордер # ") + QString::number(alert.ID) + QStringLiteral(": цена ") +
+                              QString::number(price ? order.StopPrice : order.Price, 'g', 17) + QStringLiteral(" не может быть записана с точностью ") +
+                              QString::number(order.Digits) + QStringLiteral(" (Digits). Транзакция не отправлена."));
     // The number is given out now, whatever happens below.
     const qint32 id = TransSent++;
     TRecorded r;
     r.TransId = id;
-    r.Line = TransactionLine(id, order);
+    r.Line = TransactionLine(id, order, *price, *stopPrice);
     r.MarkTable = alert.Filled ? QStringLiteral("FilledOrders") : QStringLiteral("ActiveOrders");
 
     RunSql(Ctx.DM.conQuikData(),
@@ -56,7 +61,7 @@ TTransactionWriter::TRecorded TTransactionWriter::RecordTransaction(const TOrder
             QStringLiteral("VALUES (:trans_id, :id_order, :filled, :code)")},
            {{"trans_id", id}, {"id_order", order.IdOrder}, {"filled", order.Filled ? 1 : 0}, {"code", order.ClientCode}});
 
-    const QString text = OperatorText(order);
+    const QString text = OperatorText(order, *price);
     r.JournalText = QStringLiteral("Транзакция номер ") + QString::number(id) + text + QStringLiteral(" по счету ") + order.ClientCode +
                     QStringLiteral(" отправлена в Quik.");
     r.MailText = QStringLiteral("Транзакция номер ") + QString::number(id) + text + QStringLiteral(" отправлена в Quik.");

@@ -65,7 +65,9 @@ public:
     QString MarkTableFor(qint32 transId) const;
 
     static QString TransactionLine(qint32 transId, const TOrder& order);
+    static QString TransactionLine(qint32 transId, const TOrder& order, const QString& price, const QString& stopPrice);
     static QString OperatorText(const TOrder& order);
+    static QString OperatorText(const TOrder& order, const QString& price);
 
 private:
     TPipelineContext Ctx;
