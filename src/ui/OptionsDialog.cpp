@@ -282,6 +282,7 @@ QWidget* TfmOpt::CreateInstrumentsPage() {
                               {"Slippage", "Проск-е (%)", "#0.00"}, {"LotSize", "Лот", "", 34}, {"Class_Code", "Код класса", "", 66},
                               {"Digits", "Знаки после запятой", "", 73}, {"SecCode", "Код в Quik`е", "", 87}},
                              true, true);
+    grdSecCode->setObjectName(QStringLiteral("grdSecCode"));
     l->addWidget(grdSecCode);
     auto* nav = Navigator(grdSecCode);
     QAction* find = nav->addAction(style()->standardIcon(QStyle::SP_FileDialogContentsView), QStringLiteral("Найти"));
@@ -332,6 +333,8 @@ QWidget* TfmOpt::CreateRiskPage() {
                                            "запустить ее снова можно только вручную."));
     note->setWordWrap(true);
     l->addWidget(note);
+    chConfirmManualOrders = BindCheck(&s.ConfirmManualOrders, QStringLiteral("Спрашивать подтверждение перед ручной отправкой и снятием ордера"));
+    l->addWidget(chConfirmManualOrders);
     l->addStretch();
     return page;
 }

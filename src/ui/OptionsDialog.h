@@ -41,6 +41,7 @@ public:
     QLineEdit *edtSMTP, *edtPort, *edtUser, *edtPassword, *edtFromName, *edtFromAddress, *edtEmail1, *edtEmail2, *edtMsg;
     QCheckBox *chAuten, *chSendTrans_Id, *chSendTrans_done, *chSendQuikConnect;
     QLineEdit *edtMaxLots, *edtMaxMoney, *edtMaxTransPerMinute;
+    QCheckBox* chConfirmManualOrders;
     TDbGrid* grdSecCode;
     TDbGrid* grdWorkSpaces;
     TDbGrid* grdStrategy;

@@ -36,7 +36,7 @@ private slots:
         QCOMPARE(s.pathTRI, QStringLiteral("C:\\Program Files\\QUIK\\Trans\\Trans.tri"));
         file.Save(s);
         QCOMPARE(KeysInFile(file.Path()), TSettingsFile::KeyOrder());
-        QCOMPARE(TSettingsFile::KeyOrder().size(), 36);
+        QCOMPARE(TSettingsFile::KeyOrder().size(), 37);
         const QString text = ReadCp1251(file.Path());
         QVERIFY(text.startsWith(QStringLiteral("[Position]\r\nPositionSize=0\r\n")));
         QVERIFY(text.contains(QStringLiteral("\r\nExitQty=-1\r\n")));
@@ -143,7 +143,7 @@ private slots:
         const QStringList keys = KeysInFile(path);
         QCOMPARE(keys.first(), QStringLiteral("Mail/smtp"));
         QVERIFY(keys.contains(QStringLiteral("Mail/Extra")));
-        QCOMPARE(keys.size(), 37);
+        QCOMPARE(keys.size(), 38);
         TSettings back;
         file.Load(back);
         QCOMPARE(back.Code, QStringLiteral("777"));
