@@ -16,6 +16,7 @@ TfmClients::TfmClients(TEngine& engine, QWidget* parent) : QDialog(parent) {
                        {{"Code", "Код клиента"}, {"Active", "Активен"}, {"client", "Владелец счета"}, {"AccountMicex", "Счет на ММВБ"},
                         {"AccountFORTS", "Счет на ФОРТС"}, {"note", "Комментарии"}},
                        true);
+    Grid->setObjectName(QStringLiteral("grdClients"));
     bl->addWidget(Grid);
     Navigator = new TNavigatorBar(Grid, box);
     Navigator->Run = [&engine](const std::function<void()>& f) { engine.RunEvent(f); };

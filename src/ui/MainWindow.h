@@ -40,6 +40,7 @@ public:
     QTabWidget* PageControl1;
     TDbGrid* grdPortfolio;
     TDbGrid* RxDBGrid4;  // executed orders
+    TDbGrid* grdTRO;     // the transaction report
     QPlainTextEdit* mLog;
     QSplitter* Splitter2;
     QList<QLabel*> StatusPanels;
@@ -65,6 +66,14 @@ public:
     void actClientsExecute();
     void HandleClientsResult(int result);
     void actAboutExecute();
+    // The window's geometry, the portfolio strip's height and every grid's columns, kept across runs
+    // in Korvex.ui.ini beside Korvex.ini (the settings file keeps only settings). A file that cannot
+    // be written loses the layout, nothing else.
+    QString UiStatePath() const;
+    void SaveUiState();
+    void RestoreUiState();
+    // Shows the window as the operator left it: maximized unless he had it otherwise.
+    void ShowAsLeft();
     void HideToTray();
     void RestoreFromTray();
     QIcon TrayFrame(int frame) const;
@@ -85,7 +94,11 @@ private:
     void CreateTray();
     void SyncActions();
     void Run(const std::function<void()>& f);
+    QList<TDbGrid*> Grids() const;
+    void UsePriceDigits();
+    QHash<QString, int> DigitsByTicker, DigitsByCode;  // instrument decimals by Omega ticker, by QUIK code
     TEngine& Robot;
+    bool LeftMaximized = true;
     QList<QIcon> TrayIcons;
     int TrayFrameShown = 0;
 };
