@@ -80,7 +80,10 @@ TfmMain::TfmMain(TEngine& engine, QWidget* parent) : QMainWindow(parent), Robot(
     UpdateStatusBar();
 }
 
-TfmMain::~TfmMain() { Robot.ConfirmManualOrder = nullptr; }
+TfmMain::~TfmMain() {
+    Robot.ConfirmManualOrder = nullptr;
+    Robot.ErrorReport().Reported = nullptr;
+}
 
 
 void TfmMain::Run(const std::function<void()>& f) { Robot.RunEvent(f); }
@@ -280,13 +283,31 @@ void TfmMain::CreateStatusBar() {
     const QString texts[] = {QStringLiteral("Подключение к Omega: Нет"), QStringLiteral("Подключение к Quik: Нет"),
                              QStringLiteral("Связь Quik с сервером: Н/Д"), QStringLiteral("Отправлено транзакций: 0/0/0"),
                              QStringLiteral("SINGLE"), QString()};
-    for (int i = 0; i < 6; ++i) {
-        auto* l = new QLabel(texts[i]);
-        l->setMinimumWidth(widths[i] + (i < 4 ? 40 : 0));
+    // Every panel is permanent: a tool tip or a menu hint must never blank the robot's state.
+    auto panel = [](const QString& text, int width) {
+        auto* l = new QLabel(text);
+        l->setMinimumWidth(width);
         l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        statusBar()->addWidget(l);
-        StatusPanels << l;
+        return l;
+    };
+    WatchPanel = panel(QString(), 120);
+    WatchPanel->setAlignment(Qt::AlignCenter);
+    statusBar()->addPermanentWidget(WatchPanel);
+    for (int i = 0; i < 5; ++i) {
+        StatusPanels << panel(texts[i], widths[i] + (i < 4 ? 40 : 0));
+        statusBar()->addPermanentWidget(StatusPanels.last());
     }
+    ErrorPanel = panel(QStringLiteral("Ошибок нет"), 160);
+    statusBar()->addPermanentWidget(ErrorPanel, 1);
+    StatusPanels << panel(texts[5], 50);
+    statusBar()->addPermanentWidget(StatusPanels.last());
+    Robot.ErrorReport().Reported = [this](const QString& text) {
+        const QString first = text.section(QLatin1Char('\n'), 0, 0).trimmed();
+        ErrorPanel->setText(QStringLiteral("%1 %2").arg(Regional::LongTime(QTime::currentTime()), first));
+        ErrorPanel->setToolTip(text);
+        ErrorPanel->setStyleSheet(QStringLiteral("QLabel { color: #c0392b; }"));
+        UpdateStatusBar();
+    };
     // Trading goes on when the journal file cannot be written; the operator must still see it.
     JournalAlarm = new QLabel;
     JournalAlarm->setStyleSheet(QStringLiteral("QLabel { color: white; background: #c0392b; padding: 0 6px; }"));
@@ -324,15 +345,29 @@ void TfmMain::SyncActions() {
     actStopWatch->setEnabled(Robot.Actions.actStopWatch);
     actSendNewOrderManual->setEnabled(Robot.Actions.actSendNewOrderManual);
     actSendKillOrderManual->setEnabled(Robot.Actions.actSendKillOrderManual);
+    UpdateStatusBar();  // watching went on or off
 }
 
 void TfmMain::UpdateStatusBar() {
     const QStringList texts = Robot.StatusPanels();
     for (int i = 0; i < texts.size() && i < StatusPanels.size(); ++i) StatusPanels[i]->setText(texts[i]);
     // The last panel: why the robot stopped watching by itself.
+    WatchPanel->setText(Robot.Watching ? QStringLiteral("Загрузка: ВКЛ") : QStringLiteral("Загрузка: выкл"));
+    WatchPanel->setStyleSheet(Robot.Watching ? QStringLiteral("QLabel { color: white; background: #1e8449; }")
+                                             : QStringLiteral("QLabel { color: #7f8c8d; }"));
+    StatusPanels[3]->setStyleSheet(Robot.Reader().TransRefused > 0 ? QStringLiteral("QLabel { color: #c0392b; }") : QString());
     QLabel* breaker = StatusPanels.last();
     breaker->setText(Robot.BreakerTripped ? Robot.BreakerText : QString());
     breaker->setStyleSheet(Robot.BreakerTripped ? QStringLiteral("QLabel { color: white; background: #c0392b; }") : QString());
+    if (RxTrayIcon1) RxTrayIcon1->setToolTip(TrayText());
+}
+
+QString TfmMain::TrayText() const {
+    QStringList lines{windowTitle(), WatchPanel->text()};
+    for (int i = 0; i < 4; ++i) lines << StatusPanels[i]->text();
+    if (!StatusPanels.last()->text().isEmpty()) lines << StatusPanels.last()->text();
+    lines << ErrorPanel->text();
+    return lines.join(QLatin1Char('\n'));
 }
 
 void TfmMain::actPullAllOrdersExecute() {

@@ -45,6 +45,10 @@ public:
     QSplitter* Splitter2;
     QList<QLabel*> StatusPanels;
     QLabel* JournalAlarm = nullptr;  // shown while the journal file cannot be written
+    QLabel* WatchPanel = nullptr;    // watching on or off, coloured
+    QLabel* ErrorPanel = nullptr;    // the last error with its time
+    // What the tray icon's tool tip says: the same as the status bar.
+    QString TrayText() const;
     QSystemTrayIcon* RxTrayIcon1 = nullptr;
     TfmOpt* fmOpt;
     TfmAbout* fmAbout;

@@ -10,7 +10,10 @@
 #include "ui/ClientsDialog.h"
 #include "ui/FieldsProxy.h"
 
+#include "common/KorvexError.h"
+
 #include <QApplication>
+#include <QStatusBar>
 #include <QFileInfo>
 #include <QScrollBar>
 #include <QStyle>
@@ -96,6 +99,21 @@ private slots:
         QCOMPARE(W->StatusPanels.last()->text(), QStringLiteral("Автостоп: 2 транзакций за минуту, предел 1"));
         R->Engine->actStartWatchExecute();
         QCOMPARE(W->StatusPanels.last()->text(), QString());
+    }
+
+    void statusPanels_stayUnderAHint_showWatchingAndTheLastError_trayTipSaysTheSame() {
+        W->show();
+        QVERIFY(R->Connect());
+        W->actStartWatch->trigger();
+        W->statusBar()->showMessage(W->actStopWatch->statusTip());  // a toolbar button under the pointer
+        QApplication::processEvents();
+        for (QLabel* l : W->StatusPanels.mid(0, 5) + QList<QLabel*>{W->WatchPanel, W->ErrorPanel}) QVERIFY(l->isVisible());
+        QCOMPARE(W->WatchPanel->text(), QStringLiteral("Загрузка: ВКЛ"));
+        R->Engine->RunEvent([] { throw KorvexError(QStringLiteral("База данных заблокирована")); });
+        QVERIFY(W->ErrorPanel->text().endsWith(QStringLiteral("База данных заблокирована")));
+        W->actStopWatch->trigger();
+        QCOMPARE(W->WatchPanel->text(), QStringLiteral("Загрузка: выкл"));
+        for (const QString& part : {W->WatchPanel->text(), W->StatusPanels[3]->text(), W->ErrorPanel->text()}) QVERIFY(W->TrayText().contains(part));
     }
 
     void statusBar_countsAndLinkState() {
