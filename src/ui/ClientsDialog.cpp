@@ -20,6 +20,7 @@ TfmClients::TfmClients(TEngine& engine, QWidget* parent) : QDialog(parent) {
     bl->addWidget(Grid);
     Navigator = new TNavigatorBar(Grid, box);
     Navigator->Run = [&engine](const std::function<void()>& f) { engine.RunEvent(f); };
+    Grid->Run = Navigator->Run;
     bl->addWidget(Navigator);
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("BitBtn1"));

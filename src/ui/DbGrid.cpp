@@ -64,6 +64,7 @@ TDbGrid::TDbGrid(TDataTable* table, QVector<TGridColumn> columns, bool editable,
     Table->setSelectionBehavior(QAbstractItemView::SelectRows);
     Table->setSelectionMode(QAbstractItemView::SingleSelection);
     Table->verticalHeader()->setDefaultSectionSize(Table->fontMetrics().height() + 6);
+    Editable = editable;
     if (!editable) Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     connect(Table->horizontalHeader(), &QHeaderView::sectionResized, this, [this](int logical, int, int size) {
         if (Adjusting) return;
@@ -257,8 +258,25 @@ void TDbGrid::FromTableToView() {
     Syncing = false;
 }
 
-void TDbGrid::FromViewToTable(const QModelIndex& current) {
+void TDbGrid::FromViewToTable(const QModelIndex& current, const QModelIndex& previous) {
     if (Syncing || !current.isValid()) return;
+    if (Editable && previous.isValid() && previous.row() != current.row() && Data->Model()->isDirty()) {
+        // Leaving an edited row posts it, as a table grid does; the row to go to is found again by its
+        // place after the table was read anew.
+        const int row = current.row();
+        const int column = current.column();
+        auto post = [this] { Data->PostEdits(); };
+        if (Run) Run(post);
+        else {
+            try {
+                post();
+            } catch (const std::exception&) {
+                // Not posted: the edit stays in the row, and OK or the navigator's post tries again.
+            }
+        }
+        if (row < FieldsProxy->rowCount()) Table->setCurrentIndex(FieldsProxy->index(row, column));
+        return;
+    }
     Syncing = true;
     Data->SetCurrent(FieldsProxy->mapToSource(current).row());
     Syncing = false;

@@ -43,6 +43,9 @@ public:
     // Tinted even rows (the portfolio strip).
     void SetEvenRowColor(const QColor& c);
 
+    // Runs the post of a row the operator left; an error goes to the general error report.
+    std::function<void(const std::function<void()>&)> Run;
+
     // For tables that grow: the view follows the newest row unless the operator scrolled away.
     void FollowNewestRows();
     // The operator's layout: the fields in the order shown, each with its width ("Symbol=120").
@@ -59,7 +62,7 @@ private:
     void Bind();
     void ApplyColumns();
     void FromTableToView();
-    void FromViewToTable(const QModelIndex& current);
+    void FromViewToTable(const QModelIndex& current, const QModelIndex& previous);
     bool AtBottom() const;
     void RememberView();
     void RestoreView();
@@ -84,6 +87,7 @@ private:
         QString Field;
         bool Valid = false;
     } Place;
+    bool Editable = false;
     bool Follows = false;
     bool Following = true;  // the view shows the newest rows and keeps doing so
 };

@@ -22,6 +22,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpressionValidator>
 #include <QSqlRecord>
 #include <QTabWidget>
 #include <QTimer>
@@ -57,11 +58,27 @@ TfmOpt::TfmOpt(TEngine& engine, QWidget* parent) : QDialog(parent), Robot(engine
     l->addLayout(strip);
     setFixedSize(708 + 40, 493 + 60);
 
+    auto decimal = [](const QString& t) { return Regional::ParseDecimal(t).has_value(); };
+    auto integer = [](const QString& t) { return Regional::ParseInteger(t).has_value(); };
+    auto time = [](const QString& t) { return Regional::ParseTimeOfDay(t).has_value(); };
+    for (QLineEdit* e : {edtFixVol, edtPart, edtMaxMoney}) ApplyWhenValid(e, decimal);
+    for (QLineEdit* e : {edtPort, edtIntTable, edtQuikConnectTimeOut, edtMaxLots, edtMaxTransPerMinute}) ApplyWhenValid(e, integer);
+    for (QLineEdit* e : {edtTime1, edtTime2}) ApplyWhenValid(e, time);
     connect(&Robot, &TEngine::SumListChanged, this, &TfmOpt::UpdateSumList);
     ShowSettings();
 }
 
 void TfmOpt::reject() { done(2); }
+
+void TfmOpt::ApplyWhenValid(QLineEdit* edit, std::function<bool(const QString&)> valid) {
+    Checks.insert(edit, valid);
+    connect(edit, &QLineEdit::editingFinished, this, [this, edit] { ApplyChecked(edit); });
+}
+
+void TfmOpt::ApplyChecked(QLineEdit* edit) {
+    QString* field = Fields.value(edit);
+    if (field && Checks.value(edit)(edit->text())) *field = edit->text();
+}
 
 void TfmOpt::ShowSettings() {
     for (auto& r : Refreshers) r();
@@ -69,7 +86,11 @@ void TfmOpt::ShowSettings() {
 
 QLineEdit* TfmOpt::BindText(QString* field, QLineEdit* edit) {
     if (!edit) edit = new QLineEdit;
-    connect(edit, &QLineEdit::textEdited, this, [field](const QString& t) { *field = t; });
+    Fields.insert(edit, field);
+    connect(edit, &QLineEdit::textEdited, this, [this, edit, field](const QString& t) {
+        // A number or a time reaches the robot only when the operator is done with it and it reads.
+        if (!Checks.contains(edit)) *field = t;
+    });
     Refreshers << [edit, field] { edit->setText(*field); };
     return edit;
 }
@@ -143,8 +164,10 @@ QWidget* TfmOpt::CreatePositionsPage() {
     edtTime1 = BindText(&s.time1);
     edtTime2 = BindText(&s.time2);
     for (QLineEdit* e : {edtTime1, edtTime2}) {
+        // Hours of one or two digits, as the settings file holds them ("9:30:00"); no mask, whose blanks
+        // would stand in the text.
         e->setMaxLength(8);
-        e->setInputMask(QStringLiteral("09:99:99;_"));
+        e->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d{0,2}(:\\d{0,2}(:\\d{0,2})?)?")), e));
         e->setMaximumWidth(90);
     }
     times->addRow(QStringLiteral("Начало сессии:"), edtTime1);
@@ -268,6 +291,7 @@ QWidget* TfmOpt::CreateMailPage() {
 TNavigatorBar* TfmOpt::Navigator(TDbGrid* grid) {
     auto* n = new TNavigatorBar(grid);
     n->Run = [this](const std::function<void()>& f) { Robot.RunEvent(f); };
+    grid->Run = n->Run;
     Navigators << n;
     grid->View()->installEventFilter(this);
     return n;
@@ -379,6 +403,8 @@ void TfmOpt::BitBtn1Click() {
             fail(e, QStringLiteral("Веденно неверное время!"));
             break;
         }
+    if (result == 1)
+        for (auto it = Checks.cbegin(); it != Checks.cend(); ++it) ApplyChecked(it.key());
     done(result);
 }
 

@@ -60,7 +60,46 @@ private slots:
         QVERIFY(W->HandleOptionsResult(Opt()->result()));  // shown again
         QCOMPARE(Opt()->edtFixVol->text(), QStringLiteral("abc"));
         QCOMPARE(Opt()->edtTime2->text(), QStringLiteral("25:00:00"));
-        QCOMPARE(R->S().FixVol, QStringLiteral("abc"));  // the robot already sees the edit
+        QCOMPARE(R->S().FixVol, QStringLiteral("30000"));  // nothing that does not read reaches the robot
+        QCOMPARE(R->S().time2, QStringLiteral("17:45:00"));
+    }
+
+    void timeFields_showOneDigitHours_halfTypedValuesStayInTheDialog() {
+        R->S().time1 = "9:30:00";
+        W->fmOpt->ShowSettings();
+        QCOMPARE(Opt()->edtTime1->text(), QStringLiteral("9:30:00"));
+        Opt()->show();
+        QApplication::setActiveWindow(Opt());
+        Opt()->edtTime2->setFocus();
+        Type(Opt()->edtTime2, "25:59:59");
+        Opt()->edtCode->setFocus();  // leaves the field
+        QCOMPARE(R->S().time2, QStringLiteral("17:45:00"));
+        Opt()->edtTime2->setFocus();
+        Type(Opt()->edtTime2, "18:00:00");
+        QCOMPARE(R->S().time2, QStringLiteral("17:45:00"));  // still being typed
+        Opt()->edtCode->setFocus();
+        QCOMPARE(R->S().time2, QStringLiteral("18:00:00"));
+    }
+
+    void clientsGrid_enterKeepsTheEditOpen_cancelUndoesIt() {
+        QVERIFY(R->Connect());
+        W->fmClients->show();
+        QApplication::setActiveWindow(W->fmClients);
+        TDbGrid* g = W->fmClients->Grid;
+        const QModelIndex cell = Cell(g, 0, "client");
+        g->View()->setCurrentIndex(cell);
+        g->View()->setFocus();
+        g->View()->edit(cell);
+        QApplication::processEvents();
+        auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+        QVERIFY(editor);
+        editor->setText("Сидоров");
+        QTest::keyClick(editor, Qt::Key_Return);
+        QApplication::processEvents();  // the delegate commits queued
+        QCOMPARE(Cell(g, 0, "client").data().toString(), QStringLiteral("Сидоров"));
+        QVERIFY(Ws->Scalar(Ws->Trading(), "SELECT client FROM tClients WHERE Code='111'").toString() != QStringLiteral("Сидоров"));
+        W->HandleClientsResult(2);
+        QVERIFY(Cell(g, 0, "client").data().toString() != QStringLiteral("Сидоров"));
     }
 
     void okCheck_zeroAndNegativePass() {
