@@ -6,6 +6,7 @@
 
 #include <QGroupBox>
 #include <QPushButton>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 TfmClients::TfmClients(TEngine& engine, QWidget* parent) : QDialog(parent) {
@@ -37,4 +38,5 @@ TfmClients::TfmClients(TEngine& engine, QWidget* parent) : QDialog(parent) {
     l->addWidget(box);
     l->addLayout(strip);
     setFixedSize(767, 469);
+    connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this, &TfmClients::HelpRequested);
 }

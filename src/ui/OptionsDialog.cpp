@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
+#include <QShortcut>
 #include <QSqlRecord>
 #include <QTabWidget>
 #include <QTimer>
@@ -48,6 +49,7 @@ TfmOpt::TfmOpt(TEngine& engine, QWidget* parent) : QDialog(parent), Robot(engine
     connect(ok, &QPushButton::clicked, this, &TfmOpt::BitBtn1Click);
     connect(cancel, &QPushButton::clicked, this, [this] { done(2); });
     connect(help, &QPushButton::clicked, this, &TfmOpt::HelpRequested);
+    connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this, &TfmOpt::HelpRequested);
     auto* strip = new QHBoxLayout;
     strip->addStretch();
     strip->addWidget(ok);

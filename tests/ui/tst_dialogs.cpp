@@ -5,6 +5,7 @@
 #include "ui/AboutBox.h"
 #include "ui/ClientsDialog.h"
 #include "ui/DbGrid.h"
+#include "ui/HelpViewer.h"
 #include "ui/MainWindow.h"
 #include "ui/NavigatorBar.h"
 #include "ui/OptionsDialog.h"
@@ -100,6 +101,20 @@ private slots:
         QVERIFY(Ws->Scalar(Ws->Trading(), "SELECT client FROM tClients WHERE Code='111'").toString() != QStringLiteral("Сидоров"));
         W->HandleClientsResult(2);
         QVERIFY(Cell(g, 0, "client").data().toString() != QStringLiteral("Сидоров"));
+    }
+
+    void f1_inBothDialogs_opensHelpOnTopOfTheModalDialog() {
+        W->show();
+        for (QDialog* d : {static_cast<QDialog*>(Opt()), static_cast<QDialog*>(W->fmClients)}) {
+            d->open();
+            QApplication::setActiveWindow(d);
+            QApplication::processEvents();
+            QTest::keyClick(d, Qt::Key_F1);
+            QVERIFY(W->Help->isVisible());
+            QCOMPARE(W->Help->parentWidget(), d);  // the modal dialog does not block its own windows
+            QVERIFY(W->Help->CurrentPage().toString().endsWith(d == Opt() ? "settings.html" : "main-window.html"));
+            d->reject();
+        }
     }
 
     void okCheck_zeroAndNegativePass() {
