@@ -7,6 +7,7 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QTimer>
 #include <QVBoxLayout>
 
 TFooterBar::TFooterBar(QTableView* view, std::function<QString(int)> textOf, QWidget* parent)
@@ -70,6 +71,7 @@ TDbGrid::TDbGrid(TDataTable* table, QVector<TGridColumn> columns, bool editable,
         if (Adjusting) return;
         Widths[FieldsProxy->FieldAt(logical).toLower()] = size;
         SizedToContent = true;
+        OperatorSized = true;
     });
     connect(Table->horizontalHeader(), &QHeaderView::sectionMoved, this, [this] {
         if (Adjusting) return;
@@ -90,6 +92,9 @@ void TDbGrid::Bind() {
     connect(FieldsProxy, &TFieldsProxy::ColumnsMapped, this, &TDbGrid::ApplyColumns, Qt::UniqueConnection);
     connect(FieldsProxy, &QAbstractItemModel::modelAboutToBeReset, this, &TDbGrid::RememberView, Qt::UniqueConnection);
     connect(FieldsProxy, &QAbstractItemModel::modelReset, this, &TDbGrid::RestoreView, Qt::UniqueConnection);
+    connect(FieldsProxy, &QAbstractItemModel::rowsInserted, this, &TDbGrid::GrowToContents, Qt::UniqueConnection);
+    connect(FieldsProxy, &QAbstractItemModel::dataChanged, this, &TDbGrid::GrowToContents, Qt::UniqueConnection);
+    connect(FieldsProxy, &QAbstractItemModel::modelReset, this, &TDbGrid::GrowToContents, Qt::UniqueConnection);
     connect(FieldsProxy, &QAbstractItemModel::rowsInserted, this, [this] {
         if (Follows && Following) Table->scrollToBottom();
     }, Qt::UniqueConnection);
@@ -188,6 +193,28 @@ void TDbGrid::ApplyColumns() {
     if (!SizedToContent && Data->Model()->rowCount() > 0) FitColumnsToContents();
 }
 
+void TDbGrid::GrowToContents() {
+    // Until the operator sizes a column himself, columns widen for values that arrive later (a
+    // position's entry time, a longer strategy name); they never shrink under his eyes.
+    if (OperatorSized || GrowQueued) return;
+    GrowQueued = true;
+    QTimer::singleShot(0, this, [this] {
+        GrowQueued = false;
+        if (OperatorSized) return;
+        const QHash<QString, int> before = Widths;
+        FitColumnsToContents();
+        QHeaderView* h = Table->horizontalHeader();
+        Adjusting = true;
+        for (int c = 0; c < h->count(); ++c) {
+            const QString field = FieldsProxy->FieldAt(c).toLower();
+            const int width = std::max(before.value(field), Widths.value(field));
+            Widths[field] = width;
+            if (h->sectionSize(c) != width) h->resizeSection(c, width);
+        }
+        Adjusting = false;
+    });
+}
+
 void TDbGrid::FitColumnsToContents() {
     QHeaderView* h = Table->horizontalHeader();
     const QFontMetrics fm(Table->font());
@@ -235,6 +262,7 @@ void TDbGrid::SetLayout(const QStringList& layout) {
         if (width > 0) Widths[field] = width;
     }
     SizedToContent = SizedToContent || !Order.isEmpty();
+    OperatorSized = OperatorSized || !Order.isEmpty();
     ApplyColumns();
 }
 

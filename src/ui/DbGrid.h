@@ -67,6 +67,7 @@ private:
     void RememberView();
     void RestoreView();
     int TitleWidth(int column) const;
+    void GrowToContents();
     TDataTable* Data;
     QTableView* Table;
     TFieldsProxy* FieldsProxy;
@@ -88,6 +89,8 @@ private:
         bool Valid = false;
     } Place;
     bool Editable = false;
+    bool OperatorSized = false;  // the operator sized or moved a column, now or in an earlier run
+    bool GrowQueued = false;
     bool Follows = false;
     bool Following = true;  // the view shows the newest rows and keeps doing so
 };
