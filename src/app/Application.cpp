@@ -102,7 +102,7 @@ int RunKorvex(int argc, char** argv) {
         // 7. The event loop.
         if (window) {
             QObject::connect(window.get(), &TfmMain::Closed, app.get(), &QCoreApplication::quit);
-            window->showMaximized();
+            window->ShowAsLeft();
         }
         exitCode = app->exec();
 

@@ -54,8 +54,9 @@ public:
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
     bool insertRows(int row, int count, const QModelIndex& parent = QModelIndex()) override;
     bool removeRows(int row, int count, const QModelIndex& parent = QModelIndex()) override;
-    // A view calls this when the operator leaves an edited row: the row is posted.
-    bool submit() override { return submitAll(); }
+    // A view calls this when a cell editor closes with Enter: nothing is posted then. Edits are
+    // posted when the operator leaves the row (the grid) or confirms the dialog, and "Отмена" undoes them.
+    bool submit() override { return true; }
     void revert() override {}
 
     // Posts every pending edit, insert and delete. False when the check refused a row (lastError()

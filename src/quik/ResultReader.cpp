@@ -28,6 +28,12 @@ QString ForJournal(const QByteArray& bytes) {
     return text;
 }
 
+// QUIK's codes for a transaction it did not carry out: refused by the server, failed the server's
+// checks, failed the limits check.
+bool IsRefusal(const QString& status) {
+    return status == QLatin1String("4") || status == QLatin1String("5") || status == QLatin1String("6");
+}
+
 bool HasControlBytes(const QByteArray& bytes) {
     for (char c : bytes)
         if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F) return true;
@@ -122,6 +128,13 @@ void TResultReader::HandleLine(const QByteArray& bytes, qint64 offset, int numbe
         if (r.STATUS == QLatin1String("0")) {
             Ctx.Journal.AddJournalLine(QStringLiteral("Транзакция номер ") + r.TRANS_ID + QStringLiteral(" отправлена на сервер Quik."));
             ++TransAtServer;
+        }
+        if (IsRefusal(r.STATUS)) {
+            // QUIK's own words say why: the operator acts on them, so they go to the journal as sent.
+            QString why = ResultText(r.DESCRIPTION).trimmed();
+            if (why.isEmpty()) why = QStringLiteral("без описания");
+            Ctx.Journal.AddJournalLine(QStringLiteral("Транзакция номер ") + r.TRANS_ID + QStringLiteral(" отвергнута: ") + why);
+            ++TransRefused;
         }
         progress.Announced = true;
         if (OnStatusChanged) OnStatusChanged();

@@ -13,7 +13,7 @@ class TMailNotifier;
 class TTransactionWriter;
 
 // Reads QUIK's result file: stores every result in the transaction's tOrderNumber row, counts and
-// journals the results sent to the server (status 0) and executed (status 3), and marks executed
+// journals the results sent to the server (status 0), executed (status 3) and refused (4, 5, 6), and marks executed
 // alerts in the alerts database. Each reading costs what is new: it starts at the byte after the
 // last complete line it handled.
 class TResultReader {
@@ -23,6 +23,7 @@ public:
     qint32 TroLinesRead = 0;
     qint32 TransAtServer = 0;
     qint32 TransDone = 0;
+    qint32 TransRefused = 0;  // results with status 4, 5 or 6, journalled with QUIK's description
 
     std::function<void()> OnStatusChanged;
 

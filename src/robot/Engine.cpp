@@ -241,7 +241,8 @@ QStringList TEngine::StatusPanels() {
     return {QStringLiteral("Подключение к Omega: ") + omega,
             QStringLiteral("Подключение к Quik: ") + quik,
             QStringLiteral("Связь Quik с сервером: ") + link,
-            QStringLiteral("Отправлено транзакций: %1/%2/%3").arg(TransWriter->TransSent).arg(ResultReader->TransAtServer).arg(ResultReader->TransDone),
+            QStringLiteral("Отправлено транзакций: %1/%2/%3").arg(TransWriter->TransSent).arg(ResultReader->TransAtServer).arg(ResultReader->TransDone) +
+                (ResultReader->TransRefused > 0 ? QStringLiteral(", отвергнуто: %1").arg(ResultReader->TransRefused) : QString()),
             Panel5};
 }
 

@@ -4,6 +4,7 @@
 #include "data/DatMod.h"
 #include "pipeline/OrderBuilders.h"
 #include "pipeline/PipelineContext.h"
+#include "quik/TransactionWriter.h"
 #include "robot/ActionStates.h"
 #include "robot/ErrorReport.h"
 #include "robot/MainPage.h"
@@ -109,6 +110,9 @@ public:
     void PageControl1Change(TMainPage page);
     void actSendNewOrderManualExecute();
     void actSendKillOrderManualExecute();
+    // Asked before a manual order goes out (setting ConfirmManualOrders); unset (headless) asks
+    // nothing. False: nothing is sent.
+    std::function<bool(const QString&)> ConfirmManualOrder;
 
     // --- Guard rails ---
     // An order over the most lots or the most money of one order is not sent: one journal line
@@ -144,7 +148,11 @@ signals:
 
 private:
     void SetActions(const TActionStates& a);
-    void ManualOrder(const TOrderBuilder& builder);
+    void ManualOrder(const TOrderBuilder& builder, bool cancel);
+    // What a manual send or cancel would do: instrument, side, lots, price, number of accounts;
+    // empty when no account would get an order. Throws as the builders do.
+    static void MarkManual(TTransactionWriter::TRecorded& r);
+    QString ManualOrderQuestion(const TOmegaOrder& alert, const TOrderBuilder& builder, bool cancel);
     // One reader: the rows of `table` in the id window (prev, cur], filtered and handed to `rule`.
     void ReadWindow(const QString& table, qint64& lastId, TDataTable* t, bool filledSource,
                     const std::function<void(TOmegaOrder&)>& rule);

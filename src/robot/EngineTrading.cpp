@@ -225,6 +225,7 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
             if (!Automatic || order.Traded) {
                 if (!WithinLimits(order, alert)) continue;
                 done << TransWriter->RecordTransaction(order, alert);
+                if (!Automatic) MarkManual(done.last());
                 sent << TSentOrder{done.last().TransId, alert.ID, alert.Filled, order.Action.startsWith(QLatin1String("NEW")),
                                    TClientAccount{order.ClientCode, order.Account, order.Account}};
             } else {
@@ -274,7 +275,7 @@ void TEngine::PageControl1Change(TMainPage page) {
     SetActions(a);
 }
 
-void TEngine::ManualOrder(const TOrderBuilder& builder) {
+void TEngine::ManualOrder(const TOrderBuilder& builder, bool cancel) {
     TDataTable* table = nullptr;
     if (CurrentPage == TMainPage::tshActiveOrders) table = DM->tActiveOrders;
     else if (CurrentPage == TMainPage::tshFilledOrders) table = DM->tFilledOrders;
@@ -286,8 +287,16 @@ void TEngine::ManualOrder(const TOrderBuilder& builder) {
     }
     TOmegaOrder alert;
     LoadOmegaOrder(alert, table->CurrentRecord(), table == DM->tFilledOrders);
+    if (Settings.ConfirmManualOrders && ConfirmManualOrder) {
+        const QString question = ManualOrderQuestion(alert, builder, cancel);
+        if (!question.isEmpty() && !ConfirmManualOrder(question)) {
+            JournalRef.AddJournalLine(QStringLiteral("Ручной ордер # %1 не отправлен: оператор отказался.").arg(alert.ID));
+            JournalRef.FlushJournal();
+            return;
+        }
+    }
     SendToAccounts(alert, builder, false);
 }
 
-void TEngine::actSendNewOrderManualExecute() { ManualOrder(BuildNewOrder); }
-void TEngine::actSendKillOrderManualExecute() { ManualOrder(BuildKillOrder); }
+void TEngine::actSendNewOrderManualExecute() { ManualOrder(BuildNewOrder, false); }
+void TEngine::actSendKillOrderManualExecute() { ManualOrder(BuildKillOrder, true); }

@@ -7,6 +7,7 @@
 void TErrorReport::Report(const QString& text) {
     ++Count;
     Last = text;
+    if (Reported) Reported(text);
     if (ShowBox && !BoxOpen && text != ShownText) {
         ShownText = text;
         BoxOpen = true;

@@ -16,6 +16,8 @@ public:
 
     // Shows the text in a box and returns when the operator closed it. Unset: headless.
     std::function<void(const QString&)> ShowBox;
+    // Told of every error before it is shown (the window keeps the last one in sight).
+    std::function<void(const QString&)> Reported;
 
     void Report(const QString& text);
     // An event ended well: the next error is shown again, even one with the same text.

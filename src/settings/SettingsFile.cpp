@@ -65,6 +65,7 @@ const std::vector<KeyDef>& Keys() {
         {"Risk", "MaxLots", Kind::Text, &TSettings::MaxLots},
         {"Risk", "MaxMoney", Kind::Text, &TSettings::MaxMoney},
         {"Risk", "MaxTransPerMinute", Kind::Text, &TSettings::MaxTransPerMinute},
+        {"Operator", "ConfirmManualOrders", Kind::Boolean, &TSettings::ConfirmManualOrders},
     };
     return keys;
 }

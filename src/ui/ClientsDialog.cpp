@@ -6,6 +6,7 @@
 
 #include <QGroupBox>
 #include <QPushButton>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 TfmClients::TfmClients(TEngine& engine, QWidget* parent) : QDialog(parent) {
@@ -16,9 +17,11 @@ TfmClients::TfmClients(TEngine& engine, QWidget* parent) : QDialog(parent) {
                        {{"Code", "Код клиента"}, {"Active", "Активен"}, {"client", "Владелец счета"}, {"AccountMicex", "Счет на ММВБ"},
                         {"AccountFORTS", "Счет на ФОРТС"}, {"note", "Комментарии"}},
                        true);
+    Grid->setObjectName(QStringLiteral("grdClients"));
     bl->addWidget(Grid);
     Navigator = new TNavigatorBar(Grid, box);
     Navigator->Run = [&engine](const std::function<void()>& f) { engine.RunEvent(f); };
+    Grid->Run = Navigator->Run;
     bl->addWidget(Navigator);
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("BitBtn1"));
@@ -35,4 +38,5 @@ TfmClients::TfmClients(TEngine& engine, QWidget* parent) : QDialog(parent) {
     l->addWidget(box);
     l->addLayout(strip);
     setFixedSize(767, 469);
+    connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this, &TfmClients::HelpRequested);
 }

@@ -5,7 +5,9 @@
 #include <QHeaderView>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyle>
 #include <QStyledItemDelegate>
+#include <QTimer>
 #include <QVBoxLayout>
 
 TFooterBar::TFooterBar(QTableView* view, std::function<QString(int)> textOf, QWidget* parent)
@@ -63,7 +65,22 @@ TDbGrid::TDbGrid(TDataTable* table, QVector<TGridColumn> columns, bool editable,
     Table->setSelectionBehavior(QAbstractItemView::SelectRows);
     Table->setSelectionMode(QAbstractItemView::SingleSelection);
     Table->verticalHeader()->setDefaultSectionSize(Table->fontMetrics().height() + 6);
+    Editable = editable;
     if (!editable) Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    connect(Table->horizontalHeader(), &QHeaderView::sectionResized, this, [this](int logical, int, int size) {
+        if (Adjusting) return;
+        Widths[FieldsProxy->FieldAt(logical).toLower()] = size;
+        SizedToContent = true;
+        OperatorSized = true;
+    });
+    connect(Table->horizontalHeader(), &QHeaderView::sectionMoved, this, [this] {
+        if (Adjusting) return;
+        QHeaderView* h = Table->horizontalHeader();
+        Order.clear();
+        for (int v = 0; v < h->count(); ++v) Order << FieldsProxy->FieldAt(h->logicalIndex(v)).toLower();
+    });
+    Table->horizontalHeader()->setSectionsMovable(true);
+    Table->horizontalHeader()->setTextElideMode(Qt::ElideRight);
     connect(Table->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int logical) { emit TitleClicked(FieldsProxy->FieldAt(logical)); });
     connect(Data, &TDataTable::Rebound, this, &TDbGrid::Bind);
     Bind();
@@ -73,38 +90,221 @@ void TDbGrid::Bind() {
     FieldsProxy->setSourceModel(Data->Model());
     Table->setModel(FieldsProxy);
     connect(FieldsProxy, &TFieldsProxy::ColumnsMapped, this, &TDbGrid::ApplyColumns, Qt::UniqueConnection);
-    connect(FieldsProxy, &QAbstractItemModel::modelReset, this, &TDbGrid::FromTableToView, Qt::UniqueConnection);
+    connect(FieldsProxy, &QAbstractItemModel::modelAboutToBeReset, this, &TDbGrid::RememberView, Qt::UniqueConnection);
+    connect(FieldsProxy, &QAbstractItemModel::modelReset, this, &TDbGrid::RestoreView, Qt::UniqueConnection);
+    connect(FieldsProxy, &QAbstractItemModel::rowsInserted, this, &TDbGrid::GrowToContents, Qt::UniqueConnection);
+    connect(FieldsProxy, &QAbstractItemModel::dataChanged, this, &TDbGrid::GrowToContents, Qt::UniqueConnection);
+    connect(FieldsProxy, &QAbstractItemModel::modelReset, this, &TDbGrid::GrowToContents, Qt::UniqueConnection);
+    connect(FieldsProxy, &QAbstractItemModel::rowsInserted, this, [this] {
+        if (Follows && Following) Table->scrollToBottom();
+    }, Qt::UniqueConnection);
     connect(Data->Selection(), &QItemSelectionModel::currentChanged, this, &TDbGrid::FromTableToView, Qt::UniqueConnection);
     connect(Table->selectionModel(), &QItemSelectionModel::currentChanged, this, &TDbGrid::FromViewToTable, Qt::UniqueConnection);
     ApplyColumns();
 }
 
+void TDbGrid::FollowNewestRows() {
+    if (Follows) return;
+    Follows = true;
+    // A growing table follows its newest row, as QUIK's tables do, unless the operator scrolled away;
+    // its range grows also while its page is not shown.
+    QScrollBar* v = Table->verticalScrollBar();
+    connect(v, &QScrollBar::valueChanged, this, [this, v](int value) {
+        if (!Place.Valid) Following = value >= v->maximum();
+    });
+    connect(v, &QScrollBar::rangeChanged, this, [this, v](int, int max) {
+        if (!Place.Valid && Following) v->setValue(max);
+    });
+}
+
+bool TDbGrid::AtBottom() const {
+    const QScrollBar* v = Table->verticalScrollBar();
+    return v->value() >= v->maximum();
+}
+
+void TDbGrid::RememberView() {
+    Place = TViewPlace();
+    Place.Valid = true;
+    Place.HScroll = Table->horizontalScrollBar()->value();
+    Place.VScroll = Table->verticalScrollBar()->value();
+    Place.AtBottom = AtBottom();
+    const QModelIndex cur = Table->currentIndex();
+    if (cur.isValid()) {
+        const QModelIndex src = FieldsProxy->mapToSource(cur);
+        Place.Row = src.row();
+        Place.Id = Data->Model()->hasIdColumn() ? Data->Model()->idAt(src.row()) : 0;
+        Place.Field = FieldsProxy->FieldAt(cur.column());
+    }
+}
+
+void TDbGrid::RestoreView() {
+    if (!Place.Valid) return;
+    Place.Valid = false;
+    TTableModel* m = Data->Model();
+    if (m->rowCount() == 0) {
+        Following = true;
+        return;
+    }
+    int row = Place.Id != 0 ? m->rowOfId(Place.Id) : Place.Row;
+    if (row < 0 || row >= m->rowCount()) row = Place.Row >= 0 ? std::min(Place.Row, m->rowCount() - 1) : -1;
+    Table->doItemsLayout();
+    if (row >= 0) {
+        const int column = std::max(0, FieldsProxy->ColumnOf(Place.Field));
+        const QModelIndex idx = FieldsProxy->mapFromSource(m->index(row, 0)).siblingAtColumn(column);
+        const bool scroll = Table->hasAutoScroll();
+        Table->setAutoScroll(false);
+        Table->selectionModel()->setCurrentIndex(idx, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        Table->setAutoScroll(scroll);
+    }
+    Table->horizontalScrollBar()->setValue(Place.HScroll);
+    Table->verticalScrollBar()->setValue(Follows && Place.AtBottom ? Table->verticalScrollBar()->maximum() : Place.VScroll);
+    Following = Place.AtBottom;
+}
+
+int TDbGrid::TitleWidth(int column) const {
+    QHeaderView* h = Table->horizontalHeader();
+    const QString title = FieldsProxy->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+    // The header's own margins on both sides, and room for the sort arrow of the sortable grids.
+    return QFontMetrics(h->font()).horizontalAdvance(title) + 2 * h->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, h) + 8;
+}
+
 void TDbGrid::ApplyColumns() {
     QHeaderView* h = Table->horizontalHeader();
     const auto& columns = FieldsProxy->Columns();
-    for (int i = 0; i < columns.size(); ++i) {
-        const int logical = FieldsProxy->ColumnOf(columns[i].Field);
+    Adjusting = true;
+    QStringList order = Order;
+    for (const TGridColumn& c : columns)
+        if (!order.contains(c.Field.toLower())) order << c.Field.toLower();
+    int visualTarget = 0;
+    for (const QString& field : order) {
+        const int logical = FieldsProxy->ColumnOf(field);
         if (logical < 0) continue;
         const int visual = h->visualIndex(logical);
-        if (visual != i && i < h->count()) h->moveSection(visual, i);
-        if (columns[i].Width > 0) h->resizeSection(logical, columns[i].Width);
+        if (visual != visualTarget && visualTarget < h->count()) h->moveSection(visual, visualTarget);
+        ++visualTarget;
     }
+    for (const TGridColumn& c : columns) {
+        const int logical = FieldsProxy->ColumnOf(c.Field);
+        if (logical < 0) continue;
+        const int width = Widths.value(c.Field.toLower(), std::max(c.Width, TitleWidth(logical)));
+        if (h->sectionSize(logical) != width) h->resizeSection(logical, width);
+    }
+    Adjusting = false;
+    if (!SizedToContent && Data->Model()->rowCount() > 0) FitColumnsToContents();
+}
+
+void TDbGrid::GrowToContents() {
+    // Until the operator sizes a column himself, columns widen for values that arrive later (a
+    // position's entry time, a longer strategy name); they never shrink under his eyes.
+    if (OperatorSized || GrowQueued) return;
+    GrowQueued = true;
+    QTimer::singleShot(0, this, [this] {
+        GrowQueued = false;
+        if (OperatorSized) return;
+        const QHash<QString, int> before = Widths;
+        FitColumnsToContents();
+        QHeaderView* h = Table->horizontalHeader();
+        Adjusting = true;
+        for (int c = 0; c < h->count(); ++c) {
+            const QString field = FieldsProxy->FieldAt(c).toLower();
+            const int width = std::max(before.value(field), Widths.value(field));
+            Widths[field] = width;
+            if (h->sectionSize(c) != width) h->resizeSection(c, width);
+        }
+        Adjusting = false;
+    });
+}
+
+void TDbGrid::FitColumnsToContents() {
+    QHeaderView* h = Table->horizontalHeader();
+    const QFontMetrics fm(Table->font());
+    const int rows = std::min(FieldsProxy->rowCount(), 40);
+    Adjusting = true;
+    for (int c = 0; c < FieldsProxy->columnCount(); ++c) {
+        const QString field = FieldsProxy->FieldAt(c);
+        const TGridColumn* listed = nullptr;
+        for (const TGridColumn& g : FieldsProxy->Columns())
+            if (g.Field.compare(field, Qt::CaseInsensitive) == 0) listed = &g;
+        int width = std::max(listed ? listed->Width : 0, TitleWidth(c));
+        for (int r = 0; r < rows; ++r) {
+            const QModelIndex i = FieldsProxy->index(r, c);
+            int cell = fm.horizontalAdvance(i.data(Qt::DisplayRole).toString()) + 12;
+            if (i.data(Qt::CheckStateRole).isValid()) cell = std::max(cell, 28);
+            width = std::max(width, cell);
+        }
+        width = std::min(width, 360);
+        Widths[field.toLower()] = width;
+        h->resizeSection(c, width);
+    }
+    Adjusting = false;
+    SizedToContent = Data->Model()->rowCount() > 0;
+}
+
+QStringList TDbGrid::Layout() const {
+    QHeaderView* h = Table->horizontalHeader();
+    QStringList out;
+    for (int v = 0; v < h->count(); ++v) {
+        const int logical = h->logicalIndex(v);
+        out << QStringLiteral("%1=%2").arg(FieldsProxy->FieldAt(logical)).arg(h->sectionSize(logical));
+    }
+    if (out.isEmpty())
+        for (const QString& f : Order) out << QStringLiteral("%1=%2").arg(f).arg(Widths.value(f));
+    return out;
+}
+
+void TDbGrid::SetLayout(const QStringList& layout) {
+    Order.clear();
+    for (const QString& item : layout) {
+        const QString field = item.section(QLatin1Char('='), 0, -2).toLower();
+        const int width = item.section(QLatin1Char('='), -1).toInt();
+        if (field.isEmpty()) continue;
+        Order << field;
+        if (width > 0) Widths[field] = width;
+    }
+    SizedToContent = SizedToContent || !Order.isEmpty();
+    OperatorSized = OperatorSized || !Order.isEmpty();
+    ApplyColumns();
 }
 
 void TDbGrid::FromTableToView() {
     if (Syncing) return;
-    Syncing = true;
     const int row = Data->Current();
-    if (row >= 0) {
-        const QModelIndex src = Data->Model()->index(row, 0);
-        const QModelIndex idx = FieldsProxy->mapFromSource(src);
-        if (idx.isValid()) Table->selectionModel()->setCurrentIndex(idx, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    }
+    if (row < 0) return;
+    const QModelIndex src = Data->Model()->index(row, 0);
+    const QModelIndex first = FieldsProxy->mapFromSource(src);
+    if (!first.isValid()) return;
+    const QModelIndex cur = Table->currentIndex();
+    // The same row already: the operator's column and scroll position stay as they are.
+    if (cur.isValid() && cur.row() == first.row()) return;
+    Syncing = true;
+    const QModelIndex idx = cur.isValid() ? first.siblingAtColumn(cur.column()) : first;
+    const bool scroll = Table->hasAutoScroll();
+    Table->setAutoScroll(false);
+    Table->selectionModel()->setCurrentIndex(idx, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    // The table moved its row by itself (a re-read): the view stays where the operator put it.
+    Table->setAutoScroll(scroll);
     Syncing = false;
 }
 
-void TDbGrid::FromViewToTable(const QModelIndex& current) {
+void TDbGrid::FromViewToTable(const QModelIndex& current, const QModelIndex& previous) {
     if (Syncing || !current.isValid()) return;
+    if (Editable && previous.isValid() && previous.row() != current.row() && Data->Model()->isDirty()) {
+        // Leaving an edited row posts it, as a table grid does; the row to go to is found again by its
+        // place after the table was read anew.
+        const int row = current.row();
+        const int column = current.column();
+        auto post = [this] { Data->PostEdits(); };
+        if (Run) Run(post);
+        else {
+            try {
+                post();
+            } catch (const std::exception&) {
+                // Not posted: the edit stays in the row, and OK or the navigator's post tries again.
+            }
+        }
+        if (row < FieldsProxy->rowCount()) Table->setCurrentIndex(FieldsProxy->index(row, column));
+        return;
+    }
     Syncing = true;
     Data->SetCurrent(FieldsProxy->mapToSource(current).row());
     Syncing = false;

@@ -43,6 +43,18 @@ public:
     // Tinted even rows (the portfolio strip).
     void SetEvenRowColor(const QColor& c);
 
+    // Runs the post of a row the operator left; an error goes to the general error report.
+    std::function<void(const std::function<void()>&)> Run;
+
+    // For tables that grow: the view follows the newest row unless the operator scrolled away.
+    void FollowNewestRows();
+    // The operator's layout: the fields in the order shown, each with its width ("Symbol=120").
+    QStringList Layout() const;
+    // Takes a layout saved earlier; fields it does not name keep their place after the named ones.
+    void SetLayout(const QStringList& layout);
+    // Sizes every column to its title and to the values of the first rows.
+    void FitColumnsToContents();
+
 signals:
     void TitleClicked(const QString& field);
 
@@ -50,11 +62,35 @@ private:
     void Bind();
     void ApplyColumns();
     void FromTableToView();
-    void FromViewToTable(const QModelIndex& current);
+    void FromViewToTable(const QModelIndex& current, const QModelIndex& previous);
+    bool AtBottom() const;
+    void RememberView();
+    void RestoreView();
+    int TitleWidth(int column) const;
+    void GrowToContents();
     TDataTable* Data;
     QTableView* Table;
     TFieldsProxy* FieldsProxy;
     TFooterBar* FooterRow = nullptr;
     QHash<QString, QString> FooterTexts;  // by field, lower case
     bool Syncing = false;
+    // Column widths by field (lower case) and the order of the fields, as the operator left them.
+    QHash<QString, int> Widths;
+    QStringList Order;
+    bool Adjusting = false;      // the grid itself moves or sizes sections
+    bool SizedToContent = false;  // sized once rows were there, or a saved layout was taken
+    // What a re-read of the whole table must not take from the operator.
+    struct TViewPlace {
+        int HScroll = 0, VScroll = 0;
+        bool AtBottom = true;
+        qint64 Id = 0;
+        int Row = -1;
+        QString Field;
+        bool Valid = false;
+    } Place;
+    bool Editable = false;
+    bool OperatorSized = false;  // the operator sized or moved a column, now or in an earlier run
+    bool GrowQueued = false;
+    bool Follows = false;
+    bool Following = true;  // the view shows the newest rows and keeps doing so
 };

@@ -3,10 +3,15 @@
 #include "common/Regional.h"
 
 #include <QDateTime>
+#include <QRegularExpression>
 #include <QSqlField>
 #include <QSqlRecord>
 #include "data/DataTable.h"
 #include <cmath>
+
+namespace {
+QString RegionalDateTime(const QDateTime& dt) { return Regional::ShortDate(dt.date()) + QLatin1Char(' ') + Regional::LongTime(dt.time()); }
+} // namespace
 
 TFieldsProxy::TFieldsProxy(QVector<TGridColumn> columns, bool editable, QObject* parent)
     : QSortFilterProxyModel(parent), GridColumns(std::move(columns)), Editable(editable) {
@@ -109,21 +114,64 @@ QVariant TFieldsProxy::data(const QModelIndex& index, int role) const {
         }
         if (role == Qt::DisplayRole || role == Qt::EditRole) return QVariant();
     }
+    if (column && (role == Qt::DisplayRole || role == Qt::ForegroundRole || role == Qt::ToolTipRole)) {
+        auto words = CodeWords.constFind(column->Field.toLower());
+        if (words != CodeWords.cend()) {
+            const QVariant v = sourceModel()->data(s, Qt::EditRole);
+            auto w = words->constFind(v.isNull() ? QString() : v.toString());
+            if (w != words->cend()) {
+                if (role == Qt::DisplayRole) return w->Text;
+                if (role == Qt::ForegroundRole) return w->Color;
+                return v.isNull() ? QVariant() : QVariant(v.toString());
+            }
+        }
+    }
     if (role == Qt::DisplayRole) {
         const QVariant v = sourceModel()->data(s, Qt::EditRole);
         if (v.isNull()) return QString();
-        if (column && !column->Format.isEmpty()) {
+        if (column && column->Format == PriceFormat) {
+            bool ok = false;
+            const double d = v.toDouble(&ok);
+            const int digits = PriceDigits ? PriceDigits(s.row()) : -1;
+            if (ok && digits >= 0) return QLocale().toString(d, 'f', digits);
+            if (ok) return QLocale().toString(d, 'g', 15);
+        }
+        if (column && !column->Format.isEmpty() && column->Format != PriceFormat) {
             bool ok = false;
             const double d = v.toDouble(&ok);
             if (ok) return FormatNumber(d, column->Format);
         }
         if (v.typeId() == QMetaType::Double) return QLocale().toString(v.toDouble(), 'g', 15);
-        if (v.typeId() == QMetaType::QDateTime) return QLocale().toString(v.toDateTime(), QLocale::ShortFormat);
+        if (v.typeId() == QMetaType::QDateTime) return RegionalDateTime(v.toDateTime());
+        if (v.typeId() == QMetaType::QString) {
+            // SQLite hands date-times over as ISO text.
+            static const QRegularExpression iso(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}[ T]\\d{2}:\\d{2}(:\\d{2})?(\\.\\d+)?$"));
+            const QString text = v.toString();
+            if (text.size() >= 16 && iso.match(text).hasMatch()) {
+                const QDateTime dt = QDateTime::fromString(QString(text).replace(QLatin1Char(' '), QLatin1Char('T')), Qt::ISODateWithMs);
+                if (dt.isValid()) return RegionalDateTime(dt);
+            }
+        }
         return v;
     }
-    if (role == Qt::TextAlignmentRole && column && !column->Format.isEmpty()) return int(Qt::AlignRight | Qt::AlignVCenter);
+    if (role == Qt::TextAlignmentRole) {
+        if (column && !column->Format.isEmpty()) return int(Qt::AlignRight | Qt::AlignVCenter);
+        const QVariant v = sourceModel()->data(s, Qt::EditRole);
+        switch (v.typeId()) {
+        case QMetaType::Int:
+        case QMetaType::LongLong:
+        case QMetaType::UInt:
+        case QMetaType::ULongLong:
+        case QMetaType::Double:
+            return int(Qt::AlignRight | Qt::AlignVCenter);
+        default:
+            break;
+        }
+    }
     return QSortFilterProxyModel::data(index, role);
 }
+
+void TFieldsProxy::SetCodeWords(const QString& field, QHash<QString, TCodeWord> words) { CodeWords[field.toLower()] = std::move(words); }
 
 bool TFieldsProxy::setData(const QModelIndex& index, const QVariant& value, int role) {
     const QModelIndex s = mapToSource(index);

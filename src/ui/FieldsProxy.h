@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QColor>
+#include <QHash>
 #include <QSortFilterProxyModel>
 #include <QStringList>
 #include <QVector>
+#include <functional>
 
 // How one column of a grid shows its field: the title, the display format of the table object
 // ("### ### ##0.000": blanks group the digits, the decimals after the point), and whether it edits.
@@ -13,6 +16,12 @@ struct TGridColumn {
     QString Title;  // empty: the header shows the field name
     QString Format;
     int Width = 0;  // 0: the grid's default
+};
+
+// A code shown as a word in its colour (QUIK's result statuses).
+struct TCodeWord {
+    QString Text;
+    QColor Color;
 };
 
 // Shows the listed fields of a table model in the listed order with their titles and formats;
@@ -33,6 +42,14 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
+    // The display format of a price: the decimals of the row's instrument.
+    static inline const QString PriceFormat = QStringLiteral("price");
+    // The decimals of the instrument of a source row; -1 when unknown (the price then shows as stored).
+    std::function<int(int sourceRow)> PriceDigits;
+
+    // Shows the codes of `field` as words; a code not listed shows as stored.
+    void SetCodeWords(const QString& field, QHash<QString, TCodeWord> words);
+
     // A number in a display format of the table objects.
     static QString FormatNumber(double value, const QString& format);
 
@@ -51,5 +68,6 @@ private:
     QVector<TGridColumn> GridColumns;
     QVector<int> SourceToColumn;  // source column -> index in GridColumns, or -1
     QList<QMetaObject::Connection> SourceConnections;
+    QHash<QString, QHash<QString, TCodeWord>> CodeWords;  // by field, lower case
     bool Editable;
 };

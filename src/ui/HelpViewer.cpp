@@ -1,9 +1,10 @@
 #include "ui/HelpViewer.h"
 
+#include <QApplication>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
-THelpViewer::THelpViewer(QWidget* parent) : QDialog(parent), Browser(new QTextBrowser(this)) {
+THelpViewer::THelpViewer(QWidget* parent) : QDialog(parent), Browser(new QTextBrowser(this)), Home(parent) {
     Q_INIT_RESOURCE(help);
     setWindowTitle(QStringLiteral("Справка Korvex"));
     setWindowFlags(Qt::Window);
@@ -17,6 +18,14 @@ THelpViewer::THelpViewer(QWidget* parent) : QDialog(parent), Browser(new QTextBr
 
 void THelpViewer::Open(const QString& page) {
     Browser->setSource(QUrl(QStringLiteral("qrc:/help/") + page));
+    // A modal dialog blocks every window but its own: the help then belongs to the dialog, so it opens
+    // on top of it and can be read and scrolled while the dialog stays open.
+    QWidget* owner = QApplication::activeModalWidget() ? QApplication::activeModalWidget() : Home;
+    if (owner && parentWidget() != owner && owner != this) {
+        const QByteArray geometry = saveGeometry();
+        setParent(owner, Qt::Window);
+        restoreGeometry(geometry);
+    }
     show();
     raise();
     activateWindow();

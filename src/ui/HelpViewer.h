@@ -17,4 +17,5 @@ public:
 private:
     void Open(const QString& page);
     QTextBrowser* Browser;
+    QWidget* Home;  // the main window
 };

@@ -14,6 +14,9 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -27,7 +30,9 @@
 
 namespace {
 const QString Money = QStringLiteral("### ### ### ##0.00");
-const QString Price3 = QStringLiteral("### ### ##0.000");
+const QString& Price = TFieldsProxy::PriceFormat;
+const QString Index3 = QStringLiteral("### ### ##0.000");
+const QString Percent = QStringLiteral("#0.00");
 const QString Count = QStringLiteral("### ### ### ##0");
 } // namespace
 
@@ -53,6 +58,7 @@ TfmMain::TfmMain(TEngine& engine, QWidget* parent) : QMainWindow(parent), Robot(
     Confirm = [this](const QString& q) {
         return QMessageBox::question(this, windowTitle(), q, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
     };
+    Robot.ConfirmManualOrder = [this](const QString& q) { return Confirm(q); };
     connect(&Robot.DatMod(), &TDatMod::PostRefused, this, [this](const QString& m) { ShowMessage(m); });
     connect(&Robot, &TEngine::SettingsLoaded, fmOpt, &TfmOpt::ShowSettings);
     connect(&Robot, &TEngine::StatusChanged, this, &TfmMain::UpdateStatusBar);
@@ -67,13 +73,17 @@ TfmMain::TfmMain(TEngine& engine, QWidget* parent) : QMainWindow(parent), Robot(
         for (const QString& l : lines) mLog->appendPlainText(l);
     });
     for (const QString& l : Robot.Journal().Lines()) mLog->appendPlainText(l);
+    RestoreUiState();
     auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(f1, &QShortcut::activated, this, [this] { Help->ShowTopic(1); });
     SyncActions();
     UpdateStatusBar();
 }
 
-TfmMain::~TfmMain() = default;
+TfmMain::~TfmMain() {
+    Robot.ConfirmManualOrder = nullptr;
+    Robot.ErrorReport().Reported = nullptr;
+}
 
 
 void TfmMain::Run(const std::function<void()>& f) { Robot.RunEvent(f); }
@@ -147,7 +157,7 @@ void TfmMain::CreatePages() {
     };
     page(new TDbGrid(dm.tOpenPisitions,
                      {{"ID", "ID позиции"}, {"Symbol", "Символ"}, {"Description", "Описание"}, {"Alert String", "Позиция"},
-                      {"Entry Price", "Цена входа"}, {"Last", "Посл. цена"}, {"Profit", "Прибыль"}, {"Entry Time", "Время входа"},
+                      {"Entry Price", "Цена входа", Price}, {"Last", "Посл. цена", Price}, {"Profit", "Прибыль"}, {"Entry Time", "Время входа"},
                       {"System", "Стратегия"}, {"Signal", "Сигнал"}, {"Workspace", "Раб. обл."}, {"Interval", "Интервал"},
                       {"Position Number", "Номер позиции"}, {"Order Number", "Номер заявки"}},
                      false),
@@ -159,14 +169,14 @@ void TfmMain::CreatePages() {
          "TabSheet1", QStringLiteral("Открытые позиции (QUIK)"));
     page(new TDbGrid(dm.tActiveOrders,
                      {{"ID", "ID ордера"}, {"Symbol", "Символ"}, {"OrderType", "Тип ордера"}, {"Order", "Ордер"},
-                      {"Last", "Цена посл.", "### ### ### ##0.000"}, {"Order Number", "Номер заявки"}, {"Time Placed", "Время подачи"},
+                      {"Last", "Цена посл.", Price}, {"Order Number", "Номер заявки"}, {"Time Placed", "Время подачи"},
                       {"System", "Стратегия"}, {"Signal", "Сигнал"}, {"Workspace", "Раб. обл."}, {"Interval", "Интервал"},
                       {"Position Number", "Номер позиции"}},
                      false),
          "tshActiveOrders", QStringLiteral("Активные ордера"));
     RxDBGrid4 = new TDbGrid(dm.tFilledOrders,
                             {{"ID", "ID ордера"}, {"Symbol", "Символ"}, {"OrderType", "Тип ордера"}, {"Order", "Ордер"},
-                             {"Fill Price", "Цена испол."}, {"Order Number", "Номер заявки"}, {"Slippage", "Проскал."},
+                             {"Fill Price", "Цена испол.", Price}, {"Order Number", "Номер заявки"}, {"Slippage", "Проскал."},
                              {"Time Placed", "Время подачи"}, {"Time Filled", "Время испол."}, {"System", "Стратегия"},
                              {"Signal", "Сигнал"}, {"Workspace", "Раб. область"}, {"Interval", "Интервал"},
                              {"Position Number", "Номер позиции"}},
@@ -181,21 +191,34 @@ void TfmMain::CreatePages() {
                      false),
          "tshCanceledOrders", QStringLiteral("Снятые ордера"));
     page(new TDbGrid(dm.tParam,
-                     {{"stock", "Бумага"}, {"bid", "Спрос", Price3}, {"biddepth", "Кол. спрос", Count}, {"offer", "Предл.", Price3},
-                      {"offerdepth", "Кол. предл.", Count}, {"open", "Откр.", Price3}, {"high", "Макс.", Price3}, {"low", "Мин.", Price3},
-                      {"last", "Цена посл.", Price3}, {"lastchange", "% изм."}, {"voltoday", "Всего бумаг", Count},
-                      {"valtoday", "Оборот", "### ### ### ##0.00"}, {"waprice", "Ср. взвес.", Price3}, {"lotsize", "Лот", Count},
-                      {"closeprice", "", Price3}, {"lastvalue", "Значение", Price3}, {"currentvalue", "Закр.", Price3},
-                      {"openvalue", "Знач. при откр.", Price3}, {"chngopen", "Изм. к откр."}, {"chngclose", "Изм. к закр."},
+                     {{"stock", "Бумага"}, {"bid", "Спрос", Price}, {"biddepth", "Кол. спрос", Count}, {"offer", "Предл.", Price},
+                      {"offerdepth", "Кол. предл.", Count}, {"open", "Откр.", Price}, {"high", "Макс.", Price}, {"low", "Мин.", Price},
+                      {"last", "Цена посл.", Price}, {"lastchange", "% изм.", Percent}, {"voltoday", "Всего бумаг", Count},
+                      {"valtoday", "Оборот", "### ### ### ##0.00"}, {"waprice", "Ср. взвес.", Price}, {"lotsize", "Лот", Count},
+                      {"closeprice", "", Price}, {"lastvalue", "Значение", Index3}, {"currentvalue", "Закр.", Index3},
+                      {"openvalue", "Знач. при откр.", Index3}, {"chngopen", "Изм. к откр.", Percent}, {"chngclose", "Изм. к закр.", Percent},
                       {"code", "Код"}},
                      false),
          "tshQuotes", QStringLiteral("Котировки"));
-    page(new TDbGrid(dm.tOrderNumber,
-                     {{"code", "Код клиента"}, {"trans_id", "№ транзакции"}, {"id_order", "№ ордера"}, {"filled", "Рыночный приказ"},
-                      {"trans_name", "Имя транзакции"}, {"description", "Описание"}, {"order_number", "Номер заявки в квике"},
-                      {"status", "Статус"}},
-                     false),
-         "tshTRO", QStringLiteral("Отчет по транзакциям"));
+    grdTRO = new TDbGrid(dm.tOrderNumber,
+                         {{"code", "Код клиента"}, {"trans_id", "№ транзакции"}, {"id_order", "№ ордера"}, {"filled", "Рыночный приказ"},
+                          {"trans_name", "Имя транзакции"}, {"description", "Описание"}, {"order_number", "Номер заявки в квике"},
+                          {"status", "Статус"}},
+                         false);
+    // QUIK's result codes as the operator reads them; a refusal must stand out in a long report.
+    const QColor refused(0xc0, 0x39, 0x2b), done(0x1e, 0x84, 0x49), waiting(0x7f, 0x8c, 0x8d);
+    grdTRO->Proxy()->SetCodeWords("status", {{QString(), {QStringLiteral("ждет ответа"), waiting}},
+                                             {QStringLiteral("-1"), {QStringLiteral("без статуса"), waiting}},
+                                             {QStringLiteral("0"), {QStringLiteral("на сервере"), QColor(0x21, 0x61, 0x9c)}},
+                                             {QStringLiteral("1"), {QStringLiteral("получена сервером"), QColor(0x21, 0x61, 0x9c)}},
+                                             {QStringLiteral("2"), {QStringLiteral("ошибка связи"), refused}},
+                                             {QStringLiteral("3"), {QStringLiteral("выполнена"), done}},
+                                             {QStringLiteral("4"), {QStringLiteral("отвергнута"), refused}},
+                                             {QStringLiteral("5"), {QStringLiteral("не прошла проверку"), refused}},
+                                             {QStringLiteral("6"), {QStringLiteral("превышен лимит"), refused}}});
+    page(grdTRO, "tshTRO", QStringLiteral("Отчет по транзакциям"));
+    UsePriceDigits();
+    for (int i : {2, 3, 4, 6}) qobject_cast<TDbGrid*>(PageControl1->widget(i))->FollowNewestRows();
     mLog = new QPlainTextEdit;
     mLog->setReadOnly(true);
     // The whole journal is in Korvex.log; the window keeps as many lines as the journal keeps.
@@ -211,6 +234,7 @@ void TfmMain::CreatePages() {
                                 {"curallassets", "Тек. средства", Money}, {"margin", "Ур. мар.", "#0.00"}, {"leverage", "Плечо", "0.00"},
                                 {"curleverage", "Тек. плечо", "0.00"}, {"change", "%", "0.00"}, {"profitloss", "Прибыль/убыток", Money}},
                                false, true);
+    grdPortfolio->setObjectName(QStringLiteral("grdPortfolio"));
     grdPortfolio->SetEvenRowColor(QColor(240, 251, 255));
     Splitter2 = new QSplitter(Qt::Vertical);
     Splitter2->addWidget(PageControl1);
@@ -220,18 +244,72 @@ void TfmMain::CreatePages() {
     setCentralWidget(Splitter2);
 }
 
+void TfmMain::UsePriceDigits() {
+    // Each price with the decimals of its instrument, as QUIK shows it.
+    TDataTable* sec = Robot.DatMod().tSecCode;
+    auto rebuild = [this, sec] {
+        DigitsByTicker.clear();
+        DigitsByCode.clear();
+        TTableModel* m = sec->Model();
+        const int ticker = m->fieldIndex(QStringLiteral("Ticker")), code = m->fieldIndex(QStringLiteral("SecCode")),
+                  digits = m->fieldIndex(QStringLiteral("Digits"));
+        if (digits < 0) return;
+        for (int r = 0; r < m->rowCount(); ++r) {
+            const QVariant d = m->index(r, digits).data(Qt::EditRole);
+            if (d.isNull()) continue;
+            if (ticker >= 0) DigitsByTicker.insert(m->index(r, ticker).data(Qt::EditRole).toString().toUpper(), d.toInt());
+            if (code >= 0) DigitsByCode.insert(m->index(r, code).data(Qt::EditRole).toString().toUpper(), d.toInt());
+        }
+    };
+    auto watch = [sec, rebuild](QAbstractItemModel* m) {
+        QObject::connect(m, &QAbstractItemModel::modelReset, sec, rebuild);
+        QObject::connect(m, &QAbstractItemModel::dataChanged, sec, rebuild);
+        QObject::connect(m, &QAbstractItemModel::rowsInserted, sec, rebuild);
+    };
+    watch(sec->Model());
+    for (int i = 0; i < PageControl1->count(); ++i) {
+        auto* g = qobject_cast<TDbGrid*>(PageControl1->widget(i));
+        if (!g) continue;
+        const bool quotes = g->Source() == Robot.DatMod().tParam;
+        const QString key = quotes ? QStringLiteral("code") : QStringLiteral("Symbol");
+        g->Proxy()->PriceDigits = [this, g, key, quotes](int row) {
+            TTableModel* m = g->Source()->Model();
+            const QString k = m->index(row, m->fieldIndex(key)).data(Qt::EditRole).toString().toUpper();
+            return (quotes ? DigitsByCode : DigitsByTicker).value(k, -1);
+        };
+    }
+}
+
 void TfmMain::CreateStatusBar() {
     const int widths[] = {150, 140, 150, 300, 50, 50};
     const QString texts[] = {QStringLiteral("Подключение к Omega: Нет"), QStringLiteral("Подключение к Quik: Нет"),
                              QStringLiteral("Связь Quik с сервером: Н/Д"), QStringLiteral("Отправлено транзакций: 0/0/0"),
                              QStringLiteral("SINGLE"), QString()};
-    for (int i = 0; i < 6; ++i) {
-        auto* l = new QLabel(texts[i]);
-        l->setMinimumWidth(widths[i] + (i < 4 ? 40 : 0));
+    // Every panel is permanent: a tool tip or a menu hint must never blank the robot's state.
+    auto panel = [](const QString& text, int width) {
+        auto* l = new QLabel(text);
+        l->setMinimumWidth(width);
         l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        statusBar()->addWidget(l);
-        StatusPanels << l;
+        return l;
+    };
+    WatchPanel = panel(QString(), 120);
+    WatchPanel->setAlignment(Qt::AlignCenter);
+    statusBar()->addPermanentWidget(WatchPanel);
+    for (int i = 0; i < 5; ++i) {
+        StatusPanels << panel(texts[i], widths[i] + (i < 4 ? 40 : 0));
+        statusBar()->addPermanentWidget(StatusPanels.last());
     }
+    ErrorPanel = panel(QStringLiteral("Ошибок нет"), 160);
+    statusBar()->addPermanentWidget(ErrorPanel, 1);
+    StatusPanels << panel(texts[5], 50);
+    statusBar()->addPermanentWidget(StatusPanels.last());
+    Robot.ErrorReport().Reported = [this](const QString& text) {
+        const QString first = text.section(QLatin1Char('\n'), 0, 0).trimmed();
+        ErrorPanel->setText(QStringLiteral("%1 %2").arg(Regional::LongTime(QTime::currentTime()), first));
+        ErrorPanel->setToolTip(text);
+        ErrorPanel->setStyleSheet(QStringLiteral("QLabel { color: #c0392b; }"));
+        UpdateStatusBar();
+    };
     // Trading goes on when the journal file cannot be written; the operator must still see it.
     JournalAlarm = new QLabel;
     JournalAlarm->setStyleSheet(QStringLiteral("QLabel { color: white; background: #c0392b; padding: 0 6px; }"));
@@ -269,15 +347,29 @@ void TfmMain::SyncActions() {
     actStopWatch->setEnabled(Robot.Actions.actStopWatch);
     actSendNewOrderManual->setEnabled(Robot.Actions.actSendNewOrderManual);
     actSendKillOrderManual->setEnabled(Robot.Actions.actSendKillOrderManual);
+    UpdateStatusBar();  // watching went on or off
 }
 
 void TfmMain::UpdateStatusBar() {
     const QStringList texts = Robot.StatusPanels();
     for (int i = 0; i < texts.size() && i < StatusPanels.size(); ++i) StatusPanels[i]->setText(texts[i]);
     // The last panel: why the robot stopped watching by itself.
+    WatchPanel->setText(Robot.Watching ? QStringLiteral("Загрузка: ВКЛ") : QStringLiteral("Загрузка: выкл"));
+    WatchPanel->setStyleSheet(Robot.Watching ? QStringLiteral("QLabel { color: white; background: #1e8449; }")
+                                             : QStringLiteral("QLabel { color: #7f8c8d; }"));
+    StatusPanels[3]->setStyleSheet(Robot.Reader().TransRefused > 0 ? QStringLiteral("QLabel { color: #c0392b; }") : QString());
     QLabel* breaker = StatusPanels.last();
     breaker->setText(Robot.BreakerTripped ? Robot.BreakerText : QString());
     breaker->setStyleSheet(Robot.BreakerTripped ? QStringLiteral("QLabel { color: white; background: #c0392b; }") : QString());
+    if (RxTrayIcon1) RxTrayIcon1->setToolTip(TrayText());
+}
+
+QString TfmMain::TrayText() const {
+    QStringList lines{windowTitle(), WatchPanel->text()};
+    for (int i = 0; i < 4; ++i) lines << StatusPanels[i]->text();
+    if (!StatusPanels.last()->text().isEmpty()) lines << StatusPanels.last()->text();
+    lines << ErrorPanel->text();
+    return lines.join(QLatin1Char('\n'));
 }
 
 void TfmMain::actPullAllOrdersExecute() {
@@ -358,7 +450,51 @@ void TfmMain::changeEvent(QEvent* e) {
     if (e->type() == QEvent::WindowStateChange && isMinimized()) HideToTray();
 }
 
+QList<TDbGrid*> TfmMain::Grids() const {
+    QList<TDbGrid*> out;
+    for (int i = 0; i < PageControl1->count(); ++i)
+        if (auto* g = qobject_cast<TDbGrid*>(PageControl1->widget(i))) out << g;
+    out << grdPortfolio << fmOpt->grdSecCode << fmClients->Grid;
+    return out;
+}
+
+QString TfmMain::UiStatePath() const { return QFileInfo(Robot.SettingsFile().Path()).dir().filePath(QStringLiteral("Korvex.ui.ini")); }
+
+void TfmMain::SaveUiState() {
+    QSettings ui(UiStatePath(), QSettings::IniFormat);
+    ui.beginGroup(QStringLiteral("MainWindow"));
+    ui.setValue(QStringLiteral("Geometry"), saveGeometry());
+    ui.setValue(QStringLiteral("Maximized"), isMaximized() || (!isVisible() && LeftMaximized));
+    ui.setValue(QStringLiteral("Portfolio"), Splitter2->sizes().value(1));
+    ui.endGroup();
+    ui.beginGroup(QStringLiteral("Columns"));
+    for (TDbGrid* g : Grids()) ui.setValue(g->objectName(), g->Layout());
+    ui.endGroup();
+}
+
+void TfmMain::RestoreUiState() {
+    QSettings ui(UiStatePath(), QSettings::IniFormat);
+    ui.beginGroup(QStringLiteral("MainWindow"));
+    if (ui.contains(QStringLiteral("Geometry"))) restoreGeometry(ui.value(QStringLiteral("Geometry")).toByteArray());
+    LeftMaximized = ui.value(QStringLiteral("Maximized"), true).toBool();
+    const int portfolio = ui.value(QStringLiteral("Portfolio"), 0).toInt();
+    if (portfolio > 0) Splitter2->setSizes({std::max(100, Splitter2->sizes().value(0) + Splitter2->sizes().value(1) - portfolio), portfolio});
+    ui.endGroup();
+    ui.beginGroup(QStringLiteral("Columns"));
+    for (TDbGrid* g : Grids()) {
+        const QStringList layout = ui.value(g->objectName()).toStringList();
+        if (!layout.isEmpty()) g->SetLayout(layout);
+    }
+    ui.endGroup();
+}
+
+void TfmMain::ShowAsLeft() {
+    if (LeftMaximized) showMaximized();
+    else show();
+}
+
 void TfmMain::closeEvent(QCloseEvent* e) {
+    SaveUiState();
     if (RxTrayIcon1) RxTrayIcon1->hide();
     QMainWindow::closeEvent(e);
     emit Closed();

@@ -40,10 +40,15 @@ public:
     QTabWidget* PageControl1;
     TDbGrid* grdPortfolio;
     TDbGrid* RxDBGrid4;  // executed orders
+    TDbGrid* grdTRO;     // the transaction report
     QPlainTextEdit* mLog;
     QSplitter* Splitter2;
     QList<QLabel*> StatusPanels;
     QLabel* JournalAlarm = nullptr;  // shown while the journal file cannot be written
+    QLabel* WatchPanel = nullptr;    // watching on or off, coloured
+    QLabel* ErrorPanel = nullptr;    // the last error with its time
+    // What the tray icon's tool tip says: the same as the status bar.
+    QString TrayText() const;
     QSystemTrayIcon* RxTrayIcon1 = nullptr;
     TfmOpt* fmOpt;
     TfmAbout* fmAbout;
@@ -65,6 +70,14 @@ public:
     void actClientsExecute();
     void HandleClientsResult(int result);
     void actAboutExecute();
+    // The window's geometry, the portfolio strip's height and every grid's columns, kept across runs
+    // in Korvex.ui.ini beside Korvex.ini (the settings file keeps only settings). A file that cannot
+    // be written loses the layout, nothing else.
+    QString UiStatePath() const;
+    void SaveUiState();
+    void RestoreUiState();
+    // Shows the window as the operator left it: maximized unless he had it otherwise.
+    void ShowAsLeft();
     void HideToTray();
     void RestoreFromTray();
     QIcon TrayFrame(int frame) const;
@@ -85,7 +98,11 @@ private:
     void CreateTray();
     void SyncActions();
     void Run(const std::function<void()>& f);
+    QList<TDbGrid*> Grids() const;
+    void UsePriceDigits();
+    QHash<QString, int> DigitsByTicker, DigitsByCode;  // instrument decimals by Omega ticker, by QUIK code
     TEngine& Robot;
+    bool LeftMaximized = true;
     QList<QIcon> TrayIcons;
     int TrayFrameShown = 0;
 };

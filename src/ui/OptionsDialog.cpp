@@ -22,6 +22,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpressionValidator>
+#include <QShortcut>
 #include <QSqlRecord>
 #include <QTabWidget>
 #include <QTimer>
@@ -47,6 +49,7 @@ TfmOpt::TfmOpt(TEngine& engine, QWidget* parent) : QDialog(parent), Robot(engine
     connect(ok, &QPushButton::clicked, this, &TfmOpt::BitBtn1Click);
     connect(cancel, &QPushButton::clicked, this, [this] { done(2); });
     connect(help, &QPushButton::clicked, this, &TfmOpt::HelpRequested);
+    connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this, &TfmOpt::HelpRequested);
     auto* strip = new QHBoxLayout;
     strip->addStretch();
     strip->addWidget(ok);
@@ -57,11 +60,27 @@ TfmOpt::TfmOpt(TEngine& engine, QWidget* parent) : QDialog(parent), Robot(engine
     l->addLayout(strip);
     setFixedSize(708 + 40, 493 + 60);
 
+    auto decimal = [](const QString& t) { return Regional::ParseDecimal(t).has_value(); };
+    auto integer = [](const QString& t) { return Regional::ParseInteger(t).has_value(); };
+    auto time = [](const QString& t) { return Regional::ParseTimeOfDay(t).has_value(); };
+    for (QLineEdit* e : {edtFixVol, edtPart, edtMaxMoney}) ApplyWhenValid(e, decimal);
+    for (QLineEdit* e : {edtPort, edtIntTable, edtQuikConnectTimeOut, edtMaxLots, edtMaxTransPerMinute}) ApplyWhenValid(e, integer);
+    for (QLineEdit* e : {edtTime1, edtTime2}) ApplyWhenValid(e, time);
     connect(&Robot, &TEngine::SumListChanged, this, &TfmOpt::UpdateSumList);
     ShowSettings();
 }
 
 void TfmOpt::reject() { done(2); }
+
+void TfmOpt::ApplyWhenValid(QLineEdit* edit, std::function<bool(const QString&)> valid) {
+    Checks.insert(edit, valid);
+    connect(edit, &QLineEdit::editingFinished, this, [this, edit] { ApplyChecked(edit); });
+}
+
+void TfmOpt::ApplyChecked(QLineEdit* edit) {
+    QString* field = Fields.value(edit);
+    if (field && Checks.value(edit)(edit->text())) *field = edit->text();
+}
 
 void TfmOpt::ShowSettings() {
     for (auto& r : Refreshers) r();
@@ -69,7 +88,11 @@ void TfmOpt::ShowSettings() {
 
 QLineEdit* TfmOpt::BindText(QString* field, QLineEdit* edit) {
     if (!edit) edit = new QLineEdit;
-    connect(edit, &QLineEdit::textEdited, this, [field](const QString& t) { *field = t; });
+    Fields.insert(edit, field);
+    connect(edit, &QLineEdit::textEdited, this, [this, edit, field](const QString& t) {
+        // A number or a time reaches the robot only when the operator is done with it and it reads.
+        if (!Checks.contains(edit)) *field = t;
+    });
     Refreshers << [edit, field] { edit->setText(*field); };
     return edit;
 }
@@ -143,8 +166,10 @@ QWidget* TfmOpt::CreatePositionsPage() {
     edtTime1 = BindText(&s.time1);
     edtTime2 = BindText(&s.time2);
     for (QLineEdit* e : {edtTime1, edtTime2}) {
+        // Hours of one or two digits, as the settings file holds them ("9:30:00"); no mask, whose blanks
+        // would stand in the text.
         e->setMaxLength(8);
-        e->setInputMask(QStringLiteral("09:99:99;_"));
+        e->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d{0,2}(:\\d{0,2}(:\\d{0,2})?)?")), e));
         e->setMaximumWidth(90);
     }
     times->addRow(QStringLiteral("Начало сессии:"), edtTime1);
@@ -271,6 +296,7 @@ QWidget* TfmOpt::CreateMailPage() {
 TNavigatorBar* TfmOpt::Navigator(TDbGrid* grid) {
     auto* n = new TNavigatorBar(grid);
     n->Run = [this](const std::function<void()>& f) { Robot.RunEvent(f); };
+    grid->Run = n->Run;
     Navigators << n;
     grid->View()->installEventFilter(this);
     return n;
@@ -285,6 +311,7 @@ QWidget* TfmOpt::CreateInstrumentsPage() {
                               {"Slippage", "Проск-е (%)", "#0.00"}, {"LotSize", "Лот", "", 34}, {"Class_Code", "Код класса", "", 66},
                               {"Digits", "Знаки после запятой", "", 73}, {"SecCode", "Код в Quik`е", "", 87}},
                              true, true);
+    grdSecCode->setObjectName(QStringLiteral("grdSecCode"));
     l->addWidget(grdSecCode);
     auto* nav = Navigator(grdSecCode);
     QAction* find = nav->addAction(style()->standardIcon(QStyle::SP_FileDialogContentsView), QStringLiteral("Найти"));
@@ -335,6 +362,8 @@ QWidget* TfmOpt::CreateRiskPage() {
                                            "запустить ее снова можно только вручную."));
     note->setWordWrap(true);
     l->addWidget(note);
+    chConfirmManualOrders = BindCheck(&s.ConfirmManualOrders, QStringLiteral("Спрашивать подтверждение перед ручной отправкой и снятием ордера"));
+    l->addWidget(chConfirmManualOrders);
     l->addStretch();
     return page;
 }
@@ -379,6 +408,8 @@ void TfmOpt::BitBtn1Click() {
             fail(e, QStringLiteral("Веденно неверное время!"));
             break;
         }
+    if (result == 1)
+        for (auto it = Checks.cbegin(); it != Checks.cend(); ++it) ApplyChecked(it.key());
     done(result);
 }
 

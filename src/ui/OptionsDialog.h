@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QHash>
 #include <functional>
 
 class TEngine;
@@ -11,7 +12,8 @@ class QCheckBox;
 class QLineEdit;
 class QTabWidget;
 
-// "Настройки": every setting, edited in place (the robot sees an edit at once), and the instruments,
+// "Настройки": every setting, edited in place (the robot sees a text at once, a number or a time once it
+// reads and the field is left), and the instruments,
 // workspaces and strategies. Results: 1 OK with valid values, 4 OK with a value that failed the
 // check, 2 cancel.
 class TfmOpt : public QDialog {
@@ -41,6 +43,7 @@ public:
     QLineEdit *edtSMTP, *edtPort, *edtUser, *edtPassword, *edtFromName, *edtFromAddress, *edtEmail1, *edtEmail2, *edtMsg;
     QCheckBox *chAuten, *chSendTrans_Id, *chSendTrans_done, *chSendQuikConnect;
     QLineEdit *edtMaxLots, *edtMaxMoney, *edtMaxTransPerMinute;
+    QCheckBox* chConfirmManualOrders;
     TDbGrid* grdSecCode;
     TDbGrid* grdWorkSpaces;
     TDbGrid* grdStrategy;
@@ -69,6 +72,11 @@ private:
     QWidget* FileField(QLineEdit* edit, bool mustExist);
     void DropEmptyNewRow(TDbGrid* grid);
     TNavigatorBar* Navigator(TDbGrid* grid);
+    // Numbers and times: applied when the field is left or OK pressed, and only when they read.
+    void ApplyWhenValid(QLineEdit* edit, std::function<bool(const QString&)> valid);
+    void ApplyChecked(QLineEdit* edit);
     TEngine& Robot;
     QList<std::function<void()>> Refreshers;
+    QHash<QLineEdit*, QString*> Fields;
+    QHash<QLineEdit*, std::function<bool(const QString&)>> Checks;
 };

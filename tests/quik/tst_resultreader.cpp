@@ -79,6 +79,28 @@ private slots:
         QCOMPARE(Rd().TransAtServer + Rd().TransDone, 0);
     }
 
+    void refusal_isJournalledWithQuiksWords_andCounted_data() {
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<QString>("journal");
+        QTest::newRow("refused by the server") << "4" << "\"Неизвестный код бумаги\"" << "Неизвестный код бумаги";
+        QTest::newRow("failed the server's check") << "5" << "\"Количество должно быть больше 0\"" << "Количество должно быть больше 0";
+        QTest::newRow("failed the limits, no description") << "6" << "" << "без описания";
+    }
+    void refusal_isJournalledWithQuiksWords_andCounted() {
+        QFETCH(QString, status);
+        QFETCH(QString, description);
+        QFETCH(QString, journal);
+        Record(7, 1, false);
+        QString line = "TRANS_ID=7;STATUS=" + status + ";";
+        if (!description.isEmpty()) line += "DESCRIPTION=" + description + ";";
+        Append(Cp1251::Encode(line + "\r\n"));
+        Rd().actCheckTROExecute();
+        Rd().actCheckTROExecute();  // read once, told once
+        QCOMPARE(R->JournalTexts().filter("отвергнута"), QStringList{"Транзакция номер 7 отвергнута: " + journal});
+        QCOMPARE(R->Engine->StatusPanels()[3], QStringLiteral("Отправлено транзакций: 0/0/0, отвергнуто: 1"));
+    }
+
     void threeLinesThenTwoMore_secondReadingHandlesOnlyTheNew() {
         for (int i = 0; i < 5; ++i) Record(i, 100 + i, false);
         Append("TRANS_ID=0;STATUS=0;\r\nTRANS_ID=1;STATUS=0;\r\nTRANS_ID=2;STATUS=0;\r\n");

@@ -66,6 +66,36 @@ private slots:
         QVERIFY(R->TriLines()[1].contains("ACTION=KILL_ORDER;") && R->TriLines()[1].contains("Order_key=4242;"));
     }
 
+    void manualNew_inGroupMode_asksWithWhatGoesOut_noSendsNothing_yesMarksManual() {
+        QVERIFY(R->Connect());
+        R->S().rgpSingleMulti = 1;
+        Ws->InsertAlert("FilledOrders", {{"Order", "Sell 20 at 1 Limit"}, {"Fill Price", 131.0}, {"Symbol", "GAZP"}});
+        QVERIFY(R->Tick());
+        E().PageControl1Change(TMainPage::tshFilledOrders);
+        QStringList asked;
+        bool answer = false;
+        E().ConfirmManualOrder = [&](const QString& q) {
+            asked << q;
+            return answer;
+        };
+        QVERIFY(E().RunEvent([&] { E().actSendNewOrderManualExecute(); }));
+        QCOMPARE(asked.size(), 1);
+        for (const char* part : {"Инструмент: GAZP", "Направление: продажа", "Лотов: ", "Цена: 130", "Счетов: 3"})
+            QVERIFY2(asked[0].contains(QString::fromUtf8(part)), qPrintable(asked[0]));
+        QVERIFY(!QFileInfo::exists(Ws->TriPath()) || R->TriLines().isEmpty());
+        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT count(*) FROM tOrderNumber").toInt(), 0);
+        QVERIFY(R->JournalTexts().last().contains("не отправлен: оператор отказался"));
+        answer = true;
+        QVERIFY(E().RunEvent([&] { E().actSendNewOrderManualExecute(); }));
+        QCOMPARE(R->TriLines().size(), 3);
+        QCOMPARE(R->JournalTexts().filter("отправлена в Quik (вручную).").size(), 3);
+        // Switched off: no question.
+        R->S().ConfirmManualOrders = false;
+        QVERIFY(E().RunEvent([&] { E().actSendNewOrderManualExecute(); }));
+        QCOMPARE(asked.size(), 2);
+        QCOMPARE(R->TriLines().size(), 6);
+    }
+
     void otherPage_doesNothingAtAll() {
         QVERIFY(R->Connect());
         Ws->InsertAlert("ActiveOrders", {});

@@ -23,7 +23,7 @@ QStringList KeysInFile(const QString& path) {
 class TestSettingsFile : public QObject {
     Q_OBJECT
 private slots:
-    void noFile_givesDefaults_andFirstSaveWritesAll32KeysInOrder() {
+    void noFile_givesDefaults_andFirstSaveWritesEveryKeyInOrder() {
         QTemporaryDir dir;
         TSettingsFile file(dir.filePath("Korvex.ini"));
         TSettings s;
@@ -36,7 +36,7 @@ private slots:
         QCOMPARE(s.pathTRI, QStringLiteral("C:\\Program Files\\QUIK\\Trans\\Trans.tri"));
         file.Save(s);
         QCOMPARE(KeysInFile(file.Path()), TSettingsFile::KeyOrder());
-        QCOMPARE(TSettingsFile::KeyOrder().size(), 37);
+        QCOMPARE(TSettingsFile::KeyOrder().size(), 38);
         const QString text = ReadCp1251(file.Path());
         QVERIFY(text.startsWith(QStringLiteral("[Position]\r\nPositionSize=0\r\n")));
         QVERIFY(text.contains(QStringLiteral("\r\nExitQty=-1\r\n")));
@@ -143,7 +143,7 @@ private slots:
         const QStringList keys = KeysInFile(path);
         QCOMPARE(keys.first(), QStringLiteral("Mail/smtp"));
         QVERIFY(keys.contains(QStringLiteral("Mail/Extra")));
-        QCOMPARE(keys.size(), 38);
+        QCOMPARE(keys.size(), 39);
         TSettings back;
         file.Load(back);
         QCOMPARE(back.Code, QStringLiteral("777"));

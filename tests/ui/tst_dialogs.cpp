@@ -5,6 +5,7 @@
 #include "ui/AboutBox.h"
 #include "ui/ClientsDialog.h"
 #include "ui/DbGrid.h"
+#include "ui/HelpViewer.h"
 #include "ui/MainWindow.h"
 #include "ui/NavigatorBar.h"
 #include "ui/OptionsDialog.h"
@@ -60,7 +61,60 @@ private slots:
         QVERIFY(W->HandleOptionsResult(Opt()->result()));  // shown again
         QCOMPARE(Opt()->edtFixVol->text(), QStringLiteral("abc"));
         QCOMPARE(Opt()->edtTime2->text(), QStringLiteral("25:00:00"));
-        QCOMPARE(R->S().FixVol, QStringLiteral("abc"));  // the robot already sees the edit
+        QCOMPARE(R->S().FixVol, QStringLiteral("30000"));  // nothing that does not read reaches the robot
+        QCOMPARE(R->S().time2, QStringLiteral("17:45:00"));
+    }
+
+    void timeFields_showOneDigitHours_halfTypedValuesStayInTheDialog() {
+        R->S().time1 = "9:30:00";
+        W->fmOpt->ShowSettings();
+        QCOMPARE(Opt()->edtTime1->text(), QStringLiteral("9:30:00"));
+        Opt()->show();
+        QApplication::setActiveWindow(Opt());
+        Opt()->edtTime2->setFocus();
+        Type(Opt()->edtTime2, "25:59:59");
+        Opt()->edtCode->setFocus();  // leaves the field
+        QCOMPARE(R->S().time2, QStringLiteral("17:45:00"));
+        Opt()->edtTime2->setFocus();
+        Type(Opt()->edtTime2, "18:00:00");
+        QCOMPARE(R->S().time2, QStringLiteral("17:45:00"));  // still being typed
+        Opt()->edtCode->setFocus();
+        QCOMPARE(R->S().time2, QStringLiteral("18:00:00"));
+    }
+
+    void clientsGrid_enterKeepsTheEditOpen_cancelUndoesIt() {
+        QVERIFY(R->Connect());
+        W->fmClients->show();
+        QApplication::setActiveWindow(W->fmClients);
+        TDbGrid* g = W->fmClients->Grid;
+        const QModelIndex cell = Cell(g, 0, "client");
+        g->View()->setCurrentIndex(cell);
+        g->View()->setFocus();
+        g->View()->edit(cell);
+        QApplication::processEvents();
+        auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+        QVERIFY(editor);
+        editor->setText("Сидоров");
+        QTest::keyClick(editor, Qt::Key_Return);
+        QApplication::processEvents();  // the delegate commits queued
+        QCOMPARE(Cell(g, 0, "client").data().toString(), QStringLiteral("Сидоров"));
+        QVERIFY(Ws->Scalar(Ws->Trading(), "SELECT client FROM tClients WHERE Code='111'").toString() != QStringLiteral("Сидоров"));
+        W->HandleClientsResult(2);
+        QVERIFY(Cell(g, 0, "client").data().toString() != QStringLiteral("Сидоров"));
+    }
+
+    void f1_inBothDialogs_opensHelpOnTopOfTheModalDialog() {
+        W->show();
+        for (QDialog* d : {static_cast<QDialog*>(Opt()), static_cast<QDialog*>(W->fmClients)}) {
+            d->open();
+            QApplication::setActiveWindow(d);
+            QApplication::processEvents();
+            QTest::keyClick(d, Qt::Key_F1);
+            QVERIFY(W->Help->isVisible());
+            QCOMPARE(W->Help->parentWidget(), d);  // the modal dialog does not block its own windows
+            QVERIFY(W->Help->CurrentPage().toString().endsWith(d == Opt() ? "settings.html" : "main-window.html"));
+            d->reject();
+        }
     }
 
     void okCheck_zeroAndNegativePass() {
@@ -190,7 +244,7 @@ private slots:
         QHeaderView* h = g->View()->horizontalHeader();
         QCOMPARE(g->Proxy()->headerData(h->logicalIndex(0), Qt::Horizontal).toString(), QStringLiteral("Тикер в Омеге"));
         QCOMPARE(g->Proxy()->headerData(h->logicalIndex(8), Qt::Horizontal).toString(), QStringLiteral("Код в Quik`е"));
-        QCOMPARE(h->sectionSize(h->logicalIndex(0)), 85);
+        QVERIFY(h->sectionSize(h->logicalIndex(0)) >= 85);  // at least the design width, wider for its title
         g->View()->setCurrentIndex(Cell(g, 0, "Ticker"));
         QVERIFY(Opt()->FindInstrument("lkoh"));
         QCOMPARE(g->View()->currentIndex().data().toString(), QStringLiteral("LKOH"));

@@ -6,7 +6,18 @@
 #include "ui/MainWindow.h"
 #include "ui/OptionsDialog.h"
 
+#include "common/Regional.h"
+#include "ui/ClientsDialog.h"
+#include "ui/FieldsProxy.h"
+
+#include "common/KorvexError.h"
+
 #include <QApplication>
+#include <QStatusBar>
+#include <QFileInfo>
+#include <QScrollBar>
+#include <QStyle>
+#include <QTableView>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -88,6 +99,21 @@ private slots:
         QCOMPARE(W->StatusPanels.last()->text(), QStringLiteral("Автостоп: 2 транзакций за минуту, предел 1"));
         R->Engine->actStartWatchExecute();
         QCOMPARE(W->StatusPanels.last()->text(), QString());
+    }
+
+    void statusPanels_stayUnderAHint_showWatchingAndTheLastError_trayTipSaysTheSame() {
+        W->show();
+        QVERIFY(R->Connect());
+        W->actStartWatch->trigger();
+        W->statusBar()->showMessage(W->actStopWatch->statusTip());  // a toolbar button under the pointer
+        QApplication::processEvents();
+        for (QLabel* l : W->StatusPanels.mid(0, 5) + QList<QLabel*>{W->WatchPanel, W->ErrorPanel}) QVERIFY(l->isVisible());
+        QCOMPARE(W->WatchPanel->text(), QStringLiteral("Загрузка: ВКЛ"));
+        R->Engine->RunEvent([] { throw KorvexError(QStringLiteral("База данных заблокирована")); });
+        QVERIFY(W->ErrorPanel->text().endsWith(QStringLiteral("База данных заблокирована")));
+        W->actStopWatch->trigger();
+        QCOMPARE(W->WatchPanel->text(), QStringLiteral("Загрузка: выкл"));
+        for (const QString& part : {W->WatchPanel->text(), W->StatusPanels[3]->text(), W->ErrorPanel->text()}) QVERIFY(W->TrayText().contains(part));
     }
 
     void statusBar_countsAndLinkState() {
@@ -181,6 +207,8 @@ private slots:
         Ws->InsertAlert("FilledOrders", {{"Symbol", "ZZZ"}});
         Ws->InsertAlert("FilledOrders", {{"Symbol", "AAA"}});
         QVERIFY(R->Tick());
+        W->show();
+        W->PageControl1->setCurrentWidget(W->RxDBGrid4);
         QHeaderView* h = W->RxDBGrid4->View()->horizontalHeader();
         const int col = W->RxDBGrid4->Proxy()->ColumnOf("Symbol");
         QTest::mouseClick(h->viewport(), Qt::LeftButton, {}, QPoint(h->sectionViewportPosition(col) + 5, h->height() / 2));
@@ -189,6 +217,104 @@ private slots:
         QVERIFY(R->Tick());
         QCOMPARE(W->RxDBGrid4->Proxy()->index(0, col).data().toString(), QStringLiteral("AAA"));  // stays sorted
         QCOMPARE(R->Engine->DatMod().GetLastID(R->Engine->DatMod().tFilledOrders), 2);
+    }
+
+    void quotesAndReport_keepTheOperatorsPlace_growingTablesFollowTheNewest() {
+        QVERIFY(R->Connect());
+        for (int i = 0; i < 60; ++i)
+            Ws->Exec(Ws->Trading(), QStringLiteral("INSERT INTO tParam (code, stock, bid, last) VALUES ('C%1', 'Бумага %1', 10, 10)").arg(i));
+        QVERIFY(R->Tick());
+        W->resize(1366, 768);
+        W->show();
+        W->PageControl1->setCurrentIndex(5);
+        auto* quotes = qobject_cast<TDbGrid*>(W->PageControl1->widget(5));
+        QTableView* v = quotes->View();
+        v->setCurrentIndex(quotes->Proxy()->index(40, quotes->Proxy()->ColumnOf("stock")));
+        v->horizontalScrollBar()->setValue(0);
+        v->verticalScrollBar()->setValue(v->verticalScrollBar()->maximum() / 2);
+        const int vScroll = v->verticalScrollBar()->value();
+        // Values change in place, and then QUIK writes the whole table anew.
+        for (const char* sql : {"UPDATE tParam SET bid = bid + 1", "DELETE FROM tParam WHERE code = 'C0'"}) {
+            Ws->Exec(Ws->Trading(), sql);
+            QVERIFY(R->Tick());
+            QApplication::processEvents();
+            QCOMPARE(quotes->Proxy()->FieldAt(v->currentIndex().column()), QStringLiteral("stock"));
+            QCOMPARE(v->horizontalScrollBar()->value(), 0);
+            QCOMPARE(v->verticalScrollBar()->value(), vScroll);
+        }
+        QCOMPARE(v->currentIndex().row(), 39);  // row C0 went away above it: the same row stays current
+
+        W->PageControl1->setCurrentIndex(6);
+        QTableView* report = W->grdTRO->View();
+        auto addResults = [&](int n) {
+            for (int i = 0; i < n; ++i) Ws->Exec(Ws->Trading(), "INSERT INTO tOrderNumber (trans_id, id_order, code) VALUES (1, 1, '111')");
+            QVERIFY(R->Tick());
+            QApplication::processEvents();
+        };
+        addResults(80);
+        QCOMPARE(report->verticalScrollBar()->value(), report->verticalScrollBar()->maximum());  // followed the newest
+        report->verticalScrollBar()->setValue(3);  // the operator reads older results
+        addResults(5);
+        QCOMPARE(report->verticalScrollBar()->value(), 3);
+        report->verticalScrollBar()->setValue(report->verticalScrollBar()->maximum());
+        addResults(5);
+        QCOMPARE(report->verticalScrollBar()->value(), report->verticalScrollBar()->maximum());
+        QVERIFY(report->verticalScrollBar()->maximum() > 3);
+    }
+
+    void refusedStatus_showsAsAColouredWord_pricesWithTheirDecimals_datesRegional() {
+        QVERIFY(R->Connect());
+        Ws->Exec(Ws->Trading(), "INSERT INTO tOrderNumber (trans_id, id_order, code, status) VALUES (1, 1, '111', 4), (2, 2, '111', 3)");
+        Ws->InsertAlert("FilledOrders", {{"Symbol", "SBER"}, {"Fill Price", 285.4}, {"Time Placed", "2024-03-01 10:31:05"}});
+        Ws->InsertAlert("FilledOrders", {{"Symbol", "LKOH"}, {"Fill Price", 7012.5}});
+        QVERIFY(R->Tick());
+        TFieldsProxy* p = W->grdTRO->Proxy();
+        const QModelIndex refused = p->index(0, p->ColumnOf("status"));
+        QCOMPARE(refused.data().toString(), QStringLiteral("отвергнута"));
+        QCOMPARE(p->index(1, p->ColumnOf("status")).data().toString(), QStringLiteral("выполнена"));
+        QVERIFY(refused.data(Qt::ForegroundRole).value<QColor>() != p->index(1, p->ColumnOf("status")).data(Qt::ForegroundRole).value<QColor>());
+        TFieldsProxy* f = W->RxDBGrid4->Proxy();
+        QCOMPARE(f->index(0, f->ColumnOf("Fill Price")).data().toString(), QStringLiteral("285.40"));  // SBER: 2 decimals
+        QCOMPARE(f->index(1, f->ColumnOf("Fill Price")).data().toString(), QStringLiteral("7012.5"));  // LKOH: 1
+        QCOMPARE(f->index(0, f->ColumnOf("Time Placed")).data().toString(),
+                 Regional::ShortDate(QDate(2024, 3, 1)) + " " + Regional::LongTime(QTime(10, 31, 5)));
+        QCOMPARE(f->index(0, f->ColumnOf("ID")).data(Qt::TextAlignmentRole).toInt() & Qt::AlignRight, int(Qt::AlignRight));
+    }
+
+    void columnTitles_areNotCut_at1366x768() {
+        QVERIFY(R->Connect());
+        W->resize(1366, 768);
+        W->show();
+        W->fmOpt->show();
+        W->fmClients->show();
+        QApplication::processEvents();
+        QList<TDbGrid*> grids = W->findChildren<TDbGrid*>();
+        QVERIFY(grids.size() >= 12);
+        for (TDbGrid* g : grids) {
+            QHeaderView* h = g->View()->horizontalHeader();
+            if (h->isHidden()) continue;
+            for (int c = 0; c < h->count(); ++c) {
+                const QString title = g->Proxy()->headerData(c, Qt::Horizontal).toString();
+                const int needed = QFontMetrics(h->font()).horizontalAdvance(title) + 2 * h->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, h);
+                QVERIFY2(h->sectionSize(c) >= needed, qPrintable(g->objectName() + ": " + title));
+            }
+        }
+    }
+
+    void columnsAndWindow_areKeptAcrossRuns_besideTheSettingsFile() {
+        QVERIFY(R->Connect());
+        QHeaderView* h = W->RxDBGrid4->View()->horizontalHeader();
+        h->resizeSection(W->RxDBGrid4->Proxy()->ColumnOf("Order"), 333);
+        h->moveSection(h->visualIndex(W->RxDBGrid4->Proxy()->ColumnOf("Symbol")), 0);
+        W->setGeometry(30, 40, 900, 600);
+        const QStringList layout = W->RxDBGrid4->Layout();
+        W->SaveUiState();
+        W = std::make_unique<TfmMain>(*R->Engine);
+        QCOMPARE(W->RxDBGrid4->Layout(), layout);
+        QVERIFY(layout[0].startsWith("Symbol=") && layout.contains("Order=333"));
+        QCOMPARE(W->geometry().size(), QSize(900, 600));
+        QVERIFY(QFileInfo(Ws->Path("Korvex.ui.ini")).size() > 0);
+        QVERIFY(!ReadCp1251(Ws->Path("Korvex.ini")).contains("Order=333"));
     }
 
     void optionsResult_okSaves_cancelReloads_invalidShowsAgain() {

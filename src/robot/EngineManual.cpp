@@ -1,0 +1,65 @@
+// What a manual order would send, for the operator to confirm before anything goes out.
+#include "robot/Engine.h"
+
+#include "common/Journal.h"
+#include "data/SqlRun.h"
+#include "pipeline/AlertDecoding.h"
+#include "quik/PriceText.h"
+#include "quik/TransactionWriter.h"
+
+#include <QSqlRecord>
+
+QString TEngine::ManualOrderQuestion(const TOmegaOrder& alert, const TOrderBuilder& builder, bool cancel) {
+    std::vector<TClientAccount> accounts;
+    if (Settings.rgpSingleMulti == 0) {
+        accounts.push_back({Settings.Code, Settings.AccountMicex, Settings.AccountFORTS});
+    } else if (Settings.rgpSingleMulti == 1) {
+        TSqlRows q = RunSql(DM->conQuikData(), {QStringLiteral("SELECT *"), QStringLiteral("FROM tClients"), QStringLiteral("WHERE [tClients].[Active] = True")});
+        while (q.next()) {
+            const QSqlRecord& r = q.record();
+            accounts.push_back({ColumnText(r, QStringLiteral("Code")), ColumnText(r, QStringLiteral("AccountMicex")), ColumnText(r, QStringLiteral("AccountFORTS"))});
+        }
+    }
+    // The orders are built as the send would build them, and nothing of it is kept.
+    QList<TOrder> orders;
+    {
+        TDbTransaction dryRun(DM->conQuikData());
+        for (const TClientAccount& account : accounts) {
+            TOrder order;
+            if (builder(Ctx, order, alert, account)) orders << order;
+        }
+    }
+    if (orders.isEmpty()) return QString();
+    const TOrder& first = orders.first();
+    QStringList lots;
+    bool sameLots = true;
+    for (const TOrder& o : orders) {
+        lots << QStringLiteral("%1: %2").arg(o.ClientCode).arg(o.Quantity);
+        sameLots = sameLots && o.Quantity == first.Quantity;
+    }
+    const QString side = first.Operation == QLatin1String("B")   ? QStringLiteral("покупка")
+                         : first.Operation == QLatin1String("S") ? QStringLiteral("продажа")
+                                                                 : first.Operation;
+    QStringList text;
+    text << (cancel ? QStringLiteral("Снять заявку вручную?") : QStringLiteral("Отправить ордер в Quik вручную?")) << QString();
+    text << QStringLiteral("Инструмент: %1").arg(first.Ticker.isEmpty() ? alert.Symbol : first.Ticker);
+    if (cancel) {
+        text << QStringLiteral("Заявка: %1").arg(first.OrderKey.isEmpty() ? QStringLiteral("не принята Quik") : first.OrderKey);
+    } else {
+        text << QStringLiteral("Направление: %1").arg(side);
+        text << QStringLiteral("Лотов: %1").arg(sameLots ? QString::number(first.Quantity) : lots.join(QStringLiteral(", ")));
+        text << QStringLiteral("Цена: %1").arg(first.Price == 0 ? QStringLiteral("рыночная") : PriceToText(first.Digits, first.Price));
+    }
+    text << QStringLiteral("Счетов: %1").arg(orders.size());
+    text << QString() << QStringLiteral("Ордер # %1 (%2).").arg(alert.ID).arg(alert.Filled ? QStringLiteral("FilledOrders") : QStringLiteral("ActiveOrders"));
+    return text.join(QLatin1Char('\n'));
+}
+
+void TEngine::MarkManual(TTransactionWriter::TRecorded& r) {
+    // The operator's own transactions must not read like the robot's in the journal and the mail.
+    for (QString* text : {&r.JournalText, &r.MailText})
+        if (text->endsWith(QLatin1Char('.'))) {
+            text->chop(1);
+            *text += QStringLiteral(" (вручную).");
+        }
+}
