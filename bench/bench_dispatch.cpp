@@ -19,7 +19,11 @@ int main(int argc, char** argv) {
     TTestWorkspace ws(true);
     ws.Exec(ws.Trading(), "DELETE FROM tClients");
     for (int c = 0; c < clients; ++c)
-        ws.Insert(ws.Trading(), "tClients", {{"Code", QString::number(1000 + c)}, {"AccountMicex", "L01"}, {"AccountFORTS", "SPB"}, {"Active", 1}});
+        ws.Insert(ws.Trading(), "tClients",
+                  {{"Code", QString::number(1000 + c)},
+                   {"AccountMicex", "L01"},
+                   {"AccountFORTS", "SPB"},
+                   {"Active", 1}});
     TTestRobot r(ws);
     r.S().rgpSingleMulti = 1;
     r.S().PositionSize = 0;
@@ -35,15 +39,17 @@ int main(int argc, char** argv) {
     QSqlQuery(fdb).exec("PRAGMA journal_mode=WAL");
     QSqlQuery order(fdb), position(fdb);
     order.prepare("INSERT INTO tOrderNumber (trans_id, id_order, filled, code) VALUES (?, ?, 1, ?)");
-    position.prepare("INSERT INTO tClientOpenPositions (quantity, symbol, code, System, Signal, Interval, Workspace) "
-                     "VALUES (1, 'SBER', ?, 'Breakout(20,2)', 'BO-L', '5 min', 'Trend.orw')");
+    position.prepare(
+        "INSERT INTO tClientOpenPositions (quantity, symbol, code, System, Signal, Interval, Workspace) "
+        "VALUES (1, 'SBER', ?, 'Breakout(20,2)', 'BO-L', '5 min', 'Trend.orw')");
     const QByteArray line = r.Engine->Writer().TransactionLine(0, TOrder()).toLatin1();
 
     double robotSecs = 0, floorSecs = 0;
     int floorTrans = 0;
     for (int round = 0; round < rounds; ++round) {
         ws.Exec(ws.Alerts(), "BEGIN");
-        for (int i = 0; i < perRound; ++i) ws.InsertAlert("FilledOrders", {{"OrderType", "SE"}, {"Order", "Sell 10 at 1 Limit"}});
+        for (int i = 0; i < perRound; ++i)
+            ws.InsertAlert("FilledOrders", {{"OrderType", "SE"}, {"Order", "Sell 10 at 1 Limit"}});
         ws.Exec(ws.Alerts(), "COMMIT");
         QElapsedTimer t;
         t.start();
@@ -75,12 +81,14 @@ int main(int argc, char** argv) {
     const int inFile = ReadBytes(ws.TriPath()).count("\r\n");
     const int inTable = ws.Scalar(ws.Trading(), "SELECT count(*) FROM tOrderNumber").toInt();
     const int expected = rounds * perRound * clients;
-    std::printf("dispatch: %d alerts x %d clients = %d transactions (ABAB, %d rounds)\n", rounds * perRound, clients, expected, rounds);
+    std::printf("dispatch: %d alerts x %d clients = %d transactions (ABAB, %d rounds)\n", rounds * perRound,
+                clients, expected, rounds);
     std::printf("  robot: %7.2f s  %8.0f transactions/s\n", robotSecs, written / robotSecs);
     std::printf("  floor: %7.2f s  %8.0f transactions/s\n", floorSecs, floorTrans / floorSecs);
     std::printf("  robot at %.0f %% of the floor (goal >= 80 %%)\n", 100 * floorSecs / robotSecs);
     if (written != expected || inFile != expected || inTable != expected) {
-        std::printf("  WORK NOT DONE: %d recorded, %d in the file, %d in the table\n", written, inFile, inTable);
+        std::printf("  WORK NOT DONE: %d recorded, %d in the file, %d in the table\n", written, inFile,
+                    inTable);
         return 1;
     }
     return 0;

@@ -31,7 +31,11 @@ std::pair<TFigures, TFigures> Run(bool wake, int clients, int alerts) {
     TTestWorkspace ws(true);
     ws.Exec(ws.Trading(), "DELETE FROM tClients");
     for (int c = 0; c < std::max(clients, 1); ++c)
-        ws.Insert(ws.Trading(), "tClients", {{"Code", QString::number(1000 + c)}, {"AccountMicex", "L01"}, {"AccountFORTS", "SPB"}, {"Active", 1}});
+        ws.Insert(ws.Trading(), "tClients",
+                  {{"Code", QString::number(1000 + c)},
+                   {"AccountMicex", "L01"},
+                   {"AccountFORTS", "SPB"},
+                   {"Active", 1}});
     ws.WriteRobotIni(QStringLiteral("rgpFilled=1\r\nrgpSingleMulti=%1\r\n").arg(clients > 1 ? 1 : 0),
                      QStringLiteral("WakeOnChange=%1\r\n").arg(wake ? "-1" : "0"));
     QProcess p;
@@ -39,7 +43,8 @@ std::pair<TFigures, TFigures> Run(bool wake, int clients, int alerts) {
     p.start(QStringLiteral(KORVEX_EXE), {"--headless", "--watch", "--workdir", ws.Path(".")});
     p.waitForStarted();
     QDeadlineTimer up(20000);
-    while (!ReadBytes(ws.Path("Korvex.log")).contains("\r\n") && !up.hasExpired()) QThread::msleep(20);
+    while (!ReadBytes(ws.Path("Korvex.log")).contains("\r\n") && !up.hasExpired())
+        QThread::msleep(20);
     QThread::msleep(1500);
     auto size = [&] { return QFileInfo(ws.TriPath()).size(); };
     std::vector<double> toLine, toRow;
@@ -47,10 +52,10 @@ std::pair<TFigures, TFigures> Run(bool wake, int clients, int alerts) {
     const int perAlert = std::max(clients, 1);
     int expectedLines = 0;
     for (int i = 0; i < alerts; ++i) {
-        QThread::msleep(QRandomGenerator::global()->bounded(1000));  // uniform over the 1 s period
+        QThread::msleep(QRandomGenerator::global()->bounded(1000)); // uniform over the 1 s period
         ws.InsertAlert("FilledOrders", {});
         QElapsedTimer t;
-        t.start();  // after the commit
+        t.start(); // after the commit
         expectedLines += perAlert;
         QDeadlineTimer limit(5000);
         // Polling the file's size is cheap; the line count is checked once the size moved.
@@ -66,12 +71,17 @@ std::pair<TFigures, TFigures> Run(bool wake, int clients, int alerts) {
     for (int i = 0; i < alerts; ++i) {
         QThread::msleep(QRandomGenerator::global()->bounded(1000));
         const int trans = i * perAlert;
-        WriteBytes(ws.TroPath(), QStringLiteral("TRANS_ID=%1;STATUS=3;ORDER_NUMBER=%2;\r\n").arg(trans).arg(5000 + trans).toUtf8(), true);
+        WriteBytes(
+            ws.TroPath(),
+            QStringLiteral("TRANS_ID=%1;STATUS=3;ORDER_NUMBER=%2;\r\n").arg(trans).arg(5000 + trans).toUtf8(),
+            true);
         QElapsedTimer t;
         t.start();
         QDeadlineTimer limit(5000);
-        const QString sql = QStringLiteral("SELECT order_number FROM tOrderNumber WHERE trans_id = %1").arg(trans);
-        while (ws.Scalar(ws.Trading(), sql).toInt() != 5000 + trans && !limit.hasExpired()) QThread::usleep(200);
+        const QString sql =
+            QStringLiteral("SELECT order_number FROM tOrderNumber WHERE trans_id = %1").arg(trans);
+        while (ws.Scalar(ws.Trading(), sql).toInt() != 5000 + trans && !limit.hasExpired())
+            QThread::usleep(200);
         toRow.push_back(t.nsecsElapsed() / 1e6);
         if (limit.hasExpired()) results.Complete = false;
     }
@@ -94,16 +104,19 @@ void Print(const char* what, const std::vector<TFigures>& runs) {
     }
     std::sort(med.begin(), med.end());
     std::sort(worst.begin(), worst.end());
-    std::printf("  %-34s median %6.1f / %6.1f / %6.1f ms   worst %6.1f / %6.1f / %6.1f ms%s\n", what, med.front(), med[med.size() / 2],
-                med.back(), worst.front(), worst[worst.size() / 2], worst.back(), complete ? "" : "   SOME NEVER ARRIVED");
+    std::printf("  %-34s median %6.1f / %6.1f / %6.1f ms   worst %6.1f / %6.1f / %6.1f ms%s\n", what,
+                med.front(), med[med.size() / 2], med.back(), worst.front(), worst[worst.size() / 2],
+                worst.back(), complete ? "" : "   SOME NEVER ARRIVED");
 }
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const int alerts = argc > 1 ? atoi(argv[1]) : 30;
-    std::printf("alert committed -> .TRI line, result line -> tOrderNumber row; intTable 1 s, %d alerts a run,\n"
-                "min / median / max over 3 runs\n", alerts);
+    std::printf(
+        "alert committed -> .TRI line, result line -> tOrderNumber row; intTable 1 s, %d alerts a run,\n"
+        "min / median / max over 3 runs\n",
+        alerts);
     for (bool wake : {true, false})
         for (int clients : {1, 20}) {
             std::vector<TFigures> lines, results;
@@ -112,7 +125,11 @@ int main(int argc, char** argv) {
                 lines.push_back(l);
                 results.push_back(r);
             }
-            const QByteArray name = QStringLiteral("%1, %2 %3").arg(wake ? "waking" : "polling").arg(clients).arg(clients == 1 ? "account" : "clients").toUtf8();
+            const QByteArray name = QStringLiteral("%1, %2 %3")
+                                        .arg(wake ? "waking" : "polling")
+                                        .arg(clients)
+                                        .arg(clients == 1 ? "account" : "clients")
+                                        .toUtf8();
             Print((name + ": alert -> line").constData(), lines);
             Print((name + ": result -> row").constData(), results);
         }

@@ -28,7 +28,11 @@ int main(int argc, char** argv) {
     TTestWorkspace ws(true);
     ws.Exec(ws.Trading(), "DELETE FROM tClients");
     for (int c = 0; c < clients; ++c)
-        ws.Insert(ws.Trading(), "tClients", {{"Code", QString::number(1000 + c)}, {"AccountMicex", "L01"}, {"AccountFORTS", "SPB"}, {"Active", 1}});
+        ws.Insert(ws.Trading(), "tClients",
+                  {{"Code", QString::number(1000 + c)},
+                   {"AccountMicex", "L01"},
+                   {"AccountFORTS", "SPB"},
+                   {"Active", 1}});
     ws.WriteRobotIni("rgpFilled=1\r\nrgpSingleMulti=1\r\n");
     QProcess robot, quik;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -37,9 +41,12 @@ int main(int argc, char** argv) {
     robot.start(QStringLiteral(KORVEX_EXE), {"--watch", "--workdir", ws.Path(".")});
     robot.waitForStarted();
     QDeadlineTimer up(20000);
-    while (!ReadBytes(ws.Path("Korvex.log")).contains(QByteArray("\xc7\xe0\xe3\xf0\xf3\xe7\xea\xe0")) && !up.hasExpired()) QThread::msleep(50);
-    quik.start(QStringLiteral(QUIKSIM_EXE), {"--tri", ws.TriPath(), "--tro", ws.TroPath(), "--infolog", ws.InfoLogPath(), "--trading",
-                                             ws.TradingPath(), "--poll-ms", "50", "--quotes-ms", "1000"});
+    while (!ReadBytes(ws.Path("Korvex.log")).contains(QByteArray("\xc7\xe0\xe3\xf0\xf3\xe7\xea\xe0")) &&
+           !up.hasExpired())
+        QThread::msleep(50);
+    quik.start(QStringLiteral(QUIKSIM_EXE),
+               {"--tri", ws.TriPath(), "--tro", ws.TroPath(), "--infolog", ws.InfoLogPath(), "--trading",
+                ws.TradingPath(), "--poll-ms", "50", "--quotes-ms", "1000"});
     quik.waitForStarted();
     std::printf("window mode (offscreen), %d clients; start: %.1f MB\n", clients, RssMb(robot.processId()));
     auto lines = [&] { return ReadBytes(ws.TriPath()).count("\r\n"); };
@@ -49,16 +56,19 @@ int main(int argc, char** argv) {
         if (mark > target || mark <= reported) continue;
         while (sent * clients < mark) {
             ws.Exec(ws.Alerts(), "BEGIN");
-            for (int i = 0; i < 25; ++i) ws.InsertAlert("FilledOrders", {});
+            for (int i = 0; i < 25; ++i)
+                ws.InsertAlert("FilledOrders", {});
             ws.Exec(ws.Alerts(), "COMMIT");
             sent += 25;
             QThread::msleep(100);
         }
         QDeadlineTimer limit(600000);
-        while (lines() < mark && !limit.hasExpired()) QThread::msleep(500);
-        QThread::msleep(3000);  // the results of the last ones, the grids refreshed
+        while (lines() < mark && !limit.hasExpired())
+            QThread::msleep(500);
+        QThread::msleep(3000); // the results of the last ones, the grids refreshed
         const int n = lines();
-        std::printf("  after %7d transactions: %6.1f MB%s\n", n, RssMb(robot.processId()), n < mark ? "   (NOT ALL SENT)" : "");
+        std::printf("  after %7d transactions: %6.1f MB%s\n", n, RssMb(robot.processId()),
+                    n < mark ? "   (NOT ALL SENT)" : "");
         reported = mark;
     }
     quik.kill();

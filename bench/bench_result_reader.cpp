@@ -13,15 +13,17 @@ double MicrosPerTick(int alreadyRead) {
     r.Connect();
     QByteArray bulk;
     for (int i = 0; i < alreadyRead; ++i)
-        bulk += "TRANS_ID=" + QByteArray::number(i) + ";STATUS=2;TRANS_NAME=\"x\";DESCRIPTION=\"y\";ORDER_NUMBER=0;\r\n";
+        bulk += "TRANS_ID=" + QByteArray::number(i) +
+                ";STATUS=2;TRANS_NAME=\"x\";DESCRIPTION=\"y\";ORDER_NUMBER=0;\r\n";
     WriteBytes(ws.TroPath(), bulk);
     TResultReader& reader = r.Engine->Reader();
-    reader.actCheckTROExecute();  // the lines already read
+    reader.actCheckTROExecute(); // the lines already read
     const int rounds = 20;
     qint64 total = 0;
     for (int k = 0; k < rounds; ++k) {
         QByteArray more;
-        for (int i = 0; i < 10; ++i) more += "TRANS_ID=" + QByteArray::number(i) + ";STATUS=0;ORDER_NUMBER=7;\r\n";
+        for (int i = 0; i < 10; ++i)
+            more += "TRANS_ID=" + QByteArray::number(i) + ";STATUS=0;ORDER_NUMBER=7;\r\n";
         WriteBytes(ws.TroPath(), more, true);
         QElapsedTimer t;
         t.start();

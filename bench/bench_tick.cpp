@@ -15,19 +15,25 @@ namespace {
 enum class TCase { CurrentFirst, CurrentLast, SortedBySymbol };
 const char* Name(TCase c) {
     switch (c) {
-    case TCase::CurrentFirst: return "current row first";
-    case TCase::CurrentLast: return "current row last";
-    default: return "grid sorted by Symbol";
+    case TCase::CurrentFirst:
+        return "current row first";
+    case TCase::CurrentLast:
+        return "current row last";
+    default:
+        return "grid sorted by Symbol";
     }
 }
 
 // One robot watching a FilledOrders table of `rows` rows, its grid in the state of the case.
 struct TSetup {
     TSetup(int rows, TCase c) : Ws(true) {
-        Ws.Exec(Ws.Alerts(), QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
-                                            "INSERT INTO FilledOrders (Symbol, OrderType, \"Order\", \"Fill Price\", System, Workspace, Interval) "
-                                            "SELECT 'S' || (i % 977), 'LE', 'Buy 10 at 1 Limit', 285.4, 'Breakout', 'Trend.orw', '5 min' FROM n")
-                                 .arg(rows));
+        Ws.Exec(Ws.Alerts(),
+                QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
+                               "INSERT INTO FilledOrders (Symbol, OrderType, \"Order\", \"Fill Price\", "
+                               "System, Workspace, Interval) "
+                               "SELECT 'S' || (i % 977), 'LE', 'Buy 10 at 1 Limit', 285.4, 'Breakout', "
+                               "'Trend.orw', '5 min' FROM n")
+                    .arg(rows));
         // As after the platform's writes have been checkpointed into the database file.
         Ws.Exec(Ws.Alerts(), "PRAGMA wal_checkpoint(TRUNCATE)");
         R = std::make_unique<TTestRobot>(Ws);
@@ -76,8 +82,9 @@ int main(int argc, char** argv) {
         }
         const bool seen = small.NewAlertSent() && large.NewAlertSent();
         allSeen = allSeen && seen;
-        std::printf("  %-22s 1,000 rows: %7.3f ms   1,000,000 rows: %7.3f ms   ratio %.2f (goal <= 1.5)%s\n", Name(c), Median(a), Median(b),
-                    Median(b) / Median(a), seen ? "" : "   NEW ALERT NOT SENT");
+        std::printf("  %-22s 1,000 rows: %7.3f ms   1,000,000 rows: %7.3f ms   ratio %.2f (goal <= 1.5)%s\n",
+                    Name(c), Median(a), Median(b), Median(b) / Median(a),
+                    seen ? "" : "   NEW ALERT NOT SENT");
     }
     return allSeen ? 0 : 1;
 }

@@ -17,7 +17,7 @@ struct TDemoInstrument {
     double FixVol;
     double Part;
     bool Traded;
-    double Price;  // a believable price to start the quotes from
+    double Price; // a believable price to start the quotes from
 };
 
 // The demo instruments, shared by the database initialiser and the simulators.

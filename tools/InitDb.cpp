@@ -22,10 +22,14 @@ int main(int argc, char** argv) {
     QString alerts, trading;
     bool demo = false;
     for (int i = 1; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--alerts") && i + 1 < args.size()) alerts = args[++i];
-        else if (args[i] == QLatin1String("--trading") && i + 1 < args.size()) trading = args[++i];
-        else if (args[i] == QLatin1String("--demo")) demo = true;
-        else return Usage();
+        if (args[i] == QLatin1String("--alerts") && i + 1 < args.size())
+            alerts = args[++i];
+        else if (args[i] == QLatin1String("--trading") && i + 1 < args.size())
+            trading = args[++i];
+        else if (args[i] == QLatin1String("--demo"))
+            demo = true;
+        else
+            return Usage();
     }
     if (alerts.isEmpty() == trading.isEmpty()) return Usage();
     if (demo && trading.isEmpty()) return Usage();
@@ -36,7 +40,8 @@ int main(int argc, char** argv) {
             CreateDatabase(trading, TDatabaseKind::Trading);
             if (demo) {
                 {
-                    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("demo"));
+                    QSqlDatabase db =
+                        QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("demo"));
                     db.setDatabaseName(trading);
                     if (!db.open()) throw KorvexError(QStringLiteral("Не удалось открыть %1").arg(trading));
                     FillDemoTradingData(db);

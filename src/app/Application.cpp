@@ -47,7 +47,8 @@ int RunKorvex(int argc, char** argv) {
     QCoreApplication::setApplicationVersion(QStringLiteral("2.0"));
     // A termination request during start-up is honoured as soon as the event loop runs.
     TSignalWatcher signalWatcher;
-    QObject::connect(&signalWatcher, &TSignalWatcher::Terminate, app.get(), &QCoreApplication::quit, Qt::QueuedConnection);
+    QObject::connect(&signalWatcher, &TSignalWatcher::Terminate, app.get(), &QCoreApplication::quit,
+                     Qt::QueuedConnection);
 
     QString error;
     const auto cl = ParseCommandLine(QCoreApplication::arguments(), &error);
@@ -65,9 +66,11 @@ int RunKorvex(int argc, char** argv) {
     TJournal journal(clock);
     journal.SetEcho(headless);
     QObject::connect(&journal, &TJournal::WriteFailed, [](const QString& message) {
-        std::fprintf(stderr, "%s. Торговля продолжается, строки журнала ждут записи.\n", message.toUtf8().constData());
+        std::fprintf(stderr, "%s. Торговля продолжается, строки журнала ждут записи.\n",
+                     message.toUtf8().constData());
     });
-    QObject::connect(&journal, &TJournal::WriteRecovered, [] { std::fprintf(stderr, "Журнал снова записывается.\n"); });
+    QObject::connect(&journal, &TJournal::WriteRecovered,
+                     [] { std::fprintf(stderr, "Журнал снова записывается.\n"); });
     if (!journal.Open(QDir::current().filePath(QStringLiteral("Korvex.log")), &error)) {
         Fail(headless, error);
         return 1;
@@ -94,7 +97,8 @@ int RunKorvex(int argc, char** argv) {
 
         if (cl->Watch) {
             engine.RunEvent([&] {
-                if (engine.DatMod().OmegaConnected() && engine.DatMod().QuikDataConnected() && engine.Actions.actStartWatch)
+                if (engine.DatMod().OmegaConnected() && engine.DatMod().QuikDataConnected() &&
+                    engine.Actions.actStartWatch)
                     engine.actStartWatchExecute();
             });
         }
@@ -109,7 +113,8 @@ int RunKorvex(int argc, char** argv) {
         // Shutdown: lines still waiting for the .TRI file are dropped, and the journal says so;
         // objects go in reverse order.
         if (!engine.Writer().PendingLines.isEmpty()) {
-            journal.AddJournalLine(QStringLiteral("При выходе не отправлены в Quik строки транзакций: %1.").arg(engine.Writer().PendingLines.size()));
+            journal.AddJournalLine(QStringLiteral("При выходе не отправлены в Quik строки транзакций: %1.")
+                                       .arg(engine.Writer().PendingLines.size()));
             journal.FlushJournal();
         }
         engine.Writer().PendingLines.clear();

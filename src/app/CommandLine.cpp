@@ -17,7 +17,10 @@ std::optional<TCommandLine> ParseCommandLine(const QStringList& args, QString* e
         } else if (a.startsWith(QLatin1String("--workdir="))) {
             cl.WorkDir = a.mid(10);
         } else {
-            if (error) *error = QStringLiteral("Unknown argument: %1\nUsage: korvex [--headless] [--watch] [--workdir DIR]").arg(a);
+            if (error)
+                *error = QStringLiteral(
+                             "Unknown argument: %1\nUsage: korvex [--headless] [--watch] [--workdir DIR]")
+                             .arg(a);
             return std::nullopt;
         }
     }

@@ -1,3 +1,5 @@
 #include "common/Clock.h"
 
-QDateTime TClock::Now() const { return QDateTime::currentDateTime(); }
+QDateTime TClock::Now() const {
+    return QDateTime::currentDateTime();
+}

@@ -8,13 +8,16 @@
 
 TJournal::TJournal(const TClock& clock, QObject* parent) : QObject(parent), Clock(clock) {}
 
-TJournal::~TJournal() { Close(); }
+TJournal::~TJournal() {
+    Close();
+}
 
 bool TJournal::Open(const QString& path, QString* error) {
     File.setFileName(path);
     // Unbuffered: a short write on a full disk then says exactly how much reached the file.
     if (!File.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
-        if (error) *error = QStringLiteral("Не удалось открыть файл журнала %1: %2").arg(path, File.errorString());
+        if (error)
+            *error = QStringLiteral("Не удалось открыть файл журнала %1: %2").arg(path, File.errorString());
         return false;
     }
     return true;
@@ -29,13 +32,15 @@ void TJournal::AddJournalLine(const QString& text) {
     const QDate date = Clock.Now().date();
     const QTime time = Clock.Now().time();
     QStringList parts = text.split(QStringLiteral("\r\n"));
-    parts[0] = Regional::ShortDate(date) + QLatin1Char(' ') + Regional::LongTime(time) + QLatin1Char(' ') + parts[0];
+    parts[0] =
+        Regional::ShortDate(date) + QLatin1Char(' ') + Regional::LongTime(time) + QLatin1Char(' ') + parts[0];
     Recent += parts;
     // Trimmed in steps, not line by line: removing from the front moves the whole list.
     if (Recent.size() > KeptLines + KeptLines / 10) Recent.remove(0, Recent.size() - KeptLines);
     Unwritten += parts;
     if (Echo) {
-        for (const QString& l : parts) std::fprintf(stdout, "%s\n", l.toUtf8().constData());
+        for (const QString& l : parts)
+            std::fprintf(stdout, "%s\n", l.toUtf8().constData());
         std::fflush(stdout);
     }
     emit LinesAdded(parts);
@@ -73,7 +78,8 @@ void TJournal::FlushJournal() {
         }
         return;
     }
-    const QString message = QStringLiteral("Ошибка записи в файл журнала %1: %2").arg(File.fileName(), File.errorString());
+    const QString message =
+        QStringLiteral("Ошибка записи в файл журнала %1: %2").arg(File.fileName(), File.errorString());
     if (Error.isEmpty()) {
         Error = message;
         emit WriteFailed(message);

@@ -53,7 +53,7 @@ private:
     QStringList Recent;
     QStringList Unwritten;
     int LinesWritten = 0;
-    qint64 PartWritten = 0;  // bytes of the first unwritten line already in the file
+    qint64 PartWritten = 0; // bytes of the first unwritten line already in the file
     bool Echo = false;
     QString Error;
 };

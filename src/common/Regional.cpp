@@ -5,7 +5,9 @@
 
 namespace Regional {
 
-QChar DecimalSeparator() { return QLocale().decimalPoint().at(0); }
+QChar DecimalSeparator() {
+    return QLocale().decimalPoint().at(0);
+}
 
 std::optional<double> ParseDecimal(const QString& text) {
     const QString t = text.trimmed();
@@ -60,7 +62,9 @@ QString FormatGeneral(double value) {
     return loc.toString(value, 'g', 15);
 }
 
-QString ShortDate(const QDate& d) { return QLocale().toString(d, QLocale::ShortFormat); }
+QString ShortDate(const QDate& d) {
+    return QLocale().toString(d, QLocale::ShortFormat);
+}
 
 QString LongTime(const QTime& t) {
     // The long format of some locales carries the time zone ("t"); the journal never showed one.

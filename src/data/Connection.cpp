@@ -30,9 +30,11 @@ void OpenConnection(const QString& connectionName, const QString& setting) {
             }
         }
     }
-    QSqlDatabase db = QSqlDatabase::contains(connectionName) ? QSqlDatabase::database(connectionName, false)
-                                                             : QSqlDatabase::addDatabase(target.Driver, connectionName);
-    if (!db.isValid()) throw KorvexError(QStringLiteral("Драйвер базы данных %1 недоступен").arg(target.Driver));
+    QSqlDatabase db = QSqlDatabase::contains(connectionName)
+                          ? QSqlDatabase::database(connectionName, false)
+                          : QSqlDatabase::addDatabase(target.Driver, connectionName);
+    if (!db.isValid())
+        throw KorvexError(QStringLiteral("Драйвер базы данных %1 недоступен").arg(target.Driver));
     if (target.Driver == QLatin1String("QSQLITE")) {
         QFileInfo fi(target.DatabaseName);
         if (target.DatabaseName.isEmpty() || !fi.exists() || !fi.isFile())

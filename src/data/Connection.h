@@ -7,8 +7,8 @@
 // reached through ODBC; "odbc:" followed by a connection string is any ODBC source; anything else is
 // an SQLite file, which must already exist (a wrong path never creates an empty database).
 struct TConnectionTarget {
-    QString Driver;           // "QSQLITE" or "QODBC"
-    QString DatabaseName;     // file path or ODBC connection string
+    QString Driver;       // "QSQLITE" or "QODBC"
+    QString DatabaseName; // file path or ODBC connection string
 };
 
 TConnectionTarget ConnectionTargetFor(const QString& setting);

@@ -20,24 +20,31 @@ TDatMod::TDatMod(QObject* parent) : QObject(parent) {
     QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), OmegaName);
     QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QuikName);
 
-    tFilledOrders = new TDataTable(QStringLiteral("tFilledOrders"), QStringLiteral("FilledOrders"), OmegaName, this);
-    tActiveOrders = new TDataTable(QStringLiteral("tActiveOrders"), QStringLiteral("ActiveOrders"), OmegaName, this);
-    tCanceledOrders = new TDataTable(QStringLiteral("tCanceledOrders"), QStringLiteral("CanceledOrders"), OmegaName, this);
-    tOpenPisitions = new TDataTable(QStringLiteral("tOpenPisitions"), QStringLiteral("OpenPositions"), OmegaName, this);
+    tFilledOrders =
+        new TDataTable(QStringLiteral("tFilledOrders"), QStringLiteral("FilledOrders"), OmegaName, this);
+    tActiveOrders =
+        new TDataTable(QStringLiteral("tActiveOrders"), QStringLiteral("ActiveOrders"), OmegaName, this);
+    tCanceledOrders =
+        new TDataTable(QStringLiteral("tCanceledOrders"), QStringLiteral("CanceledOrders"), OmegaName, this);
+    tOpenPisitions =
+        new TDataTable(QStringLiteral("tOpenPisitions"), QStringLiteral("OpenPositions"), OmegaName, this);
     tParam = new TDataTable(QStringLiteral("tParam"), QStringLiteral("tParam"), QuikName, this);
     tPortfolio = new TDataTable(QStringLiteral("tPortfolio"), QStringLiteral("tPortfolio"), QuikName, this);
     tSecCode = new TDataTable(QStringLiteral("tSecCode"), QStringLiteral("tSecCode"), QuikName, this);
-    tWorkSpaces = new TDataTable(QStringLiteral("tWorkSpaces"), QStringLiteral("tWorkSpaces"), QuikName, this);
+    tWorkSpaces =
+        new TDataTable(QStringLiteral("tWorkSpaces"), QStringLiteral("tWorkSpaces"), QuikName, this);
     tStrategy = new TDataTable(QStringLiteral("tStrategy"), QStringLiteral("tStrategy"), QuikName, this);
-    tOrderNumber = new TDataTable(QStringLiteral("tOrderNumber"), QStringLiteral("tOrderNumber"), QuikName, this);
+    tOrderNumber =
+        new TDataTable(QStringLiteral("tOrderNumber"), QStringLiteral("tOrderNumber"), QuikName, this);
     tClients = new TDataTable(QStringLiteral("tClients"), QStringLiteral("tClients"), QuikName, this);
-    tClientOpenPositions =
-        new TDataTable(QStringLiteral("tClientOpenPositions"), QStringLiteral("tClientOpenPositions"), QuikName, this);
+    tClientOpenPositions = new TDataTable(QStringLiteral("tClientOpenPositions"),
+                                          QStringLiteral("tClientOpenPositions"), QuikName, this);
     SetInstrumentRule();
 }
 
 TDatMod::~TDatMod() {
-    for (TDataTable* t : Tables()) delete t;
+    for (TDataTable* t : Tables())
+        delete t;
     for (const QString& name : {OmegaName, QuikName}) {
         ForgetStatements(name);
         {
@@ -60,14 +67,22 @@ void TDatMod::SetInstrumentRule() {
 }
 
 QList<TDataTable*> TDatMod::Tables() const {
-    return {tFilledOrders, tActiveOrders, tCanceledOrders, tOpenPisitions, tParam, tPortfolio,
-            tSecCode, tWorkSpaces, tStrategy, tOrderNumber, tClients, tClientOpenPositions};
+    return {tFilledOrders, tActiveOrders, tCanceledOrders, tOpenPisitions, tParam,   tPortfolio,
+            tSecCode,      tWorkSpaces,   tStrategy,       tOrderNumber,   tClients, tClientOpenPositions};
 }
 
-QSqlDatabase TDatMod::conOmega() const { return QSqlDatabase::database(OmegaName, false); }
-QSqlDatabase TDatMod::conQuikData() const { return QSqlDatabase::database(QuikName, false); }
-bool TDatMod::OmegaConnected() const { return conOmega().isOpen(); }
-bool TDatMod::QuikDataConnected() const { return conQuikData().isOpen(); }
+QSqlDatabase TDatMod::conOmega() const {
+    return QSqlDatabase::database(OmegaName, false);
+}
+QSqlDatabase TDatMod::conQuikData() const {
+    return QSqlDatabase::database(QuikName, false);
+}
+bool TDatMod::OmegaConnected() const {
+    return conOmega().isOpen();
+}
+bool TDatMod::QuikDataConnected() const {
+    return conQuikData().isOpen();
+}
 
 void TDatMod::Reconnected(const QString& connectionName) {
     for (TDataTable* t : Tables())
@@ -89,10 +104,16 @@ void TDatMod::OpenQuikData(const QString& setting) {
     Reconnected(QuikName);
 }
 
-TDatMod::TBusyGuard::TBusyGuard(TDatMod& dm, const QString& conn) : DM(dm), Conn(conn) { ++DM.Busy[Conn]; }
-TDatMod::TBusyGuard::~TBusyGuard() { --DM.Busy[Conn]; }
+TDatMod::TBusyGuard::TBusyGuard(TDatMod& dm, const QString& conn) : DM(dm), Conn(conn) {
+    ++DM.Busy[Conn];
+}
+TDatMod::TBusyGuard::~TBusyGuard() {
+    --DM.Busy[Conn];
+}
 
-bool TDatMod::ConnectionBusy(const QString& connectionName) const { return Busy.value(connectionName) > 0; }
+bool TDatMod::ConnectionBusy(const QString& connectionName) const {
+    return Busy.value(connectionName) > 0;
+}
 
 void TDatMod::RefreshDataSet(TDataTable* table) {
     if (ConnectionBusy(table->ConnectionName())) return;
@@ -111,7 +132,8 @@ qint64 TDatMod::GetLastID(TDataTable* table) {
     if (!table->IsOpen()) return -1;
     try {
         TSqlRows q = RunSql(QSqlDatabase::database(table->ConnectionName(), false),
-                            {QStringLiteral("SELECT Max(id) AS LastID"), QStringLiteral("FROM [%1]").arg(table->TableName())});
+                            {QStringLiteral("SELECT Max(id) AS LastID"),
+                             QStringLiteral("FROM [%1]").arg(table->TableName())});
         if (!q.next()) return 0;
         return q.value(0).isNull() ? 0 : q.value(0).toLongLong();
     } catch (const std::exception&) {
@@ -126,8 +148,10 @@ void TDatMod::ClearOrderNumbers() {
 }
 
 TSecCodeSum TDatMod::qSecCodeSum() {
-    TSqlRows q = RunSql(conQuikData(), {QStringLiteral("Select Count(Traded) as SumTraded,  Sum(FixVol) as SumFixVol, Sum(Part) as SumPart"),
-                                         QStringLiteral("From tSecCode"), QStringLiteral("Where Traded =  True")});
+    TSqlRows q = RunSql(
+        conQuikData(),
+        {QStringLiteral("Select Count(Traded) as SumTraded,  Sum(FixVol) as SumFixVol, Sum(Part) as SumPart"),
+         QStringLiteral("From tSecCode"), QStringLiteral("Where Traded =  True")});
     TSecCodeSum s;
     if (q.next()) {
         const QSqlRecord r = q.record();
@@ -139,13 +163,14 @@ TSecCodeSum TDatMod::qSecCodeSum() {
 }
 
 TPortfolioSum TDatMod::qPortfolioSum() {
-    TSqlRows q = RunSql(conQuikData(),
-                         {QStringLiteral("Select Count(id_client) as SumId_client,  Sum(openassets) as SumOpenAssets,"),
-                          QStringLiteral("Sum(shorts) as SumShorts, Sum(longs) as Sumlongs, Sum(CurAssets) as SumCurAssets,"),
-                          QStringLiteral("Sum(OpenAllAssets) as SumOpenAllAssets, Sum(CurAllAssets) as SumCurAllAssets,"),
-                          QStringLiteral("Avg(margin) as AvgMargin, Avg(curLeverage) as AvgCurLeverage,"),
-                          QStringLiteral("Sum(profitloss) as SumProfitLoss, Avg(change) as AvgChange"),
-                          QStringLiteral("From tPortfolio")});
+    TSqlRows q = RunSql(
+        conQuikData(),
+        {QStringLiteral("Select Count(id_client) as SumId_client,  Sum(openassets) as SumOpenAssets,"),
+         QStringLiteral("Sum(shorts) as SumShorts, Sum(longs) as Sumlongs, Sum(CurAssets) as SumCurAssets,"),
+         QStringLiteral("Sum(OpenAllAssets) as SumOpenAllAssets, Sum(CurAllAssets) as SumCurAllAssets,"),
+         QStringLiteral("Avg(margin) as AvgMargin, Avg(curLeverage) as AvgCurLeverage,"),
+         QStringLiteral("Sum(profitloss) as SumProfitLoss, Avg(change) as AvgChange"),
+         QStringLiteral("From tPortfolio")});
     TPortfolioSum s;
     if (q.next()) {
         const QSqlRecord r = q.record();

@@ -93,7 +93,7 @@ public:
 
 signals:
     void PostRefused(const QString& message);
-    void SecCodeChanged();  // after every post and delete of a tSecCode row
+    void SecCodeChanged(); // after every post and delete of a tSecCode row
 
 private:
     void Reconnected(const QString& connectionName);

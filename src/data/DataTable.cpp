@@ -14,9 +14,13 @@ namespace {
 constexpr int PageRows = 100;
 constexpr int CacheLimit = 5000;
 
-QString Bracket(const QString& name) { return QLatin1Char('[') + name + QLatin1Char(']'); }
+QString Bracket(const QString& name) {
+    return QLatin1Char('[') + name + QLatin1Char(']');
+}
 
-QSqlDatabase Db(const QString& connection) { return QSqlDatabase::database(connection, false); }
+QSqlDatabase Db(const QString& connection) {
+    return QSqlDatabase::database(connection, false);
+}
 } // namespace
 
 TTableModel::TTableModel(QObject* parent, const QString& connectionName)
@@ -64,7 +68,8 @@ void TTableModel::setSort(int column, Qt::SortOrder order) {
 QString TTableModel::OrderClause() const {
     QStringList parts;
     if (SortColumn >= 0 && SortColumn < Columns.count())
-        parts << Bracket(Columns.fieldName(SortColumn)) + (SortOrder == Qt::AscendingOrder ? QString() : QStringLiteral(" DESC"));
+        parts << Bracket(Columns.fieldName(SortColumn)) +
+                     (SortOrder == Qt::AscendingOrder ? QString() : QStringLiteral(" DESC"));
     if (Keyed) parts << Bracket(Columns.fieldName(IdColumn));
     return parts.isEmpty() ? QString() : QStringLiteral(" ORDER BY ") + parts.join(QStringLiteral(", "));
 }
@@ -79,9 +84,11 @@ void TTableModel::ReadKeys() {
     {
         QSqlQuery q(Db(Connection));
         q.setForwardOnly(true);
-        if (!q.exec(QStringLiteral("SELECT %1 FROM %2%3").arg(Bracket(Columns.fieldName(IdColumn)), Bracket(Table), OrderClause())))
+        if (!q.exec(QStringLiteral("SELECT %1 FROM %2%3")
+                        .arg(Bracket(Columns.fieldName(IdColumn)), Bracket(Table), OrderClause())))
             throw StoreError(q.lastError().text());
-        while (q.next()) keys.push_back(q.value(0).toLongLong());
+        while (q.next())
+            keys.push_back(q.value(0).toLongLong());
         if (q.lastError().isValid()) throw StoreError(q.lastError().text());
         q.finish();
     }
@@ -91,7 +98,8 @@ void TTableModel::ReadKeys() {
     KeyRowsValid = false;
     KnownCount = static_cast<qint64>(Keys.size());
     KnownMax = 0;
-    for (qint64 k : Keys) KnownMax = std::max(KnownMax, k);
+    for (qint64 k : Keys)
+        KnownMax = std::max(KnownMax, k);
     endResetModel();
 }
 
@@ -100,12 +108,14 @@ void TTableModel::ReadWhole() {
     {
         QSqlQuery q(Db(Connection));
         q.setForwardOnly(true);
-        if (!q.exec(QStringLiteral("SELECT * FROM %1%2").arg(Bracket(Table), OrderClause()))) throw StoreError(q.lastError().text());
+        if (!q.exec(QStringLiteral("SELECT * FROM %1%2").arg(Bracket(Table), OrderClause())))
+            throw StoreError(q.lastError().text());
         QVector<int> map;
         while (q.next()) {
             const QSqlRecord r = q.record();
             if (map.isEmpty())
-                for (int c = 0; c < Columns.count(); ++c) map << r.indexOf(Columns.fieldName(c));
+                for (int c = 0; c < Columns.count(); ++c)
+                    map << r.indexOf(Columns.fieldName(c));
             TRow row(Columns.count());
             for (int c = 0; c < Columns.count(); ++c)
                 if (map[c] >= 0) row[c] = r.value(map[c]);
@@ -131,8 +141,10 @@ bool TTableModel::select() {
             PendingRow = -1;
             endResetModel();
         }
-        if (Keyed) ReadKeys();
-        else ReadWhole();
+        if (Keyed)
+            ReadKeys();
+        else
+            ReadWhole();
         return true;
     } catch (const std::exception& e) {
         Stamp = -2;
@@ -143,7 +155,7 @@ bool TTableModel::select() {
 bool TTableModel::refresh() {
     LastError = QSqlError();
     LastReset = false;
-    if (isDirty()) return true;  // the operator is editing: his rows stay until he posts or cancels
+    if (isDirty()) return true; // the operator is editing: his rows stay until he posts or cancels
     try {
         const QSqlDatabase db = Db(Connection);
         const qint64 stamp = DatabaseChangeStamp(db);
@@ -151,12 +163,15 @@ bool TTableModel::refresh() {
         if (!Keyed || SortColumn >= 0) {
             LastReset = true;
             Stamp = stamp;
-            if (Keyed) ReadKeys();
-            else ReadWhole();
+            if (Keyed)
+                ReadKeys();
+            else
+                ReadWhole();
             return true;
         }
         const QString id = Bracket(Columns.fieldName(IdColumn));
-        TSqlRows counts = RunSql(db, {QStringLiteral("SELECT count(*), max(%1) FROM %2").arg(id, Bracket(Table))});
+        TSqlRows counts =
+            RunSql(db, {QStringLiteral("SELECT count(*), max(%1) FROM %2").arg(id, Bracket(Table))});
         counts.next();
         const qint64 count = counts.value(0).toLongLong();
         const qint64 max = counts.value(1).toLongLong();
@@ -175,7 +190,8 @@ bool TTableModel::refresh() {
             q.prepare(QStringLiteral("SELECT %1 FROM %2 WHERE %1 > ? ORDER BY %1").arg(id, Bracket(Table)));
             q.addBindValue(KnownMax);
             if (!q.exec()) throw StoreError(q.lastError().text());
-            while (q.next()) added.push_back(q.value(0).toLongLong());
+            while (q.next())
+                added.push_back(q.value(0).toLongLong());
             q.finish();
         }
         Stamp = stamp;
@@ -208,7 +224,9 @@ int TTableModel::rowCount(const QModelIndex& parent) const {
     return static_cast<int>(stored) + (PendingRow >= 0 ? 1 : 0);
 }
 
-int TTableModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : Columns.count(); }
+int TTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : Columns.count();
+}
 
 int TTableModel::BaseRow(int row) const {
     if (PendingRow < 0 || row < PendingRow) return row;
@@ -233,14 +251,16 @@ const TTableModel::TRow* TTableModel::StoredRow(int base) const {
             marks << QStringLiteral("?");
         }
     try {
-        TSqlRows rows = RunSqlPositional(Db(Connection),
-                                         QStringLiteral("SELECT * FROM %1 WHERE %2 IN (%3)")
-                                             .arg(Bracket(Table), Bracket(Columns.fieldName(IdColumn)), marks.join(QLatin1Char(','))),
-                                         ids);
+        TSqlRows rows = RunSqlPositional(
+            Db(Connection),
+            QStringLiteral("SELECT * FROM %1 WHERE %2 IN (%3)")
+                .arg(Bracket(Table), Bracket(Columns.fieldName(IdColumn)), marks.join(QLatin1Char(','))),
+            ids);
         QVector<int> map;
         for (const QSqlRecord& r : rows.Rows) {
             if (map.isEmpty())
-                for (int c = 0; c < Columns.count(); ++c) map << r.indexOf(Columns.fieldName(c));
+                for (int c = 0; c < Columns.count(); ++c)
+                    map << r.indexOf(Columns.fieldName(c));
             TRow row(Columns.count());
             for (int c = 0; c < Columns.count(); ++c)
                 if (map[c] >= 0) row[c] = r.value(map[c]);
@@ -284,7 +304,8 @@ Qt::ItemFlags TTableModel::flags(const QModelIndex& index) const {
 
 QSqlRecord TTableModel::record(int row) const {
     QSqlRecord r = Columns;
-    for (int c = 0; c < Columns.count(); ++c) r.setValue(c, Value(row, c));
+    for (int c = 0; c < Columns.count(); ++c)
+        r.setValue(c, Value(row, c));
     return r;
 }
 
@@ -300,7 +321,8 @@ int TTableModel::rowOfId(qint64 id) const {
         auto* self = const_cast<TTableModel*>(this);
         self->KeyRows.clear();
         self->KeyRows.reserve(static_cast<qsizetype>(Keys.size()));
-        for (size_t i = 0; i < Keys.size(); ++i) self->KeyRows.insert(Keys[i], static_cast<int>(i));
+        for (size_t i = 0; i < Keys.size(); ++i)
+            self->KeyRows.insert(Keys[i], static_cast<int>(i));
         KeyRowsValid = true;
     }
     auto it = KeyRows.constFind(id);
@@ -311,8 +333,10 @@ int TTableModel::rowOfId(qint64 id) const {
 bool TTableModel::setData(const QModelIndex& index, const QVariant& value, int role) {
     if (!index.isValid() || role != Qt::EditRole) return false;
     const int base = BaseRow(index.row());
-    if (base < 0) PendingValues[index.column()] = value;
-    else Edits[base][index.column()] = value;
+    if (base < 0)
+        PendingValues[index.column()] = value;
+    else
+        Edits[base][index.column()] = value;
     emit dataChanged(index, index);
     return true;
 }
@@ -330,13 +354,17 @@ bool TTableModel::removeRows(int row, int count, const QModelIndex& parent) {
     if (parent.isValid() || row < 0 || count < 1 || row + count > rowCount()) return false;
     for (int r = row + count - 1; r >= row; --r) {
         const int base = BaseRow(r);
-        if (base < 0) revertRow(r);
-        else Deleted.insert(base);
+        if (base < 0)
+            revertRow(r);
+        else
+            Deleted.insert(base);
     }
     return true;
 }
 
-bool TTableModel::isDirty() const { return PendingRow >= 0 || !Edits.isEmpty() || !Deleted.isEmpty(); }
+bool TTableModel::isDirty() const {
+    return PendingRow >= 0 || !Edits.isEmpty() || !Deleted.isEmpty();
+}
 
 void TTableModel::revertRow(int row) {
     const int base = BaseRow(row);
@@ -390,7 +418,9 @@ void TTableModel::PostRow(int base) {
     if (sets.isEmpty()) return;
     QVariantList matchBinds;
     const QString match = RowMatch(base, matchBinds);
-    RunSqlPositional(Db(Connection), QStringLiteral("UPDATE %1 SET %2 WHERE %3").arg(Bracket(Table), sets.join(QStringLiteral(", ")), match),
+    RunSqlPositional(Db(Connection),
+                     QStringLiteral("UPDATE %1 SET %2 WHERE %3")
+                         .arg(Bracket(Table), sets.join(QStringLiteral(", ")), match),
                      binds + matchBinds);
 }
 
@@ -405,14 +435,16 @@ void TTableModel::PostInsert() {
     }
     const QString text = cols.isEmpty() ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(Bracket(Table))
                                         : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                              .arg(Bracket(Table), cols.join(QStringLiteral(", ")), marks.join(QStringLiteral(", ")));
+                                              .arg(Bracket(Table), cols.join(QStringLiteral(", ")),
+                                                   marks.join(QStringLiteral(", ")));
     RunSqlPositional(Db(Connection), text, binds);
 }
 
 void TTableModel::DeleteRow(int base) {
     QVariantList binds;
     const QString match = RowMatch(base, binds);
-    RunSqlPositional(Db(Connection), QStringLiteral("DELETE FROM %1 WHERE %2").arg(Bracket(Table), match), binds);
+    RunSqlPositional(Db(Connection), QStringLiteral("DELETE FROM %1 WHERE %2").arg(Bracket(Table), match),
+                     binds);
 }
 
 bool TTableModel::submitAll() {
@@ -420,7 +452,8 @@ bool TTableModel::submitAll() {
     if (!isDirty()) return true;
     // A new row nobody has typed into yet is no post: it stays open for typing.
     bool emptyNewRow = PendingRow >= 0;
-    for (const QVariant& v : PendingValues) emptyNewRow = emptyNewRow && (v.isNull() || v.toString().isEmpty());
+    for (const QVariant& v : PendingValues)
+        emptyNewRow = emptyNewRow && (v.isNull() || v.toString().isEmpty());
     if (emptyNewRow && Edits.isEmpty() && Deleted.isEmpty()) return true;
     // Every row passes the check before anything is written.
     if (BeforePost) {
@@ -456,7 +489,8 @@ bool TTableModel::submitAll() {
 
 // ---------------------------------------------------------------------------------------------
 
-TDataTable::TDataTable(const QString& objectName, const QString& tableName, const QString& connectionName, QObject* parent)
+TDataTable::TDataTable(const QString& objectName, const QString& tableName, const QString& connectionName,
+                       QObject* parent)
     : QObject(parent), Table(tableName), Connection(connectionName) {
     setObjectName(objectName);
     SqlModel = new TTableModel(this, Connection);
@@ -477,7 +511,8 @@ void TDataTable::Open() {
     if (!SqlModel->setTable(Table)) throw KorvexError(QStringLiteral("Таблица %1 не найдена").arg(Table));
     const QSqlRecord rec = SqlModel->record();
     for (const QString& col : DeclaredColumns(objectName()))
-        if (rec.indexOf(col) < 0) throw KorvexError(QStringLiteral("%1: поле '%2' не найдено").arg(objectName(), col));
+        if (rec.indexOf(col) < 0)
+            throw KorvexError(QStringLiteral("%1: поле '%2' не найдено").arg(objectName(), col));
     if (!Sort.isEmpty()) SqlModel->setSort(rec.indexOf(Sort));
     if (!SqlModel->select()) {
         const QString msg = SqlModel->lastError().text();
@@ -528,7 +563,9 @@ void TDataTable::Refresh() {
     });
 }
 
-int TDataTable::RowCount() const { return Opened ? SqlModel->rowCount() : 0; }
+int TDataTable::RowCount() const {
+    return Opened ? SqlModel->rowCount() : 0;
+}
 
 int TDataTable::Current() const {
     if (!Opened) return -1;
@@ -540,10 +577,13 @@ int TDataTable::Current() const {
 void TDataTable::SetCurrent(int row) {
     if (row < 0 || row >= SqlModel->rowCount()) return;
     int col = std::max(0, CurrentRow->currentIndex().column());
-    CurrentRow->setCurrentIndex(SqlModel->index(row, col), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    CurrentRow->setCurrentIndex(SqlModel->index(row, col),
+                                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
-QSqlRecord TDataTable::Record(int row) const { return SqlModel->record(row); }
+QSqlRecord TDataTable::Record(int row) const {
+    return SqlModel->record(row);
+}
 
 QSqlRecord TDataTable::CurrentRecord() const {
     int r = Current();
@@ -597,4 +637,6 @@ bool TDataTable::PostEdits() {
     return true;
 }
 
-void TDataTable::CancelEdits() { SqlModel->revertAll(); }
+void TDataTable::CancelEdits() {
+    SqlModel->revertAll();
+}

@@ -86,7 +86,7 @@ private:
     bool Fail(const std::exception& e);
     void ReadKeys();
     void ReadWhole();
-    int BaseRow(int row) const;  // the stored row shown at `row`, -1 for the new row
+    int BaseRow(int row) const; // the stored row shown at `row`, -1 for the new row
     const TRow* StoredRow(int base) const;
     QVariant Value(int row, int column) const;
     QString OrderClause() const;
@@ -102,16 +102,16 @@ private:
     int SortColumn = -1;
     Qt::SortOrder SortOrder = Qt::AscendingOrder;
     bool Keyed = false;
-    std::vector<qint64> Keys;          // keyed tables: the ids in the order shown
-    QHash<qint64, int> KeyRows;        // id -> row, built on demand
+    std::vector<qint64> Keys;   // keyed tables: the ids in the order shown
+    QHash<qint64, int> KeyRows; // id -> row, built on demand
     mutable bool KeyRowsValid = false;
-    mutable QHash<qint64, TRow> Cache;  // keyed tables: values of rows read for painting
+    mutable QHash<qint64, TRow> Cache; // keyed tables: values of rows read for painting
     std::vector<TRow> Whole;           // small tables: every row
     qint64 Stamp = -2;                 // change stamp of the database at the last read
     qint64 KnownCount = 0, KnownMax = 0;
     bool LastReset = false;
     // Pending edits.
-    QHash<int, QHash<int, QVariant>> Edits;  // stored row -> column -> value
+    QHash<int, QHash<int, QVariant>> Edits; // stored row -> column -> value
     QSet<int> Deleted;
     int PendingRow = -1;
     TRow PendingValues;
@@ -148,7 +148,7 @@ public:
     void SetCurrent(int row);
     QSqlRecord CurrentRecord() const;
     QSqlRecord Record(int row) const;
-    int IdColumn() const;  // -1 when the table has no column "id"
+    int IdColumn() const; // -1 when the table has no column "id"
     qint64 CurrentId() const;
     // Makes the row with this id current; false when there is none.
     bool LocateId(qint64 id);

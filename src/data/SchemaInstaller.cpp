@@ -11,13 +11,15 @@
 
 QString SchemaText(TDatabaseKind kind) {
     Q_INIT_RESOURCE(schema);
-    QFile f(kind == TDatabaseKind::Alerts ? QStringLiteral(":/schema/alerts.sql") : QStringLiteral(":/schema/trading.sql"));
+    QFile f(kind == TDatabaseKind::Alerts ? QStringLiteral(":/schema/alerts.sql")
+                                          : QStringLiteral(":/schema/trading.sql"));
     if (!f.open(QIODevice::ReadOnly)) throw KorvexError(QStringLiteral("Схема базы данных недоступна"));
     return QString::fromUtf8(f.readAll());
 }
 
 void CreateDatabase(const QString& path, TDatabaseKind kind) {
-    if (QFileInfo::exists(path)) throw KorvexError(QStringLiteral("Файл %1 уже существует: база данных не создана").arg(path));
+    if (QFileInfo::exists(path))
+        throw KorvexError(QStringLiteral("Файл %1 уже существует: база данных не создана").arg(path));
     const QString schema = SchemaText(kind);
     const QString name = QStringLiteral("schema-") + QUuid::createUuid().toString();
     QString error;
@@ -34,7 +36,8 @@ void CreateDatabase(const QString& path, TDatabaseKind kind) {
                 if (line.trimmed().endsWith(QLatin1Char(';'))) {
                     QSqlQuery q(db);
                     if (!q.exec(statement)) {
-                        error = q.lastError().text() + QStringLiteral(" [") + statement.trimmed() + QLatin1Char(']');
+                        error = q.lastError().text() + QStringLiteral(" [") + statement.trimmed() +
+                                QLatin1Char(']');
                         break;
                     }
                     statement.clear();

@@ -13,7 +13,9 @@ QHash<QString, quint64>& WriteCounts() {
     return counts;
 }
 
-bool IsSqlite(const QSqlDatabase& db) { return db.driverName() == QLatin1String("QSQLITE"); }
+bool IsSqlite(const QSqlDatabase& db) {
+    return db.driverName() == QLatin1String("QSQLITE");
+}
 
 // A text the robot binds is a text, never SQL NULL: an empty setting or a NULL read from a row must
 // match the empty text it was recorded as (NULL = NULL is never true).
@@ -25,7 +27,8 @@ QVariant Bindable(const QVariant& v) {
 TSqlRows Finish(QSqlQuery& q, const QSqlDatabase& db) {
     TSqlRows rows;
     if (q.isSelect()) {
-        while (q.next()) rows.Rows.push_back(q.record());
+        while (q.next())
+            rows.Rows.push_back(q.record());
         if (q.lastError().isValid()) throw StoreError(q.lastError().text());
     } else {
         rows.Affected = q.numRowsAffected();
@@ -48,7 +51,7 @@ QSqlQuery& Prepared(const QSqlDatabase& db, const QString& text) {
     auto& mine = Statements()[db.connectionName()];
     auto it = mine.find(text);
     if (it != mine.end()) return it.value();
-    if (mine.size() >= StatementsPerConnection) mine.clear();  // statements built from data: start afresh
+    if (mine.size() >= StatementsPerConnection) mine.clear(); // statements built from data: start afresh
     QSqlQuery q(db);
     q.setForwardOnly(true);
     if (!q.prepare(text)) throw StoreError(q.lastError().text());
@@ -73,20 +76,28 @@ TSqlRows Run(const QSqlDatabase& db, QSqlQuery& q) {
 TSqlRows RunSql(const QSqlDatabase& db, const QStringList& lines,
                 std::initializer_list<std::pair<const char*, QVariant>> binds) {
     QSqlQuery& q = Prepared(db, lines.join(QLatin1Char('\n')));
-    for (const auto& [name, value] : binds) q.bindValue(QLatin1Char(':') + QLatin1String(name), Bindable(value));
+    for (const auto& [name, value] : binds)
+        q.bindValue(QLatin1Char(':') + QLatin1String(name), Bindable(value));
     return Run(db, q);
 }
 
 TSqlRows RunSqlPositional(const QSqlDatabase& db, const QString& text, const QVariantList& binds) {
     QSqlQuery& q = Prepared(db, text);
-    for (int i = 0; i < binds.size(); ++i) q.bindValue(i, Bindable(binds[i]));
+    for (int i = 0; i < binds.size(); ++i)
+        q.bindValue(i, Bindable(binds[i]));
     return Run(db, q);
 }
 
-void ForgetStatements(const QString& connectionName) { Statements().remove(connectionName); }
+void ForgetStatements(const QString& connectionName) {
+    Statements().remove(connectionName);
+}
 
-quint64 LocalWriteCount(const QString& connectionName) { return WriteCounts().value(connectionName); }
-void NoteLocalWrite(const QString& connectionName) { ++WriteCounts()[connectionName]; }
+quint64 LocalWriteCount(const QString& connectionName) {
+    return WriteCounts().value(connectionName);
+}
+void NoteLocalWrite(const QString& connectionName) {
+    ++WriteCounts()[connectionName];
+}
 
 qint64 DatabaseChangeStamp(const QSqlDatabase& db) {
     if (!db.isOpen() || !IsSqlite(db)) return -1;
@@ -94,23 +105,28 @@ qint64 DatabaseChangeStamp(const QSqlDatabase& db) {
         TSqlRows r = RunSql(db, {QStringLiteral("PRAGMA data_version")});
         if (!r.next()) return -1;
         // The engine's counter in the high bits, ours in the low: either changing changes the stamp.
-        return (r.value(0).toLongLong() << 24) ^ static_cast<qint64>(LocalWriteCount(db.connectionName()) & 0xFFFFFF);
+        return (r.value(0).toLongLong() << 24) ^
+               static_cast<qint64>(LocalWriteCount(db.connectionName()) & 0xFFFFFF);
     } catch (const std::exception&) {
         return -1;
     }
 }
 
 TDbTransaction::TDbTransaction(const QSqlDatabase& db) : Db(db) {
-    if (IsSqlite(Db)) RunSql(Db, {QStringLiteral("BEGIN IMMEDIATE")});
-    else if (!Db.transaction()) throw StoreError(Db.lastError().text());
+    if (IsSqlite(Db))
+        RunSql(Db, {QStringLiteral("BEGIN IMMEDIATE")});
+    else if (!Db.transaction())
+        throw StoreError(Db.lastError().text());
     Open = true;
 }
 
 TDbTransaction::~TDbTransaction() {
     if (!Open) return;
     try {
-        if (IsSqlite(Db)) RunSql(Db, {QStringLiteral("ROLLBACK")});
-        else Db.rollback();
+        if (IsSqlite(Db))
+            RunSql(Db, {QStringLiteral("ROLLBACK")});
+        else
+            Db.rollback();
     } catch (const std::exception&) {
         // A failed statement may have ended the transaction already.
     }
@@ -118,14 +134,16 @@ TDbTransaction::~TDbTransaction() {
 }
 
 void TDbTransaction::Commit() {
-    if (IsSqlite(Db)) RunSql(Db, {QStringLiteral("COMMIT")});  // throws; the destructor rolls back
-    else if (!Db.commit()) throw StoreError(Db.lastError().text());
+    if (IsSqlite(Db))
+        RunSql(Db, {QStringLiteral("COMMIT")}); // throws; the destructor rolls back
+    else if (!Db.commit())
+        throw StoreError(Db.lastError().text());
     Open = false;
     NoteLocalWrite(Db.connectionName());
 }
 
 QVariant ColumnValue(const QSqlRecord& rec, const QString& column) {
-    const int i = rec.indexOf(column);  // QSqlRecord compares names without regard to case
+    const int i = rec.indexOf(column); // QSqlRecord compares names without regard to case
     if (i >= 0) return rec.value(i);
     throw KorvexError(QStringLiteral("Поле '%1' не найдено").arg(column));
 }
@@ -153,7 +171,8 @@ double ColumnDouble(const QSqlRecord& rec, const QString& column) {
     if (v.isNull()) return 0;
     bool ok = false;
     double r = v.toDouble(&ok);
-    if (!ok) throw ConversionError(QStringLiteral("'%1' is not a valid floating point value").arg(v.toString()));
+    if (!ok)
+        throw ConversionError(QStringLiteral("'%1' is not a valid floating point value").arg(v.toString()));
     return r;
 }
 

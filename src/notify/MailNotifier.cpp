@@ -14,9 +14,13 @@ TMailNotifier::TMailNotifier(const TSettings& settings, TJournal& journal)
 
 TMailNotifier::~TMailNotifier() = default;
 
-bool TMailNotifier::IsConnected() const { return Client->IsConnected(); }
+bool TMailNotifier::IsConnected() const {
+    return Client->IsConnected();
+}
 
-void TMailNotifier::SetTimeouts(int connectSeconds, int replySeconds) { Client->SetTimeouts(connectSeconds, replySeconds); }
+void TMailNotifier::SetTimeouts(int connectSeconds, int replySeconds) {
+    Client->SetTimeouts(connectSeconds, replySeconds);
+}
 
 bool TMailNotifier::MailConnect() {
     bool result = true;
@@ -24,7 +28,8 @@ bool TMailNotifier::MailConnect() {
         try {
             auto port = Regional::ParseInteger(Settings.Port);
             if (!port || *port < 1 || *port > 65535) throw std::runtime_error("invalid port");
-            Client->Connect(Settings.SMTP.trimmed(), static_cast<int>(*port), Settings.Auten, Settings.User, Settings.Password);
+            Client->Connect(Settings.SMTP.trimmed(), static_cast<int>(*port), Settings.Auten, Settings.User,
+                            Settings.Password);
         } catch (const std::exception&) {
             Journal.AddJournalLine(QStringLiteral("Cann`t connect to server or failed authentication"));
             result = false;
@@ -49,7 +54,8 @@ void TMailNotifier::MailSend(const QString& fromAddress, const QString& fromName
                              const QString& recipients, const QString& subject) {
     try {
         QString joined;
-        for (const QString& l : body) joined += l + QStringLiteral("\r\n");
+        for (const QString& l : body)
+            joined += l + QStringLiteral("\r\n");
         joined.chop(2);
         Journal.AddJournalLine(QStringLiteral("Message: \"%1\" is sending to %2").arg(joined, recipients));
         QStringList addresses;
@@ -73,11 +79,13 @@ void TMailNotifier::SendNotification(const QString& text) {
     for (const QString& a : {Settings.Email1.trimmed(), Settings.Email2.trimmed()})
         if (!a.isEmpty()) parts << QLatin1Char('<') + a + QLatin1Char('>');
     if (parts.isEmpty()) {
-        Journal.AddJournalLine(QStringLiteral("Message not sent: no recipient address (Email1 and Email2 are empty)"));
+        Journal.AddJournalLine(
+            QStringLiteral("Message not sent: no recipient address (Email1 and Email2 are empty)"));
         Journal.FlushJournal();
         return;
     }
     if (!MailConnect()) return;
-    MailSend(Settings.FromAddress, Settings.FromName, {text}, parts.join(QStringLiteral(", ")), QStringLiteral("Korvex"));
+    MailSend(Settings.FromAddress, Settings.FromName, {text}, parts.join(QStringLiteral(", ")),
+             QStringLiteral("Korvex"));
     MailDisconnect();
 }

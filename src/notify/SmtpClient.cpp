@@ -11,7 +11,8 @@ namespace {
 // VMime waits forever for a silent server unless a timeout handler says otherwise.
 class TTimeoutHandler : public vmime::net::timeoutHandler {
 public:
-    TTimeoutHandler(int connectSeconds, int replySeconds) : ConnectLimit(connectSeconds), ReplyLimit(replySeconds) {
+    TTimeoutHandler(int connectSeconds, int replySeconds)
+        : ConnectLimit(connectSeconds), ReplyLimit(replySeconds) {
         resetTimeOut();
     }
     bool isTimeOut() override {
@@ -24,7 +25,7 @@ public:
         Start = std::chrono::steady_clock::now();
         ++Resets;
     }
-    bool handleTimeOut() override { return false; }  // give up
+    bool handleTimeOut() override { return false; } // give up
 
 private:
     int ConnectLimit;
@@ -55,10 +56,14 @@ class TLoginOnlyAuthenticator : public vmime::security::sasl::defaultSASLAuthent
     }
 };
 
-vmime::string Utf8(const QString& s) { return s.toUtf8().toStdString(); }
+vmime::string Utf8(const QString& s) {
+    return s.toUtf8().toStdString();
+}
 // The robot's texts are Windows-1251 everywhere: the login, the password and the names in the header go
 // to the mail server in it too.
-vmime::string Windows1251(const QString& s) { return Cp1251::Encode(s).toStdString(); }
+vmime::string Windows1251(const QString& s) {
+    return Cp1251::Encode(s).toStdString();
+}
 const vmime::charset& Windows1251Charset() {
     static const vmime::charset cs("windows-1251");
     return cs;
@@ -87,9 +92,12 @@ void TSmtpClient::SetTimeouts(int connectSeconds, int replySeconds) {
     Impl->ReplySeconds = replySeconds;
 }
 
-bool TSmtpClient::IsConnected() const { return Impl->Transport && Impl->Transport->isConnected(); }
+bool TSmtpClient::IsConnected() const {
+    return Impl->Transport && Impl->Transport->isConnected();
+}
 
-void TSmtpClient::Connect(const QString& host, int port, bool authenticate, const QString& user, const QString& password) {
+void TSmtpClient::Connect(const QString& host, int port, bool authenticate, const QString& user,
+                          const QString& password) {
     try {
         vmime::utility::url url("smtp", Utf8(host), port);
         auto transport = Impl->Session->getTransport(url, vmime::make_shared<TLoginOnlyAuthenticator>());
@@ -101,11 +109,13 @@ void TSmtpClient::Connect(const QString& host, int port, bool authenticate, cons
             transport->setProperty("auth.username", Windows1251(user));
             transport->setProperty("auth.password", Windows1251(password));
         }
-        transport->setTimeoutHandlerFactory(vmime::make_shared<TTimeoutFactory>(Impl->ConnectSeconds, Impl->ReplySeconds));
+        transport->setTimeoutHandlerFactory(
+            vmime::make_shared<TTimeoutFactory>(Impl->ConnectSeconds, Impl->ReplySeconds));
         Impl->Transport = transport;
         transport->connect();
     } catch (const vmime::exception& e) {
-        throw std::runtime_error(e.what() + (e.other() ? std::string(": ") + e.other()->what() : std::string()));
+        throw std::runtime_error(e.what() +
+                                 (e.other() ? std::string(": ") + e.other()->what() : std::string()));
     }
 }
 
@@ -122,10 +132,12 @@ void TSmtpClient::Send(const QString& fromAddress, const QString& fromName, cons
     if (!IsConnected()) throw std::runtime_error("Not connected to the mail server");
     try {
         vmime::messageBuilder mb;
-        const vmime::mailbox from(vmime::text(Windows1251(fromName), Windows1251Charset()), vmime::emailAddress(Utf8(fromAddress)));
+        const vmime::mailbox from(vmime::text(Windows1251(fromName), Windows1251Charset()),
+                                  vmime::emailAddress(Utf8(fromAddress)));
         mb.setExpeditor(from);
         for (const QString& r : recipients)
-            mb.getRecipients().appendAddress(vmime::make_shared<vmime::mailbox>(vmime::emailAddress(Utf8(r))));
+            mb.getRecipients().appendAddress(
+                vmime::make_shared<vmime::mailbox>(vmime::emailAddress(Utf8(r))));
         mb.setSubject(vmime::text(Windows1251(subject), Windows1251Charset()));
         mb.getTextPart()->setCharset(Windows1251Charset());
         mb.getTextPart()->setText(vmime::make_shared<vmime::stringContentHandler>(body.toStdString()));
@@ -133,6 +145,7 @@ void TSmtpClient::Send(const QString& fromAddress, const QString& fromName, cons
         msg->getHeader()->Sender()->setValue(vmime::make_shared<vmime::mailbox>(from));
         Impl->Transport->send(msg);
     } catch (const vmime::exception& e) {
-        throw std::runtime_error(e.what() + (e.other() ? std::string(": ") + e.other()->what() : std::string()));
+        throw std::runtime_error(e.what() +
+                                 (e.other() ? std::string(": ") + e.other()->what() : std::string()));
     }
 }

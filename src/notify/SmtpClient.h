@@ -19,7 +19,8 @@ public:
     bool IsConnected() const;
     // Connects (greeting and hello included) and, when `authenticate` is set, authenticates with LOGIN;
     // the user name and the password go to the server as Windows-1251 bytes.
-    void Connect(const QString& host, int port, bool authenticate, const QString& user, const QString& password);
+    void Connect(const QString& host, int port, bool authenticate, const QString& user,
+                 const QString& password);
     void Disconnect();
     // Sends one text/plain message; `body` is already Windows-1251, the sender's name and the subject
     // are sent in Windows-1251 too.

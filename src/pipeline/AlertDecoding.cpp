@@ -40,7 +40,8 @@ namespace {
 // Whole-value lookup without regard to case over the table's current contents. A found row is made
 // current in the table object when it is open.
 bool LookUp(TDatMod& dm, TDataTable* table, const QString& column, const QString& key) {
-    TSqlRows q = RunSql(dm.conQuikData(), {QStringLiteral("SELECT %1").arg(column), QStringLiteral("FROM %1").arg(table->TableName())});
+    TSqlRows q = RunSql(dm.conQuikData(), {QStringLiteral("SELECT %1").arg(column),
+                                           QStringLiteral("FROM %1").arg(table->TableName())});
     bool found = false;
     while (q.next())
         if (q.value(0).toString().compare(key, Qt::CaseInsensitive) == 0) {
@@ -50,7 +51,10 @@ bool LookUp(TDatMod& dm, TDataTable* table, const QString& column, const QString
     if (found && table->IsOpen()) {
         const int col = table->Model()->record().indexOf(column);
         for (int r = 0; col >= 0 && r < table->RowCount(); ++r)
-            if (table->Model()->data(table->Model()->index(r, col)).toString().compare(key, Qt::CaseInsensitive) == 0) {
+            if (table->Model()
+                    ->data(table->Model()->index(r, col))
+                    .toString()
+                    .compare(key, Qt::CaseInsensitive) == 0) {
                 table->SetCurrent(r);
                 break;
             }
@@ -61,8 +65,10 @@ bool LookUp(TDatMod& dm, TDataTable* table, const QString& column, const QString
 } // namespace
 
 bool CheckFilters(const TPipelineContext& ctx, const TOmegaOrder& alert) {
-    const bool workspaceOk = LookUp(ctx.DM, ctx.DM.tWorkSpaces, QStringLiteral("workspace"), WorkspaceFileName(alert.Workspace));
-    const bool strategyOk = LookUp(ctx.DM, ctx.DM.tStrategy, QStringLiteral("strategy"), StrategyKey(alert.System));
+    const bool workspaceOk =
+        LookUp(ctx.DM, ctx.DM.tWorkSpaces, QStringLiteral("workspace"), WorkspaceFileName(alert.Workspace));
+    const bool strategyOk =
+        LookUp(ctx.DM, ctx.DM.tStrategy, QStringLiteral("strategy"), StrategyKey(alert.System));
     const QTime now = ctx.Clock.Now().time();
     // Both bounds are read every time, so that each unreadable one is reported.
     const auto start = ctx.SessionBounds.Read(TSessionBounds::Start, ctx.Settings.time1, ctx.Journal);

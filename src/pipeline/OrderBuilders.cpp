@@ -20,17 +20,21 @@ void ParseOrderText(TOrder& order, const TOmegaOrder& alert) {
         }
         switch (k) {
         case 0:
-            if (word == QLatin1String("Buy")) order.Operation = QStringLiteral("B");
-            else if (word == QLatin1String("Sell")) order.Operation = QStringLiteral("S");
+            if (word == QLatin1String("Buy"))
+                order.Operation = QStringLiteral("B");
+            else if (word == QLatin1String("Sell"))
+                order.Operation = QStringLiteral("S");
             word.clear();
             k = 1;
             break;
         case 1: {
             auto v = Regional::ParseInteger(word);
             if (!v || *v < std::numeric_limits<qint32>::min() || *v > std::numeric_limits<qint32>::max())
-                throw ConversionError(QStringLiteral("Ордер # %1: количество \"%2\" в тексте ордера \"%3\" не является целым числом")
-                                          .arg(alert.ID)
-                                          .arg(word, text));
+                throw ConversionError(
+                    QStringLiteral(
+                        "Ордер # %1: количество \"%2\" в тексте ордера \"%3\" не является целым числом")
+                        .arg(alert.ID)
+                        .arg(word, text));
             order.Quantity = static_cast<qint32>(*v);
             word.clear();
             k = 2;
@@ -75,7 +79,8 @@ void StartOrder(TOrder& order, const TOmegaOrder& alert, const TClientAccount& a
 }
 } // namespace
 
-bool BuildNewOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& alert, const TClientAccount& account) {
+bool BuildNewOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& alert,
+                   const TClientAccount& account) {
     StartOrder(order, alert, account);
     ParseOrderText(order, alert);
     SizeOrder(ctx, order, alert);
@@ -90,12 +95,15 @@ bool BuildNewOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder
     return true;
 }
 
-bool BuildKillOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& alert, const TClientAccount& account) {
+bool BuildKillOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& alert,
+                    const TClientAccount& account) {
     StartOrder(order, alert, account);
-    TSqlRows q = RunSql(ctx.DM.conQuikData(),
-                         {QStringLiteral("SELECT Order_Number"), QStringLiteral("FROM tOrderNumber"),
-                          QStringLiteral("WHERE id_order = :id_order and Filled= :filled and code= :code"), QStringLiteral("ORDER BY trans_id")},
-                         {{"id_order", order.IdOrder}, {"filled", alert.Filled ? 1 : 0}, {"code", order.ClientCode}});
+    TSqlRows q =
+        RunSql(ctx.DM.conQuikData(),
+               {QStringLiteral("SELECT Order_Number"), QStringLiteral("FROM tOrderNumber"),
+                QStringLiteral("WHERE id_order = :id_order and Filled= :filled and code= :code"),
+                QStringLiteral("ORDER BY trans_id")},
+               {{"id_order", order.IdOrder}, {"filled", alert.Filled ? 1 : 0}, {"code", order.ClientCode}});
     QVariant last;
     bool any = false;
     while (q.next()) {

@@ -24,7 +24,7 @@ struct TPipelineContext {
     // While one alert is dispatched: its instrument row, the same for every account, read once.
     struct TDispatchMemo {
         bool Active = false;
-        QHash<QString, std::optional<QSqlRecord>> Instruments;  // by ticker; empty: not in tSecCode
+        QHash<QString, std::optional<QSqlRecord>> Instruments; // by ticker; empty: not in tSecCode
     };
     mutable TDispatchMemo Memo{};
 };

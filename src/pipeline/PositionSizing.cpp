@@ -18,10 +18,12 @@ namespace {
 // A cell the arithmetic needs: an empty cell is a failure, as is a text that is not a number.
 double Required(const QSqlRecord& row, const QString& column) {
     const QVariant v = ColumnValue(row, column);
-    if (v.isNull() || v.toString().isEmpty()) throw ConversionError(QStringLiteral("'' is not a valid floating point value"));
+    if (v.isNull() || v.toString().isEmpty())
+        throw ConversionError(QStringLiteral("'' is not a valid floating point value"));
     bool ok = false;
     const double d = v.toDouble(&ok);
-    if (!ok) throw ConversionError(QStringLiteral("'%1' is not a valid floating point value").arg(v.toString()));
+    if (!ok)
+        throw ConversionError(QStringLiteral("'%1' is not a valid floating point value").arg(v.toString()));
     return d;
 }
 
@@ -55,17 +57,21 @@ void SizeOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& al
         if (!dm.tPortfolio->IsOpen()) dm.tPortfolio->Open();
 
         std::optional<QSqlRecord> found;
-        auto memo = ctx.Memo.Active ? ctx.Memo.Instruments.constFind(order.Ticker) : ctx.Memo.Instruments.cend();
+        auto memo =
+            ctx.Memo.Active ? ctx.Memo.Instruments.constFind(order.Ticker) : ctx.Memo.Instruments.cend();
         if (memo != ctx.Memo.Instruments.cend()) {
             found = *memo;
         } else {
-            TSqlRows qSecCode = RunSql(dm.conQuikData(), {QStringLiteral("SELECT *"), QStringLiteral("FROM tSecCode"), QStringLiteral("WHERE Ticker= :ticker")},
+            TSqlRows qSecCode = RunSql(dm.conQuikData(),
+                                       {QStringLiteral("SELECT *"), QStringLiteral("FROM tSecCode"),
+                                        QStringLiteral("WHERE Ticker= :ticker")},
                                        {{"ticker", order.Ticker}});
             if (qSecCode.next()) found = qSecCode.record();
             if (ctx.Memo.Active) ctx.Memo.Instruments.insert(order.Ticker, found);
         }
         if (!found) {
-            ctx.Journal.AddJournalLine(QStringLiteral("Не найден код акции %1 в таблице \"Торгуемых бумаг\"!").arg(order.Ticker));
+            ctx.Journal.AddJournalLine(
+                QStringLiteral("Не найден код акции %1 в таблице \"Торгуемых бумаг\"!").arg(order.Ticker));
             order.Quantity = 0;
         } else {
             const QSqlRecord& inst = *found;
@@ -75,16 +81,21 @@ void SizeOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& al
             order.Traded = ColumnBool(inst, QStringLiteral("Traded"));
 
             const double slip = Required(inst, QStringLiteral("Slippage")) / 100;
-            order.StopPrice = order.Operation == QLatin1String("B") ? order.Price * (1 + slip) : order.Price * (1 - slip);
+            order.StopPrice =
+                order.Operation == QLatin1String("B") ? order.Price * (1 + slip) : order.Price * (1 - slip);
 
             // The client's portfolio only for the modes that size by it.
             auto assets = [&]() -> std::optional<double> {
-                TSqlRows qPortfolio = RunSql(dm.conQuikData(), {QStringLiteral("SELECT *"), QStringLiteral("FROM tPortfolio"), QStringLiteral("WHERE id_client= :client")},
+                TSqlRows qPortfolio = RunSql(dm.conQuikData(),
+                                             {QStringLiteral("SELECT *"), QStringLiteral("FROM tPortfolio"),
+                                              QStringLiteral("WHERE id_client= :client")},
                                              {{"client", order.ClientCode}});
                 const bool havePortfolio = qPortfolio.next();
                 const QSqlRecord portfolio = havePortfolio ? qPortfolio.record() : QSqlRecord();
                 if (!havePortfolio) {
-                    ctx.Journal.AddJournalLine(QStringLiteral("Не найден код клиента%1 в таблице \"Клиентский портфель\"!").arg(order.ClientCode));
+                    ctx.Journal.AddJournalLine(
+                        QStringLiteral("Не найден код клиента%1 в таблице \"Клиентский портфель\"!")
+                            .arg(order.ClientCode));
                     return std::nullopt;
                 }
                 return Required(portfolio, QStringLiteral("CurAllAssets"));
@@ -95,41 +106,49 @@ void SizeOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& al
                 order.Quantity = Lots(Divide(order.Quantity, Required(inst, QStringLiteral("LotSize"))));
                 break;
             case 1:
-                order.Quantity = Lots(Divide(Divide(SettingNumber(s.FixVol), order.Price), Required(inst, QStringLiteral("LotSize"))));
+                order.Quantity = Lots(Divide(Divide(SettingNumber(s.FixVol), order.Price),
+                                             Required(inst, QStringLiteral("LotSize"))));
                 break;
             case 2:
             case 4: {
-                const double part = s.PositionSize == 2 ? SettingNumber(s.Part) : Required(inst, QStringLiteral("Part"));
+                const double part =
+                    s.PositionSize == 2 ? SettingNumber(s.Part) : Required(inst, QStringLiteral("Part"));
                 auto a = assets();
                 if (!a) {
                     order.Quantity = 0;
                     break;
                 }
-                order.Quantity = Lots(Divide(Divide(part / 100 * *a, order.Price), Required(inst, QStringLiteral("LotSize"))));
+                order.Quantity = Lots(
+                    Divide(Divide(part / 100 * *a, order.Price), Required(inst, QStringLiteral("LotSize"))));
                 break;
             }
             case 3:
-                order.Quantity = Lots(Divide(Divide(Required(inst, QStringLiteral("FixVol")), order.Price), Required(inst, QStringLiteral("LotSize"))));
+                order.Quantity = Lots(Divide(Divide(Required(inst, QStringLiteral("FixVol")), order.Price),
+                                             Required(inst, QStringLiteral("LotSize"))));
                 break;
             default:
                 break;
             }
         }
     } catch (const std::exception&) {
-        ctx.Journal.AddJournalLine(QStringLiteral("Произошла ошибка при обращении к таблице \"Торгуемых бумаг\" для тикера %1!").arg(order.Ticker));
+        ctx.Journal.AddJournalLine(
+            QStringLiteral("Произошла ошибка при обращении к таблице \"Торгуемых бумаг\" для тикера %1!")
+                .arg(order.Ticker));
         order.Quantity = 0;
     }
 
     if ((order.OrderType == QLatin1String("LX") || order.OrderType == QLatin1String("SX")) && s.ExitQty) {
         if (!dm.tClientOpenPositions->IsOpen()) dm.tClientOpenPositions->Open();
-        TSqlRows qExitQty = RunSql(dm.conQuikData(),
-                                    {QStringLiteral("SELECT Quantity"), QStringLiteral("FROM tClientOpenPositions"),
-                                     QStringLiteral("WHERE code=:code and symbol=:symbol and system=:system and workspace=:workspace and [tClientOpenPositions].[interval] = :interval")},
-                                    {{"code", order.ClientCode},
-                                     {"symbol", order.Ticker},
-                                     {"system", alert.System},
-                                     {"workspace", WorkspaceFileName(alert.Workspace)},
-                                     {"interval", alert.Interval}});
+        TSqlRows qExitQty =
+            RunSql(dm.conQuikData(),
+                   {QStringLiteral("SELECT Quantity"), QStringLiteral("FROM tClientOpenPositions"),
+                    QStringLiteral("WHERE code=:code and symbol=:symbol and system=:system and "
+                                   "workspace=:workspace and [tClientOpenPositions].[interval] = :interval")},
+                   {{"code", order.ClientCode},
+                    {"symbol", order.Ticker},
+                    {"system", alert.System},
+                    {"workspace", WorkspaceFileName(alert.Workspace)},
+                    {"interval", alert.Interval}});
         if (qExitQty.next()) order.Quantity = ColumnInt(qExitQty.record(), QStringLiteral("Quantity"));
     }
     ctx.Journal.FlushJournal();

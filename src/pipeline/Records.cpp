@@ -6,4 +6,6 @@ void ClearOmegaOrder(TOmegaOrder& a) {
     a.TimeFilled = keep;
 }
 
-void ClearOrder(TOrder& o) { o = TOrder(); }
+void ClearOrder(TOrder& o) {
+    o = TOrder();
+}

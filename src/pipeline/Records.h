@@ -5,7 +5,7 @@
 
 // One alert, decoded from one row of an alert table.
 struct TOmegaOrder {
-    qint64 ID = 0;  // the platform's ids pass 32 bits in long-lived databases
+    qint64 ID = 0; // the platform's ids pass 32 bits in long-lived databases
     QString Symbol;
     QString Description;
     QString OrderType;

@@ -12,8 +12,11 @@ std::optional<QTime> TSessionBounds::Read(TBound bound, const QString& text, TJo
     }
     if (reported != text) {
         reported = text;
-        const QString setting = bound == Start ? QStringLiteral("Время начала торгов (time1)") : QStringLiteral("Время окончания торгов (time2)");
-        journal.AddJournalLine(QStringLiteral("%1 не читается: '%2'. Ордера не проходят фильтр, пока настройка не исправлена.").arg(setting, text));
+        const QString setting = bound == Start ? QStringLiteral("Время начала торгов (time1)")
+                                               : QStringLiteral("Время окончания торгов (time2)");
+        journal.AddJournalLine(
+            QStringLiteral("%1 не читается: '%2'. Ордера не проходят фильтр, пока настройка не исправлена.")
+                .arg(setting, text));
     }
     return std::nullopt;
 }

@@ -15,7 +15,8 @@ qint32 TLinkMonitor::GetInfoLogSize() {
     try {
         // Only the file's attributes are asked for: QUIK keeps the log open for writing.
         const QFileInfo fi(path);
-        if (fi.exists() && fi.isFile()) result = static_cast<qint32>(static_cast<quint32>(fi.size() & 0xFFFFFFFF));
+        if (fi.exists() && fi.isFile())
+            result = static_cast<qint32>(static_cast<quint32>(fi.size() & 0xFFFFFFFF));
     } catch (const std::exception&) {
         Ctx.Journal.AddJournalLine(QStringLiteral("Невозможно открыть файл %1").arg(path));
         result = 0;
@@ -31,13 +32,15 @@ void TLinkMonitor::timInfoLogTimer() {
         if (size != LastInfoLogSize) {
             if (QuikLinkState == Broken) {
                 Ctx.Journal.AddJournalLine(QStringLiteral("Соединение установлено"));
-                if (Ctx.Settings.SendQuikConnect) Mail.SendNotification(QStringLiteral("Соединение установлено"));
+                if (Ctx.Settings.SendQuikConnect)
+                    Mail.SendNotification(QStringLiteral("Соединение установлено"));
             }
             QuikLinkState = Connected;
         } else {
             if (QuikLinkState == Connected) {
                 Ctx.Journal.AddJournalLine(QStringLiteral("Соединение разорвано"));
-                if (Ctx.Settings.SendQuikConnect) Mail.SendNotification(QStringLiteral("Соединение разорвано"));
+                if (Ctx.Settings.SendQuikConnect)
+                    Mail.SendNotification(QStringLiteral("Соединение разорвано"));
             }
             QuikLinkState = Broken;
         }

@@ -13,11 +13,11 @@ namespace {
 QString FixedText(double value, int decimals) {
     if (!std::isfinite(value)) return QString::number(value);
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.15e", std::fabs(value));  // d.ddddddddddddddde±XX
+    std::snprintf(buf, sizeof buf, "%.15e", std::fabs(value)); // d.ddddddddddddddde±XX
     const QByteArray s(buf);
     const int ePos = s.indexOf('e');
     QByteArray digits = s.left(ePos);
-    digits.remove(1, 1);  // drop the point: 16 digits
+    digits.remove(1, 1); // drop the point: 16 digits
     const int exponent = s.mid(ePos + 1).toInt();
     // The value is 0.<digits> * 10^(exponent+1); position of the point within `digits`:
     int point = exponent + 1;
@@ -26,7 +26,8 @@ QString FixedText(double value, int decimals) {
         digits.prepend('0');
         ++point;
     }
-    while (digits.size() < point + decimals + 1) digits.append('0');
+    while (digits.size() < point + decimals + 1)
+        digits.append('0');
     // Round at position point + decimals.
     const int cut = point + decimals;
     const bool up = digits[cut] >= '5';
@@ -47,7 +48,8 @@ QString FixedText(double value, int decimals) {
         }
     }
     QByteArray intPart = digits.left(point);
-    while (intPart.size() > 1 && intPart[0] == '0') intPart.remove(0, 1);
+    while (intPart.size() > 1 && intPart[0] == '0')
+        intPart.remove(0, 1);
     if (intPart.isEmpty()) intPart = "0";
     const QByteArray frac = digits.mid(point, decimals);
     bool zero = intPart == "0" && frac.count('0') == frac.size();
@@ -62,7 +64,7 @@ QString FixedText(double value, int decimals) {
 std::optional<QString> TryPriceToText(qint32 digits, double price) {
     if (!std::isfinite(price)) return std::nullopt;
     if (digits >= 0) return FixedText(price, std::min(digits, 30));
-    const qint64 step = 10 * -static_cast<qint64>(digits);  // at most 10 * 2^31: no overflow
+    const qint64 step = 10 * -static_cast<qint64>(digits); // at most 10 * 2^31: no overflow
     const double steps = std::nearbyint(price / static_cast<double>(step));
     // The multiple must be a 64-bit whole number: the count of steps is checked against 2^63 before
     // the cast, then in whole numbers before the product.
@@ -74,4 +76,6 @@ std::optional<QString> TryPriceToText(qint32 digits, double price) {
     return QString::number(count * step);
 }
 
-QString PriceToText(qint32 digits, double price) { return TryPriceToText(digits, price).value_or(QString()); }
+QString PriceToText(qint32 digits, double price) {
+    return TryPriceToText(digits, price).value_or(QString());
+}

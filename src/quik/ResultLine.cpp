@@ -5,11 +5,12 @@
 namespace {
 QString StripBlanks(const QString& s) {
     int b = 0, e = s.size();
-    while (b < e && s[b].unicode() <= ' ') ++b;
-    while (e > b && s[e - 1].unicode() <= ' ') --e;
+    while (b < e && s[b].unicode() <= ' ')
+        ++b;
+    while (e > b && s[e - 1].unicode() <= ' ')
+        --e;
     return s.mid(b, e - b);
 }
-
 
 // A ";" or "=" inside a double-quoted value (QUIK quotes its names and descriptions) does not cut,
 // so a description that holds them stays whole. A line whose quotes do not balance is cut at every

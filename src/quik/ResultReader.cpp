@@ -15,14 +15,16 @@
 #include <QFile>
 #include <QSqlRecord>
 
-TResultReader::TResultReader(const TPipelineContext& ctx, TMailNotifier& mail, const TTransactionWriter& writer)
+TResultReader::TResultReader(const TPipelineContext& ctx, TMailNotifier& mail,
+                             const TTransactionWriter& writer)
     : Ctx(ctx), Mail(mail), Writer(writer) {}
 
 namespace {
 // Text from QUIK's file as the journal shows it: printable and of a sane length.
 QString ForJournal(const QByteArray& bytes) {
     QByteArray clean;
-    for (char c : bytes.left(200)) clean += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
+    for (char c : bytes.left(200))
+        clean += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
     QString text = Cp1251::Decode(clean);
     if (bytes.size() > 200) text += QStringLiteral("…");
     return text;
@@ -46,7 +48,8 @@ void TResultReader::actCheckTROExecute() {
     QFile f(path);
     if (!f.exists()) return;
     if (!f.open(QIODevice::ReadOnly))
-        throw IoError(QStringLiteral("Не удалось открыть файл %1: %2").arg(Ctx.Settings.pathTRO, f.errorString()));
+        throw IoError(
+            QStringLiteral("Не удалось открыть файл %1: %2").arg(Ctx.Settings.pathTRO, f.errorString()));
     if (f.size() < ReadOffset) {
         // QUIK started the file anew: every line in it is new to us.
         ReadOffset = 0;
@@ -67,8 +70,9 @@ void TResultReader::actCheckTROExecute() {
     int pos = 0;
     while (pos < data.size()) {
         int end = pos;
-        while (end < data.size() && data[end] != '\r' && data[end] != '\n') ++end;
-        if (end >= data.size()) break;  // no line break yet: QUIK is still writing this line
+        while (end < data.size() && data[end] != '\r' && data[end] != '\n')
+            ++end;
+        if (end >= data.size()) break; // no line break yet: QUIK is still writing this line
         int next = end + 1;
         if (data[end] == '\r' && next < data.size() && data[next] == '\n') ++next;
         // A CR LF cut between two readings leaves a bare LF: an empty line, passed over like any.
@@ -81,14 +85,16 @@ void TResultReader::actCheckTROExecute() {
         try {
             TDbTransaction trading(Ctx.DM.conQuikData());
             int number = TroLinesRead;
-            for (const TLine& l : lines) HandleLine(l.Bytes, l.Offset, ++number);
+            for (const TLine& l : lines)
+                HandleLine(l.Bytes, l.Offset, ++number);
             if (OmegaTx) OmegaTx->Commit();
             OmegaTx.reset();
             trading.Commit();
         } catch (...) {
             // Marks not committed are rolled back with their transaction: the next reading redoes them.
             if (OmegaTx)
-                for (TLineProgress& p : Progress) p.Marked = false;
+                for (TLineProgress& p : Progress)
+                    p.Marked = false;
             OmegaTx.reset();
             throw;
         }
@@ -104,8 +110,9 @@ void TResultReader::HandleLine(const QByteArray& bytes, qint64 offset, int numbe
     if (HasControlBytes(bytes)) {
         if (progress.Announced) return;
         progress.Announced = true;
-        Ctx.Journal.AddJournalLine(QStringLiteral("Строка %1 файла результатов содержит управляющие символы и пропущена: \"%2\"")
-                                       .arg(QString::number(number), ForJournal(bytes)));
+        Ctx.Journal.AddJournalLine(
+            QStringLiteral("Строка %1 файла результатов содержит управляющие символы и пропущена: \"%2\"")
+                .arg(QString::number(number), ForJournal(bytes)));
         return;
     }
     const QString line = Cp1251::Decode(bytes);
@@ -113,52 +120,61 @@ void TResultReader::HandleLine(const QByteArray& bytes, qint64 offset, int numbe
     const auto transId = Regional::ParseInteger(r.TRANS_ID);
     if (!transId || *transId < INT_MIN || *transId > INT_MAX) {
         if (!progress.Announced)
-            Ctx.Journal.AddJournalLine(QStringLiteral("Строка %1 файла результатов без номера транзакции пропущена: \"%2\"")
-                                           .arg(QString::number(number), ForJournal(bytes)));
+            Ctx.Journal.AddJournalLine(
+                QStringLiteral("Строка %1 файла результатов без номера транзакции пропущена: \"%2\"")
+                    .arg(QString::number(number), ForJournal(bytes)));
         progress.Announced = true;
         return;
     }
     if (!progress.Announced) {
         if (r.STATUS == QLatin1String("3")) {
-            const QString text = QStringLiteral("Транзакция номер ") + r.TRANS_ID + QStringLiteral(" успешно выполнена.");
+            const QString text =
+                QStringLiteral("Транзакция номер ") + r.TRANS_ID + QStringLiteral(" успешно выполнена.");
             Ctx.Journal.AddJournalLine(text);
             if (Ctx.Settings.SendTrans_done) Mail.SendNotification(text);
             ++TransDone;
         }
         if (r.STATUS == QLatin1String("0")) {
-            Ctx.Journal.AddJournalLine(QStringLiteral("Транзакция номер ") + r.TRANS_ID + QStringLiteral(" отправлена на сервер Quik."));
+            Ctx.Journal.AddJournalLine(QStringLiteral("Транзакция номер ") + r.TRANS_ID +
+                                       QStringLiteral(" отправлена на сервер Quik."));
             ++TransAtServer;
         }
         if (IsRefusal(r.STATUS)) {
             // QUIK's own words say why: the operator acts on them, so they go to the journal as sent.
             QString why = ResultText(r.DESCRIPTION).trimmed();
             if (why.isEmpty()) why = QStringLiteral("без описания");
-            Ctx.Journal.AddJournalLine(QStringLiteral("Транзакция номер ") + r.TRANS_ID + QStringLiteral(" отвергнута: ") + why);
+            Ctx.Journal.AddJournalLine(QStringLiteral("Транзакция номер ") + r.TRANS_ID +
+                                       QStringLiteral(" отвергнута: ") + why);
             ++TransRefused;
         }
         progress.Announced = true;
         if (OnStatusChanged) OnStatusChanged();
     }
     if (r.STATUS == QLatin1String("3") && !progress.Marked) {
-        TSqlRows q = RunSql(Ctx.DM.conQuikData(),
-                            {QStringLiteral("SELECT trans_id, id_order, filled"), QStringLiteral("FROM tOrderNumber"), QStringLiteral("WHERE trans_id = :trans_id")},
-                            {{"trans_id", *transId}});
+        TSqlRows q =
+            RunSql(Ctx.DM.conQuikData(),
+                   {QStringLiteral("SELECT trans_id, id_order, filled"), QStringLiteral("FROM tOrderNumber"),
+                    QStringLiteral("WHERE trans_id = :trans_id")},
+                   {{"trans_id", *transId}});
         if (q.next()) {
             const QSqlRecord row = q.record();
             const qint64 idOrder = ColumnInt64(row, QStringLiteral("id_order"));
             QString table = Writer.MarkTableFor(static_cast<qint32>(*transId));
             if (table.isEmpty())
-                table = ColumnBool(row, QStringLiteral("filled")) ? QStringLiteral("FilledOrders") : QStringLiteral("ActiveOrders");
+                table = ColumnBool(row, QStringLiteral("filled")) ? QStringLiteral("FilledOrders")
+                                                                  : QStringLiteral("ActiveOrders");
             if (!OmegaTx) OmegaTx = std::make_unique<TDbTransaction>(Ctx.DM.conOmega());
             RunSql(Ctx.DM.conOmega(),
-                   {QStringLiteral("UPDATE ") + table, QStringLiteral("SET [order number] = :order_number"), QStringLiteral("WHERE id = :id")},
+                   {QStringLiteral("UPDATE ") + table, QStringLiteral("SET [order number] = :order_number"),
+                    QStringLiteral("WHERE id = :id")},
                    {{"order_number", QString::number(idOrder)}, {"id", idOrder}});
         }
         progress.Marked = true;
     }
     RunSql(Ctx.DM.conQuikData(),
            {QStringLiteral("UPDATE tOrderNumber"),
-            QStringLiteral("SET status =:status,trans_name= :trans_name ,description= :description, order_number=:order_number"),
+            QStringLiteral("SET status =:status,trans_name= :trans_name ,description= :description, "
+                           "order_number=:order_number"),
             QStringLiteral("WHERE trans_id = :trans_id")},
            {{"status", r.STATUS},
             {"trans_name", ResultText(r.TRANS_NAME)},

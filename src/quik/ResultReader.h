@@ -5,16 +5,16 @@
 #include "data/SqlRun.h"
 
 #include <QHash>
-#include <memory>
 #include <QString>
 #include <functional>
+#include <memory>
 
 class TMailNotifier;
 class TTransactionWriter;
 
 // Reads QUIK's result file: stores every result in the transaction's tOrderNumber row, counts and
-// journals the results sent to the server (status 0), executed (status 3) and refused (4, 5, 6), and marks executed
-// alerts in the alerts database. Each reading costs what is new: it starts at the byte after the
+// journals the results sent to the server (status 0), executed (status 3) and refused (4, 5, 6), and marks
+// executed alerts in the alerts database. Each reading costs what is new: it starts at the byte after the
 // last complete line it handled.
 class TResultReader {
 public:
@@ -23,7 +23,7 @@ public:
     qint32 TroLinesRead = 0;
     qint32 TransAtServer = 0;
     qint32 TransDone = 0;
-    qint32 TransRefused = 0;  // results with status 4, 5 or 6, journalled with QUIK's description
+    qint32 TransRefused = 0; // results with status 4, 5 or 6, journalled with QUIK's description
 
     std::function<void()> OnStatusChanged;
 
@@ -39,11 +39,11 @@ private:
     // What of a line not yet done has already taken effect, should the reading be cut short: the
     // database updates of one reading commit together, the announcements cannot be taken back.
     struct TLineProgress {
-        bool Announced = false;  // counter, journal line and mail
-        bool Marked = false;     // the alert row marked as executed
+        bool Announced = false; // counter, journal line and mail
+        bool Marked = false;    // the alert row marked as executed
     };
-    QHash<qint64, TLineProgress> Progress;  // by the line's offset in the file
-    std::unique_ptr<TDbTransaction> OmegaTx;  // the alert marks of one reading, opened at the first
+    QHash<qint64, TLineProgress> Progress;   // by the line's offset in the file
+    std::unique_ptr<TDbTransaction> OmegaTx; // the alert marks of one reading, opened at the first
     TPipelineContext Ctx;
     TMailNotifier& Mail;
     const TTransactionWriter& Writer;

@@ -14,41 +14,54 @@
 
 #include <QFile>
 
-TTransactionWriter::TTransactionWriter(const TPipelineContext& ctx, TMailNotifier& mail) : Ctx(ctx), Mail(mail) {}
+TTransactionWriter::TTransactionWriter(const TPipelineContext& ctx, TMailNotifier& mail)
+    : Ctx(ctx), Mail(mail) {}
 
 QString TTransactionWriter::TransactionLine(qint32 transId, const TOrder& o) {
     return TransactionLine(transId, o, PriceToText(o.Digits, o.Price), PriceToText(o.Digits, o.StopPrice));
 }
 
-QString TTransactionWriter::TransactionLine(qint32 transId, const TOrder& o, const QString& price, const QString& stopPrice) {
+QString TTransactionWriter::TransactionLine(qint32 transId, const TOrder& o, const QString& price,
+                                            const QString& stopPrice) {
     // Concatenated, not formatted: a "%1" inside an account or a code must reach QUIK as it stands.
     return QStringLiteral("TRANS_ID =") + QString::number(transId) + QStringLiteral(";ACTION=") + o.Action +
-           QStringLiteral(";ACCOUNT=") + o.Account + QStringLiteral(";SECCODE=") + o.SecCode + QStringLiteral(";CLASSCODE=") +
-           o.ClassCode + QStringLiteral(";CLIENT_CODE=") + o.ClientCode + QStringLiteral(";OPERATION=") + o.Operation +
-           QStringLiteral(";PRICE=") + price + QStringLiteral(";STOPPRICE=") + stopPrice + QStringLiteral(";Order_key=") + o.OrderKey +
-           QStringLiteral(";Stop_Order_key=") + o.StopOrderKey + QStringLiteral(";QUANTITY=") + QString::number(o.Quantity);
+           QStringLiteral(";ACCOUNT=") + o.Account + QStringLiteral(";SECCODE=") + o.SecCode +
+           QStringLiteral(";CLASSCODE=") + o.ClassCode + QStringLiteral(";CLIENT_CODE=") + o.ClientCode +
+           QStringLiteral(";OPERATION=") + o.Operation + QStringLiteral(";PRICE=") + price +
+           QStringLiteral(";STOPPRICE=") + stopPrice + QStringLiteral(";Order_key=") + o.OrderKey +
+           QStringLiteral(";Stop_Order_key=") + o.StopOrderKey + QStringLiteral(";QUANTITY=") +
+           QString::number(o.Quantity);
 }
 
-QString TTransactionWriter::OperatorText(const TOrder& o) { return OperatorText(o, PriceToText(o.Digits, o.Price)); }
+QString TTransactionWriter::OperatorText(const TOrder& o) {
+    return OperatorText(o, PriceToText(o.Digits, o.Price));
+}
 
 QString TTransactionWriter::OperatorText(const TOrder& o, const QString& price) {
     if (o.Action.contains(QLatin1String("NEW")))
-        return QStringLiteral(" [") + o.Operation + QLatin1Char(' ') + QString::number(o.Quantity) + QLatin1Char(' ') + o.Ticker +
-               QStringLiteral(" at ") + price + (o.IsStop ? QStringLiteral(" Stop") : QString()) + QStringLiteral("] ");
-    if (o.Action.contains(QLatin1String("KILL"))) return QStringLiteral(" [снятие заявки # ") + o.OrderKey + QLatin1Char(']');
+        return QStringLiteral(" [") + o.Operation + QLatin1Char(' ') + QString::number(o.Quantity) +
+               QLatin1Char(' ') + o.Ticker + QStringLiteral(" at ") + price +
+               (o.IsStop ? QStringLiteral(" Stop") : QString()) + QStringLiteral("] ");
+    if (o.Action.contains(QLatin1String("KILL")))
+        return QStringLiteral(" [снятие заявки # ") + o.OrderKey + QLatin1Char(']');
     return QString();
 }
 
-QString TTransactionWriter::MarkTableFor(qint32 transId) const { return MarkTable.value(transId); }
+QString TTransactionWriter::MarkTableFor(qint32 transId) const {
+    return MarkTable.value(transId);
+}
 
-TTransactionWriter::TRecorded TTransactionWriter::RecordTransaction(const TOrder& order, const TOmegaOrder& alert) {
+TTransactionWriter::TRecorded TTransactionWriter::RecordTransaction(const TOrder& order,
+                                                                    const TOmegaOrder& alert) {
     // A price that cannot be written as a number is no order: QUIK would read another one.
     const std::optional<QString> price = TryPriceToText(order.Digits, order.Price);
     const std::optional<QString> stopPrice = TryPriceToText(order.Digits, order.StopPrice);
     if (!price || !stopPrice)
-        throw ConversionError(QStringLiteral("Ордер # ") + QString::number(alert.ID) + QStringLiteral(": цена ") +
-                              QString::number(price ? order.StopPrice : order.Price, 'g', 17) + QStringLiteral(" не может быть записана с точностью ") +
-                              QString::number(order.Digits) + QStringLiteral(" (Digits). Транзакция не отправлена."));
+        throw ConversionError(
+            QStringLiteral("Ордер # ") + QString::number(alert.ID) + QStringLiteral(": цена ") +
+            QString::number(price ? order.StopPrice : order.Price, 'g', 17) +
+            QStringLiteral(" не может быть записана с точностью ") + QString::number(order.Digits) +
+            QStringLiteral(" (Digits). Транзакция не отправлена."));
     // The number is given out now, whatever happens below.
     const qint32 id = TransSent++;
     TRecorded r;
@@ -59,20 +72,26 @@ TTransactionWriter::TRecorded TTransactionWriter::RecordTransaction(const TOrder
     RunSql(Ctx.DM.conQuikData(),
            {QStringLiteral("INSERT INTO tOrderNumber (trans_id, id_order, filled, code)"),
             QStringLiteral("VALUES (:trans_id, :id_order, :filled, :code)")},
-           {{"trans_id", id}, {"id_order", order.IdOrder}, {"filled", order.Filled ? 1 : 0}, {"code", order.ClientCode}});
+           {{"trans_id", id},
+            {"id_order", order.IdOrder},
+            {"filled", order.Filled ? 1 : 0},
+            {"code", order.ClientCode}});
 
     const QString text = OperatorText(order, *price);
-    r.JournalText = QStringLiteral("Транзакция номер ") + QString::number(id) + text + QStringLiteral(" по счету ") + order.ClientCode +
-                    QStringLiteral(" отправлена в Quik.");
-    r.MailText = QStringLiteral("Транзакция номер ") + QString::number(id) + text + QStringLiteral(" отправлена в Quik.");
+    r.JournalText = QStringLiteral("Транзакция номер ") + QString::number(id) + text +
+                    QStringLiteral(" по счету ") + order.ClientCode + QStringLiteral(" отправлена в Quik.");
+    r.MailText = QStringLiteral("Транзакция номер ") + QString::number(id) + text +
+                 QStringLiteral(" отправлена в Quik.");
 
     if (order.Action == QLatin1String("NEW_ORDER")) {
         const QString workspace = WorkspaceFileName(alert.Workspace);
         if (alert.OrderType == QLatin1String("LE") || alert.OrderType == QLatin1String("SE")) {
             try {
                 RunSql(Ctx.DM.conQuikData(),
-                       {QStringLiteral("INSERT INTO tClientOpenPositions (quantity, symbol, code, System, Signal, Interval, Workspace)"),
-                        QStringLiteral("VALUES (:quantity, :symbol, :code, :system, :signal, :interval, :workspace)")},
+                       {QStringLiteral("INSERT INTO tClientOpenPositions (quantity, symbol, code, System, "
+                                       "Signal, Interval, Workspace)"),
+                        QStringLiteral(
+                            "VALUES (:quantity, :symbol, :code, :system, :signal, :interval, :workspace)")},
                        {{"quantity", order.Quantity},
                         {"symbol", alert.Symbol},
                         {"code", order.ClientCode},
@@ -81,12 +100,14 @@ TTransactionWriter::TRecorded TTransactionWriter::RecordTransaction(const TOrder
                         {"interval", alert.Interval},
                         {"workspace", workspace}});
             } catch (const std::exception&) {
-                Ctx.Journal.AddJournalLine(QStringLiteral("Произошла ошибка при добавлении записи в таблицу tClientOpenPositions"));
+                Ctx.Journal.AddJournalLine(
+                    QStringLiteral("Произошла ошибка при добавлении записи в таблицу tClientOpenPositions"));
             }
         } else if (alert.OrderType == QLatin1String("LX") || alert.OrderType == QLatin1String("SX")) {
             RunSql(Ctx.DM.conQuikData(),
                    {QStringLiteral("DELETE"), QStringLiteral("FROM tClientOpenPositions"),
-                    QStringLiteral("WHERE code=:code and symbol=:symbol and system=:system and workspace=:workspace and [tClientOpenPositions].[interval] = :interval")},
+                    QStringLiteral("WHERE code=:code and symbol=:symbol and system=:system and "
+                                   "workspace=:workspace and [tClientOpenPositions].[interval] = :interval")},
                    {{"code", order.ClientCode},
                     {"symbol", order.Ticker},
                     {"system", alert.System},
@@ -136,8 +157,10 @@ bool TTransactionWriter::FlushTransactions() {
             ++i;
             continue;
         }
-        Ctx.Journal.AddJournalLine(QStringLiteral("Транзакция номер %1 не отправлена в Quik: файл транзакций %2 недоступен дольше %3 с.")
-                                       .arg(QString::number(PendingIds[i]), Ctx.Settings.pathTRI, QString::number(limitMs / 1000)));
+        Ctx.Journal.AddJournalLine(
+            QStringLiteral(
+                "Транзакция номер %1 не отправлена в Quik: файл транзакций %2 недоступен дольше %3 с.")
+                .arg(QString::number(PendingIds[i]), Ctx.Settings.pathTRI, QString::number(limitMs / 1000)));
         PendingLines.removeAt(i);
         PendingSince.removeAt(i);
         PendingIds.removeAt(i);
@@ -148,7 +171,8 @@ bool TTransactionWriter::FlushTransactions() {
     }
 
     QByteArray bytes;
-    for (const QString& l : PendingLines) bytes += Cp1251::Encode(l) + "\r\n";
+    for (const QString& l : PendingLines)
+        bytes += Cp1251::Encode(l) + "\r\n";
     const QByteArray rest = bytes.mid(FirstLineWritten);
     QFile f(path);
     qint64 written = 0;
@@ -181,13 +205,17 @@ bool TTransactionWriter::FlushTransactions() {
 
     if (err.isEmpty()) {
         if (!LastFlushError.isEmpty())
-            Ctx.Journal.AddJournalLine(QStringLiteral("Файл транзакций %1 снова доступен: отложенные строки записаны.").arg(Ctx.Settings.pathTRI));
+            Ctx.Journal.AddJournalLine(
+                QStringLiteral("Файл транзакций %1 снова доступен: отложенные строки записаны.")
+                    .arg(Ctx.Settings.pathTRI));
         LastFlushError.clear();
         return true;
     }
-    const QString message = QStringLiteral("Не удалось записать в файл транзакций %1: %2").arg(Ctx.Settings.pathTRI, err);
+    const QString message =
+        QStringLiteral("Не удалось записать в файл транзакций %1: %2").arg(Ctx.Settings.pathTRI, err);
     if (LastFlushError.isEmpty())
-        Ctx.Journal.AddJournalLine(message + QStringLiteral(". Строк ждут записи: %1.").arg(PendingLines.size()));
+        Ctx.Journal.AddJournalLine(message +
+                                   QStringLiteral(". Строк ждут записи: %1.").arg(PendingLines.size()));
     LastFlushError = message;
     return false;
 }

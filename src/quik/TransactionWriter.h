@@ -65,7 +65,8 @@ public:
     QString MarkTableFor(qint32 transId) const;
 
     static QString TransactionLine(qint32 transId, const TOrder& order);
-    static QString TransactionLine(qint32 transId, const TOrder& order, const QString& price, const QString& stopPrice);
+    static QString TransactionLine(qint32 transId, const TOrder& order, const QString& price,
+                                   const QString& stopPrice);
     static QString OperatorText(const TOrder& order);
     static QString OperatorText(const TOrder& order, const QString& price);
 
@@ -73,7 +74,7 @@ private:
     TPipelineContext Ctx;
     TMailNotifier& Mail;
     QHash<qint32, QString> MarkTable;
-    QList<qint64> PendingSince;  // parallel to PendingLines: when released, ms since the epoch
+    QList<qint64> PendingSince; // parallel to PendingLines: when released, ms since the epoch
     QList<qint32> PendingIds;
     QString LastFlushError;
 };

@@ -16,7 +16,8 @@ void TChangeWatcher::Watch(const QStringList& alertFiles, const QString& resultF
     if (!Files.files().isEmpty()) Files.removePaths(Files.files());
     if (!Files.directories().isEmpty()) Files.removePaths(Files.directories());
     AlertFiles.clear();
-    for (const QString& f : alertFiles) AlertFiles << QFileInfo(f).absoluteFilePath();
+    for (const QString& f : alertFiles)
+        AlertFiles << QFileInfo(f).absoluteFilePath();
     ResultFile = resultFile.isEmpty() ? QString() : QFileInfo(resultFile).absoluteFilePath();
     Rearm();
 }

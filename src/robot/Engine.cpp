@@ -5,35 +5,31 @@
 #include "common/Journal.h"
 #include "common/KorvexError.h"
 #include "common/Regional.h"
+#include "data/Connection.h"
 #include "notify/MailNotifier.h"
 #include "quik/LinkMonitor.h"
 #include "quik/ResultReader.h"
 #include "quik/TransactionWriter.h"
 #include "robot/ChangeWatcher.h"
-#include "data/Connection.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 TEngine::TEngine(TJournal& journal, const TClock& clock, const QString& settingsPath, QObject* parent)
-    : QObject(parent),
-      JournalRef(journal),
-      Clock(clock),
-      File(std::make_unique<TSettingsFile>(settingsPath)),
-      DM(std::make_unique<TDatMod>()),
-      Ctx{*DM, Settings, journal, clock},
+    : QObject(parent), JournalRef(journal), Clock(clock), File(std::make_unique<TSettingsFile>(settingsPath)),
+      DM(std::make_unique<TDatMod>()), Ctx{*DM, Settings, journal, clock},
       Mailer(std::make_unique<TMailNotifier>(Settings, journal)),
       TransWriter(std::make_unique<TTransactionWriter>(Ctx, *Mailer)),
       ResultReader(std::make_unique<TResultReader>(Ctx, *Mailer, *TransWriter)),
-      LinkMonitor(std::make_unique<TLinkMonitor>(Ctx, *Mailer)),
-      Errors(journal) {
+      LinkMonitor(std::make_unique<TLinkMonitor>(Ctx, *Mailer)), Errors(journal) {
     // The table timer waits for the databases; the link monitor runs from the start.
     timUpdateTable.SetEnabled(false);
     timInfoLog.SetEnabled(true);
     timUpdateTable.SetIntervalMs(1000);
     timInfoLog.SetIntervalMs(60000);
-    State = std::make_unique<TRunState>(QFileInfo(settingsPath).dir().filePath(QStringLiteral("Korvex.state")));
+    State =
+        std::make_unique<TRunState>(QFileInfo(settingsPath).dir().filePath(QStringLiteral("Korvex.state")));
     State->Load();
     Watcher = std::make_unique<TChangeWatcher>();
     connect(Watcher.get(), &TChangeWatcher::AlertsChanged, this, [this] {
@@ -43,7 +39,8 @@ TEngine::TEngine(TJournal& journal, const TClock& clock, const QString& settings
         if (timUpdateTable.Enabled()) RunEvent([this] { ResultReader->actCheckTROExecute(); });
     });
     connect(&timUpdateTable, &TPeriodicTimer::Tick, this, [this] { RunEvent([this] { timTable(); }); });
-    connect(&timInfoLog, &TPeriodicTimer::Tick, this, [this] { RunEvent([this] { LinkMonitor->timInfoLogTimer(); }); });
+    connect(&timInfoLog, &TPeriodicTimer::Tick, this,
+            [this] { RunEvent([this] { LinkMonitor->timInfoLogTimer(); }); });
 
     TransWriter->OnStatusChanged = [this] { UpdateStatusBar(); };
     // The open-positions grid is re-read once the dispatch is over, not after every account.
@@ -82,29 +79,39 @@ void TEngine::LoadSettings() {
     emit StatusChanged();
 }
 
-void TEngine::SaveSettings() { File->Save(Settings); }
+void TEngine::SaveSettings() {
+    File->Save(Settings);
+}
 
 void TEngine::ApplyTimerPeriods() {
     bool journalled = false;
     // A period outside its limits would stop the timer without a word while the robot says it is
     // watching: such a period is replaced, and the operator is told which value was used instead.
-    auto seconds = [&](const QString& key, const QString& what, const QString& text, qint64 low, qint64 high, qint64 fallback,
-                       bool zeroTurnsOff) -> qint64 {
+    auto seconds = [&](const QString& key, const QString& what, const QString& text, qint64 low, qint64 high,
+                       qint64 fallback, bool zeroTurnsOff) -> qint64 {
         const auto v = Regional::ParseInteger(text);
         if (!v)
-            throw ConversionError(SettingsValueError(File->Path(), QStringLiteral("Quik"), key,
-                                                     QStringLiteral("'%1' is not a valid integer value").arg(text)));
+            throw ConversionError(
+                SettingsValueError(File->Path(), QStringLiteral("Quik"), key,
+                                   QStringLiteral("'%1' is not a valid integer value").arg(text)));
         if ((zeroTurnsOff && *v == 0) || (*v >= low && *v <= high)) return *v;
         const qint64 used = *v < low ? fallback : high;
         JournalRef.AddJournalLine(QStringLiteral("%1 (%2) %3 с вне пределов %4..%5 с; используется %6 с.")
-                                      .arg(what, key, text.trimmed()).arg(low).arg(high).arg(used));
+                                      .arg(what, key, text.trimmed())
+                                      .arg(low)
+                                      .arg(high)
+                                      .arg(used));
         journalled = true;
         return used;
     };
-    timUpdateTable.SetIntervalMs(seconds(QStringLiteral("intTable"), QStringLiteral("Период опроса таблиц"), Settings.intTable, 1, 3600, 1, false) * 1000);
+    timUpdateTable.SetIntervalMs(seconds(QStringLiteral("intTable"), QStringLiteral("Период опроса таблиц"),
+                                         Settings.intTable, 1, 3600, 1, false) *
+                                 1000);
     // 0 switches the check of QUIK's link off.
-    timInfoLog.SetIntervalMs(seconds(QStringLiteral("QuikConnectTimeOut"), QStringLiteral("Период проверки связи QUIK"),
-                                     Settings.QuikConnectTimeOut, 1, 86400, 60, true) * 1000);
+    timInfoLog.SetIntervalMs(seconds(QStringLiteral("QuikConnectTimeOut"),
+                                     QStringLiteral("Период проверки связи QUIK"),
+                                     Settings.QuikConnectTimeOut, 1, 86400, 60, true) *
+                             1000);
     if (journalled) JournalRef.FlushJournal();
 }
 
@@ -148,8 +155,9 @@ void TEngine::PrepareTransactionFiles() {
         CreateEmpty(tro);
         CreateEmpty(TrrPath(tro));
     } catch (const std::exception& e) {
-        JournalRef.AddJournalLine(QStringLiteral("При создании файлов транзакций %1, %2 произошла ошибка: \r\n%3")
-                                      .arg(Settings.pathTRI, Settings.pathTRO, ErrorText(e)));
+        JournalRef.AddJournalLine(
+            QStringLiteral("При создании файлов транзакций %1, %2 произошла ошибка: \r\n%3")
+                .arg(Settings.pathTRI, Settings.pathTRO, ErrorText(e)));
     }
 }
 
@@ -173,7 +181,9 @@ bool TEngine::ConnectDatabases() {
             ok = true;
             JournalRef.AddJournalLine(QStringLiteral("Подключение к базе данных %1: OK").arg(path));
         } catch (const std::exception& e) {
-            JournalRef.AddJournalLine(QStringLiteral("При подключении к базе данных %1 произошла ошибка:\r\n%2").arg(path, ErrorText(e)));
+            JournalRef.AddJournalLine(
+                QStringLiteral("При подключении к базе данных %1 произошла ошибка:\r\n%2")
+                    .arg(path, ErrorText(e)));
         }
     };
     open(omega, Settings.Alerts, &TDatMod::OpenOmega);
@@ -183,7 +193,8 @@ bool TEngine::ConnectDatabases() {
     try {
         if (result) {
             timTable();
-            for (TDataTable* t : {DM->tWorkSpaces, DM->tStrategy, DM->tSecCode, DM->tOrderNumber, DM->tClientOpenPositions, DM->tClients})
+            for (TDataTable* t : {DM->tWorkSpaces, DM->tStrategy, DM->tSecCode, DM->tOrderNumber,
+                                  DM->tClientOpenPositions, DM->tClients})
                 t->Open();
             UpdateSumList();
             UpdatePortfolioTotals();
@@ -215,8 +226,10 @@ void TEngine::ApplyWakeOnChange() {
     }
     QStringList alertFiles;
     const TConnectionTarget target = ConnectionTargetFor(Settings.Alerts);
-    if (target.Driver == QLatin1String("QSQLITE")) alertFiles << target.DatabaseName << target.DatabaseName + QStringLiteral("-wal");
-    else if (!Settings.Alerts.trimmed().startsWith(QLatin1String("odbc:"), Qt::CaseInsensitive)) alertFiles << LocalFilePath(Settings.Alerts);
+    if (target.Driver == QLatin1String("QSQLITE"))
+        alertFiles << target.DatabaseName << target.DatabaseName + QStringLiteral("-wal");
+    else if (!Settings.Alerts.trimmed().startsWith(QLatin1String("odbc:"), Qt::CaseInsensitive))
+        alertFiles << LocalFilePath(Settings.Alerts);
     Watcher->Watch(alertFiles, LocalFilePath(Settings.pathTRO));
 }
 
@@ -233,16 +246,24 @@ QStringList TEngine::StatusPanels() {
     const QString quik = DM->QuikDataConnected() ? QStringLiteral("OK") : QStringLiteral("Нет");
     QString link = QStringLiteral("Н/Д");
     if (Settings.QuikConnect) {
-        if (LinkMonitor->QuikLinkState == TLinkMonitor::Broken) link = QStringLiteral("Нет");
-        else if (LinkMonitor->QuikLinkState == TLinkMonitor::Connected) link = QStringLiteral("ОК");
+        if (LinkMonitor->QuikLinkState == TLinkMonitor::Broken)
+            link = QStringLiteral("Нет");
+        else if (LinkMonitor->QuikLinkState == TLinkMonitor::Connected)
+            link = QStringLiteral("ОК");
     }
-    if (Settings.rgpSingleMulti == 0) Panel5 = QStringLiteral("SINGLE");
-    else if (Settings.rgpSingleMulti == 1) Panel5 = QStringLiteral("MULTI");
-    return {QStringLiteral("Подключение к Omega: ") + omega,
-            QStringLiteral("Подключение к Quik: ") + quik,
+    if (Settings.rgpSingleMulti == 0)
+        Panel5 = QStringLiteral("SINGLE");
+    else if (Settings.rgpSingleMulti == 1)
+        Panel5 = QStringLiteral("MULTI");
+    return {QStringLiteral("Подключение к Omega: ") + omega, QStringLiteral("Подключение к Quik: ") + quik,
             QStringLiteral("Связь Quik с сервером: ") + link,
-            QStringLiteral("Отправлено транзакций: %1/%2/%3").arg(TransWriter->TransSent).arg(ResultReader->TransAtServer).arg(ResultReader->TransDone) +
-                (ResultReader->TransRefused > 0 ? QStringLiteral(", отвергнуто: %1").arg(ResultReader->TransRefused) : QString()),
+            QStringLiteral("Отправлено транзакций: %1/%2/%3")
+                    .arg(TransWriter->TransSent)
+                    .arg(ResultReader->TransAtServer)
+                    .arg(ResultReader->TransDone) +
+                (ResultReader->TransRefused > 0
+                     ? QStringLiteral(", отвергнуто: %1").arg(ResultReader->TransRefused)
+                     : QString()),
             Panel5};
 }
 

@@ -54,7 +54,7 @@ public:
     bool Watching = false;
     bool ActivePassBusy = false;
     qint32 TrayIconFrame = 0;
-    qint32 ShownTrayFrame = 0;   // the frame the tray and application icon show
+    qint32 ShownTrayFrame = 0; // the frame the tray and application icon show
     TActionStates Actions;
     TMainPage CurrentPage = TMainPage::tshOpenPositions;
 
@@ -139,7 +139,7 @@ public:
     void ResetTrayIcon();
 
 signals:
-    void SettingsLoaded();  // also after a load that stopped at a bad key
+    void SettingsLoaded(); // also after a load that stopped at a bad key
     void StatusChanged();
     void ActionsChanged();
     void TrayFrameChanged(int frame);
@@ -160,7 +160,7 @@ private:
     qint64 RetryPeriodMs() const;
     // Thrown when a store or a file ended a watch pass; already reported.
     struct TPassEnded {};
-    QHash<QString, QHash<qint64, qint64>> FirstSeen;  // alert table -> id -> first seen, ms since the epoch
+    QHash<QString, QHash<qint64, qint64>> FirstSeen; // alert table -> id -> first seen, ms since the epoch
     QString LastPassFailure;
 
     // One transaction sent in this run, as the cancellations of "pull every order" need it: small,
@@ -173,7 +173,8 @@ private:
         TClientAccount Account;
     };
     QList<TSentOrder> SentOrders;
-    QList<qint64> RecentAutomatic;  // times of the automatic transactions of the last minute, ms since the epoch
+    QList<qint64>
+        RecentAutomatic; // times of the automatic transactions of the last minute, ms since the epoch
     void TripBreaker(int wouldBe, int limit);
     QList<TSentOrder> OrdersToPull();
     // The last alert ids handled, kept beside the settings across runs.

@@ -14,10 +14,13 @@ QString TEngine::ManualOrderQuestion(const TOmegaOrder& alert, const TOrderBuild
     if (Settings.rgpSingleMulti == 0) {
         accounts.push_back({Settings.Code, Settings.AccountMicex, Settings.AccountFORTS});
     } else if (Settings.rgpSingleMulti == 1) {
-        TSqlRows q = RunSql(DM->conQuikData(), {QStringLiteral("SELECT *"), QStringLiteral("FROM tClients"), QStringLiteral("WHERE [tClients].[Active] = True")});
+        TSqlRows q = RunSql(DM->conQuikData(), {QStringLiteral("SELECT *"), QStringLiteral("FROM tClients"),
+                                                QStringLiteral("WHERE [tClients].[Active] = True")});
         while (q.next()) {
             const QSqlRecord& r = q.record();
-            accounts.push_back({ColumnText(r, QStringLiteral("Code")), ColumnText(r, QStringLiteral("AccountMicex")), ColumnText(r, QStringLiteral("AccountFORTS"))});
+            accounts.push_back({ColumnText(r, QStringLiteral("Code")),
+                                ColumnText(r, QStringLiteral("AccountMicex")),
+                                ColumnText(r, QStringLiteral("AccountFORTS"))});
         }
     }
     // The orders are built as the send would build them, and nothing of it is kept.
@@ -41,17 +44,26 @@ QString TEngine::ManualOrderQuestion(const TOmegaOrder& alert, const TOrderBuild
                          : first.Operation == QLatin1String("S") ? QStringLiteral("продажа")
                                                                  : first.Operation;
     QStringList text;
-    text << (cancel ? QStringLiteral("Снять заявку вручную?") : QStringLiteral("Отправить ордер в Quik вручную?")) << QString();
+    text << (cancel ? QStringLiteral("Снять заявку вручную?")
+                    : QStringLiteral("Отправить ордер в Quik вручную?"))
+         << QString();
     text << QStringLiteral("Инструмент: %1").arg(first.Ticker.isEmpty() ? alert.Symbol : first.Ticker);
     if (cancel) {
-        text << QStringLiteral("Заявка: %1").arg(first.OrderKey.isEmpty() ? QStringLiteral("не принята Quik") : first.OrderKey);
+        text << QStringLiteral("Заявка: %1")
+                    .arg(first.OrderKey.isEmpty() ? QStringLiteral("не принята Quik") : first.OrderKey);
     } else {
         text << QStringLiteral("Направление: %1").arg(side);
-        text << QStringLiteral("Лотов: %1").arg(sameLots ? QString::number(first.Quantity) : lots.join(QStringLiteral(", ")));
-        text << QStringLiteral("Цена: %1").arg(first.Price == 0 ? QStringLiteral("рыночная") : PriceToText(first.Digits, first.Price));
+        text << QStringLiteral("Лотов: %1")
+                    .arg(sameLots ? QString::number(first.Quantity) : lots.join(QStringLiteral(", ")));
+        text << QStringLiteral("Цена: %1")
+                    .arg(first.Price == 0 ? QStringLiteral("рыночная")
+                                          : PriceToText(first.Digits, first.Price));
     }
     text << QStringLiteral("Счетов: %1").arg(orders.size());
-    text << QString() << QStringLiteral("Ордер # %1 (%2).").arg(alert.ID).arg(alert.Filled ? QStringLiteral("FilledOrders") : QStringLiteral("ActiveOrders"));
+    text << QString()
+         << QStringLiteral("Ордер # %1 (%2).")
+                .arg(alert.ID)
+                .arg(alert.Filled ? QStringLiteral("FilledOrders") : QStringLiteral("ActiveOrders"));
     return text.join(QLatin1Char('\n'));
 }
 

@@ -29,22 +29,28 @@ bool TEngine::WithinLimits(const TOrder& order, const TOmegaOrder& alert) {
     const double maxLots = Limit(Settings.MaxLots);
     const double maxMoney = Limit(Settings.MaxMoney);
     if (maxLots > 0 && order.Quantity > maxLots) {
-        refusal = QStringLiteral("%1 лот. больше предела %2 лот. (MaxLots)").arg(order.Quantity).arg(Regional::FormatGeneral(maxLots));
+        refusal = QStringLiteral("%1 лот. больше предела %2 лот. (MaxLots)")
+                      .arg(order.Quantity)
+                      .arg(Regional::FormatGeneral(maxLots));
     } else if (maxMoney > 0) {
-        TSqlRows q = RunSql(DM->conQuikData(), {QStringLiteral("SELECT LotSize FROM tSecCode WHERE Ticker = :ticker")}, {{"ticker", order.Ticker}});
+        TSqlRows q =
+            RunSql(DM->conQuikData(), {QStringLiteral("SELECT LotSize FROM tSecCode WHERE Ticker = :ticker")},
+                   {{"ticker", order.Ticker}});
         const double lotSize = q.next() ? std::max(1, ColumnInt(q.record(), QStringLiteral("LotSize"))) : 1;
         // The price as QUIK gets it, rounded to the instrument's precision.
         const auto written = TryPriceToText(order.Digits, order.Price);
         const auto price = written ? Regional::ParseDecimal(*written) : std::nullopt;
         const double money = order.Quantity * lotSize * std::fabs(price ? *price : order.Price);
         if (!(money <= maxMoney))
-            refusal = QStringLiteral("сумма %1 больше предела %2 (MaxMoney)").arg(Regional::FormatGeneral(money), Regional::FormatGeneral(maxMoney));
+            refusal = QStringLiteral("сумма %1 больше предела %2 (MaxMoney)")
+                          .arg(Regional::FormatGeneral(money), Regional::FormatGeneral(maxMoney));
     }
     if (refusal.isEmpty()) return true;
-    const QString text = QStringLiteral("Ордер # ") + QString::number(alert.ID) + QStringLiteral(" по счету ") + order.ClientCode +
-                         QStringLiteral(" не отправлен: ") + order.Operation + QLatin1Char(' ') + QString::number(order.Quantity) +
-                         QLatin1Char(' ') + order.Ticker + QStringLiteral(" at ") + PriceToText(order.Digits, order.Price) +
-                         QStringLiteral(", ") + refusal + QLatin1Char('.');
+    const QString text =
+        QStringLiteral("Ордер # ") + QString::number(alert.ID) + QStringLiteral(" по счету ") +
+        order.ClientCode + QStringLiteral(" не отправлен: ") + order.Operation + QLatin1Char(' ') +
+        QString::number(order.Quantity) + QLatin1Char(' ') + order.Ticker + QStringLiteral(" at ") +
+        PriceToText(order.Digits, order.Price) + QStringLiteral(", ") + refusal + QLatin1Char('.');
     JournalRef.AddJournalLine(text);
     if (Settings.SendTrans_id) Mailer->SendNotification(text);
     return false;
@@ -53,10 +59,12 @@ bool TEngine::WithinLimits(const TOrder& order, const TOmegaOrder& alert) {
 void TEngine::TripBreaker(int wouldBe, int limit) {
     BreakerTripped = true;
     BreakerText = QStringLiteral("Автостоп: %1 транзакций за минуту, предел %2").arg(wouldBe).arg(limit);
-    const QString text = QStringLiteral("Загрузка ордеров остановлена автоматически: за последнюю минуту было бы отправлено %1 транзакций, "
-                                        "предел %2 (MaxTransPerMinute). Проверьте стратегии и запустите загрузку вручную.")
-                             .arg(wouldBe)
-                             .arg(limit);
+    const QString text =
+        QStringLiteral("Загрузка ордеров остановлена автоматически: за последнюю минуту было бы отправлено "
+                       "%1 транзакций, "
+                       "предел %2 (MaxTransPerMinute). Проверьте стратегии и запустите загрузку вручную.")
+            .arg(wouldBe)
+            .arg(limit);
     JournalRef.AddJournalLine(text);
     if (Watching) actStopWatchExecute();
     Mailer->SendNotification(text);
@@ -66,7 +74,10 @@ void TEngine::TripBreaker(int wouldBe, int limit) {
 QList<TEngine::TSentOrder> TEngine::OrdersToPull() {
     QList<TSentOrder> pull;
     QSet<QString> seen;
-    auto key = [](const TSentOrder& s) { return QString::number(s.AlertId) + QLatin1Char('/') + QString::number(s.Filled) + QLatin1Char('/') + s.Account.Code; };
+    auto key = [](const TSentOrder& s) {
+        return QString::number(s.AlertId) + QLatin1Char('/') + QString::number(s.Filled) + QLatin1Char('/') +
+               s.Account.Code;
+    };
     // Newest first: a cancellation sent after an order pulls it.
     for (int i = SentOrders.size() - 1; i >= 0; --i) {
         const TSentOrder& s = SentOrders[i];
@@ -74,16 +85,22 @@ QList<TEngine::TSentOrder> TEngine::OrdersToPull() {
         if (seen.contains(k)) continue;
         seen.insert(k);
         if (!s.IsNew) continue;
-        TSqlRows q = RunSql(DM->conQuikData(), {QStringLiteral("SELECT status, order_number FROM tOrderNumber WHERE trans_id = :t")},
-                            {{"t", s.TransId}});
+        TSqlRows q =
+            RunSql(DM->conQuikData(),
+                   {QStringLiteral("SELECT status, order_number FROM tOrderNumber WHERE trans_id = :t")},
+                   {{"t", s.TransId}});
         if (!q.next()) continue;
         const QSqlRecord& r = q.record();
-        if (ColumnText(r, QStringLiteral("status")) == QLatin1String("3") && ColumnInt64(r, QStringLiteral("order_number")) > 0) pull.prepend(s);
+        if (ColumnText(r, QStringLiteral("status")) == QLatin1String("3") &&
+            ColumnInt64(r, QStringLiteral("order_number")) > 0)
+            pull.prepend(s);
     }
     return pull;
 }
 
-int TEngine::PullAllOrdersCount() { return DM->QuikDataConnected() ? OrdersToPull().size() : 0; }
+int TEngine::PullAllOrdersCount() {
+    return DM->QuikDataConnected() ? OrdersToPull().size() : 0;
+}
 
 void TEngine::actPullAllOrdersExecute() {
     if (Watching) actStopWatchExecute();
@@ -98,16 +115,21 @@ void TEngine::actPullAllOrdersExecute() {
         for (const TSentOrder& s : pull) {
             // The alert as it stands in its table: its order text tells a stop from a limit order.
             TOmegaOrder alert;
-            TSqlRows row = RunSql(DM->conOmega(), {QStringLiteral("SELECT * FROM ") + (s.Filled ? QStringLiteral("FilledOrders") : QStringLiteral("ActiveOrders")) +
-                                                   QStringLiteral(" WHERE id = :id")},
-                                  {{"id", s.AlertId}});
+            TSqlRows row =
+                RunSql(DM->conOmega(),
+                       {QStringLiteral("SELECT * FROM ") +
+                        (s.Filled ? QStringLiteral("FilledOrders") : QStringLiteral("ActiveOrders")) +
+                        QStringLiteral(" WHERE id = :id")},
+                       {{"id", s.AlertId}});
             bool built = false;
             if (row.next()) {
                 LoadOmegaOrder(alert, row.record(), s.Filled);
                 built = BuildKillOrder(Ctx, order, alert, s.Account);
             }
             if (!built) {
-                JournalRef.AddJournalLine(QStringLiteral("Снятие заявки по ордеру # %1 для счета %2 не построено.").arg(QString::number(s.AlertId), s.Account.Code));
+                JournalRef.AddJournalLine(
+                    QStringLiteral("Снятие заявки по ордеру # %1 для счета %2 не построено.")
+                        .arg(QString::number(s.AlertId), s.Account.Code));
                 continue;
             }
             done << TransWriter->RecordTransaction(order, alert);
@@ -117,7 +139,8 @@ void TEngine::actPullAllOrdersExecute() {
     }
     TransWriter->ReleaseTransactions(done);
     SentOrders << sent;
-    JournalRef.AddJournalLine(QStringLiteral("Снять все заявки: отправлено снятий %1 из %2.").arg(done.size()).arg(pull.size()));
+    JournalRef.AddJournalLine(
+        QStringLiteral("Снять все заявки: отправлено снятий %1 из %2.").arg(done.size()).arg(pull.size()));
     JournalRef.FlushJournal();
     TransWriter->FlushTransactions();
     if (InformationSound) InformationSound();
@@ -138,13 +161,17 @@ void TEngine::ReportPassedOver(const QString& table, TDataTable* t, qint64 cur) 
     if (!State || State->Alerts != Settings.Alerts || !State->LastHandled.contains(table) || cur < 0) return;
     const qint64 last = State->LastHandled.value(table);
     if (cur <= last || last < 0) return;
-    TSqlRows q = RunSql(DM->conOmega(), {QStringLiteral("SELECT id FROM ") + t->TableName() + QStringLiteral(" WHERE id > :last and id <= :cur ORDER BY id")},
+    TSqlRows q = RunSql(DM->conOmega(),
+                        {QStringLiteral("SELECT id FROM ") + t->TableName() +
+                         QStringLiteral(" WHERE id > :last and id <= :cur ORDER BY id")},
                         {{"last", last}, {"cur", cur}});
     if (q.size() == 0) return;
     QStringList ids;
-    while (q.next() && ids.size() < 20) ids << q.value(0).toString();
+    while (q.next() && ids.size() < 20)
+        ids << q.value(0).toString();
     if (q.size() > ids.size()) ids << QStringLiteral("…");
-    JournalRef.AddJournalLine(QStringLiteral("В таблице %1 пришли без наблюдения и не отправлены ордера: %2 (#%3). Поздний сигнал не исполняется.")
+    JournalRef.AddJournalLine(QStringLiteral("В таблице %1 пришли без наблюдения и не отправлены ордера: %2 "
+                                             "(#%3). Поздний сигнал не исполняется.")
                                   .arg(table)
                                   .arg(q.size())
                                   .arg(ids.join(QStringLiteral(", #"))));

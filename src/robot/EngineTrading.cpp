@@ -13,7 +13,8 @@
 #include <vector>
 
 void TEngine::timTable() {
-    for (TDataTable* t : {DM->tFilledOrders, DM->tActiveOrders, DM->tCanceledOrders, DM->tOpenPisitions}) DM->RefreshDataSet(t);
+    for (TDataTable* t : {DM->tFilledOrders, DM->tActiveOrders, DM->tCanceledOrders, DM->tOpenPisitions})
+        DM->RefreshDataSet(t);
     DM->RefreshDataSet(DM->tParam);
     DM->RefreshDataSet(DM->tPortfolio);
     UpdatePortfolioTotals();
@@ -104,7 +105,8 @@ void TEngine::ReadWindow(const QString& table, qint64& lastId, TDataTable* t, bo
     {
         TDatMod::TBusyGuard busy(*DM, t->ConnectionName());
         rows = RunSql(DM->conOmega(),
-                      {QStringLiteral("SELECT *"), QStringLiteral("FROM ") + table, QStringLiteral("WHERE id > :prev and id <= :cur ORDER BY id")},
+                      {QStringLiteral("SELECT *"), QStringLiteral("FROM ") + table,
+                       QStringLiteral("WHERE id > :prev and id <= :cur ORDER BY id")},
                       {{"prev", prev}, {"cur", cur}});
     }
     auto& seen = FirstSeen[table];
@@ -116,7 +118,8 @@ void TEngine::ReadWindow(const QString& table, qint64& lastId, TDataTable* t, bo
         if (first == seen.cend()) first = seen.insert(id, now);
         if (now - *first > RetryPeriodMs()) {
             JournalRef.AddJournalLine(QStringLiteral("Ордер # ") + idText + QStringLiteral(" (") + table +
-                                      QStringLiteral(") не отправлен за ") + QString::number(RetryPeriodMs() / 1000) +
+                                      QStringLiteral(") не отправлен за ") +
+                                      QString::number(RetryPeriodMs() / 1000) +
                                       QStringLiteral(" с и пропущен: поздний сигнал не исполняется."));
             lastId = id;
             continue;
@@ -132,7 +135,8 @@ void TEngine::ReadWindow(const QString& table, qint64& lastId, TDataTable* t, bo
                 continue;
             }
             if (!CheckFilters(Ctx, alert)) {
-                JournalRef.AddJournalLine(QStringLiteral("Ордер # ") + QString::number(alert.ID) + QStringLiteral(" не прошел фильтры."));
+                JournalRef.AddJournalLine(QStringLiteral("Ордер # ") + QString::number(alert.ID) +
+                                          QStringLiteral(" не прошел фильтры."));
                 lastId = id;
                 continue;
             }
@@ -155,23 +159,26 @@ void TEngine::ReadWindow(const QString& table, qint64& lastId, TDataTable* t, bo
         LastPassFailure.clear();
     }
     lastId = std::max(lastId, cur);
-    for (auto it = seen.begin(); it != seen.end();) it = it.key() <= lastId ? seen.erase(it) : std::next(it);
+    for (auto it = seen.begin(); it != seen.end();)
+        it = it.key() <= lastId ? seen.erase(it) : std::next(it);
 }
 
 void TEngine::ReadFilledOrders(bool AllFills) {
-    ReadWindow(QStringLiteral("FilledOrders"), LastFilledID, DM->tFilledOrders, true, [&](TOmegaOrder& alert) {
-        if (AllFills || alert.OrderNumber.isEmpty()) SendToAccounts(alert, BuildNewOrder, true);
-    });
+    ReadWindow(QStringLiteral("FilledOrders"), LastFilledID, DM->tFilledOrders, true,
+               [&](TOmegaOrder& alert) {
+                   if (AllFills || alert.OrderNumber.isEmpty()) SendToAccounts(alert, BuildNewOrder, true);
+               });
     JournalRef.FlushJournal();
 }
 
 void TEngine::ReadCanceledOrders() {
-    ReadWindow(QStringLiteral("CanceledOrders"), LastCanceledID, DM->tCanceledOrders, false, [&](TOmegaOrder& alert) {
-        if (alert.OrderNumber.isEmpty()) return;
-        auto id = Regional::ParseInteger(alert.OrderNumber);
-        if (id) alert.ID = *id;
-        SendToAccounts(alert, BuildKillOrder, true);
-    });
+    ReadWindow(QStringLiteral("CanceledOrders"), LastCanceledID, DM->tCanceledOrders, false,
+               [&](TOmegaOrder& alert) {
+                   if (alert.OrderNumber.isEmpty()) return;
+                   auto id = Regional::ParseInteger(alert.OrderNumber);
+                   if (id) alert.ID = *id;
+                   SendToAccounts(alert, BuildKillOrder, true);
+               });
     JournalRef.FlushJournal();
 }
 
@@ -213,10 +220,14 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
         if (Settings.rgpSingleMulti == 0) {
             accounts.push_back({Settings.Code, Settings.AccountMicex, Settings.AccountFORTS});
         } else if (Settings.rgpSingleMulti == 1) {
-            TSqlRows q = RunSql(DM->conQuikData(), {QStringLiteral("SELECT *"), QStringLiteral("FROM tClients"), QStringLiteral("WHERE [tClients].[Active] = True")});
+            TSqlRows q =
+                RunSql(DM->conQuikData(), {QStringLiteral("SELECT *"), QStringLiteral("FROM tClients"),
+                                           QStringLiteral("WHERE [tClients].[Active] = True")});
             while (q.next()) {
                 const QSqlRecord& r = q.record();
-                accounts.push_back({ColumnText(r, QStringLiteral("Code")), ColumnText(r, QStringLiteral("AccountMicex")), ColumnText(r, QStringLiteral("AccountFORTS"))});
+                accounts.push_back({ColumnText(r, QStringLiteral("Code")),
+                                    ColumnText(r, QStringLiteral("AccountMicex")),
+                                    ColumnText(r, QStringLiteral("AccountFORTS"))});
             }
         }
         TOrder order;
@@ -226,19 +237,24 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
                 if (!WithinLimits(order, alert)) continue;
                 done << TransWriter->RecordTransaction(order, alert);
                 if (!Automatic) MarkManual(done.last());
-                sent << TSentOrder{done.last().TransId, alert.ID, alert.Filled, order.Action.startsWith(QLatin1String("NEW")),
+                sent << TSentOrder{done.last().TransId, alert.ID, alert.Filled,
+                                   order.Action.startsWith(QLatin1String("NEW")),
                                    TClientAccount{order.ClientCode, order.Account, order.Account}};
             } else {
-                JournalRef.AddJournalLine(QStringLiteral("Ордер # ") + QString::number(alert.ID) + QStringLiteral(" не прошел фильтр по счету ") +
-                                          order.ClientCode + QStringLiteral(":  инструмент ") + order.Ticker + QStringLiteral(" не торгуется."));
+                JournalRef.AddJournalLine(QStringLiteral("Ордер # ") + QString::number(alert.ID) +
+                                          QStringLiteral(" не прошел фильтр по счету ") + order.ClientCode +
+                                          QStringLiteral(":  инструмент ") + order.Ticker +
+                                          QStringLiteral(" не торгуется."));
             }
         }
         if (Automatic && !done.isEmpty()) {
             // The circuit breaker: a strategy that fires in a loop must not reach QUIK for every client.
             const auto max = Regional::ParseInteger(Settings.MaxTransPerMinute);
             const qint64 now = Clock.Now().toMSecsSinceEpoch();
-            while (!RecentAutomatic.isEmpty() && now - RecentAutomatic.first() >= 60000) RecentAutomatic.removeFirst();
-            if (max && *max > 0 && RecentAutomatic.size() + done.size() > *max) tripAt = static_cast<int>(*max);
+            while (!RecentAutomatic.isEmpty() && now - RecentAutomatic.first() >= 60000)
+                RecentAutomatic.removeFirst();
+            if (max && *max > 0 && RecentAutomatic.size() + done.size() > *max)
+                tripAt = static_cast<int>(*max);
         }
         if (tripAt < 0) tx.Commit();
     }
@@ -251,7 +267,8 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
     SentOrders << sent;
     if (Automatic && !done.isEmpty()) {
         const qint64 now = Clock.Now().toMSecsSinceEpoch();
-        for (int i = 0; i < done.size(); ++i) RecentAutomatic << now;
+        for (int i = 0; i < done.size(); ++i)
+            RecentAutomatic << now;
     }
     if (!Automatic) RefreshOpenPositions();
     JournalRef.FlushJournal();
@@ -268,7 +285,8 @@ void TEngine::RefreshOpenPositions() {
 
 void TEngine::PageControl1Change(TMainPage page) {
     CurrentPage = page;
-    const bool v = (page == TMainPage::tshActiveOrders || page == TMainPage::tshFilledOrders) && DM->OmegaConnected();
+    const bool v =
+        (page == TMainPage::tshActiveOrders || page == TMainPage::tshFilledOrders) && DM->OmegaConnected();
     TActionStates a = Actions;
     a.actSendNewOrderManual = v;
     a.actSendKillOrderManual = a.actSendNewOrderManual;
@@ -277,11 +295,15 @@ void TEngine::PageControl1Change(TMainPage page) {
 
 void TEngine::ManualOrder(const TOrderBuilder& builder, bool cancel) {
     TDataTable* table = nullptr;
-    if (CurrentPage == TMainPage::tshActiveOrders) table = DM->tActiveOrders;
-    else if (CurrentPage == TMainPage::tshFilledOrders) table = DM->tFilledOrders;
-    else return;
+    if (CurrentPage == TMainPage::tshActiveOrders)
+        table = DM->tActiveOrders;
+    else if (CurrentPage == TMainPage::tshFilledOrders)
+        table = DM->tFilledOrders;
+    else
+        return;
     if (table->Current() < 0) {
-        JournalRef.AddJournalLine(QStringLiteral("Ордер не выбран: таблица ") + table->TableName() + QStringLiteral(" пуста. Ничего не отправлено."));
+        JournalRef.AddJournalLine(QStringLiteral("Ордер не выбран: таблица ") + table->TableName() +
+                                  QStringLiteral(" пуста. Ничего не отправлено."));
         JournalRef.FlushJournal();
         return;
     }
@@ -290,7 +312,8 @@ void TEngine::ManualOrder(const TOrderBuilder& builder, bool cancel) {
     if (Settings.ConfirmManualOrders && ConfirmManualOrder) {
         const QString question = ManualOrderQuestion(alert, builder, cancel);
         if (!question.isEmpty() && !ConfirmManualOrder(question)) {
-            JournalRef.AddJournalLine(QStringLiteral("Ручной ордер # %1 не отправлен: оператор отказался.").arg(alert.ID));
+            JournalRef.AddJournalLine(
+                QStringLiteral("Ручной ордер # %1 не отправлен: оператор отказался.").arg(alert.ID));
             JournalRef.FlushJournal();
             return;
         }
@@ -298,5 +321,9 @@ void TEngine::ManualOrder(const TOrderBuilder& builder, bool cancel) {
     SendToAccounts(alert, builder, false);
 }
 
-void TEngine::actSendNewOrderManualExecute() { ManualOrder(BuildNewOrder, false); }
-void TEngine::actSendKillOrderManualExecute() { ManualOrder(BuildKillOrder, true); }
+void TEngine::actSendNewOrderManualExecute() {
+    ManualOrder(BuildNewOrder, false);
+}
+void TEngine::actSendKillOrderManualExecute() {
+    ManualOrder(BuildKillOrder, true);
+}

@@ -17,7 +17,7 @@ public:
     bool Save() const;
 
     QString Alerts;                     // the alerts database the ids belong to
-    QHash<QString, qint64> LastHandled;  // alert table -> last id handled
+    QHash<QString, qint64> LastHandled; // alert table -> last id handled
 
 private:
     QString FilePath;

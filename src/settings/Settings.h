@@ -48,9 +48,9 @@ struct TSettings {
     bool SendTrans_done = false;
     bool SendQuikConnect = false;
     // [Risk] guard rails; 0 means no limit.
-    QString MaxLots = QStringLiteral("0");            // most lots in one order
-    QString MaxMoney = QStringLiteral("0");           // most money in one order: lots x lot size x price
-    QString MaxTransPerMinute = QStringLiteral("0");  // more transactions in a minute stop the watching
+    QString MaxLots = QStringLiteral("0");           // most lots in one order
+    QString MaxMoney = QStringLiteral("0");          // most money in one order: lots x lot size x price
+    QString MaxTransPerMinute = QStringLiteral("0"); // more transactions in a minute stop the watching
     // [Operator]
     // A manual send or cancel first shows what goes out and to how many accounts.
     bool ConfirmManualOrders = true;

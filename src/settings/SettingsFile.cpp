@@ -111,7 +111,8 @@ QByteArray ScramblePassword(const QByteArray& text, bool store) {
 
 QStringList TSettingsFile::KeyOrder() {
     QStringList out;
-    for (const auto& k : Keys()) out << QStringLiteral("%1/%2").arg(QLatin1String(k.Section), QLatin1String(k.Key));
+    for (const auto& k : Keys())
+        out << QStringLiteral("%1/%2").arg(QLatin1String(k.Section), QLatin1String(k.Key));
     return out;
 }
 
@@ -126,7 +127,8 @@ void TSettingsFile::Load(TSettings& s) const {
         const char* raw = ini.GetValue(k.Section, k.Key, nullptr);
         QByteArray bytes = raw ? QByteArray(raw).left(MaxValueLength) : QByteArray();
         if (k.kind == Kind::Password) {
-            s.*(std::get<QString TSettings::*>(k.Field)) = raw ? Cp1251::Decode(ScramblePassword(bytes, false)) : QString();
+            s.*(std::get<QString TSettings::*>(k.Field)) =
+                raw ? Cp1251::Decode(ScramblePassword(bytes, false)) : QString();
             continue;
         }
         const QString text = raw ? Cp1251::Decode(bytes) : DefaultText(k);
@@ -150,12 +152,14 @@ void TSettingsFile::Load(TSettings& s) const {
             }
         } catch (const ConversionError& e) {
             // The operator has to find the line to correct: say which file and which key.
-            throw ConversionError(SettingsValueError(FilePath, QLatin1String(k.Section), QLatin1String(k.Key), e.Message));
+            throw ConversionError(
+                SettingsValueError(FilePath, QLatin1String(k.Section), QLatin1String(k.Key), e.Message));
         }
     }
 }
 
-QString SettingsValueError(const QString& path, const QString& section, const QString& key, const QString& error) {
+QString SettingsValueError(const QString& path, const QString& section, const QString& key,
+                           const QString& error) {
     return QStringLiteral("%1, [%2] %3: %4").arg(QDir::toNativeSeparators(path), section, key, error);
 }
 
@@ -165,7 +169,8 @@ void TSettingsFile::Save(const TSettings& s) const {
     ini.SetSpaces(false);
     QFile existing(FilePath);
     if (existing.exists()) {
-        if (!QFileInfo(FilePath).isWritable() || !existing.open(QIODevice::ReadOnly)) throw IoError(unableToWrite);
+        if (!QFileInfo(FilePath).isWritable() || !existing.open(QIODevice::ReadOnly))
+            throw IoError(unableToWrite);
         QByteArray data = existing.readAll();
         existing.close();
         if (!data.isEmpty()) ini.LoadData(data.constData(), static_cast<size_t>(data.size()));
@@ -189,5 +194,6 @@ void TSettingsFile::Save(const TSettings& s) const {
     bytes.replace("\n", "\r\n");
     // Written through a temporary file and renamed into place, so a failure never leaves half a file.
     QSaveFile f(FilePath);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit()) throw IoError(unableToWrite);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit())
+        throw IoError(unableToWrite);
 }

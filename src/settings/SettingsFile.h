@@ -31,7 +31,8 @@ private:
 };
 
 // The text of an error in one value of the file: "<file>, [<section>] <key>: <error>".
-QString SettingsValueError(const QString& path, const QString& section, const QString& key, const QString& error);
+QString SettingsValueError(const QString& path, const QString& section, const QString& key,
+                           const QString& error);
 
 // (b + 2) mod 256 on every byte when storing, (b - 2) mod 256 when reading.
 QByteArray ScramblePassword(const QByteArray& text, bool store);

@@ -4,9 +4,9 @@
 #include <QEvent>
 #include <QFrame>
 #include <QGridLayout>
+#include <QIcon>
 #include <QLabel>
 #include <QPushButton>
-#include <QIcon>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -31,7 +31,9 @@ protected:
     void mouseReleaseEvent(QMouseEvent*) override { QDesktopServices::openUrl(QUrl(toolTip())); }
 
 private:
-    void SetColor(const QString& c) { setStyleSheet(QStringLiteral("color: %1; text-decoration: underline;").arg(c)); }
+    void SetColor(const QString& c) {
+        setStyleSheet(QStringLiteral("color: %1; text-decoration: underline;").arg(c));
+    }
 };
 
 QFrame* Separator(QWidget* parent) {
@@ -55,16 +57,19 @@ TfmAbout::TfmAbout(QWidget* parent) : QDialog(parent) {
     big.setPointSize(big.pointSize() * 2);
     big.setBold(true);
     Label1->setFont(big);
-    auto* Label2 = new QLabel(QStringLiteral("Программа для автоматизации процесса торговли на фондовом рынке. Korvex позволяет создать "
-                                             "торгового робота на основе программ Quik и Omega Research."),
-                              this);
+    auto* Label2 = new QLabel(
+        QStringLiteral(
+            "Программа для автоматизации процесса торговли на фондовом рынке. Korvex позволяет создать "
+            "торгового робота на основе программ Quik и Omega Research."),
+        this);
     Label2->setWordWrap(true);
     auto* Label4 = new QLabel(QStringLiteral("Отправленно транзакций:"), this);
     pnQty = new QLabel(QStringLiteral("0/0/0"), this);
     pnQty->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     auto* notice = new QLabel(QStringLiteral("© Korvex, 2026. Все права защищены."), this);
     lwww = new TLink(QStringLiteral("korvex.example"), QStringLiteral("https://korvex.example/"), this);
-    lmail = new TLink(QStringLiteral("support@korvex.example"), QStringLiteral("mailto:support@korvex.example"), this);
+    lmail = new TLink(QStringLiteral("support@korvex.example"),
+                      QStringLiteral("mailto:support@korvex.example"), this);
     auto* Button1 = new QPushButton(QStringLiteral("ОК"), this);
     connect(Button1, &QPushButton::clicked, this, &QDialog::close);
 
@@ -89,4 +94,6 @@ TfmAbout::TfmAbout(QWidget* parent) : QDialog(parent) {
     resize(460, 260);
 }
 
-void TfmAbout::SetCounters(const QString& text) { pnQty->setText(text); }
+void TfmAbout::SetCounters(const QString& text) {
+    pnQty->setText(text);
+}

@@ -14,8 +14,12 @@ TfmClients::TfmClients(TEngine& engine, QWidget* parent) : QDialog(parent) {
     auto* box = new QGroupBox(QStringLiteral(" Список клиентов "), this);
     auto* bl = new QVBoxLayout(box);
     Grid = new TDbGrid(engine.DatMod().tClients,
-                       {{"Code", "Код клиента"}, {"Active", "Активен"}, {"client", "Владелец счета"}, {"AccountMicex", "Счет на ММВБ"},
-                        {"AccountFORTS", "Счет на ФОРТС"}, {"note", "Комментарии"}},
+                       {{"Code", "Код клиента"},
+                        {"Active", "Активен"},
+                        {"client", "Владелец счета"},
+                        {"AccountMicex", "Счет на ММВБ"},
+                        {"AccountFORTS", "Счет на ФОРТС"},
+                        {"note", "Комментарии"}},
                        true);
     Grid->setObjectName(QStringLiteral("grdClients"));
     bl->addWidget(Grid);
@@ -38,5 +42,6 @@ TfmClients::TfmClients(TEngine& engine, QWidget* parent) : QDialog(parent) {
     l->addWidget(box);
     l->addLayout(strip);
     setFixedSize(767, 469);
-    connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this, &TfmClients::HelpRequested);
+    connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this,
+            &TfmClients::HelpRequested);
 }

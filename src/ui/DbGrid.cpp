@@ -20,7 +20,9 @@ TFooterBar::TFooterBar(QTableView* view, std::function<QString(int)> textOf, QWi
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }
 
-QSize TFooterBar::sizeHint() const { return {100, fontMetrics().height() + 6}; }
+QSize TFooterBar::sizeHint() const {
+    return {100, fontMetrics().height() + 6};
+}
 
 void TFooterBar::paintEvent(QPaintEvent*) {
     QPainter p(this);
@@ -53,13 +55,15 @@ public:
 } // namespace
 
 TDbGrid::TDbGrid(TDataTable* table, QVector<TGridColumn> columns, bool editable, bool footer, QWidget* parent)
-    : QWidget(parent), Data(table), Table(new QTableView(this)), FieldsProxy(new TFieldsProxy(std::move(columns), editable, this)) {
+    : QWidget(parent), Data(table), Table(new QTableView(this)),
+      FieldsProxy(new TFieldsProxy(std::move(columns), editable, this)) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(Table);
     if (footer) {
-        FooterRow = new TFooterBar(Table, [this](int c) { return FooterTexts.value(FieldsProxy->FieldAt(c).toLower()); }, this);
+        FooterRow = new TFooterBar(
+            Table, [this](int c) { return FooterTexts.value(FieldsProxy->FieldAt(c).toLower()); }, this);
         layout->addWidget(FooterRow);
     }
     Table->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -67,21 +71,24 @@ TDbGrid::TDbGrid(TDataTable* table, QVector<TGridColumn> columns, bool editable,
     Table->verticalHeader()->setDefaultSectionSize(Table->fontMetrics().height() + 6);
     Editable = editable;
     if (!editable) Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    connect(Table->horizontalHeader(), &QHeaderView::sectionResized, this, [this](int logical, int, int size) {
-        if (Adjusting) return;
-        Widths[FieldsProxy->FieldAt(logical).toLower()] = size;
-        SizedToContent = true;
-        OperatorSized = true;
-    });
+    connect(Table->horizontalHeader(), &QHeaderView::sectionResized, this,
+            [this](int logical, int, int size) {
+                if (Adjusting) return;
+                Widths[FieldsProxy->FieldAt(logical).toLower()] = size;
+                SizedToContent = true;
+                OperatorSized = true;
+            });
     connect(Table->horizontalHeader(), &QHeaderView::sectionMoved, this, [this] {
         if (Adjusting) return;
         QHeaderView* h = Table->horizontalHeader();
         Order.clear();
-        for (int v = 0; v < h->count(); ++v) Order << FieldsProxy->FieldAt(h->logicalIndex(v)).toLower();
+        for (int v = 0; v < h->count(); ++v)
+            Order << FieldsProxy->FieldAt(h->logicalIndex(v)).toLower();
     });
     Table->horizontalHeader()->setSectionsMovable(true);
     Table->horizontalHeader()->setTextElideMode(Qt::ElideRight);
-    connect(Table->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int logical) { emit TitleClicked(FieldsProxy->FieldAt(logical)); });
+    connect(Table->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            [this](int logical) { emit TitleClicked(FieldsProxy->FieldAt(logical)); });
     connect(Data, &TDataTable::Rebound, this, &TDbGrid::Bind);
     Bind();
 }
@@ -90,16 +97,25 @@ void TDbGrid::Bind() {
     FieldsProxy->setSourceModel(Data->Model());
     Table->setModel(FieldsProxy);
     connect(FieldsProxy, &TFieldsProxy::ColumnsMapped, this, &TDbGrid::ApplyColumns, Qt::UniqueConnection);
-    connect(FieldsProxy, &QAbstractItemModel::modelAboutToBeReset, this, &TDbGrid::RememberView, Qt::UniqueConnection);
+    connect(FieldsProxy, &QAbstractItemModel::modelAboutToBeReset, this, &TDbGrid::RememberView,
+            Qt::UniqueConnection);
     connect(FieldsProxy, &QAbstractItemModel::modelReset, this, &TDbGrid::RestoreView, Qt::UniqueConnection);
-    connect(FieldsProxy, &QAbstractItemModel::rowsInserted, this, &TDbGrid::GrowToContents, Qt::UniqueConnection);
-    connect(FieldsProxy, &QAbstractItemModel::dataChanged, this, &TDbGrid::GrowToContents, Qt::UniqueConnection);
-    connect(FieldsProxy, &QAbstractItemModel::modelReset, this, &TDbGrid::GrowToContents, Qt::UniqueConnection);
-    connect(FieldsProxy, &QAbstractItemModel::rowsInserted, this, [this] {
-        if (Follows && Following) Table->scrollToBottom();
-    }, Qt::UniqueConnection);
-    connect(Data->Selection(), &QItemSelectionModel::currentChanged, this, &TDbGrid::FromTableToView, Qt::UniqueConnection);
-    connect(Table->selectionModel(), &QItemSelectionModel::currentChanged, this, &TDbGrid::FromViewToTable, Qt::UniqueConnection);
+    connect(FieldsProxy, &QAbstractItemModel::rowsInserted, this, &TDbGrid::GrowToContents,
+            Qt::UniqueConnection);
+    connect(FieldsProxy, &QAbstractItemModel::dataChanged, this, &TDbGrid::GrowToContents,
+            Qt::UniqueConnection);
+    connect(FieldsProxy, &QAbstractItemModel::modelReset, this, &TDbGrid::GrowToContents,
+            Qt::UniqueConnection);
+    connect(
+        FieldsProxy, &QAbstractItemModel::rowsInserted, this,
+        [this] {
+            if (Follows && Following) Table->scrollToBottom();
+        },
+        Qt::UniqueConnection);
+    connect(Data->Selection(), &QItemSelectionModel::currentChanged, this, &TDbGrid::FromTableToView,
+            Qt::UniqueConnection);
+    connect(Table->selectionModel(), &QItemSelectionModel::currentChanged, this, &TDbGrid::FromViewToTable,
+            Qt::UniqueConnection);
     ApplyColumns();
 }
 
@@ -153,11 +169,13 @@ void TDbGrid::RestoreView() {
         const QModelIndex idx = FieldsProxy->mapFromSource(m->index(row, 0)).siblingAtColumn(column);
         const bool scroll = Table->hasAutoScroll();
         Table->setAutoScroll(false);
-        Table->selectionModel()->setCurrentIndex(idx, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        Table->selectionModel()->setCurrentIndex(idx, QItemSelectionModel::ClearAndSelect |
+                                                          QItemSelectionModel::Rows);
         Table->setAutoScroll(scroll);
     }
     Table->horizontalScrollBar()->setValue(Place.HScroll);
-    Table->verticalScrollBar()->setValue(Follows && Place.AtBottom ? Table->verticalScrollBar()->maximum() : Place.VScroll);
+    Table->verticalScrollBar()->setValue(Follows && Place.AtBottom ? Table->verticalScrollBar()->maximum()
+                                                                   : Place.VScroll);
     Following = Place.AtBottom;
 }
 
@@ -165,7 +183,8 @@ int TDbGrid::TitleWidth(int column) const {
     QHeaderView* h = Table->horizontalHeader();
     const QString title = FieldsProxy->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
     // The header's own margins on both sides, and room for the sort arrow of the sortable grids.
-    return QFontMetrics(h->font()).horizontalAdvance(title) + 2 * h->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, h) + 8;
+    return QFontMetrics(h->font()).horizontalAdvance(title) +
+           2 * h->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, h) + 8;
 }
 
 void TDbGrid::ApplyColumns() {
@@ -248,7 +267,8 @@ QStringList TDbGrid::Layout() const {
         out << QStringLiteral("%1=%2").arg(FieldsProxy->FieldAt(logical)).arg(h->sectionSize(logical));
     }
     if (out.isEmpty())
-        for (const QString& f : Order) out << QStringLiteral("%1=%2").arg(f).arg(Widths.value(f));
+        for (const QString& f : Order)
+            out << QStringLiteral("%1=%2").arg(f).arg(Widths.value(f));
     return out;
 }
 
@@ -280,7 +300,8 @@ void TDbGrid::FromTableToView() {
     const QModelIndex idx = cur.isValid() ? first.siblingAtColumn(cur.column()) : first;
     const bool scroll = Table->hasAutoScroll();
     Table->setAutoScroll(false);
-    Table->selectionModel()->setCurrentIndex(idx, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    Table->selectionModel()->setCurrentIndex(idx,
+                                             QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     // The table moved its row by itself (a re-read): the view stays where the operator put it.
     Table->setAutoScroll(scroll);
     Syncing = false;
@@ -294,7 +315,8 @@ void TDbGrid::FromViewToTable(const QModelIndex& current, const QModelIndex& pre
         const int row = current.row();
         const int column = current.column();
         auto post = [this] { Data->PostEdits(); };
-        if (Run) Run(post);
+        if (Run)
+            Run(post);
         else {
             try {
                 post();
@@ -315,6 +337,10 @@ void TDbGrid::SetFooter(const QString& field, const QString& text) {
     if (FooterRow) FooterRow->update();
 }
 
-QString TDbGrid::FooterText(const QString& field) const { return FooterTexts.value(field.toLower()); }
+QString TDbGrid::FooterText(const QString& field) const {
+    return FooterTexts.value(field.toLower());
+}
 
-void TDbGrid::SetEvenRowColor(const QColor& c) { Table->setItemDelegate(new TTintDelegate(c, Table)); }
+void TDbGrid::SetEvenRowColor(const QColor& c) {
+    Table->setItemDelegate(new TTintDelegate(c, Table));
+}

@@ -14,7 +14,10 @@ class TFooterBar : public QWidget {
     Q_OBJECT
 public:
     TFooterBar(QTableView* view, std::function<QString(int)> textOf, QWidget* parent = nullptr);
-    void SetColor(const QColor& c) { Color = c; update(); }
+    void SetColor(const QColor& c) {
+        Color = c;
+        update();
+    }
     QSize sizeHint() const override;
 
 protected:
@@ -31,7 +34,8 @@ private:
 class TDbGrid : public QWidget {
     Q_OBJECT
 public:
-    TDbGrid(TDataTable* table, QVector<TGridColumn> columns, bool editable, bool footer = false, QWidget* parent = nullptr);
+    TDbGrid(TDataTable* table, QVector<TGridColumn> columns, bool editable, bool footer = false,
+            QWidget* parent = nullptr);
 
     QTableView* View() const { return Table; }
     TFieldsProxy* Proxy() const { return FieldsProxy; }
@@ -72,13 +76,13 @@ private:
     QTableView* Table;
     TFieldsProxy* FieldsProxy;
     TFooterBar* FooterRow = nullptr;
-    QHash<QString, QString> FooterTexts;  // by field, lower case
+    QHash<QString, QString> FooterTexts; // by field, lower case
     bool Syncing = false;
     // Column widths by field (lower case) and the order of the fields, as the operator left them.
     QHash<QString, int> Widths;
     QStringList Order;
     bool Adjusting = false;      // the grid itself moves or sizes sections
-    bool SizedToContent = false;  // sized once rows were there, or a saved layout was taken
+    bool SizedToContent = false; // sized once rows were there, or a saved layout was taken
     // What a re-read of the whole table must not take from the operator.
     struct TViewPlace {
         int HScroll = 0, VScroll = 0;
@@ -89,8 +93,8 @@ private:
         bool Valid = false;
     } Place;
     bool Editable = false;
-    bool OperatorSized = false;  // the operator sized or moved a column, now or in an earlier run
+    bool OperatorSized = false; // the operator sized or moved a column, now or in an earlier run
     bool GrowQueued = false;
     bool Follows = false;
-    bool Following = true;  // the view shows the newest rows and keeps doing so
+    bool Following = true; // the view shows the newest rows and keeps doing so
 };

@@ -2,15 +2,17 @@
 
 #include "common/Regional.h"
 
+#include "data/DataTable.h"
 #include <QDateTime>
 #include <QRegularExpression>
 #include <QSqlField>
 #include <QSqlRecord>
-#include "data/DataTable.h"
 #include <cmath>
 
 namespace {
-QString RegionalDateTime(const QDateTime& dt) { return Regional::ShortDate(dt.date()) + QLatin1Char(' ') + Regional::LongTime(dt.time()); }
+QString RegionalDateTime(const QDateTime& dt) {
+    return Regional::ShortDate(dt.date()) + QLatin1Char(' ') + Regional::LongTime(dt.time());
+}
 } // namespace
 
 TFieldsProxy::TFieldsProxy(QVector<TGridColumn> columns, bool editable, QObject* parent)
@@ -19,7 +21,8 @@ TFieldsProxy::TFieldsProxy(QVector<TGridColumn> columns, bool editable, QObject*
 }
 
 void TFieldsProxy::setSourceModel(QAbstractItemModel* model) {
-    for (const auto& c : SourceConnections) disconnect(c);
+    for (const auto& c : SourceConnections)
+        disconnect(c);
     SourceConnections.clear();
     QSortFilterProxyModel::setSourceModel(model);
     MapColumns();
@@ -41,7 +44,8 @@ void TFieldsProxy::MapColumns() {
     auto* table = qobject_cast<TTableModel*>(src);
     const QSqlRecord rec = table ? table->record() : QSqlRecord();
     for (int c = 0; c < src->columnCount(); ++c) {
-        const QString name = c < rec.count() ? rec.fieldName(c) : src->headerData(c, Qt::Horizontal).toString();
+        const QString name =
+            c < rec.count() ? rec.fieldName(c) : src->headerData(c, Qt::Horizontal).toString();
         int found = -1;
         for (int i = 0; i < GridColumns.size() && found < 0; ++i)
             if (GridColumns[i].Field.compare(name, Qt::CaseInsensitive) == 0) found = i;
@@ -54,7 +58,8 @@ bool TFieldsProxy::filterAcceptsColumn(int sourceColumn, const QModelIndex&) con
 }
 
 const TGridColumn* TFieldsProxy::ColumnOfSource(int sourceColumn) const {
-    if (sourceColumn < 0 || sourceColumn >= SourceToColumn.size() || SourceToColumn[sourceColumn] < 0) return nullptr;
+    if (sourceColumn < 0 || sourceColumn >= SourceToColumn.size() || SourceToColumn[sourceColumn] < 0)
+        return nullptr;
     return &GridColumns[SourceToColumn[sourceColumn]];
 }
 
@@ -83,8 +88,8 @@ bool TFieldsProxy::IsBoolean(int sourceColumn) const {
     const QSqlField f = table->record().field(sourceColumn);
     const QString name = f.name().toLower();
     // SQLite reports declared BOOLEAN columns as integers: the known flag columns are named here.
-    return f.metaType().id() == QMetaType::Bool || name == QLatin1String("traded") || name == QLatin1String("filled") ||
-           name == QLatin1String("active");
+    return f.metaType().id() == QMetaType::Bool || name == QLatin1String("traded") ||
+           name == QLatin1String("filled") || name == QLatin1String("active");
 }
 
 QString TFieldsProxy::FormatNumber(double value, const QString& format) {
@@ -98,9 +103,11 @@ QString TFieldsProxy::FormatNumber(double value, const QString& format) {
     QString whole = point < 0 ? s : s.section(QLatin1Char('.'), 0, 0);
     const QString frac = decimals > 0 ? s.section(QLatin1Char('.'), 1) : QString();
     if (grouped)
-        for (int i = whole.size() - 3; i > 0; i -= 3) whole.insert(i, QLatin1Char(' '));
+        for (int i = whole.size() - 3; i > 0; i -= 3)
+            whole.insert(i, QLatin1Char(' '));
     QString out = whole + (decimals > 0 ? loc.decimalPoint() + frac : QString());
-    if (value < 0 && std::round(std::fabs(value) * std::pow(10, decimals)) != 0) out.prepend(QLatin1Char('-'));
+    if (value < 0 && std::round(std::fabs(value) * std::pow(10, decimals)) != 0)
+        out.prepend(QLatin1Char('-'));
     return out;
 }
 
@@ -110,7 +117,10 @@ QVariant TFieldsProxy::data(const QModelIndex& index, int role) const {
     if (IsBoolean(s.column())) {
         if (role == Qt::CheckStateRole) {
             const QVariant v = sourceModel()->data(s, Qt::EditRole);
-            return v.toLongLong() != 0 || v.toString().compare(QLatin1String("true"), Qt::CaseInsensitive) == 0 ? Qt::Checked : Qt::Unchecked;
+            return v.toLongLong() != 0 ||
+                           v.toString().compare(QLatin1String("true"), Qt::CaseInsensitive) == 0
+                       ? Qt::Checked
+                       : Qt::Unchecked;
         }
         if (role == Qt::DisplayRole || role == Qt::EditRole) return QVariant();
     }
@@ -145,10 +155,12 @@ QVariant TFieldsProxy::data(const QModelIndex& index, int role) const {
         if (v.typeId() == QMetaType::QDateTime) return RegionalDateTime(v.toDateTime());
         if (v.typeId() == QMetaType::QString) {
             // SQLite hands date-times over as ISO text.
-            static const QRegularExpression iso(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}[ T]\\d{2}:\\d{2}(:\\d{2})?(\\.\\d+)?$"));
+            static const QRegularExpression iso(
+                QStringLiteral("^\\d{4}-\\d{2}-\\d{2}[ T]\\d{2}:\\d{2}(:\\d{2})?(\\.\\d+)?$"));
             const QString text = v.toString();
             if (text.size() >= 16 && iso.match(text).hasMatch()) {
-                const QDateTime dt = QDateTime::fromString(QString(text).replace(QLatin1Char(' '), QLatin1Char('T')), Qt::ISODateWithMs);
+                const QDateTime dt = QDateTime::fromString(
+                    QString(text).replace(QLatin1Char(' '), QLatin1Char('T')), Qt::ISODateWithMs);
                 if (dt.isValid()) return RegionalDateTime(dt);
             }
         }
@@ -171,7 +183,9 @@ QVariant TFieldsProxy::data(const QModelIndex& index, int role) const {
     return QSortFilterProxyModel::data(index, role);
 }
 
-void TFieldsProxy::SetCodeWords(const QString& field, QHash<QString, TCodeWord> words) { CodeWords[field.toLower()] = std::move(words); }
+void TFieldsProxy::SetCodeWords(const QString& field, QHash<QString, TCodeWord> words) {
+    CodeWords[field.toLower()] = std::move(words);
+}
 
 bool TFieldsProxy::setData(const QModelIndex& index, const QVariant& value, int role) {
     const QModelIndex s = mapToSource(index);
@@ -184,7 +198,8 @@ QVariant TFieldsProxy::headerData(int section, Qt::Orientation orientation, int 
     if (orientation == Qt::Horizontal && role == Qt::DisplayRole) {
         const QString field = FieldAt(section);
         for (const TGridColumn& c : GridColumns)
-            if (c.Field.compare(field, Qt::CaseInsensitive) == 0) return c.Title.isEmpty() ? c.Field : c.Title;
+            if (c.Field.compare(field, Qt::CaseInsensitive) == 0)
+                return c.Title.isEmpty() ? c.Field : c.Title;
     }
     return QSortFilterProxyModel::headerData(section, orientation, role);
 }
@@ -194,8 +209,10 @@ Qt::ItemFlags TFieldsProxy::flags(const QModelIndex& index) const {
     const QModelIndex s = mapToSource(index);
     if (IsBoolean(s.column())) {
         f &= ~Qt::ItemIsEditable;
-        if (Editable) f |= Qt::ItemIsUserCheckable;
-        else f &= ~Qt::ItemIsUserCheckable;
+        if (Editable)
+            f |= Qt::ItemIsUserCheckable;
+        else
+            f &= ~Qt::ItemIsUserCheckable;
         return f;
     }
     if (!Editable) f &= ~Qt::ItemIsEditable;

@@ -13,9 +13,9 @@ struct TGridColumn {
     TGridColumn(QString field, QString title, QString format = QString(), int width = 0)
         : Field(std::move(field)), Title(std::move(title)), Format(std::move(format)), Width(width) {}
     QString Field;
-    QString Title;  // empty: the header shows the field name
+    QString Title; // empty: the header shows the field name
     QString Format;
-    int Width = 0;  // 0: the grid's default
+    int Width = 0; // 0: the grid's default
 };
 
 // A code shown as a word in its colour (QUIK's result statuses).
@@ -66,8 +66,8 @@ private:
     const TGridColumn* ColumnOfSource(int sourceColumn) const;
     bool IsBoolean(int sourceColumn) const;
     QVector<TGridColumn> GridColumns;
-    QVector<int> SourceToColumn;  // source column -> index in GridColumns, or -1
+    QVector<int> SourceToColumn; // source column -> index in GridColumns, or -1
     QList<QMetaObject::Connection> SourceConnections;
-    QHash<QString, QHash<QString, TCodeWord>> CodeWords;  // by field, lower case
+    QHash<QString, QHash<QString, TCodeWord>> CodeWords; // by field, lower case
     bool Editable;
 };

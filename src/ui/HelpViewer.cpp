@@ -31,8 +31,14 @@ void THelpViewer::Open(const QString& page) {
     activateWindow();
 }
 
-void THelpViewer::ShowContents() { Open(QStringLiteral("index.html")); }
+void THelpViewer::ShowContents() {
+    Open(QStringLiteral("index.html"));
+}
 
-void THelpViewer::ShowTopic(int topic) { Open(topic == 2 ? QStringLiteral("settings.html") : QStringLiteral("main-window.html")); }
+void THelpViewer::ShowTopic(int topic) {
+    Open(topic == 2 ? QStringLiteral("settings.html") : QStringLiteral("main-window.html"));
+}
 
-QUrl THelpViewer::CurrentPage() const { return Browser->source(); }
+QUrl THelpViewer::CurrentPage() const {
+    return Browser->source();
+}

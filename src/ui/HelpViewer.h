@@ -17,5 +17,5 @@ public:
 private:
     void Open(const QString& page);
     QTextBrowser* Browser;
-    QWidget* Home;  // the main window
+    QWidget* Home; // the main window
 };

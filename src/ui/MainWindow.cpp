@@ -16,11 +16,11 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
-#include <QSettings>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QSettings>
 #include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
@@ -41,7 +41,8 @@ TfmMain::TfmMain(TEngine& engine, QWidget* parent) : QMainWindow(parent), Robot(
     setWindowTitle(QStringLiteral("Korvex v2.0"));
     setWindowIcon(QIcon(QStringLiteral(":/icons/app.svg")));
     resize(992, 712);
-    for (int i = 0; i < 4; ++i) TrayIcons << QIcon(QStringLiteral(":/icons/tray%1.svg").arg(i));
+    for (int i = 0; i < 4; ++i)
+        TrayIcons << QIcon(QStringLiteral(":/icons/tray%1.svg").arg(i));
     CreateActions();
     CreatePages();
     CreateStatusBar();
@@ -54,9 +55,13 @@ TfmMain::TfmMain(TEngine& engine, QWidget* parent) : QMainWindow(parent), Robot(
     connect(fmOpt, &TfmOpt::HelpRequested, this, [this] { Help->ShowTopic(2); });
     connect(fmClients, &TfmClients::HelpRequested, this, [this] { Help->ShowTopic(1); });
 
-    ShowMessage = [this](const QString& m) { QMessageBox::warning(QApplication::activeWindow() ? QApplication::activeWindow() : this, windowTitle(), m); };
+    ShowMessage = [this](const QString& m) {
+        QMessageBox::warning(QApplication::activeWindow() ? QApplication::activeWindow() : this,
+                             windowTitle(), m);
+    };
     Confirm = [this](const QString& q) {
-        return QMessageBox::question(this, windowTitle(), q, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+        return QMessageBox::question(this, windowTitle(), q, QMessageBox::Yes | QMessageBox::No,
+                                     QMessageBox::No) == QMessageBox::Yes;
     };
     Robot.ConfirmManualOrder = [this](const QString& q) { return Confirm(q); };
     connect(&Robot.DatMod(), &TDatMod::PostRefused, this, [this](const QString& m) { ShowMessage(m); });
@@ -70,9 +75,11 @@ TfmMain::TfmMain(TEngine& engine, QWidget* parent) : QMainWindow(parent), Robot(
         if (RxTrayIcon1) RxTrayIcon1->setIcon(TrayIcons[frame]);
     });
     connect(&Robot.Journal(), &TJournal::LinesAdded, this, [this](const QStringList& lines) {
-        for (const QString& l : lines) mLog->appendPlainText(l);
+        for (const QString& l : lines)
+            mLog->appendPlainText(l);
     });
-    for (const QString& l : Robot.Journal().Lines()) mLog->appendPlainText(l);
+    for (const QString& l : Robot.Journal().Lines())
+        mLog->appendPlainText(l);
     RestoreUiState();
     auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(f1, &QShortcut::activated, this, [this] { Help->ShowTopic(1); });
@@ -85,8 +92,9 @@ TfmMain::~TfmMain() {
     Robot.ErrorReport().Reported = nullptr;
 }
 
-
-void TfmMain::Run(const std::function<void()>& f) { Robot.RunEvent(f); }
+void TfmMain::Run(const std::function<void()>& f) {
+    Robot.RunEvent(f);
+}
 
 void TfmMain::CreateActions() {
     auto make = [this](const QString& caption, const QString& hint, const QString& icon) {
@@ -98,22 +106,32 @@ void TfmMain::CreateActions() {
     };
     actStartWatch = make(QStringLiteral("Начать загрузку"), QStringLiteral("Начать загрузку"), "start");
     actStopWatch = make(QStringLiteral("Остановить загрузку"), QStringLiteral("Остановиь загрузку"), "stop");
-    actSendNewOrderManual = make(QStringLiteral("Отправить ордер в Quik"), QStringLiteral("Выставить ордер вручную"), "send");
+    actSendNewOrderManual =
+        make(QStringLiteral("Отправить ордер в Quik"), QStringLiteral("Выставить ордер вручную"), "send");
     actSendKillOrderManual = make(QString(), QStringLiteral("Отменить ордер"), "kill");
-    actPullAllOrders = make(QStringLiteral("Снять все заявки"), QStringLiteral("Остановить загрузку и снять все заявки этого запуска"), "pullall");
+    actPullAllOrders =
+        make(QStringLiteral("Снять все заявки"),
+             QStringLiteral("Остановить загрузку и снять все заявки этого запуска"), "pullall");
     actClients = make(QStringLiteral("Клиенты"), QStringLiteral("Клиенты"), "clients");
     actOpt = make(QStringLiteral("&Настройки..."), QStringLiteral("Настройки"), "options");
-    actConnectToBase = make(QStringLiteral("Подключиться"), QStringLiteral("Подключиться к базам данных"), "connect");
+    actConnectToBase =
+        make(QStringLiteral("Подключиться"), QStringLiteral("Подключиться к базам данных"), "connect");
     actExit = make(QStringLiteral("&Выход"), QStringLiteral("Выход"), "exit");
     actHelpCont = make(QStringLiteral("Вызов справки"), QStringLiteral("Справка"), "help");
     actAbout = make(QStringLiteral("&О программе..."), QStringLiteral("О программе..."), QString());
 
-    connect(actStartWatch, &QAction::triggered, this, [this] { Run([this] { Robot.actStartWatchExecute(); }); });
-    connect(actStopWatch, &QAction::triggered, this, [this] { Run([this] { Robot.actStopWatchExecute(); }); });
-    connect(actSendNewOrderManual, &QAction::triggered, this, [this] { Run([this] { Robot.actSendNewOrderManualExecute(); }); });
-    connect(actSendKillOrderManual, &QAction::triggered, this, [this] { Run([this] { Robot.actSendKillOrderManualExecute(); }); });
-    connect(actPullAllOrders, &QAction::triggered, this, [this] { Run([this] { actPullAllOrdersExecute(); }); });
-    connect(actConnectToBase, &QAction::triggered, this, [this] { Run([this] { Robot.actConnectToBaseExecute(); }); });
+    connect(actStartWatch, &QAction::triggered, this,
+            [this] { Run([this] { Robot.actStartWatchExecute(); }); });
+    connect(actStopWatch, &QAction::triggered, this,
+            [this] { Run([this] { Robot.actStopWatchExecute(); }); });
+    connect(actSendNewOrderManual, &QAction::triggered, this,
+            [this] { Run([this] { Robot.actSendNewOrderManualExecute(); }); });
+    connect(actSendKillOrderManual, &QAction::triggered, this,
+            [this] { Run([this] { Robot.actSendKillOrderManualExecute(); }); });
+    connect(actPullAllOrders, &QAction::triggered, this,
+            [this] { Run([this] { actPullAllOrdersExecute(); }); });
+    connect(actConnectToBase, &QAction::triggered, this,
+            [this] { Run([this] { Robot.actConnectToBaseExecute(); }); });
     connect(actClients, &QAction::triggered, this, [this] { Run([this] { actClientsExecute(); }); });
     connect(actOpt, &QAction::triggered, this, [this] { Run([this] { actOptExecute(); }); });
     connect(actExit, &QAction::triggered, this, &QWidget::close);
@@ -156,69 +174,132 @@ void TfmMain::CreatePages() {
         PageControl1->addTab(w, caption);
     };
     page(new TDbGrid(dm.tOpenPisitions,
-                     {{"ID", "ID позиции"}, {"Symbol", "Символ"}, {"Description", "Описание"}, {"Alert String", "Позиция"},
-                      {"Entry Price", "Цена входа", Price}, {"Last", "Посл. цена", Price}, {"Profit", "Прибыль"}, {"Entry Time", "Время входа"},
-                      {"System", "Стратегия"}, {"Signal", "Сигнал"}, {"Workspace", "Раб. обл."}, {"Interval", "Интервал"},
-                      {"Position Number", "Номер позиции"}, {"Order Number", "Номер заявки"}},
+                     {{"ID", "ID позиции"},
+                      {"Symbol", "Символ"},
+                      {"Description", "Описание"},
+                      {"Alert String", "Позиция"},
+                      {"Entry Price", "Цена входа", Price},
+                      {"Last", "Посл. цена", Price},
+                      {"Profit", "Прибыль"},
+                      {"Entry Time", "Время входа"},
+                      {"System", "Стратегия"},
+                      {"Signal", "Сигнал"},
+                      {"Workspace", "Раб. обл."},
+                      {"Interval", "Интервал"},
+                      {"Position Number", "Номер позиции"},
+                      {"Order Number", "Номер заявки"}},
                      false),
          "tshOpenPositions", QStringLiteral("Открытые позиции (Omega)"));
     page(new TDbGrid(dm.tClientOpenPositions,
-                     {{"code", "Код клиента"}, {"symbol", "Символ"}, {"quantity", "Кол-во лот"}, {"System", "Стратегия"},
-                      {"Signal", "Сигнал"}, {"Workspace", "Рабочая область"}, {"Interval", "Интервал"}},
+                     {{"code", "Код клиента"},
+                      {"symbol", "Символ"},
+                      {"quantity", "Кол-во лот"},
+                      {"System", "Стратегия"},
+                      {"Signal", "Сигнал"},
+                      {"Workspace", "Рабочая область"},
+                      {"Interval", "Интервал"}},
                      true),
          "TabSheet1", QStringLiteral("Открытые позиции (QUIK)"));
     page(new TDbGrid(dm.tActiveOrders,
-                     {{"ID", "ID ордера"}, {"Symbol", "Символ"}, {"OrderType", "Тип ордера"}, {"Order", "Ордер"},
-                      {"Last", "Цена посл.", Price}, {"Order Number", "Номер заявки"}, {"Time Placed", "Время подачи"},
-                      {"System", "Стратегия"}, {"Signal", "Сигнал"}, {"Workspace", "Раб. обл."}, {"Interval", "Интервал"},
+                     {{"ID", "ID ордера"},
+                      {"Symbol", "Символ"},
+                      {"OrderType", "Тип ордера"},
+                      {"Order", "Ордер"},
+                      {"Last", "Цена посл.", Price},
+                      {"Order Number", "Номер заявки"},
+                      {"Time Placed", "Время подачи"},
+                      {"System", "Стратегия"},
+                      {"Signal", "Сигнал"},
+                      {"Workspace", "Раб. обл."},
+                      {"Interval", "Интервал"},
                       {"Position Number", "Номер позиции"}},
                      false),
          "tshActiveOrders", QStringLiteral("Активные ордера"));
     RxDBGrid4 = new TDbGrid(dm.tFilledOrders,
-                            {{"ID", "ID ордера"}, {"Symbol", "Символ"}, {"OrderType", "Тип ордера"}, {"Order", "Ордер"},
-                             {"Fill Price", "Цена испол.", Price}, {"Order Number", "Номер заявки"}, {"Slippage", "Проскал."},
-                             {"Time Placed", "Время подачи"}, {"Time Filled", "Время испол."}, {"System", "Стратегия"},
-                             {"Signal", "Сигнал"}, {"Workspace", "Раб. область"}, {"Interval", "Интервал"},
+                            {{"ID", "ID ордера"},
+                             {"Symbol", "Символ"},
+                             {"OrderType", "Тип ордера"},
+                             {"Order", "Ордер"},
+                             {"Fill Price", "Цена испол.", Price},
+                             {"Order Number", "Номер заявки"},
+                             {"Slippage", "Проскал."},
+                             {"Time Placed", "Время подачи"},
+                             {"Time Filled", "Время испол."},
+                             {"System", "Стратегия"},
+                             {"Signal", "Сигнал"},
+                             {"Workspace", "Раб. область"},
+                             {"Interval", "Интервал"},
                              {"Position Number", "Номер позиции"}},
                             false);
-    connect(RxDBGrid4, &TDbGrid::TitleClicked, this, [this](const QString& field) { Robot.DatMod().tFilledOrders->SetSortColumn(field); });
+    connect(RxDBGrid4, &TDbGrid::TitleClicked, this,
+            [this](const QString& field) { Robot.DatMod().tFilledOrders->SetSortColumn(field); });
     page(RxDBGrid4, "tshFilledOrders", QStringLiteral("Исполненные ордера"));
     page(new TDbGrid(dm.tCanceledOrders,
-                     {{"ID", "ID ордера"}, {"Symbol", "Символ"}, {"OrderType", "Тип ордера"}, {"Order", "Ордер"},
-                      {"Order Number", "Номер заявки"}, {"Time Placed", "Время подачи"}, {"Time Canceled", "Время отмены"},
-                      {"System", "Стратегия"}, {"Signal", "Сигнал"}, {"Workspace", "Раб. обл."}, {"Interval", "Интервал"},
-                      {"Position Number", "Номер позиции"}, {"Canceled Number", "Номер заявки на отмену"}},
+                     {{"ID", "ID ордера"},
+                      {"Symbol", "Символ"},
+                      {"OrderType", "Тип ордера"},
+                      {"Order", "Ордер"},
+                      {"Order Number", "Номер заявки"},
+                      {"Time Placed", "Время подачи"},
+                      {"Time Canceled", "Время отмены"},
+                      {"System", "Стратегия"},
+                      {"Signal", "Сигнал"},
+                      {"Workspace", "Раб. обл."},
+                      {"Interval", "Интервал"},
+                      {"Position Number", "Номер позиции"},
+                      {"Canceled Number", "Номер заявки на отмену"}},
                      false),
          "tshCanceledOrders", QStringLiteral("Снятые ордера"));
     page(new TDbGrid(dm.tParam,
-                     {{"stock", "Бумага"}, {"bid", "Спрос", Price}, {"biddepth", "Кол. спрос", Count}, {"offer", "Предл.", Price},
-                      {"offerdepth", "Кол. предл.", Count}, {"open", "Откр.", Price}, {"high", "Макс.", Price}, {"low", "Мин.", Price},
-                      {"last", "Цена посл.", Price}, {"lastchange", "% изм.", Percent}, {"voltoday", "Всего бумаг", Count},
-                      {"valtoday", "Оборот", "### ### ### ##0.00"}, {"waprice", "Ср. взвес.", Price}, {"lotsize", "Лот", Count},
-                      {"closeprice", "", Price}, {"lastvalue", "Значение", Index3}, {"currentvalue", "Закр.", Index3},
-                      {"openvalue", "Знач. при откр.", Index3}, {"chngopen", "Изм. к откр.", Percent}, {"chngclose", "Изм. к закр.", Percent},
+                     {{"stock", "Бумага"},
+                      {"bid", "Спрос", Price},
+                      {"biddepth", "Кол. спрос", Count},
+                      {"offer", "Предл.", Price},
+                      {"offerdepth", "Кол. предл.", Count},
+                      {"open", "Откр.", Price},
+                      {"high", "Макс.", Price},
+                      {"low", "Мин.", Price},
+                      {"last", "Цена посл.", Price},
+                      {"lastchange", "% изм.", Percent},
+                      {"voltoday", "Всего бумаг", Count},
+                      {"valtoday", "Оборот", "### ### ### ##0.00"},
+                      {"waprice", "Ср. взвес.", Price},
+                      {"lotsize", "Лот", Count},
+                      {"closeprice", "", Price},
+                      {"lastvalue", "Значение", Index3},
+                      {"currentvalue", "Закр.", Index3},
+                      {"openvalue", "Знач. при откр.", Index3},
+                      {"chngopen", "Изм. к откр.", Percent},
+                      {"chngclose", "Изм. к закр.", Percent},
                       {"code", "Код"}},
                      false),
          "tshQuotes", QStringLiteral("Котировки"));
     grdTRO = new TDbGrid(dm.tOrderNumber,
-                         {{"code", "Код клиента"}, {"trans_id", "№ транзакции"}, {"id_order", "№ ордера"}, {"filled", "Рыночный приказ"},
-                          {"trans_name", "Имя транзакции"}, {"description", "Описание"}, {"order_number", "Номер заявки в квике"},
+                         {{"code", "Код клиента"},
+                          {"trans_id", "№ транзакции"},
+                          {"id_order", "№ ордера"},
+                          {"filled", "Рыночный приказ"},
+                          {"trans_name", "Имя транзакции"},
+                          {"description", "Описание"},
+                          {"order_number", "Номер заявки в квике"},
                           {"status", "Статус"}},
                          false);
     // QUIK's result codes as the operator reads them; a refusal must stand out in a long report.
     const QColor refused(0xc0, 0x39, 0x2b), done(0x1e, 0x84, 0x49), waiting(0x7f, 0x8c, 0x8d);
-    grdTRO->Proxy()->SetCodeWords("status", {{QString(), {QStringLiteral("ждет ответа"), waiting}},
-                                             {QStringLiteral("-1"), {QStringLiteral("без статуса"), waiting}},
-                                             {QStringLiteral("0"), {QStringLiteral("на сервере"), QColor(0x21, 0x61, 0x9c)}},
-                                             {QStringLiteral("1"), {QStringLiteral("получена сервером"), QColor(0x21, 0x61, 0x9c)}},
-                                             {QStringLiteral("2"), {QStringLiteral("ошибка связи"), refused}},
-                                             {QStringLiteral("3"), {QStringLiteral("выполнена"), done}},
-                                             {QStringLiteral("4"), {QStringLiteral("отвергнута"), refused}},
-                                             {QStringLiteral("5"), {QStringLiteral("не прошла проверку"), refused}},
-                                             {QStringLiteral("6"), {QStringLiteral("превышен лимит"), refused}}});
+    grdTRO->Proxy()->SetCodeWords(
+        "status", {{QString(), {QStringLiteral("ждет ответа"), waiting}},
+                   {QStringLiteral("-1"), {QStringLiteral("без статуса"), waiting}},
+                   {QStringLiteral("0"), {QStringLiteral("на сервере"), QColor(0x21, 0x61, 0x9c)}},
+                   {QStringLiteral("1"), {QStringLiteral("получена сервером"), QColor(0x21, 0x61, 0x9c)}},
+                   {QStringLiteral("2"), {QStringLiteral("ошибка связи"), refused}},
+                   {QStringLiteral("3"), {QStringLiteral("выполнена"), done}},
+                   {QStringLiteral("4"), {QStringLiteral("отвергнута"), refused}},
+                   {QStringLiteral("5"), {QStringLiteral("не прошла проверку"), refused}},
+                   {QStringLiteral("6"), {QStringLiteral("превышен лимит"), refused}}});
     page(grdTRO, "tshTRO", QStringLiteral("Отчет по транзакциям"));
     UsePriceDigits();
-    for (int i : {2, 3, 4, 6}) qobject_cast<TDbGrid*>(PageControl1->widget(i))->FollowNewestRows();
+    for (int i : {2, 3, 4, 6})
+        qobject_cast<TDbGrid*>(PageControl1->widget(i))->FollowNewestRows();
     mLog = new QPlainTextEdit;
     mLog->setReadOnly(true);
     // The whole journal is in Korvex.log; the window keeps as many lines as the journal keeps.
@@ -226,13 +307,22 @@ void TfmMain::CreatePages() {
     mLog->setLineWrapMode(QPlainTextEdit::NoWrap);
     mLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     page(mLog, "tshLog", QStringLiteral("Журнал"));
-    connect(PageControl1, &QTabWidget::currentChanged, this, [this](int index) { Robot.PageControl1Change(static_cast<TMainPage>(index)); });
+    connect(PageControl1, &QTabWidget::currentChanged, this,
+            [this](int index) { Robot.PageControl1Change(static_cast<TMainPage>(index)); });
 
     grdPortfolio = new TDbGrid(dm.tPortfolio,
-                               {{"id_client", "Код"}, {"openassets", "Вход. активы", Money}, {"shorts", "Шорты", Money},
-                                {"longs", "Лонги", Money}, {"curassets", "Тек. активы", Money}, {"openallassets", "Вход. средства", Money},
-                                {"curallassets", "Тек. средства", Money}, {"margin", "Ур. мар.", "#0.00"}, {"leverage", "Плечо", "0.00"},
-                                {"curleverage", "Тек. плечо", "0.00"}, {"change", "%", "0.00"}, {"profitloss", "Прибыль/убыток", Money}},
+                               {{"id_client", "Код"},
+                                {"openassets", "Вход. активы", Money},
+                                {"shorts", "Шорты", Money},
+                                {"longs", "Лонги", Money},
+                                {"curassets", "Тек. активы", Money},
+                                {"openallassets", "Вход. средства", Money},
+                                {"curallassets", "Тек. средства", Money},
+                                {"margin", "Ур. мар.", "#0.00"},
+                                {"leverage", "Плечо", "0.00"},
+                                {"curleverage", "Тек. плечо", "0.00"},
+                                {"change", "%", "0.00"},
+                                {"profitloss", "Прибыль/убыток", Money}},
                                false, true);
     grdPortfolio->setObjectName(QStringLiteral("grdPortfolio"));
     grdPortfolio->SetEvenRowColor(QColor(240, 251, 255));
@@ -251,14 +341,17 @@ void TfmMain::UsePriceDigits() {
         DigitsByTicker.clear();
         DigitsByCode.clear();
         TTableModel* m = sec->Model();
-        const int ticker = m->fieldIndex(QStringLiteral("Ticker")), code = m->fieldIndex(QStringLiteral("SecCode")),
+        const int ticker = m->fieldIndex(QStringLiteral("Ticker")),
+                  code = m->fieldIndex(QStringLiteral("SecCode")),
                   digits = m->fieldIndex(QStringLiteral("Digits"));
         if (digits < 0) return;
         for (int r = 0; r < m->rowCount(); ++r) {
             const QVariant d = m->index(r, digits).data(Qt::EditRole);
             if (d.isNull()) continue;
-            if (ticker >= 0) DigitsByTicker.insert(m->index(r, ticker).data(Qt::EditRole).toString().toUpper(), d.toInt());
-            if (code >= 0) DigitsByCode.insert(m->index(r, code).data(Qt::EditRole).toString().toUpper(), d.toInt());
+            if (ticker >= 0)
+                DigitsByTicker.insert(m->index(r, ticker).data(Qt::EditRole).toString().toUpper(), d.toInt());
+            if (code >= 0)
+                DigitsByCode.insert(m->index(r, code).data(Qt::EditRole).toString().toUpper(), d.toInt());
         }
     };
     auto watch = [sec, rebuild](QAbstractItemModel* m) {
@@ -282,9 +375,12 @@ void TfmMain::UsePriceDigits() {
 
 void TfmMain::CreateStatusBar() {
     const int widths[] = {150, 140, 150, 300, 50, 50};
-    const QString texts[] = {QStringLiteral("Подключение к Omega: Нет"), QStringLiteral("Подключение к Quik: Нет"),
-                             QStringLiteral("Связь Quik с сервером: Н/Д"), QStringLiteral("Отправлено транзакций: 0/0/0"),
-                             QStringLiteral("SINGLE"), QString()};
+    const QString texts[] = {QStringLiteral("Подключение к Omega: Нет"),
+                             QStringLiteral("Подключение к Quik: Нет"),
+                             QStringLiteral("Связь Quik с сервером: Н/Д"),
+                             QStringLiteral("Отправлено транзакций: 0/0/0"),
+                             QStringLiteral("SINGLE"),
+                             QString()};
     // Every panel is permanent: a tool tip or a menu hint must never blank the robot's state.
     auto panel = [](const QString& text, int width) {
         auto* l = new QLabel(text);
@@ -312,7 +408,8 @@ void TfmMain::CreateStatusBar() {
     };
     // Trading goes on when the journal file cannot be written; the operator must still see it.
     JournalAlarm = new QLabel;
-    JournalAlarm->setStyleSheet(QStringLiteral("QLabel { color: white; background: #c0392b; padding: 0 6px; }"));
+    JournalAlarm->setStyleSheet(
+        QStringLiteral("QLabel { color: white; background: #c0392b; padding: 0 6px; }"));
     JournalAlarm->hide();
     statusBar()->addPermanentWidget(JournalAlarm);
     connect(&Robot.Journal(), &TJournal::WriteFailed, this, [this](const QString& message) {
@@ -332,7 +429,8 @@ void TfmMain::CreateTray() {
     menu->addSeparator();
     menu->addAction(actPullAllOrders);
     menu->addSeparator();
-    connect(menu->addAction(QStringLiteral("Восстановить")), &QAction::triggered, this, &TfmMain::RestoreFromTray);
+    connect(menu->addAction(QStringLiteral("Восстановить")), &QAction::triggered, this,
+            &TfmMain::RestoreFromTray);
     connect(menu->addAction(QStringLiteral("Выход")), &QAction::triggered, this, &QWidget::close);
     RxTrayIcon1->setContextMenu(menu);
     RxTrayIcon1->setToolTip(QStringLiteral("Korvex v2.0"));
@@ -347,26 +445,30 @@ void TfmMain::SyncActions() {
     actStopWatch->setEnabled(Robot.Actions.actStopWatch);
     actSendNewOrderManual->setEnabled(Robot.Actions.actSendNewOrderManual);
     actSendKillOrderManual->setEnabled(Robot.Actions.actSendKillOrderManual);
-    UpdateStatusBar();  // watching went on or off
+    UpdateStatusBar(); // watching went on or off
 }
 
 void TfmMain::UpdateStatusBar() {
     const QStringList texts = Robot.StatusPanels();
-    for (int i = 0; i < texts.size() && i < StatusPanels.size(); ++i) StatusPanels[i]->setText(texts[i]);
+    for (int i = 0; i < texts.size() && i < StatusPanels.size(); ++i)
+        StatusPanels[i]->setText(texts[i]);
     // The last panel: why the robot stopped watching by itself.
     WatchPanel->setText(Robot.Watching ? QStringLiteral("Загрузка: ВКЛ") : QStringLiteral("Загрузка: выкл"));
     WatchPanel->setStyleSheet(Robot.Watching ? QStringLiteral("QLabel { color: white; background: #1e8449; }")
                                              : QStringLiteral("QLabel { color: #7f8c8d; }"));
-    StatusPanels[3]->setStyleSheet(Robot.Reader().TransRefused > 0 ? QStringLiteral("QLabel { color: #c0392b; }") : QString());
+    StatusPanels[3]->setStyleSheet(
+        Robot.Reader().TransRefused > 0 ? QStringLiteral("QLabel { color: #c0392b; }") : QString());
     QLabel* breaker = StatusPanels.last();
     breaker->setText(Robot.BreakerTripped ? Robot.BreakerText : QString());
-    breaker->setStyleSheet(Robot.BreakerTripped ? QStringLiteral("QLabel { color: white; background: #c0392b; }") : QString());
+    breaker->setStyleSheet(
+        Robot.BreakerTripped ? QStringLiteral("QLabel { color: white; background: #c0392b; }") : QString());
     if (RxTrayIcon1) RxTrayIcon1->setToolTip(TrayText());
 }
 
 QString TfmMain::TrayText() const {
     QStringList lines{windowTitle(), WatchPanel->text()};
-    for (int i = 0; i < 4; ++i) lines << StatusPanels[i]->text();
+    for (int i = 0; i < 4; ++i)
+        lines << StatusPanels[i]->text();
     if (!StatusPanels.last()->text().isEmpty()) lines << StatusPanels.last()->text();
     lines << ErrorPanel->text();
     return lines.join(QLatin1Char('\n'));
@@ -374,8 +476,11 @@ QString TfmMain::TrayText() const {
 
 void TfmMain::actPullAllOrdersExecute() {
     const int n = Robot.PullAllOrdersCount();
-    const QString question = n == 0 ? QStringLiteral("Принятых Quik заявок этого запуска нет. Остановить загрузку ордеров?")
-                                    : QStringLiteral("Остановить загрузку ордеров и снять все принятые Quik заявки этого запуска: %1 (по всем счетам)?").arg(n);
+    const QString question =
+        n == 0 ? QStringLiteral("Принятых Quik заявок этого запуска нет. Остановить загрузку ордеров?")
+               : QStringLiteral("Остановить загрузку ордеров и снять все принятые Quik заявки этого запуска: "
+                                "%1 (по всем счетам)?")
+                     .arg(n);
     if (!Confirm(question)) return;
     Robot.actPullAllOrdersExecute();
 }
@@ -417,22 +522,31 @@ bool TfmMain::HandleOptionsResult(int result) {
     return false;
 }
 
-void TfmMain::actClientsExecute() { HandleClientsResult(fmClients->exec()); }
+void TfmMain::actClientsExecute() {
+    HandleClientsResult(fmClients->exec());
+}
 
 void TfmMain::HandleClientsResult(int result) {
     TDataTable* t = Robot.DatMod().tClients;
-    if (result == 1 && t->IsEditingExistingRow()) t->PostEdits();
-    else if (result == 2 && t->IsEditingExistingRow()) t->CancelEdits();
+    if (result == 1 && t->IsEditingExistingRow())
+        t->PostEdits();
+    else if (result == 2 && t->IsEditingExistingRow())
+        t->CancelEdits();
 }
 
 void TfmMain::actAboutExecute() {
-    fmAbout->SetCounters(QStringLiteral("%1/%2/%3").arg(Robot.Writer().TransSent).arg(Robot.Reader().TransAtServer).arg(Robot.Reader().TransDone));
+    fmAbout->SetCounters(QStringLiteral("%1/%2/%3")
+                             .arg(Robot.Writer().TransSent)
+                             .arg(Robot.Reader().TransAtServer)
+                             .arg(Robot.Reader().TransDone));
     fmAbout->show();
     fmAbout->raise();
     fmAbout->activateWindow();
 }
 
-QIcon TfmMain::TrayFrame(int frame) const { return TrayIcons.value(frame); }
+QIcon TfmMain::TrayFrame(int frame) const {
+    return TrayIcons.value(frame);
+}
 
 void TfmMain::HideToTray() {
     if (!RxTrayIcon1) return;
@@ -458,7 +572,9 @@ QList<TDbGrid*> TfmMain::Grids() const {
     return out;
 }
 
-QString TfmMain::UiStatePath() const { return QFileInfo(Robot.SettingsFile().Path()).dir().filePath(QStringLiteral("Korvex.ui.ini")); }
+QString TfmMain::UiStatePath() const {
+    return QFileInfo(Robot.SettingsFile().Path()).dir().filePath(QStringLiteral("Korvex.ui.ini"));
+}
 
 void TfmMain::SaveUiState() {
     QSettings ui(UiStatePath(), QSettings::IniFormat);
@@ -468,17 +584,22 @@ void TfmMain::SaveUiState() {
     ui.setValue(QStringLiteral("Portfolio"), Splitter2->sizes().value(1));
     ui.endGroup();
     ui.beginGroup(QStringLiteral("Columns"));
-    for (TDbGrid* g : Grids()) ui.setValue(g->objectName(), g->Layout());
+    for (TDbGrid* g : Grids())
+        ui.setValue(g->objectName(), g->Layout());
     ui.endGroup();
 }
 
 void TfmMain::RestoreUiState() {
     QSettings ui(UiStatePath(), QSettings::IniFormat);
     ui.beginGroup(QStringLiteral("MainWindow"));
-    if (ui.contains(QStringLiteral("Geometry"))) restoreGeometry(ui.value(QStringLiteral("Geometry")).toByteArray());
+    if (ui.contains(QStringLiteral("Geometry")))
+        restoreGeometry(ui.value(QStringLiteral("Geometry")).toByteArray());
     LeftMaximized = ui.value(QStringLiteral("Maximized"), true).toBool();
     const int portfolio = ui.value(QStringLiteral("Portfolio"), 0).toInt();
-    if (portfolio > 0) Splitter2->setSizes({std::max(100, Splitter2->sizes().value(0) + Splitter2->sizes().value(1) - portfolio), portfolio});
+    if (portfolio > 0)
+        Splitter2->setSizes(
+            {std::max(100, Splitter2->sizes().value(0) + Splitter2->sizes().value(1) - portfolio),
+             portfolio});
     ui.endGroup();
     ui.beginGroup(QStringLiteral("Columns"));
     for (TDbGrid* g : Grids()) {
@@ -489,8 +610,10 @@ void TfmMain::RestoreUiState() {
 }
 
 void TfmMain::ShowAsLeft() {
-    if (LeftMaximized) showMaximized();
-    else show();
+    if (LeftMaximized)
+        showMaximized();
+    else
+        show();
 }
 
 void TfmMain::closeEvent(QCloseEvent* e) {

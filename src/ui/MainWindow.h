@@ -29,7 +29,7 @@ public:
     QAction* actStopWatch;
     QAction* actSendNewOrderManual;
     QAction* actSendKillOrderManual;
-    QAction* actPullAllOrders;  // "Снять все заявки"
+    QAction* actPullAllOrders; // "Снять все заявки"
     QAction* actClients;
     QAction* actOpt;
     QAction* actConnectToBase;
@@ -39,14 +39,14 @@ public:
 
     QTabWidget* PageControl1;
     TDbGrid* grdPortfolio;
-    TDbGrid* RxDBGrid4;  // executed orders
-    TDbGrid* grdTRO;     // the transaction report
+    TDbGrid* RxDBGrid4; // executed orders
+    TDbGrid* grdTRO;    // the transaction report
     QPlainTextEdit* mLog;
     QSplitter* Splitter2;
     QList<QLabel*> StatusPanels;
-    QLabel* JournalAlarm = nullptr;  // shown while the journal file cannot be written
-    QLabel* WatchPanel = nullptr;    // watching on or off, coloured
-    QLabel* ErrorPanel = nullptr;    // the last error with its time
+    QLabel* JournalAlarm = nullptr; // shown while the journal file cannot be written
+    QLabel* WatchPanel = nullptr;   // watching on or off, coloured
+    QLabel* ErrorPanel = nullptr;   // the last error with its time
     // What the tray icon's tool tip says: the same as the status bar.
     QString TrayText() const;
     QSystemTrayIcon* RxTrayIcon1 = nullptr;
@@ -100,7 +100,7 @@ private:
     void Run(const std::function<void()>& f);
     QList<TDbGrid*> Grids() const;
     void UsePriceDigits();
-    QHash<QString, int> DigitsByTicker, DigitsByCode;  // instrument decimals by Omega ticker, by QUIK code
+    QHash<QString, int> DigitsByTicker, DigitsByCode; // instrument decimals by Omega ticker, by QUIK code
     TEngine& Robot;
     bool LeftMaximized = true;
     QList<QIcon> TrayIcons;

@@ -8,7 +8,9 @@
 
 TNavigatorBar::TNavigatorBar(TDbGrid* grid, QWidget* parent) : QToolBar(parent), Grid(grid) {
     setIconSize(QSize(16, 16));
-    Confirm = [this](const QString& q) { return QMessageBox::question(this, windowTitle(), q) == QMessageBox::Yes; };
+    Confirm = [this](const QString& q) {
+        return QMessageBox::question(this, windowTitle(), q) == QMessageBox::Yes;
+    };
     Run = [](const std::function<void()>& f) { f(); };
     auto add = [this](QStyle::StandardPixmap icon, const QString& tip, auto fn) {
         QAction* a = addAction(style()->standardIcon(icon), tip);
@@ -18,9 +20,12 @@ TNavigatorBar::TNavigatorBar(TDbGrid* grid, QWidget* parent) : QToolBar(parent),
     };
     TDataTable* t = grid->Source();
     First = add(QStyle::SP_MediaSkipBackward, QStringLiteral("Первая запись"), [this] { Move(0); });
-    Prior = add(QStyle::SP_MediaSeekBackward, QStringLiteral("Предыдущая запись"), [this] { Move(Grid->View()->currentIndex().row() - 1); });
-    Next = add(QStyle::SP_MediaSeekForward, QStringLiteral("Следующая запись"), [this] { Move(Grid->View()->currentIndex().row() + 1); });
-    Last = add(QStyle::SP_MediaSkipForward, QStringLiteral("Последняя запись"), [this] { Move(Grid->Proxy()->rowCount() - 1); });
+    Prior = add(QStyle::SP_MediaSeekBackward, QStringLiteral("Предыдущая запись"),
+                [this] { Move(Grid->View()->currentIndex().row() - 1); });
+    Next = add(QStyle::SP_MediaSeekForward, QStringLiteral("Следующая запись"),
+               [this] { Move(Grid->View()->currentIndex().row() + 1); });
+    Last = add(QStyle::SP_MediaSkipForward, QStringLiteral("Последняя запись"),
+               [this] { Move(Grid->Proxy()->rowCount() - 1); });
     Insert = add(QStyle::SP_FileDialogNewFolder, QStringLiteral("Вставить запись"), [this, t] {
         const int row = std::max(0, Grid->View()->currentIndex().row() + 1);
         t->Model()->insertRow(std::min(row, t->Model()->rowCount()));
@@ -38,10 +43,9 @@ TNavigatorBar::TNavigatorBar(TDbGrid* grid, QWidget* parent) : QToolBar(parent),
         const QModelIndex i = Grid->View()->currentIndex();
         if (i.isValid()) Grid->View()->edit(i);
     });
-    Post = add(QStyle::SP_DialogApplyButton, QStringLiteral("Сохранить изменения"), [t] {
-        t->PostEdits();
-    });
-    Cancel = add(QStyle::SP_DialogCancelButton, QStringLiteral("Отменить изменения"), [t] { t->CancelEdits(); });
+    Post = add(QStyle::SP_DialogApplyButton, QStringLiteral("Сохранить изменения"), [t] { t->PostEdits(); });
+    Cancel =
+        add(QStyle::SP_DialogCancelButton, QStringLiteral("Отменить изменения"), [t] { t->CancelEdits(); });
     Refresh = add(QStyle::SP_BrowserReload, QStringLiteral("Обновить данные"), [t] {
         if (t->IsOpen()) t->Reread();
     });

@@ -49,7 +49,8 @@ TfmOpt::TfmOpt(TEngine& engine, QWidget* parent) : QDialog(parent), Robot(engine
     connect(ok, &QPushButton::clicked, this, &TfmOpt::BitBtn1Click);
     connect(cancel, &QPushButton::clicked, this, [this] { done(2); });
     connect(help, &QPushButton::clicked, this, &TfmOpt::HelpRequested);
-    connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this, &TfmOpt::HelpRequested);
+    connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this,
+            &TfmOpt::HelpRequested);
     auto* strip = new QHBoxLayout;
     strip->addStretch();
     strip->addWidget(ok);
@@ -63,14 +64,19 @@ TfmOpt::TfmOpt(TEngine& engine, QWidget* parent) : QDialog(parent), Robot(engine
     auto decimal = [](const QString& t) { return Regional::ParseDecimal(t).has_value(); };
     auto integer = [](const QString& t) { return Regional::ParseInteger(t).has_value(); };
     auto time = [](const QString& t) { return Regional::ParseTimeOfDay(t).has_value(); };
-    for (QLineEdit* e : {edtFixVol, edtPart, edtMaxMoney}) ApplyWhenValid(e, decimal);
-    for (QLineEdit* e : {edtPort, edtIntTable, edtQuikConnectTimeOut, edtMaxLots, edtMaxTransPerMinute}) ApplyWhenValid(e, integer);
-    for (QLineEdit* e : {edtTime1, edtTime2}) ApplyWhenValid(e, time);
+    for (QLineEdit* e : {edtFixVol, edtPart, edtMaxMoney})
+        ApplyWhenValid(e, decimal);
+    for (QLineEdit* e : {edtPort, edtIntTable, edtQuikConnectTimeOut, edtMaxLots, edtMaxTransPerMinute})
+        ApplyWhenValid(e, integer);
+    for (QLineEdit* e : {edtTime1, edtTime2})
+        ApplyWhenValid(e, time);
     connect(&Robot, &TEngine::SumListChanged, this, &TfmOpt::UpdateSumList);
     ShowSettings();
 }
 
-void TfmOpt::reject() { done(2); }
+void TfmOpt::reject() {
+    done(2);
+}
 
 void TfmOpt::ApplyWhenValid(QLineEdit* edit, std::function<bool(const QString&)> valid) {
     Checks.insert(edit, valid);
@@ -83,7 +89,8 @@ void TfmOpt::ApplyChecked(QLineEdit* edit) {
 }
 
 void TfmOpt::ShowSettings() {
-    for (auto& r : Refreshers) r();
+    for (auto& r : Refreshers)
+        r();
 }
 
 QLineEdit* TfmOpt::BindText(QString* field, QLineEdit* edit) {
@@ -104,7 +111,8 @@ QCheckBox* TfmOpt::BindCheck(bool* field, const QString& caption) {
     return c;
 }
 
-QButtonGroup* TfmOpt::BindChoice(int* field, const QStringList& captions, QWidget* box, QList<QWidget*> beside) {
+QButtonGroup* TfmOpt::BindChoice(int* field, const QStringList& captions, QWidget* box,
+                                 QList<QWidget*> beside) {
     auto* group = new QButtonGroup(this);
     auto* grid = new QGridLayout(box);
     for (int i = 0; i < captions.size(); ++i) {
@@ -119,7 +127,8 @@ QButtonGroup* TfmOpt::BindChoice(int* field, const QStringList& captions, QWidge
     Refreshers << [group, field] {
         // No choice (-1): no button is checked.
         group->setExclusive(false);
-        for (QAbstractButton* b : group->buttons()) b->setChecked(group->id(b) == *field);
+        for (QAbstractButton* b : group->buttons())
+            b->setChecked(group->id(b) == *field);
         group->setExclusive(true);
     };
     return group;
@@ -135,10 +144,10 @@ QWidget* TfmOpt::FileField(QLineEdit* edit, bool mustExist) {
     l->addWidget(b);
     connect(b, &QToolButton::clicked, this, [this, edit, mustExist] {
         const QString start = edit->text();
-        const QString f = mustExist
-                              ? QFileDialog::getOpenFileName(this, QString(), start, QStringLiteral("Все файлы (*)"))
-                              : QFileDialog::getSaveFileName(this, QString(), start, QStringLiteral("Все файлы (*)"), nullptr,
-                                                             QFileDialog::DontConfirmOverwrite);
+        const QString f =
+            mustExist ? QFileDialog::getOpenFileName(this, QString(), start, QStringLiteral("Все файлы (*)"))
+                      : QFileDialog::getSaveFileName(this, QString(), start, QStringLiteral("Все файлы (*)"),
+                                                     nullptr, QFileDialog::DontConfirmOverwrite);
         if (f.isEmpty()) return;
         edit->setText(f);
         emit edit->textEdited(f);
@@ -154,10 +163,12 @@ QWidget* TfmOpt::CreatePositionsPage() {
     auto* size = new QGroupBox(QStringLiteral(" Размер позиции "));
     edtFixVol = BindText(&s.FixVol);
     edtPart = BindText(&s.Part);
-    rgpPositionSize = BindChoice(&s.PositionSize,
-                                 {QStringLiteral("Кол-во из Omega Research"), QStringLiteral("Фиксированная сумма (руб.)"),
-                                  QStringLiteral("Доля счета (%)"), QStringLiteral("Сумма по бумаге "), QStringLiteral("Доля счета по бумаге")},
-                                 size, {nullptr, edtFixVol, edtPart});
+    rgpPositionSize =
+        BindChoice(&s.PositionSize,
+                   {QStringLiteral("Кол-во из Omega Research"), QStringLiteral("Фиксированная сумма (руб.)"),
+                    QStringLiteral("Доля счета (%)"), QStringLiteral("Сумма по бумаге "),
+                    QStringLiteral("Доля счета по бумаге")},
+                   size, {nullptr, edtFixVol, edtPart});
     l->addWidget(size);
 
     auto* orders = new QGroupBox(QStringLiteral(" Выставление ордеров "));
@@ -169,7 +180,8 @@ QWidget* TfmOpt::CreatePositionsPage() {
         // Hours of one or two digits, as the settings file holds them ("9:30:00"); no mask, whose blanks
         // would stand in the text.
         e->setMaxLength(8);
-        e->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d{0,2}(:\\d{0,2}(:\\d{0,2})?)?")), e));
+        e->setValidator(new QRegularExpressionValidator(
+            QRegularExpression(QStringLiteral("\\d{0,2}(:\\d{0,2}(:\\d{0,2})?)?")), e));
         e->setMaximumWidth(90);
     }
     times->addRow(QStringLiteral("Начало сессии:"), edtTime1);
@@ -186,8 +198,10 @@ QWidget* TfmOpt::CreatePositionsPage() {
     l->addWidget(orders);
 
     auto* mode = new QGroupBox(QStringLiteral(" Режим работы "));
-    rgpSingleMulti = BindChoice(&s.rgpSingleMulti,
-                                {QStringLiteral("Торговля по ОДНОМУ СЧЕТУ"), QStringLiteral("Торговля по ГРУППЕ СЧЕТОВ клиентов")}, mode);
+    rgpSingleMulti = BindChoice(
+        &s.rgpSingleMulti,
+        {QStringLiteral("Торговля по ОДНОМУ СЧЕТУ"), QStringLiteral("Торговля по ГРУППЕ СЧЕТОВ клиентов")},
+        mode);
     l->addWidget(mode);
     l->addStretch();
     return page;
@@ -211,10 +225,13 @@ QWidget* TfmOpt::CreateQuikPage() {
     f->addRow(QStringLiteral("Код клиента:"), edtCode);
     edtIntTable = BindText(&s.intTable);
     f->addRow(QStringLiteral("Интервал обновления данных (сек.):"), edtIntTable);
-    chQuikConnect = BindCheck(&s.QuikConnect, QStringLiteral("Проверять связь Quik`а с\nсервером через (сек.):"));
+    chQuikConnect =
+        BindCheck(&s.QuikConnect, QStringLiteral("Проверять связь Quik`а с\nсервером через (сек.):"));
     edtQuikConnectTimeOut = BindText(&s.QuikConnectTimeOut);
     f->addRow(chQuikConnect, edtQuikConnectTimeOut);
-    chWakeOnChange = BindCheck(&s.WakeOnChange, QStringLiteral("Отправлять ордер сразу при появлении сигнала\n(не дожидаясь обновления данных)"));
+    chWakeOnChange = BindCheck(
+        &s.WakeOnChange,
+        QStringLiteral("Отправлять ордер сразу при появлении сигнала\n(не дожидаясь обновления данных)"));
     connect(chWakeOnChange, &QCheckBox::toggled, this, [this] { Robot.ApplyWakeOnChange(); });
     f->addRow(chWakeOnChange);
 
@@ -226,7 +243,8 @@ QWidget* TfmOpt::CreateQuikPage() {
     df->addRow(QStringLiteral("База данных QuikData:"), FileField(edtQuikData, true));
     chConnect = BindCheck(&s.Connect, QStringLiteral("Подключаться при запуске"));
     auto* connectButton = new QPushButton(QStringLiteral("Подключиться"));
-    connect(connectButton, &QPushButton::clicked, this, [this] { Robot.RunEvent([this] { Robot.actConnectToBaseExecute(); }); });
+    connect(connectButton, &QPushButton::clicked, this,
+            [this] { Robot.RunEvent([this] { Robot.actConnectToBaseExecute(); }); });
     df->addRow(chConnect, connectButton);
     f->addRow(data);
     return page;
@@ -253,8 +271,10 @@ QWidget* TfmOpt::CreateMailPage() {
     auto* buttons = new QHBoxLayout;
     auto* connectButton = new QPushButton(QStringLiteral("Коннект"));
     auto* disconnectButton = new QPushButton(QStringLiteral("Дисконнект"));
-    connect(connectButton, &QPushButton::clicked, this, [this] { Robot.RunEvent([this] { Robot.Mail().MailConnect(); }); });
-    connect(disconnectButton, &QPushButton::clicked, this, [this] { Robot.RunEvent([this] { Robot.Mail().MailDisconnect(); }); });
+    connect(connectButton, &QPushButton::clicked, this,
+            [this] { Robot.RunEvent([this] { Robot.Mail().MailConnect(); }); });
+    connect(disconnectButton, &QPushButton::clicked, this,
+            [this] { Robot.RunEvent([this] { Robot.Mail().MailDisconnect(); }); });
     buttons->addWidget(connectButton);
     buttons->addWidget(disconnectButton);
     sf->addRow(buttons);
@@ -277,7 +297,8 @@ QWidget* TfmOpt::CreateMailPage() {
     tf->addRow(QStringLiteral("E-Mail 2:"), edtEmail2);
     tf->addRow(QStringLiteral("Сообщение:"), edtMsg);
     auto* test = new QPushButton(QStringLiteral("Тест"));
-    connect(test, &QPushButton::clicked, this, [this] { Robot.RunEvent([this] { Robot.Mail().SendNotification(edtMsg->text()); }); });
+    connect(test, &QPushButton::clicked, this,
+            [this] { Robot.RunEvent([this] { Robot.Mail().SendNotification(edtMsg->text()); }); });
     tf->addRow(test);
     l->addWidget(to, 0, 1);
 
@@ -285,7 +306,8 @@ QWidget* TfmOpt::CreateMailPage() {
     auto* el = new QVBoxLayout(events);
     chSendTrans_Id = BindCheck(&s.SendTrans_id, QStringLiteral("Отправка транзакции"));
     chSendTrans_done = BindCheck(&s.SendTrans_done, QStringLiteral("Регистрация транзакции на сервере"));
-    chSendQuikConnect = BindCheck(&s.SendQuikConnect, QStringLiteral("Обрыв/восстановление соединения Quik`а с сервером"));
+    chSendQuikConnect =
+        BindCheck(&s.SendQuikConnect, QStringLiteral("Обрыв/восстановление соединения Quik`а с сервером"));
     el->addWidget(chSendTrans_Id);
     el->addWidget(chSendTrans_done);
     el->addWidget(chSendQuikConnect);
@@ -306,20 +328,28 @@ QWidget* TfmOpt::CreateInstrumentsPage() {
     auto* page = new QWidget;
     auto* l = new QVBoxLayout(page);
     grdSecCode = new TDbGrid(Robot.DatMod().tSecCode,
-                             {{"Ticker", "Тикер в Омеге", "", 85}, {"Traded", "Торгуется", "", 58},
-                              {"FixVol", "Сумма", "### ### ### ##0.00", 98}, {"Part", "Доля счета (%)", "### ###", 82},
-                              {"Slippage", "Проск-е (%)", "#0.00"}, {"LotSize", "Лот", "", 34}, {"Class_Code", "Код класса", "", 66},
-                              {"Digits", "Знаки после запятой", "", 73}, {"SecCode", "Код в Quik`е", "", 87}},
+                             {{"Ticker", "Тикер в Омеге", "", 85},
+                              {"Traded", "Торгуется", "", 58},
+                              {"FixVol", "Сумма", "### ### ### ##0.00", 98},
+                              {"Part", "Доля счета (%)", "### ###", 82},
+                              {"Slippage", "Проск-е (%)", "#0.00"},
+                              {"LotSize", "Лот", "", 34},
+                              {"Class_Code", "Код класса", "", 66},
+                              {"Digits", "Знаки после запятой", "", 73},
+                              {"SecCode", "Код в Quik`е", "", 87}},
                              true, true);
     grdSecCode->setObjectName(QStringLiteral("grdSecCode"));
     l->addWidget(grdSecCode);
     auto* nav = Navigator(grdSecCode);
-    QAction* find = nav->addAction(style()->standardIcon(QStyle::SP_FileDialogContentsView), QStringLiteral("Найти"));
+    QAction* find =
+        nav->addAction(style()->standardIcon(QStyle::SP_FileDialogContentsView), QStringLiteral("Найти"));
     find->setShortcut(QKeySequence::Find);
     connect(find, &QAction::triggered, this, [this] {
         bool ok = false;
-        const QString text = QInputDialog::getText(this, QStringLiteral("Поиск"), QStringLiteral("Найти:"), QLineEdit::Normal, QString(), &ok);
-        if (ok && !text.isEmpty() && !FindInstrument(text)) ShowMessage(QStringLiteral("\"%1\" не найдено").arg(text));
+        const QString text = QInputDialog::getText(this, QStringLiteral("Поиск"), QStringLiteral("Найти:"),
+                                                   QLineEdit::Normal, QString(), &ok);
+        if (ok && !text.isEmpty() && !FindInstrument(text))
+            ShowMessage(QStringLiteral("\"%1\" не найдено").arg(text));
     });
     l->addWidget(nav);
     return page;
@@ -339,8 +369,11 @@ QWidget* TfmOpt::CreateFiltersPage() {
         *out = g;
         return box;
     };
-    l->addWidget(oneColumn(Robot.DatMod().tWorkSpaces, "workspace", QStringLiteral(" Просматриваемые рабочие области  ( \" *.orw \" ) "), &grdWorkSpaces));
-    l->addWidget(oneColumn(Robot.DatMod().tStrategy, "strategy", QStringLiteral(" Просматриваемые стратегии "), &grdStrategy));
+    l->addWidget(oneColumn(Robot.DatMod().tWorkSpaces, "workspace",
+                           QStringLiteral(" Просматриваемые рабочие области  ( \" *.orw \" ) "),
+                           &grdWorkSpaces));
+    l->addWidget(oneColumn(Robot.DatMod().tStrategy, "strategy",
+                           QStringLiteral(" Просматриваемые стратегии "), &grdStrategy));
     return page;
 }
 
@@ -357,12 +390,15 @@ QWidget* TfmOpt::CreateRiskPage() {
     f->addRow(QStringLiteral("Наибольшая сумма одной заявки (лоты × лот × цена):"), edtMaxMoney);
     f->addRow(QStringLiteral("Наибольшее число транзакций за минуту:"), edtMaxTransPerMinute);
     l->addWidget(box);
-    auto* note = new QLabel(QStringLiteral("Заявка больше предела не отправляется: журнал называет ордер, счет, предел и значение.\n"
-                                           "При превышении числа транзакций за минуту загрузка ордеров останавливается;\n"
-                                           "запустить ее снова можно только вручную."));
+    auto* note = new QLabel(QStringLiteral(
+        "Заявка больше предела не отправляется: журнал называет ордер, счет, предел и значение.\n"
+        "При превышении числа транзакций за минуту загрузка ордеров останавливается;\n"
+        "запустить ее снова можно только вручную."));
     note->setWordWrap(true);
     l->addWidget(note);
-    chConfirmManualOrders = BindCheck(&s.ConfirmManualOrders, QStringLiteral("Спрашивать подтверждение перед ручной отправкой и снятием ордера"));
+    chConfirmManualOrders =
+        BindCheck(&s.ConfirmManualOrders,
+                  QStringLiteral("Спрашивать подтверждение перед ручной отправкой и снятием ордера"));
     l->addWidget(chConfirmManualOrders);
     l->addStretch();
     return page;
@@ -409,7 +445,8 @@ void TfmOpt::BitBtn1Click() {
             break;
         }
     if (result == 1)
-        for (auto it = Checks.cbegin(); it != Checks.cend(); ++it) ApplyChecked(it.key());
+        for (auto it = Checks.cbegin(); it != Checks.cend(); ++it)
+            ApplyChecked(it.key());
     done(result);
 }
 
@@ -466,7 +503,8 @@ bool TfmOpt::eventFilter(QObject* watched, QEvent* event) {
                     const int visual = g->View()->horizontalHeader()->visualIndex(i.column()) + 1;
                     const int row = visual >= cols ? i.row() + 1 : i.row();
                     const int logical = g->View()->horizontalHeader()->logicalIndex(visual % cols);
-                    if (row < g->Proxy()->rowCount()) g->View()->setCurrentIndex(g->Proxy()->index(row, logical));
+                    if (row < g->Proxy()->rowCount())
+                        g->View()->setCurrentIndex(g->Proxy()->index(row, logical));
                 }
                 return true;
             }

@@ -37,10 +37,12 @@ public:
     QButtonGroup* rgpSingleMulti;
     QLineEdit *edtFixVol, *edtPart, *edtTime1, *edtTime2;
     QCheckBox* chExitQty;
-    QLineEdit *edtTRI, *edtTRO, *edtInfoLog, *edtAccountMicex, *edtAccountFORTS, *edtCode, *edtIntTable, *edtQuikConnectTimeOut;
+    QLineEdit *edtTRI, *edtTRO, *edtInfoLog, *edtAccountMicex, *edtAccountFORTS, *edtCode, *edtIntTable,
+        *edtQuikConnectTimeOut;
     QLineEdit *edtAlerts, *edtQuikData;
     QCheckBox *chQuikConnect, *chConnect, *chWakeOnChange;
-    QLineEdit *edtSMTP, *edtPort, *edtUser, *edtPassword, *edtFromName, *edtFromAddress, *edtEmail1, *edtEmail2, *edtMsg;
+    QLineEdit *edtSMTP, *edtPort, *edtUser, *edtPassword, *edtFromName, *edtFromAddress, *edtEmail1,
+        *edtEmail2, *edtMsg;
     QCheckBox *chAuten, *chSendTrans_Id, *chSendTrans_done, *chSendQuikConnect;
     QLineEdit *edtMaxLots, *edtMaxMoney, *edtMaxTransPerMinute;
     QCheckBox* chConfirmManualOrders;
@@ -68,7 +70,8 @@ private:
     QWidget* CreateRiskPage();
     QLineEdit* BindText(QString* field, QLineEdit* edit = nullptr);
     QCheckBox* BindCheck(bool* field, const QString& caption);
-    QButtonGroup* BindChoice(int* field, const QStringList& captions, QWidget* box, QList<QWidget*> beside = {});
+    QButtonGroup* BindChoice(int* field, const QStringList& captions, QWidget* box,
+                             QList<QWidget*> beside = {});
     QWidget* FileField(QLineEdit* edit, bool mustExist);
     void DropEmptyNewRow(TDbGrid* grid);
     TNavigatorBar* Navigator(TDbGrid* grid);

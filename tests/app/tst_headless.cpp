@@ -10,8 +10,10 @@ private slots:
     void sigterm_shutsDownInOrder_journalEndsWithLastFlushedLine() {
         QTemporaryDir dir;
         WriteBytes(dir.filePath("Korvex.ini"),
-                   QStringLiteral("[Quik]\r\npathTRI=%1\r\npathTRO=%2\r\npathInfoLog=%3\r\nAlerts=%4\r\nConnect=-1\r\n")
-                       .arg(dir.filePath("q/t.tri"), dir.filePath("q/t.tro"), dir.filePath("q/info.log"), dir.filePath("missing.db"))
+                   QStringLiteral(
+                       "[Quik]\r\npathTRI=%1\r\npathTRO=%2\r\npathInfoLog=%3\r\nAlerts=%4\r\nConnect=-1\r\n")
+                       .arg(dir.filePath("q/t.tri"), dir.filePath("q/t.tro"), dir.filePath("q/info.log"),
+                            dir.filePath("missing.db"))
                        .toUtf8());
         QProcess p;
         p.start(QStringLiteral(KORVEX_EXE), {"--headless", "--workdir", dir.path()});
@@ -24,13 +26,14 @@ private slots:
         }
         QVERIFY2(out.contains("missing.db"), out.constData());
         QVERIFY(QFileInfo::exists(dir.filePath("q/t.tri")));
-        p.terminate();  // SIGTERM here, a close request on Windows
+        p.terminate(); // SIGTERM here, a close request on Windows
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QCOMPARE(p.exitCode(), 0);
         const QString log = ReadCp1251(dir.filePath("Korvex.log"));
         QVERIFY(log.endsWith(QStringLiteral("\r\n")));
-        QVERIFY(log.contains(QStringLiteral("При подключении к базе данных %1 произошла ошибка:\r\n").arg(dir.filePath("missing.db"))));
+        QVERIFY(log.contains(QStringLiteral("При подключении к базе данных %1 произошла ошибка:\r\n")
+                                 .arg(dir.filePath("missing.db"))));
         // Standard output carries the same lines, as UTF-8.
         QVERIFY(QString::fromUtf8(out).contains(QStringLiteral("При подключении к базе данных")));
     }

@@ -42,7 +42,8 @@ private slots:
             if (!j.Open(path)) _exit(2);
             rlimit small{100, RLIM_INFINITY};
             setrlimit(RLIMIT_FSIZE, &small);
-            for (int i = 0; i < 5; ++i) j.AddJournalLine(QStringLiteral("Строка журнала номер %1").arg(i));
+            for (int i = 0; i < 5; ++i)
+                j.AddJournalLine(QStringLiteral("Строка журнала номер %1").arg(i));
             j.FlushJournal();
             j.FlushJournal();
             const bool cut = !j.WriteError().isEmpty() && j.JournalLinesWritten() < 5;
@@ -57,7 +58,9 @@ private slots:
         QCOMPARE(WEXITSTATUS(status), 0);
         const QStringList lines = Cp1251::Decode(ReadBytes(path)).split("\r\n", Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 5);
-        for (int i = 0; i < 5; ++i) QVERIFY2(lines[i].endsWith(QStringLiteral("Строка журнала номер %1").arg(i)), qPrintable(lines[i]));
+        for (int i = 0; i < 5; ++i)
+            QVERIFY2(lines[i].endsWith(QStringLiteral("Строка журнала номер %1").arg(i)),
+                     qPrintable(lines[i]));
     }
 
     void longDay_memoryKeepsTheTail_fileKeepsEverything() {
@@ -84,7 +87,7 @@ private slots:
             QVERIFY(j.Open(path));
             j.AddJournalLine(QStringLiteral("первый запуск"));
             j.FlushJournal();
-            j.AddJournalLine(QStringLiteral("не сброшено"));  // never flushed: not in the file
+            j.AddJournalLine(QStringLiteral("не сброшено")); // never flushed: not in the file
         }
         {
             TJournal j(clock);
@@ -97,7 +100,8 @@ private slots:
         QVERIFY(bytes.endsWith(Cp1251::Encode(QStringLiteral("второй запуск\r\n"))));
         QVERIFY(!bytes.contains(Cp1251::Encode(QStringLiteral("не сброшено"))));
         QCOMPARE(bytes.count("\r\n"), 2);
-        QVERIFY(bytes.indexOf(Cp1251::Encode(QStringLiteral("первый"))) < bytes.indexOf(Cp1251::Encode(QStringLiteral("второй"))));
+        QVERIFY(bytes.indexOf(Cp1251::Encode(QStringLiteral("первый"))) <
+                bytes.indexOf(Cp1251::Encode(QStringLiteral("второй"))));
     }
 
     void crLfInText_givesSeveralLines_onlyFirstStamped() {
@@ -105,12 +109,14 @@ private slots:
         TManualClock clock;
         TJournal j(clock);
         QVERIFY(j.Open(dir.filePath("Korvex.log")));
-        j.AddJournalLine(QStringLiteral("При подключении к базе данных x произошла ошибка:\r\nфайл не найден"));
+        j.AddJournalLine(
+            QStringLiteral("При подключении к базе данных x произошла ошибка:\r\nфайл не найден"));
         QCOMPARE(j.Lines().size(), 2);
         QCOMPARE(j.Lines()[1], QStringLiteral("файл не найден"));
         j.FlushJournal();
         QCOMPARE(j.JournalLinesWritten(), 2);
-        QVERIFY(ReadCp1251(dir.filePath("Korvex.log")).endsWith(QStringLiteral("ошибка:\r\nфайл не найден\r\n")));
+        QVERIFY(
+            ReadCp1251(dir.filePath("Korvex.log")).endsWith(QStringLiteral("ошибка:\r\nфайл не найден\r\n")));
         // A flush with nothing new leaves the file as it is.
         const QByteArray before = ReadBytes(dir.filePath("Korvex.log"));
         j.FlushJournal();

@@ -24,7 +24,7 @@ private slots:
 
     void timesOfDay_withOrWithoutSeconds_data() {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<QTime>("time");  // invalid: not a time of day
+        QTest::addColumn<QTime>("time"); // invalid: not a time of day
         QTest::newRow("H:MM:SS") << "9:05:00" << QTime(9, 5);
         QTest::newRow("HH:MM:SS") << "17:45:30" << QTime(17, 45, 30);
         QTest::newRow("H:MM") << "9:00" << QTime(9, 0);

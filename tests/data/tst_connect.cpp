@@ -9,13 +9,16 @@ private slots:
 
     void wrongAlertsPath_oneErrorLineOneOk_noTickNoClearNoTimer() {
         TTestWorkspace ws;
-        ws.Exec(ws.Trading(), "INSERT INTO tOrderNumber (trans_id, id_order, filled, code) VALUES (0, 1, 0, '111')");
+        ws.Exec(ws.Trading(),
+                "INSERT INTO tOrderNumber (trans_id, id_order, filled, code) VALUES (0, 1, 0, '111')");
         TTestRobot r(ws);
         r.S().Alerts = ws.Path("wrong.db");
         QVERIFY(!r.Connect());
         const QStringList j = r.JournalTexts();
         QCOMPARE(j.size(), 3);
-        QCOMPARE(j[0], QStringLiteral("При подключении к базе данных %1 произошла ошибка:").arg(ws.Path("wrong.db")));
+        QCOMPARE(
+            j[0],
+            QStringLiteral("При подключении к базе данных %1 произошла ошибка:").arg(ws.Path("wrong.db")));
         QVERIFY(j[1].contains("wrong.db"));
         QCOMPARE(j[2], QStringLiteral("Подключение к базе данных %1: OK").arg(ws.TradingPath()));
         QCOMPARE(r.Engine->StatusPanels()[0], QStringLiteral("Подключение к Omega: Нет"));
@@ -24,16 +27,18 @@ private slots:
         QCOMPARE(ws.Scalar(ws.Trading(), "SELECT count(*) FROM tOrderNumber").toInt(), 1);
         QVERIFY(!r.Engine->timUpdateTable.Enabled());
         QVERIFY(!r.Engine->Actions.actStartWatch);
-        QVERIFY(!r.Engine->DatMod().tParam->IsOpen());  // no tick ran
+        QVERIFY(!r.Engine->DatMod().tParam->IsOpen()); // no tick ran
     }
 
     void bothRight_tickClearTimerAndStartEnabled() {
         TTestWorkspace ws(true);
-        ws.Exec(ws.Trading(), "INSERT INTO tOrderNumber (trans_id, id_order, filled, code) VALUES (0, 1, 0, '111')");
+        ws.Exec(ws.Trading(),
+                "INSERT INTO tOrderNumber (trans_id, id_order, filled, code) VALUES (0, 1, 0, '111')");
         TTestRobot r(ws);
         QVERIFY(r.Connect());
-        QCOMPARE(r.JournalTexts(), (QStringList{QStringLiteral("Подключение к базе данных %1: OK").arg(ws.AlertsPath()),
-                                                QStringLiteral("Подключение к базе данных %1: OK").arg(ws.TradingPath())}));
+        QCOMPARE(r.JournalTexts(),
+                 (QStringList{QStringLiteral("Подключение к базе данных %1: OK").arg(ws.AlertsPath()),
+                              QStringLiteral("Подключение к базе данных %1: OK").arg(ws.TradingPath())}));
         QCOMPARE(ws.Scalar(ws.Trading(), "SELECT count(*) FROM tOrderNumber").toInt(), 0);
         QVERIFY(r.Engine->timUpdateTable.Enabled());
         QVERIFY(r.Engine->Actions.actStartWatch);
@@ -49,7 +54,8 @@ private slots:
         TTestRobot r(ws);
         QVERIFY(r.Connect());
         r.Engine->actStartWatchExecute();
-        ws.Exec(ws.Trading(), "INSERT INTO tOrderNumber (trans_id, id_order, filled, code) VALUES (0, 1, 0, '111')");
+        ws.Exec(ws.Trading(),
+                "INSERT INTO tOrderNumber (trans_id, id_order, filled, code) VALUES (0, 1, 0, '111')");
         QVERIFY(r.Connect());
         QVERIFY(!r.Engine->Actions.actStartWatch);
         QVERIFY(r.Engine->Actions.actStopWatch);

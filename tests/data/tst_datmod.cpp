@@ -22,7 +22,8 @@ private slots:
         dm.RefreshDataSet(dm.tFilledOrders);
         QVERIFY(dm.tFilledOrders->IsOpen());
         QCOMPARE(dm.tFilledOrders->Current(), -1);
-        for (int i = 0; i < 3; ++i) ws.InsertAlert("FilledOrders", {});
+        for (int i = 0; i < 3; ++i)
+            ws.InsertAlert("FilledOrders", {});
         dm.RefreshDataSet(dm.tFilledOrders);
         QCOMPARE(dm.tFilledOrders->CurrentId(), 1);
         // The operator's row stays current across a re-read that brings new rows.
@@ -57,7 +58,7 @@ private slots:
         dm.OpenOmega(ws.AlertsPath());
         dm.RefreshDataSet(dm.tOpenPisitions);
         QVERIFY(!dm.tOpenPisitions->IsOpen());
-        dm.RefreshDataSet(dm.tFilledOrders);  // the rest works
+        dm.RefreshDataSet(dm.tFilledOrders); // the rest works
         QVERIFY(dm.tFilledOrders->IsOpen());
         ws.Exec(ws.Alerts(), "DROP TABLE OpenPositions");
         ws.Exec(ws.Alerts(), "ALTER TABLE OpenPositionsOld RENAME TO OpenPositions");
@@ -68,7 +69,7 @@ private slots:
     void getLastId_emptyClosedAndSortIndependent() {
         TTestWorkspace ws;
         TDatMod dm;
-        QCOMPARE(dm.GetLastID(dm.tFilledOrders), -1);  // closed
+        QCOMPARE(dm.GetLastID(dm.tFilledOrders), -1); // closed
         dm.OpenOmega(ws.AlertsPath());
         dm.RefreshDataSet(dm.tFilledOrders);
         QCOMPARE(dm.GetLastID(dm.tFilledOrders), 0);
@@ -97,8 +98,9 @@ private slots:
         m->setData(m->index(row, m->fieldIndex("FixVol")), 1000.0);
         QVERIFY(!dm.tSecCode->PostEdits());
         QCOMPARE(refused.size(), 1);
-        QCOMPARE(refused.first().first().toString(), QStringLiteral("Введите данные в поле \"Код в Quik`е\""));
-        QVERIFY(m->isDirty());  // still in editing
+        QCOMPARE(refused.first().first().toString(),
+                 QStringLiteral("Введите данные в поле \"Код в Quik`е\""));
+        QVERIFY(m->isDirty()); // still in editing
         QCOMPARE(dm.qSecCodeSum().SumTraded, before.SumTraded);
         m->setData(m->index(row, m->fieldIndex("SecCode")), "AFLT");
         QVERIFY(dm.tSecCode->PostEdits());
@@ -124,9 +126,12 @@ private slots:
         QCOMPARE(p.SumId_client, 0);
         QCOMPARE(p.SumCurAllAssets, 0.0);
         QCOMPARE(p.AvgMargin, 0.0);
-        ws.Exec(ws.Trading(), "INSERT INTO tSecCode (SecCode, Ticker, Traded, FixVol, Part) VALUES ('A','A',0,5,5)");
-        QCOMPARE(dm.qSecCodeSum().SumPart, 0.0);  // an untraded instrument does not count
-        ws.Exec(ws.Trading(), "INSERT INTO tPortfolio (id_client, curallassets, margin) VALUES ('1', 100, 2), ('2', 50.5, 4)");
+        ws.Exec(ws.Trading(),
+                "INSERT INTO tSecCode (SecCode, Ticker, Traded, FixVol, Part) VALUES ('A','A',0,5,5)");
+        QCOMPARE(dm.qSecCodeSum().SumPart, 0.0); // an untraded instrument does not count
+        ws.Exec(
+            ws.Trading(),
+            "INSERT INTO tPortfolio (id_client, curallassets, margin) VALUES ('1', 100, 2), ('2', 50.5, 4)");
         QCOMPARE(dm.qPortfolioSum().SumId_client, 2);
         QCOMPARE(dm.qPortfolioSum().SumCurAllAssets, 150.5);
         QCOMPARE(dm.qPortfolioSum().AvgMargin, 3.0);
@@ -134,14 +139,16 @@ private slots:
 
     void bigTables_holdNoSnapshot_seeNewRows_andRereadOnlyWhatChanged() {
         TTestWorkspace ws;
-        ws.Exec(ws.Alerts(), "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
-                             "INSERT INTO FilledOrders (Symbol, \"Order\") SELECT 'S' || i, 'Buy 1 at 1 Limit' FROM n");
+        ws.Exec(ws.Alerts(),
+                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
+                "INSERT INTO FilledOrders (Symbol, \"Order\") SELECT 'S' || i, 'Buy 1 at 1 Limit' FROM n");
         ws.Exec(ws.Trading(), "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 600) "
                               "INSERT INTO tParam (code, bid) SELECT 'C' || i, i FROM n");
         TDatMod dm;
         dm.OpenOmega(ws.AlertsPath());
         dm.OpenQuikData(ws.TradingPath());
-        for (TDataTable* t : {dm.tFilledOrders, dm.tParam, dm.tOrderNumber}) dm.RefreshDataSet(t);
+        for (TDataTable* t : {dm.tFilledOrders, dm.tParam, dm.tOrderNumber})
+            dm.RefreshDataSet(t);
         // The grid shows the whole table, and reads the rows it paints.
         QCOMPARE(dm.tFilledOrders->RowCount(), 3000);
         QVERIFY(dm.tFilledOrders->LocateId(2999));
@@ -152,7 +159,8 @@ private slots:
         ws.Exec(ws.Trading(), "UPDATE tParam SET bid = bid + 1");
         ws.InsertAlert("FilledOrders", {{"Symbol", "NEW"}});
         QCOMPARE(dm.GetLastID(dm.tFilledOrders), 3001);
-        RunSql(dm.conQuikData(), {"INSERT INTO tOrderNumber (trans_id, id_order, code) VALUES (1, 3001, '111')"});
+        RunSql(dm.conQuikData(),
+               {"INSERT INTO tOrderNumber (trans_id, id_order, code) VALUES (1, 3001, '111')"});
         ws.Exec(ws.Trading(), "UPDATE tParam SET bid = bid + 1");
         RunSql(dm.conOmega(), {"UPDATE FilledOrders SET [order number] = '3001' WHERE id = 3001"});
 
@@ -183,7 +191,7 @@ private slots:
         QTemporaryDir dir;
         const QString db = dir.filePath("t.db");
         QCOMPARE(QProcess::execute(INITDB_EXE, {"--trading", db, "--demo"}), 0);
-        QVERIFY(QProcess::execute(INITDB_EXE, {"--trading", db}) != 0);  // never overwrites
+        QVERIFY(QProcess::execute(INITDB_EXE, {"--trading", db}) != 0); // never overwrites
         QCOMPARE(QProcess::execute(INITDB_EXE, {"--alerts", dir.filePath("a.db")}), 0);
         TDatMod dm;
         dm.OpenOmega(dir.filePath("a.db"));
@@ -213,11 +221,20 @@ private slots:
         QTest::addColumn<QString>("setting");
         QTest::addColumn<QString>("driver");
         QTest::addColumn<QString>("name");
-        QTest::newRow("access mdb") << "C:\\Korvex\\Data\\dbQuikData.mdb" << "QODBC"
-                                    << "DRIVER={Microsoft Access Driver (*.mdb, *.accdb)};DBQ=C:\\Korvex\\Data\\dbQuikData.mdb";
-        QTest::newRow("access accdb, any case") << "D:\\A.ACCDB" << "QODBC" << "DRIVER={Microsoft Access Driver (*.mdb, *.accdb)};DBQ=D:\\A.ACCDB";
-        QTest::newRow("odbc string") << "odbc:DSN=Alerts;UID=x" << "QODBC" << "DSN=Alerts;UID=x";
-        QTest::newRow("sqlite file") << "/data/alerts.db" << "QSQLITE" << "/data/alerts.db";
+        QTest::newRow("access mdb")
+            << "C:\\Korvex\\Data\\dbQuikData.mdb"
+            << "QODBC"
+            << "DRIVER={Microsoft Access Driver (*.mdb, *.accdb)};DBQ=C:\\Korvex\\Data\\dbQuikData.mdb";
+        QTest::newRow("access accdb, any case")
+            << "D:\\A.ACCDB"
+            << "QODBC"
+            << "DRIVER={Microsoft Access Driver (*.mdb, *.accdb)};DBQ=D:\\A.ACCDB";
+        QTest::newRow("odbc string") << "odbc:DSN=Alerts;UID=x"
+                                     << "QODBC"
+                                     << "DSN=Alerts;UID=x";
+        QTest::newRow("sqlite file") << "/data/alerts.db"
+                                     << "QSQLITE"
+                                     << "/data/alerts.db";
     }
     void connectionTarget_byTheSettingsText() {
         QFETCH(QString, setting);
@@ -237,11 +254,13 @@ private slots:
         dm.RefreshDataSet(dm.tSecCode);
         QVERIFY(dm.tSecCode->IsOpen());
         QCOMPARE(dm.tSecCode->RowCount(), 7);
-        TSqlRows q = RunSql(dm.conQuikData(), {"SELECT *", "FROM tSecCode", "WHERE Ticker= :ticker"}, {{"ticker", "LKOH"}});
+        TSqlRows q = RunSql(dm.conQuikData(), {"SELECT *", "FROM tSecCode", "WHERE Ticker= :ticker"},
+                            {{"ticker", "LKOH"}});
         QVERIFY(q.next());
         QCOMPARE(ColumnInt(q.record(), "LotSize"), 1);
         // A ticker holding quotes and SQL words is looked up as the text it is.
-        TSqlRows none = RunSql(dm.conQuikData(), {"SELECT *", "FROM tSecCode", "WHERE Ticker= :ticker"}, {{"ticker", "x\" or \"1\"=\"1"}});
+        TSqlRows none = RunSql(dm.conQuikData(), {"SELECT *", "FROM tSecCode", "WHERE Ticker= :ticker"},
+                               {{"ticker", "x\" or \"1\"=\"1"}});
         QVERIFY(!none.next());
     }
 };

@@ -16,8 +16,10 @@ namespace {
 // The SMTP server of one test case, a real one on 127.0.0.1.
 class TSmtpServer {
 public:
-    explicit TSmtpServer(const QString& mode, const QString& user = "robot", const QString& password = "secret") {
-        Proc.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(SMTP_SERVER_PY), mode, user, password});
+    explicit TSmtpServer(const QString& mode, const QString& user = "robot",
+                         const QString& password = "secret") {
+        Proc.start(QStringLiteral("/usr/bin/python3"),
+                   {QStringLiteral(SMTP_SERVER_PY), mode, user, password});
         Proc.waitForStarted();
         QByteArray out;
         for (int i = 0; i < 100 && !out.contains('\n'); ++i) {
@@ -71,10 +73,12 @@ QString FromDisplayName(const QByteArray& mail, QStringList& charsets) {
     for (auto it = word.globalMatch(text); it.hasNext();) {
         const auto m = it.next();
         const QString between = text.mid(at, m.capturedStart() - at);
-        if (at == 0 || !between.trimmed().isEmpty()) out += between;  // blanks between two words vanish
+        if (at == 0 || !between.trimmed().isEmpty()) out += between; // blanks between two words vanish
         QByteArray bytes = m.captured(3).toLatin1();
-        if (m.captured(2).toUpper() == "B") bytes = QByteArray::fromBase64(bytes);
-        else bytes = QByteArray::fromPercentEncoding(bytes.replace('_', ' ').replace('=', '%'));
+        if (m.captured(2).toUpper() == "B")
+            bytes = QByteArray::fromBase64(bytes);
+        else
+            bytes = QByteArray::fromPercentEncoding(bytes.replace('_', ' ').replace('=', '%'));
         charsets << m.captured(1).toLower();
         QStringDecoder decoder(m.captured(1).toLatin1().constData());
         out += decoder.isValid() ? QString(decoder.decode(bytes)) : QString();
@@ -102,7 +106,8 @@ struct TMailFixture {
     }
     QStringList Texts() const {
         QStringList out;
-        for (const QString& l : Journal.Lines()) out << l.section(' ', 4);
+        for (const QString& l : Journal.Lines())
+            out << l.section(' ', 4);
         return out;
     }
 };
@@ -133,11 +138,17 @@ private slots:
         // The body, whatever transfer encoding the library chose, decodes to the text in Windows-1251.
         const int bodyAt = data.indexOf("\r\n\r\n");
         QByteArray body = data.mid(bodyAt + 4).trimmed();
-        if (data.toLower().contains("content-transfer-encoding: quoted-printable")) body = QByteArray::fromPercentEncoding(body.replace("=\r\n", "").replace('=', '%'));
-        else if (data.toLower().contains("content-transfer-encoding: base64")) body = QByteArray::fromBase64(body);
+        if (data.toLower().contains("content-transfer-encoding: quoted-printable"))
+            body = QByteArray::fromPercentEncoding(body.replace("=\r\n", "").replace('=', '%'));
+        else if (data.toLower().contains("content-transfer-encoding: base64"))
+            body = QByteArray::fromBase64(body);
         QCOMPARE(Cp1251::Decode(body).trimmed(), QStringLiteral("Соединение разорвано"));
-        QCOMPARE(f.Texts(), (QStringList{QStringLiteral("Message: \"Соединение разорвано\" is sending to <a@example.test>, <b@example.test>"),
-                                         QStringLiteral("Success")}));
+        QCOMPARE(
+            f.Texts(),
+            (QStringList{
+                QStringLiteral(
+                    "Message: \"Соединение разорвано\" is sending to <a@example.test>, <b@example.test>"),
+                QStringLiteral("Success")}));
         QVERIFY(!f.Mail.IsConnected());
     }
 
@@ -145,8 +156,11 @@ private slots:
         QTest::addColumn<QString>("user");
         QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("fromName");
-        QTest::newRow("latin") << "robot" << "secret" << "Korvex robot";
-        QTest::newRow("cyrillic") << QStringLiteral("Трейдер") << QStringLiteral("пароль№1") << QStringLiteral("Робот Корвекс");
+        QTest::newRow("latin") << "robot"
+                               << "secret"
+                               << "Korvex robot";
+        QTest::newRow("cyrillic") << QStringLiteral("Трейдер") << QStringLiteral("пароль№1")
+                                  << QStringLiteral("Робот Корвекс");
     }
     void auth_usesLoginWithUserAndPassword_inWindows1251() {
         QFETCH(QString, user);
@@ -169,16 +183,23 @@ private slots:
         QCOMPARE(f.Texts().last(), QStringLiteral("Success"));
         QStringList charsets;
         QCOMPARE(FromDisplayName(mails.first().value("data").toString().toLatin1(), charsets), fromName);
-        for (const QString& c : charsets) QCOMPARE(c, QStringLiteral("windows-1251"));
+        for (const QString& c : charsets)
+            QCOMPARE(c, QStringLiteral("windows-1251"));
     }
 
     void wrongPassword_orRefusedConnection_orBadPort_giveOneLine_data() {
         QTest::addColumn<QString>("mode");
         QTest::addColumn<QString>("port");
         QTest::addColumn<QString>("password");
-        QTest::newRow("wrong password") << "auth" << "" << "wrong";
-        QTest::newRow("refused connection") << "none" << "1" << "";
-        QTest::newRow("port not a number") << "plain" << "2x5" << "";
+        QTest::newRow("wrong password") << "auth"
+                                        << ""
+                                        << "wrong";
+        QTest::newRow("refused connection") << "none"
+                                            << "1"
+                                            << "";
+        QTest::newRow("port not a number") << "plain"
+                                           << "2x5"
+                                           << "";
     }
     void wrongPassword_orRefusedConnection_orBadPort_giveOneLine() {
         QFETCH(QString, mode);
@@ -238,8 +259,8 @@ private slots:
         f.Mail.SendNotification("one");
         QVERIFY(!f.Mail.IsConnected());
         QCOMPARE(server.Of("mail", 2).size(), 1);
-        QCOMPARE(server.Of("ehlo").size(), 1);  // no second hello: the open connection was used
-        f.Mail.MailDisconnect();  // nothing open: nothing journalled
+        QCOMPARE(server.Of("ehlo").size(), 1); // no second hello: the open connection was used
+        f.Mail.MailDisconnect();               // nothing open: nothing journalled
         QCOMPARE(f.Texts().last(), QStringLiteral("Success"));
     }
 
@@ -252,7 +273,8 @@ private slots:
         QCOMPARE(f.Texts()[0], QStringLiteral("Message: \"one\" is sending to <a@example.test>"));
         f.S.Email1.clear();
         f.Mail.SendNotification("two");
-        QCOMPARE(f.Texts().last(), QStringLiteral("Message not sent: no recipient address (Email1 and Email2 are empty)"));
+        QCOMPARE(f.Texts().last(),
+                 QStringLiteral("Message not sent: no recipient address (Email1 and Email2 are empty)"));
         QCOMPARE(server.Of("mail").size(), 1);
     }
 };

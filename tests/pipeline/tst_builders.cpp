@@ -20,8 +20,14 @@ class TestBuilders : public QObject, TRobotFixture {
         return a;
     }
     void Instrument(const QString& classCode = "TQBR") {
-        Ws->Insert(Ws->Trading(), "tSecCode", {{"SecCode", "TSTQ"}, {"Ticker", "TST"}, {"Class_Code", classCode}, {"Digits", 2},
-                                               {"Traded", 1}, {"LotSize", 1}, {"Slippage", 1.0}});
+        Ws->Insert(Ws->Trading(), "tSecCode",
+                   {{"SecCode", "TSTQ"},
+                    {"Ticker", "TST"},
+                    {"Class_Code", classCode},
+                    {"Digits", 2},
+                    {"Traded", 1},
+                    {"LotSize", 1},
+                    {"Slippage", 1.0}});
     }
 
 private slots:
@@ -39,14 +45,22 @@ private slots:
         QTest::addColumn<double>("price");
         QTest::addColumn<bool>("stop");
         QTest::addColumn<bool>("market");
-        QTest::newRow("stop order") << "Buy 100 at 25.50 Stop" << "B" << 100 << 25.50 << true << false;
-        QTest::newRow("price as last word is not read") << "Sell 10 at 12.5" << "S" << 10 << 0.0 << false << false;
-        QTest::newRow("lower-case buy") << "buy 10 at 12.5 Limit" << "" << 10 << 12.5 << false << false;
-        QTest::newRow("bracket ends a word") << "Sell 5(at 7.25 x" << "S" << 5 << 7.25 << false << false;
-        QTest::newRow("Stoploss sets stop") << "Sell 1 at 9 Stoploss" << "S" << 1 << 9.0 << true << false;
-        QTest::newRow("nonstop sets stop") << "Sell 1 at 9 nonstop" << "S" << 1 << 9.0 << true << false;
-        QTest::newRow("market any case") << "Buy 3 at 0 mArKeT" << "B" << 3 << 0.0 << false << true;
-        QTest::newRow("bad price keeps 0") << "Buy 3 at x.y Limit" << "B" << 3 << 0.0 << false << false;
+        QTest::newRow("stop order") << "Buy 100 at 25.50 Stop"
+                                    << "B" << 100 << 25.50 << true << false;
+        QTest::newRow("price as last word is not read") << "Sell 10 at 12.5"
+                                                        << "S" << 10 << 0.0 << false << false;
+        QTest::newRow("lower-case buy") << "buy 10 at 12.5 Limit"
+                                        << "" << 10 << 12.5 << false << false;
+        QTest::newRow("bracket ends a word") << "Sell 5(at 7.25 x"
+                                             << "S" << 5 << 7.25 << false << false;
+        QTest::newRow("Stoploss sets stop") << "Sell 1 at 9 Stoploss"
+                                            << "S" << 1 << 9.0 << true << false;
+        QTest::newRow("nonstop sets stop") << "Sell 1 at 9 nonstop"
+                                           << "S" << 1 << 9.0 << true << false;
+        QTest::newRow("market any case") << "Buy 3 at 0 mArKeT"
+                                         << "B" << 3 << 0.0 << false << true;
+        QTest::newRow("bad price keeps 0") << "Buy 3 at x.y Limit"
+                                           << "B" << 3 << 0.0 << false << false;
     }
     void parse() {
         QFETCH(QString, text);
@@ -62,10 +76,11 @@ private slots:
     void parse_badQuantity_isAClearConversionFailure() {
         TOrder o;
         try {
-            ParseOrderText(o, Alert("Buy  100 at 25.50 Stop"));  // two blanks: the quantity word is empty
+            ParseOrderText(o, Alert("Buy  100 at 25.50 Stop")); // two blanks: the quantity word is empty
             QFAIL("expected a conversion failure");
         } catch (const ConversionError& e) {
-            QVERIFY2(e.Message.contains("Ордер # 42") && e.Message.contains("Buy  100"), qPrintable(e.Message));
+            QVERIFY2(e.Message.contains("Ордер # 42") && e.Message.contains("Buy  100"),
+                     qPrintable(e.Message));
         }
         QVERIFY_THROWS_EXCEPTION(ConversionError, ParseOrderText(o, Alert("Buy 1.5 at 2 x")));
     }
@@ -80,8 +95,10 @@ private slots:
         QTest::newRow("limit") << "Buy 5 at 100 Limit" << false << "NEW_ORDER" << 100.0 << 101.0;
         QTest::newRow("stop") << "Buy 5 at 100 Stop" << false << "NEW_STOP_ORDER" << 101.0 << 100.0;
         QTest::newRow("market") << "Buy 5 at 100 Market" << false << "NEW_ORDER" << 101.0 << 101.0;
-        QTest::newRow("filled, stop text ignored") << "Buy 5 at 7 Stop" << true << "NEW_ORDER" << 101.0 << 101.0;
-        QTest::newRow("stop and market") << "Buy 5 at 100 StopMarket" << false << "NEW_STOP_ORDER" << 100.0 << 100.0;
+        QTest::newRow("filled, stop text ignored")
+            << "Buy 5 at 7 Stop" << true << "NEW_ORDER" << 101.0 << 101.0;
+        QTest::newRow("stop and market")
+            << "Buy 5 at 100 StopMarket" << false << "NEW_STOP_ORDER" << 100.0 << 100.0;
     }
     void newOrder_priceTable() {
         QFETCH(QString, text);
@@ -104,11 +121,16 @@ private slots:
     void routing_byClassCode_data() {
         QTest::addColumn<QString>("classCode");
         QTest::addColumn<QString>("account");
-        QTest::newRow("futures") << "SPBFUT" << "SPB01";
-        QTest::newRow("GTS") << "GTS" << "111";
-        QTest::newRow("stock") << "TQBR" << "L01-00000F00";
-        QTest::newRow("case matters") << "spbfut" << "L01-00000F00";
-        QTest::newRow("none") << "" << "L01-00000F00";
+        QTest::newRow("futures") << "SPBFUT"
+                                 << "SPB01";
+        QTest::newRow("GTS") << "GTS"
+                             << "111";
+        QTest::newRow("stock") << "TQBR"
+                               << "L01-00000F00";
+        QTest::newRow("case matters") << "spbfut"
+                                      << "L01-00000F00";
+        QTest::newRow("none") << ""
+                              << "L01-00000F00";
     }
     void routing_byClassCode() {
         QFETCH(QString, classCode);
@@ -129,7 +151,12 @@ private slots:
     void cancellation_cases() {
         Instrument();
         auto record = [&](int trans, int idOrder, bool filled, const QString& code, const QVariant& number) {
-            Ws->Insert(Ws->Trading(), "tOrderNumber", {{"trans_id", trans}, {"id_order", idOrder}, {"filled", filled ? 1 : 0}, {"code", code}, {"order_number", number}});
+            Ws->Insert(Ws->Trading(), "tOrderNumber",
+                       {{"trans_id", trans},
+                        {"id_order", idOrder},
+                        {"filled", filled ? 1 : 0},
+                        {"code", code},
+                        {"order_number", number}});
         };
         TOrder o;
         const auto ctx = R->Engine->Context();
@@ -142,8 +169,8 @@ private slots:
         // Two transactions for the alert: the later one's number is cancelled.
         record(3, 42, false, "111", 5555);
         record(2, 42, false, "111", 4444);
-        record(4, 42, false, "222", 7777);  // another client
-        record(5, 42, true, "111", 8888);   // a market transaction
+        record(4, 42, false, "222", 7777); // another client
+        record(5, 42, true, "111", 8888);  // a market transaction
         QVERIFY(BuildKillOrder(ctx, o, Alert("Buy 5 at 100 Limit"), Account));
         QCOMPARE(o.Action, QStringLiteral("KILL_ORDER"));
         QCOMPARE(o.OrderKey, QStringLiteral("5555"));

@@ -22,7 +22,8 @@ private slots:
     void load_readsColumnsAndNulls_filledOnlyForFilledSources() {
         TTestWorkspace ws;
         const qint64 f = ws.InsertAlert("FilledOrders", {{"Fill Price", 5.176}, {"Order Number", "17"}});
-        const qint64 a = ws.InsertAlert("ActiveOrders", {{"Order Number", QVariant()}, {"Signal", QVariant()}});
+        const qint64 a =
+            ws.InsertAlert("ActiveOrders", {{"Order Number", QVariant()}, {"Signal", QVariant()}});
         TOmegaOrder alert;
         LoadOmegaOrder(alert, Row(ws, "FilledOrders", f), true);
         QVERIFY(alert.Filled);
@@ -54,10 +55,14 @@ private slots:
         QTest::addColumn<bool>("passes");
         const QString ws = "C:\\Omega\\Trend.orw";
         QTest::newRow("all match") << ws << "Breakout(20,2)" << QTime(12, 0) << true;
-        QTest::newRow("workspace other case") << "C:\\Omega\\TREND.ORW" << "Breakout(20,2)" << QTime(12, 0) << true;
-        QTest::newRow("workspace prefix only") << "C:\\Omega\\Trend" << "Breakout(20,2)" << QTime(12, 0) << false;
-        QTest::newRow("workspace path ends in backslash") << "C:\\Omega\\" << "Breakout(20,2)" << QTime(12, 0) << false;
-        QTest::newRow("strategy with blank before bracket") << ws << "Breakout (20,2)" << QTime(12, 0) << false;
+        QTest::newRow("workspace other case") << "C:\\Omega\\TREND.ORW"
+                                              << "Breakout(20,2)" << QTime(12, 0) << true;
+        QTest::newRow("workspace prefix only") << "C:\\Omega\\Trend"
+                                               << "Breakout(20,2)" << QTime(12, 0) << false;
+        QTest::newRow("workspace path ends in backslash") << "C:\\Omega\\"
+                                                          << "Breakout(20,2)" << QTime(12, 0) << false;
+        QTest::newRow("strategy with blank before bracket")
+            << ws << "Breakout (20,2)" << QTime(12, 0) << false;
         QTest::newRow("strategy other case") << ws << "BREAKOUT(1)" << QTime(12, 0) << true;
         QTest::newRow("strategy unknown") << ws << "Other(1)" << QTime(12, 0) << false;
         QTest::newRow("session start exact") << ws << "Breakout" << QTime(10, 30, 0, 0) << true;
@@ -91,7 +96,7 @@ private slots:
         a.Workspace = "Trend.orw";
         a.System = "Breakout";
         QVERIFY(!CheckFilters(r.Engine->Context(), a));
-        ws.Exec(ws.Trading(), "INSERT INTO tWorkSpaces (workspace) VALUES ('Trend.orw')");  // added meanwhile
+        ws.Exec(ws.Trading(), "INSERT INTO tWorkSpaces (workspace) VALUES ('Trend.orw')"); // added meanwhile
         QVERIFY(CheckFilters(r.Engine->Context(), a));
         r.S().time1 = "18:00:00";
         r.S().time2 = "09:00:00";
@@ -107,8 +112,10 @@ private slots:
         TOmegaOrder a;
         a.Workspace = "Trend.orw";
         a.System = "Breakout";
-        const QString start = QStringLiteral("Время начала торгов (time1) не читается: '%1'. Ордера не проходят фильтр, пока настройка не исправлена.");
-        const QString end = QStringLiteral("Время окончания торгов (time2) не читается: '%1'. Ордера не проходят фильтр, пока настройка не исправлена.");
+        const QString start = QStringLiteral("Время начала торгов (time1) не читается: '%1'. Ордера не "
+                                             "проходят фильтр, пока настройка не исправлена.");
+        const QString end = QStringLiteral("Время окончания торгов (time2) не читается: '%1'. Ордера не "
+                                           "проходят фильтр, пока настройка не исправлена.");
         struct TPass {
             const char* time1;
             const char* time2;
@@ -118,12 +125,12 @@ private slots:
         const TPass passes[] = {
             {"9:00", "17:45", true, {}},
             {"xx", "17:45", false, {start.arg("xx")}},
-            {"xx", "17:45", false, {}},  // the same bad text: not told again
+            {"xx", "17:45", false, {}}, // the same bad text: not told again
             {"xx", "late", false, {end.arg("late")}},
             {"xx", "late", false, {}},
-            {"yy", "late", false, {start.arg("yy")}},  // another bad text is told
+            {"yy", "late", false, {start.arg("yy")}}, // another bad text is told
             {"10:00", "18:00:00", true, {}},
-            {"yy", "18:00:00", false, {start.arg("yy")}},  // bad again after being corrected
+            {"yy", "18:00:00", false, {start.arg("yy")}}, // bad again after being corrected
         };
         qsizetype seen = r.JournalTexts().size();
         for (const TPass& p : passes) {

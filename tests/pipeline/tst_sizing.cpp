@@ -5,18 +5,20 @@
 
 namespace {
 const QString NotFound = QStringLiteral("Не найден код акции %1 в таблице \"Торгуемых бумаг\"!");
-const QString General = QStringLiteral("Произошла ошибка при обращении к таблице \"Торгуемых бумаг\" для тикера %1!");
+const QString General =
+    QStringLiteral("Произошла ошибка при обращении к таблице \"Торгуемых бумаг\" для тикера %1!");
 const QString NoClient = QStringLiteral("Не найден код клиента%1 в таблице \"Клиентский портфель\"!");
 } // namespace
 
 class TestSizing : public QObject, TRobotFixture {
     Q_OBJECT
 
-
     void Instrument(const QVariantMap& overrides) {
-        QVariantMap row = {{"SecCode", "TST"}, {"Ticker", "TST"}, {"Class_Code", "TQBR"}, {"Digits", 2}, {"Traded", 1},
-                           {"LotSize", 10}, {"Slippage", 0.5}, {"FixVol", 30000.0}, {"Part", 20.0}};
-        for (auto it = overrides.begin(); it != overrides.end(); ++it) row[it.key()] = it.value();
+        QVariantMap row = {{"SecCode", "TST"}, {"Ticker", "TST"},   {"Class_Code", "TQBR"},
+                           {"Digits", 2},      {"Traded", 1},       {"LotSize", 10},
+                           {"Slippage", 0.5},  {"FixVol", 30000.0}, {"Part", 20.0}};
+        for (auto it = overrides.begin(); it != overrides.end(); ++it)
+            row[it.key()] = it.value();
         Ws->Insert(Ws->Trading(), "tSecCode", row);
     }
     TOrder Order(int qty, double price, const QString& op = "B", const QString& type = "LE") {
@@ -52,9 +54,11 @@ private slots:
         QTest::newRow("1: 30000 / 33.3 / 100") << 1 << QVariantMap{{"LotSize", 100}} << 1 << 33.3 << 0.0 << 9;
         QTest::newRow("2: 20% of 1e6 / 250 / 10") << 2 << QVariantMap{} << 1 << 250.0 << 1000000.0 << 80;
         QTest::newRow("3: instrument sum") << 3 << QVariantMap{{"FixVol", 5000.0}} << 1 << 49.0 << 0.0 << 10;
-        QTest::newRow("4: instrument part") << 4 << QVariantMap{{"Part", 10.0}} << 1 << 100.0 << 1000000.0 << 100;
+        QTest::newRow("4: instrument part")
+            << 4 << QVariantMap{{"Part", 10.0}} << 1 << 100.0 << 1000000.0 << 100;
         QTest::newRow("0.99 lot gives 0") << 0 << QVariantMap{} << 9 << 1.0 << 0.0 << 0;
-        QTest::newRow("negative assets give negative lots") << 2 << QVariantMap{} << 1 << 250.0 << -1000000.0 << -80;
+        QTest::newRow("negative assets give negative lots")
+            << 2 << QVariantMap{} << 1 << 250.0 << -1000000.0 << -80;
         QTest::newRow("no choice keeps units") << -1 << QVariantMap{} << 25 << 1.0 << 0.0 << 25;
     }
     void modes() {
@@ -73,14 +77,14 @@ private slots:
         QCOMPARE(o.ClassCode, QStringLiteral("TQBR"));
         QCOMPARE(o.Digits, 2);
         QVERIFY(o.Traded);
-        QCOMPARE(R->JournalTexts().size(), 2);  // only the two connect lines
+        QCOMPARE(R->JournalTexts().size(), 2); // only the two connect lines
     }
 
     void slippage_raisesBuysLowersSells() {
         Instrument({});
         QCOMPARE(Sized(Order(10, 100, "B")).StopPrice, 100.5);
         QCOMPARE(Sized(Order(10, 100, "S")).StopPrice, 99.5);
-        QCOMPARE(Sized(Order(10, 100, "")).StopPrice, 99.5);  // unrecognised operation counts as a sell
+        QCOMPARE(Sized(Order(10, 100, "")).StopPrice, 99.5); // unrecognised operation counts as a sell
     }
 
     void failures_journalTheirLineAndLeaveZero_data() {
@@ -90,12 +94,18 @@ private slots:
         QTest::addColumn<double>("price");
         QTest::addColumn<bool>("portfolio");
         QTest::addColumn<QString>("line");
-        QTest::newRow("unknown ticker") << 0 << QVariantMap{} << "NONE" << 1.0 << true << NotFound.arg("NONE");
-        QTest::newRow("lot size 0") << 0 << QVariantMap{{"LotSize", 0}} << "TST" << 1.0 << true << General.arg("TST");
-        QTest::newRow("price 0 in mode 1") << 1 << QVariantMap{} << "TST" << 0.0 << true << General.arg("TST");
-        QTest::newRow("empty slippage") << 0 << QVariantMap{{"Slippage", QVariant()}} << "TST" << 1.0 << true << General.arg("TST");
-        QTest::newRow("no portfolio in mode 2") << 2 << QVariantMap{} << "TST" << 1.0 << false << NoClient.arg("111");
-        QTest::newRow("no portfolio in mode 4") << 4 << QVariantMap{} << "TST" << 1.0 << false << NoClient.arg("111");
+        QTest::newRow("unknown ticker")
+            << 0 << QVariantMap{} << "NONE" << 1.0 << true << NotFound.arg("NONE");
+        QTest::newRow("lot size 0") << 0 << QVariantMap{{"LotSize", 0}} << "TST" << 1.0 << true
+                                    << General.arg("TST");
+        QTest::newRow("price 0 in mode 1")
+            << 1 << QVariantMap{} << "TST" << 0.0 << true << General.arg("TST");
+        QTest::newRow("empty slippage")
+            << 0 << QVariantMap{{"Slippage", QVariant()}} << "TST" << 1.0 << true << General.arg("TST");
+        QTest::newRow("no portfolio in mode 2")
+            << 2 << QVariantMap{} << "TST" << 1.0 << false << NoClient.arg("111");
+        QTest::newRow("no portfolio in mode 4")
+            << 4 << QVariantMap{} << "TST" << 1.0 << false << NoClient.arg("111");
     }
     void failures_journalTheirLineAndLeaveZero() {
         QFETCH(int, mode);
@@ -140,9 +150,19 @@ private slots:
         R->S().ExitQty = true;
         R->S().PositionSize = 0;
         Ws->Insert(Ws->Trading(), "tClientOpenPositions",
-                   {{"code", "111"}, {"symbol", "TST"}, {"quantity", 7}, {"System", "Breakout(20,2)"}, {"Workspace", "Trend.orw"}, {"Interval", "5 min"}});
+                   {{"code", "111"},
+                    {"symbol", "TST"},
+                    {"quantity", 7},
+                    {"System", "Breakout(20,2)"},
+                    {"Workspace", "Trend.orw"},
+                    {"Interval", "5 min"}});
         Ws->Insert(Ws->Trading(), "tClientOpenPositions",
-                   {{"code", "111"}, {"symbol", "TST"}, {"quantity", 9}, {"System", "Breakout(20,2)"}, {"Workspace", "Trend.orw"}, {"Interval", "5 min"}});
+                   {{"code", "111"},
+                    {"symbol", "TST"},
+                    {"quantity", 9},
+                    {"System", "Breakout(20,2)"},
+                    {"Workspace", "Trend.orw"},
+                    {"Interval", "5 min"}});
         // The instrument is missing: the mode fails, yet the exit gets the first recorded quantity.
         QCOMPARE(Sized(Order(100, 10, "S", "LX"), alert).Quantity, 7);
         QCOMPARE(R->JournalTexts().last(), NotFound.arg("TST"));

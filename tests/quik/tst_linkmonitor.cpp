@@ -12,7 +12,7 @@ private slots:
     void transitions_data() {
         QTest::addColumn<int>("before");
         QTest::addColumn<int>("lastSize");
-        QTest::addColumn<int>("size");  // 0: no file
+        QTest::addColumn<int>("size"); // 0: no file
         QTest::addColumn<int>("after");
         QTest::addColumn<QString>("line");
         QTest::newRow("255, grew") << 255 << 10 << 20 << 1 << "";
@@ -55,7 +55,7 @@ private slots:
         WriteBytes(ws.InfoLogPath(), "a");
         TLinkMonitor& m = r.Engine->Monitor();
         m.LastInfoLogSize = m.GetInfoLogSize();
-        m.timInfoLogTimer();  // first tick: silent, unchanged -> broken
+        m.timInfoLogTimer(); // first tick: silent, unchanged -> broken
         QCOMPARE(int(m.QuikLinkState), 0);
         QVERIFY(r.JournalTexts().isEmpty());
         QCOMPARE(r.Engine->StatusPanels()[2], QStringLiteral("Связь Quik с сервером: Нет"));

@@ -45,7 +45,8 @@ private slots:
         QTest::newRow("1e300 in tens") << -1 << 1e300;
         QTest::newRow("-1e300 in tens") << -1 << -1e300;
         QTest::newRow("just past 64 bits in tens") << -1 << 9.3e18;
-        QTest::newRow("largest double, coarsest step") << std::numeric_limits<qint32>::min() << std::numeric_limits<double>::max();
+        QTest::newRow("largest double, coarsest step")
+            << std::numeric_limits<qint32>::min() << std::numeric_limits<double>::max();
     }
     void unwritablePrices_giveNoText() {
         QFETCH(int, digits);
@@ -75,8 +76,19 @@ private slots:
     void anyDigitsAndPrice_textIsAbsentOrNearThePrice() {
         QLocale::setDefault(QLocale::c());
         const double inf = std::numeric_limits<double>::infinity();
-        const double prices[] = {std::numeric_limits<double>::quiet_NaN(), inf, -inf, 1e300, -1e300, std::numeric_limits<double>::denorm_min(),
-                                 0.0, -0.0, 1234.5, -0.004, 9.2e18, -9.3e18, 4.6e20};
+        const double prices[] = {std::numeric_limits<double>::quiet_NaN(),
+                                 inf,
+                                 -inf,
+                                 1e300,
+                                 -1e300,
+                                 std::numeric_limits<double>::denorm_min(),
+                                 0.0,
+                                 -0.0,
+                                 1234.5,
+                                 -0.004,
+                                 9.2e18,
+                                 -9.3e18,
+                                 4.6e20};
         for (int digits = -1000; digits <= 1000; ++digits)
             for (double price : prices) {
                 const auto text = TryPriceToText(digits, price);
@@ -87,9 +99,11 @@ private slots:
                 }
                 bool ok = false;
                 const double back = text->toDouble(&ok);
-                const double halfStep = digits < 0 ? 5.0 * -digits : 0.5 * std::pow(10.0, -std::min(digits, 30));
-                QVERIFY2(ok && std::fabs(back - price) <= halfStep + std::fabs(price) * 1e-15,
-                         qPrintable(QStringLiteral("%1 at %2 digits gave %3").arg(price).arg(digits).arg(*text)));
+                const double halfStep =
+                    digits < 0 ? 5.0 * -digits : 0.5 * std::pow(10.0, -std::min(digits, 30));
+                QVERIFY2(
+                    ok && std::fabs(back - price) <= halfStep + std::fabs(price) * 1e-15,
+                    qPrintable(QStringLiteral("%1 at %2 digits gave %3").arg(price).arg(digits).arg(*text)));
             }
     }
 

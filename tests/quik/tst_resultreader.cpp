@@ -1,6 +1,6 @@
 #include "common/Codec.h"
-#include "quik/ResultReader.h"
 #include "quik/ResultLine.h"
+#include "quik/ResultReader.h"
 #include "quik/TransactionWriter.h"
 #include "support/TestSupport.h"
 
@@ -11,11 +11,16 @@ class TestResultReader : public QObject, TRobotFixture {
 
     TResultReader& Rd() { return R->Engine->Reader(); }
     void Record(int trans, int idOrder, bool filled) {
-        Ws->Insert(Ws->Trading(), "tOrderNumber", {{"trans_id", trans}, {"id_order", idOrder}, {"filled", filled ? 1 : 0}, {"code", "111"}});
+        Ws->Insert(Ws->Trading(), "tOrderNumber",
+                   {{"trans_id", trans}, {"id_order", idOrder}, {"filled", filled ? 1 : 0}, {"code", "111"}});
     }
     QString Row(int trans) {
-        return Ws->Scalar(Ws->Trading(), QStringLiteral("SELECT status || '|' || ifnull(trans_name,'<null>') || '|' || ifnull(description,'<null>') || '|' || "
-                                                        "ifnull(order_number,'<null>') FROM tOrderNumber WHERE trans_id = %1").arg(trans))
+        return Ws
+            ->Scalar(Ws->Trading(),
+                     QStringLiteral("SELECT status || '|' || ifnull(trans_name,'<null>') || '|' || "
+                                    "ifnull(description,'<null>') || '|' || "
+                                    "ifnull(order_number,'<null>') FROM tOrderNumber WHERE trans_id = %1")
+                         .arg(trans))
             .toString();
     }
     void Append(const QByteArray& bytes) { WriteBytes(Ws->TroPath(), bytes, true); }
@@ -30,15 +35,19 @@ private slots:
     void lineCutting_data() {
         QTest::addColumn<QString>("line");
         QTest::addColumn<QStringList>("values");
-        QTest::newRow("all five") << "TRANS_ID=5;STATUS=3;TRANS_NAME=\"n\";DESCRIPTION=\"d\";ORDER_NUMBER=12345;"
-                                  << QStringList{"5", "3", "\"n\"", "\"d\"", "12345"};
-        QTest::newRow("no final separator loses the last value") << "TRANS_ID=5;STATUS=3;ORDER_NUMBER=12345"
-                                                                  << QStringList{"5", "3", " \"\" ", " \"\" ", "0"};
-        QTest::newRow("blanks around keys") << " TRANS_ID = 7 ; STATUS = 2 ;" << QStringList{"7", "2", " \"\" ", " \"\" ", "0"};
-        QTest::newRow("empty value takes the default") << "TRANS_ID=7;STATUS=;" << QStringList{"7", "-1", " \"\" ", " \"\" ", "0"};
-        QTest::newRow("key again: the later value") << "TRANS_ID=1;STATUS=0;STATUS=3;" << QStringList{"1", "3", " \"\" ", " \"\" ", "0"};
+        QTest::newRow("all five")
+            << "TRANS_ID=5;STATUS=3;TRANS_NAME=\"n\";DESCRIPTION=\"d\";ORDER_NUMBER=12345;"
+            << QStringList{"5", "3", "\"n\"", "\"d\"", "12345"};
+        QTest::newRow("no final separator loses the last value")
+            << "TRANS_ID=5;STATUS=3;ORDER_NUMBER=12345" << QStringList{"5", "3", " \"\" ", " \"\" ", "0"};
+        QTest::newRow("blanks around keys")
+            << " TRANS_ID = 7 ; STATUS = 2 ;" << QStringList{"7", "2", " \"\" ", " \"\" ", "0"};
+        QTest::newRow("empty value takes the default")
+            << "TRANS_ID=7;STATUS=;" << QStringList{"7", "-1", " \"\" ", " \"\" ", "0"};
+        QTest::newRow("key again: the later value")
+            << "TRANS_ID=1;STATUS=0;STATUS=3;" << QStringList{"1", "3", " \"\" ", " \"\" ", "0"};
         QTest::newRow("separators inside quotes stay") << "TRANS_ID=1;DESCRIPTION=\"a;b=c\";STATUS=4;"
-                                                        << QStringList{"1", "4", " \"\" ", "\"a;b=c\"", "0"};
+                                                       << QStringList{"1", "4", " \"\" ", "\"a;b=c\"", "0"};
     }
     void lineCutting() {
         QFETCH(QString, line);
@@ -55,14 +64,18 @@ private slots:
     void executed_marksTheFilledAlert_storesResult_countsAndJournals() {
         const qint64 id = Ws->InsertAlert("FilledOrders", {{"ID", 17}});
         Record(5, static_cast<int>(id), true);
-        Append(Cp1251::Encode(QStringLiteral("TRANS_ID=5;STATUS=0;TRANS_NAME=\"Ввод заявки\";DESCRIPTION=\"\";\r\n")));
-        Append(Cp1251::Encode(QStringLiteral("TRANS_ID=5;STATUS=3;TRANS_NAME=\"Ввод заявки\";DESCRIPTION=\"OK\";ORDER_NUMBER=12345;\r\n")));
+        Append(Cp1251::Encode(
+            QStringLiteral("TRANS_ID=5;STATUS=0;TRANS_NAME=\"Ввод заявки\";DESCRIPTION=\"\";\r\n")));
+        Append(Cp1251::Encode(QStringLiteral(
+            "TRANS_ID=5;STATUS=3;TRANS_NAME=\"Ввод заявки\";DESCRIPTION=\"OK\";ORDER_NUMBER=12345;\r\n")));
         Rd().actCheckTROExecute();
         QCOMPARE(Rd().TroLinesRead, 2);
         QCOMPARE(Rd().TransAtServer, 1);
         QCOMPARE(Rd().TransDone, 1);
         QCOMPARE(Row(5), QStringLiteral("3|Ввод заявки|OK|12345"));
-        QCOMPARE(Ws->Scalar(Ws->Alerts(), "SELECT \"Order Number\" FROM FilledOrders WHERE ID = 17").toString(), QStringLiteral("17"));
+        QCOMPARE(
+            Ws->Scalar(Ws->Alerts(), "SELECT \"Order Number\" FROM FilledOrders WHERE ID = 17").toString(),
+            QStringLiteral("17"));
         const QStringList j = R->JournalTexts();
         QVERIFY(j.contains(QStringLiteral("Транзакция номер 5 отправлена на сервер Quik.")));
         QCOMPARE(j.last(), QStringLiteral("Транзакция номер 5 успешно выполнена."));
@@ -83,9 +96,15 @@ private slots:
         QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("description");
         QTest::addColumn<QString>("journal");
-        QTest::newRow("refused by the server") << "4" << "\"Неизвестный код бумаги\"" << "Неизвестный код бумаги";
-        QTest::newRow("failed the server's check") << "5" << "\"Количество должно быть больше 0\"" << "Количество должно быть больше 0";
-        QTest::newRow("failed the limits, no description") << "6" << "" << "без описания";
+        QTest::newRow("refused by the server") << "4"
+                                               << "\"Неизвестный код бумаги\""
+                                               << "Неизвестный код бумаги";
+        QTest::newRow("failed the server's check") << "5"
+                                                   << "\"Количество должно быть больше 0\""
+                                                   << "Количество должно быть больше 0";
+        QTest::newRow("failed the limits, no description") << "6"
+                                                           << ""
+                                                           << "без описания";
     }
     void refusal_isJournalledWithQuiksWords_andCounted() {
         QFETCH(QString, status);
@@ -96,13 +115,15 @@ private slots:
         if (!description.isEmpty()) line += "DESCRIPTION=" + description + ";";
         Append(Cp1251::Encode(line + "\r\n"));
         Rd().actCheckTROExecute();
-        Rd().actCheckTROExecute();  // read once, told once
-        QCOMPARE(R->JournalTexts().filter("отвергнута"), QStringList{"Транзакция номер 7 отвергнута: " + journal});
+        Rd().actCheckTROExecute(); // read once, told once
+        QCOMPARE(R->JournalTexts().filter("отвергнута"),
+                 QStringList{"Транзакция номер 7 отвергнута: " + journal});
         QCOMPARE(R->Engine->StatusPanels()[3], QStringLiteral("Отправлено транзакций: 0/0/0, отвергнуто: 1"));
     }
 
     void threeLinesThenTwoMore_secondReadingHandlesOnlyTheNew() {
-        for (int i = 0; i < 5; ++i) Record(i, 100 + i, false);
+        for (int i = 0; i < 5; ++i)
+            Record(i, 100 + i, false);
         Append("TRANS_ID=0;STATUS=0;\r\nTRANS_ID=1;STATUS=0;\r\nTRANS_ID=2;STATUS=0;\r\n");
         Rd().actCheckTROExecute();
         QCOMPARE(Rd().TransAtServer, 3);
@@ -116,7 +137,8 @@ private slots:
 
     void descriptionWithSeparatorsQuotesAndSql_isStoredAsText() {
         Record(1, 1, false);
-        Append("TRANS_ID=1;STATUS=4;TRANS_NAME=\"x\";DESCRIPTION=\"bad; price=0 \"\"quoted\"\" '); DROP TABLE tOrderNumber; --\";ORDER_NUMBER=0;\r\n");
+        Append("TRANS_ID=1;STATUS=4;TRANS_NAME=\"x\";DESCRIPTION=\"bad; price=0 \"\"quoted\"\" '); DROP "
+               "TABLE tOrderNumber; --\";ORDER_NUMBER=0;\r\n");
         Rd().actCheckTROExecute();
         QCOMPARE(Row(1), QStringLiteral("4|x|bad; price=0 \"quoted\" '); DROP TABLE tOrderNumber; --|0"));
     }
@@ -126,7 +148,7 @@ private slots:
         Append("\r\ngarbage without keys\r\nTRANS_ID=1;STATUS=0;\r\n");
         QVERIFY(R->Tick());
         QVERIFY(R->Errors.isEmpty());
-        QCOMPARE(Rd().TroLinesRead, 2);  // the empty line is passed over without a word
+        QCOMPARE(Rd().TroLinesRead, 2); // the empty line is passed over without a word
         QCOMPARE(Rd().TransAtServer, 1);
         const QStringList j = R->JournalTexts();
         QCOMPARE(j.filter("без номера транзакции").size(), 1);
@@ -141,8 +163,8 @@ private slots:
         QCOMPARE(Rd().TroLinesRead, 0);
         Append(" заявки\";ORDER_NUMBER=99;\r");
         Rd().actCheckTROExecute();
-        QCOMPARE(Rd().TroLinesRead, 1);  // a CR ends a line
-        Append("\n");  // the LF of a CR LF cut between two readings is no line of its own
+        QCOMPARE(Rd().TroLinesRead, 1); // a CR ends a line
+        Append("\n");                   // the LF of a CR LF cut between two readings is no line of its own
         Rd().actCheckTROExecute();
         QCOMPARE(Rd().TroLinesRead, 1);
         QCOMPARE(Rd().TransAtServer, 1);
@@ -155,7 +177,7 @@ private slots:
         Record(2, 2, false);
         Append("TRANS_ID=1;STATUS=0;\r\nTRANS_ID=1;STATUS=2;\r\n");
         Rd().actCheckTROExecute();
-        WriteBytes(Ws->TroPath(), "TRANS_ID=2;STATUS=0;\r\n");  // QUIK started the file anew
+        WriteBytes(Ws->TroPath(), "TRANS_ID=2;STATUS=0;\r\n"); // QUIK started the file anew
         Rd().actCheckTROExecute();
         QCOMPARE(Rd().TransAtServer, 2);
         QCOMPARE(Row(2).section('|', 0, 0), QStringLiteral("0"));
@@ -169,14 +191,16 @@ private slots:
         alert.OrderType = "LE";
         TOrder o;
         o.Action = "NEW_ORDER";
-        o.Filled = true;  // market text
+        o.Filled = true; // market text
         o.IdOrder = 42;
         o.ClientCode = "111";
         o.Quantity = 1;
         R->Engine->Writer().WriteTransaction(o, alert);
         Append("TRANS_ID=0;STATUS=3;ORDER_NUMBER=5;\r\n");
         Rd().actCheckTROExecute();
-        QCOMPARE(Ws->Scalar(Ws->Alerts(), "SELECT \"Order Number\" FROM ActiveOrders WHERE ID = 42").toString(), QStringLiteral("42"));
+        QCOMPARE(
+            Ws->Scalar(Ws->Alerts(), "SELECT \"Order Number\" FROM ActiveOrders WHERE ID = 42").toString(),
+            QStringLiteral("42"));
         QVERIFY(Ws->Scalar(Ws->Alerts(), "SELECT \"Order Number\" FROM FilledOrders WHERE ID = 42").isNull());
     }
 
@@ -185,9 +209,11 @@ private slots:
         Record(1, 1, false);
         Record(2, 2, false);
         Append("TRANS_ID=1;STATUS=0;\r\nTRANS_ID=1;STATUS=3;ORDER_NUMBER=10;\r\nTRANS_ID=2;STATUS=2;\r\n");
-        Ws->Exec(Ws->Trading(), "CREATE TRIGGER refuse BEFORE UPDATE OF status ON tOrderNumber WHEN NEW.status = 2 BEGIN SELECT RAISE(ABORT, 'locked'); END");
-        for (int i = 0; i < 3; ++i) QVERIFY(!R->Tick());
-        QCOMPARE(R->Errors.size(), 1);  // one box while the same error repeats
+        Ws->Exec(Ws->Trading(), "CREATE TRIGGER refuse BEFORE UPDATE OF status ON tOrderNumber WHEN "
+                                "NEW.status = 2 BEGIN SELECT RAISE(ABORT, 'locked'); END");
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(!R->Tick());
+        QCOMPARE(R->Errors.size(), 1); // one box while the same error repeats
         QCOMPARE(Rd().TroLinesRead, 0);
         Ws->Exec(Ws->Trading(), "DROP TRIGGER refuse");
         QVERIFY(R->Tick());
@@ -198,7 +224,9 @@ private slots:
         QCOMPARE(R->JournalTexts().filter("Транзакция номер 1 успешно выполнена.").size(), 1);
         QCOMPARE(Row(1), QStringLiteral("3|||10"));
         QCOMPARE(Row(2).section('|', 0, 0), QStringLiteral("2"));
-        QCOMPARE(Ws->Scalar(Ws->Alerts(), "SELECT \"Order Number\" FROM ActiveOrders WHERE ID = 1").toString(), QStringLiteral("1"));
+        QCOMPARE(
+            Ws->Scalar(Ws->Alerts(), "SELECT \"Order Number\" FROM ActiveOrders WHERE ID = 1").toString(),
+            QStringLiteral("1"));
     }
 };
 

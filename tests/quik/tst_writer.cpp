@@ -45,25 +45,31 @@ class TestWriter : public QObject, TRobotFixture {
         a.Filled = true;
         return a;
     }
-    int OpenPositions() { return Ws->Scalar(Ws->Trading(), "SELECT count(*) FROM tClientOpenPositions").toInt(); }
+    int OpenPositions() {
+        return Ws->Scalar(Ws->Trading(), "SELECT count(*) FROM tClientOpenPositions").toInt();
+    }
 
 private slots:
-    void init() {
-        StartRobot(false, true);
-    }
+    void init() { StartRobot(false, true); }
     void cleanup() { StopRobot(); }
 
     void firstMarketBuy_lineJournalAndRecord() {
         W().WriteTransaction(Market(), AlertFor());
-        QCOMPARE(R->JournalTexts().last(), QStringLiteral("Транзакция номер 0 [B 10 EESR at 5.176]  по счету 111 отправлена в Quik."));
-        QVERIFY(!QFileInfo::exists(Ws->TriPath()));  // nothing reaches the file before the flush
+        QCOMPARE(R->JournalTexts().last(),
+                 QStringLiteral("Транзакция номер 0 [B 10 EESR at 5.176]  по счету 111 отправлена в Quik."));
+        QVERIFY(!QFileInfo::exists(Ws->TriPath())); // nothing reaches the file before the flush
         W().FlushTransactions();
-        QCOMPARE(ReadBytes(Ws->TriPath()),
-                 QByteArray("TRANS_ID =0;ACTION=NEW_ORDER;ACCOUNT=L01-00000F00;SECCODE=EESR;CLASSCODE=TQBR;CLIENT_CODE=111;"
-                            "OPERATION=B;PRICE=5.176;STOPPRICE=5.176;Order_key=;Stop_Order_key=;QUANTITY=10\r\n"));
+        QCOMPARE(
+            ReadBytes(Ws->TriPath()),
+            QByteArray("TRANS_ID "
+                       "=0;ACTION=NEW_ORDER;ACCOUNT=L01-00000F00;SECCODE=EESR;CLASSCODE=TQBR;CLIENT_CODE=111;"
+                       "OPERATION=B;PRICE=5.176;STOPPRICE=5.176;Order_key=;Stop_Order_key=;QUANTITY=10\r\n"));
         QCOMPARE(W().TransSent, 1);
-        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT trans_id || '/' || id_order || '/' || filled || '/' || code FROM tOrderNumber").toString(),
-                 QStringLiteral("0/17/1/111"));
+        QCOMPARE(
+            Ws->Scalar(Ws->Trading(),
+                       "SELECT trans_id || '/' || id_order || '/' || filled || '/' || code FROM tOrderNumber")
+                .toString(),
+            QStringLiteral("0/17/1/111"));
         QCOMPARE(R->Engine->StatusPanels()[3], QStringLiteral("Отправлено транзакций: 1/0/0"));
     }
 
@@ -92,15 +98,18 @@ private slots:
         W().WriteTransaction(o, AlertFor());
         W().FlushTransactions();
         QVERIFY(ReadCp1251(Ws->TriPath()).contains("Order_key=777;Stop_Order_key=777;QUANTITY=10\r\n"));
-        QCOMPARE(R->JournalTexts().last(), QStringLiteral("Транзакция номер 0 [снятие заявки # 777] по счету 111 отправлена в Quik."));
-        QCOMPARE(OpenPositions(), 0);  // cancellations keep no position books
+        QCOMPARE(R->JournalTexts().last(),
+                 QStringLiteral("Транзакция номер 0 [снятие заявки # 777] по счету 111 отправлена в Quik."));
+        QCOMPARE(OpenPositions(), 0); // cancellations keep no position books
     }
 
     void openPositions_entryAddsExitDeletesAll_stopEntryAddsNone() {
         W().WriteTransaction(Market(), AlertFor("LE"));
         W().WriteTransaction(Market(), AlertFor("LE"));
         QCOMPARE(OpenPositions(), 2);
-        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT Workspace || '|' || System || '|' || quantity FROM tClientOpenPositions").toString(),
+        QCOMPARE(Ws->Scalar(Ws->Trading(),
+                            "SELECT Workspace || '|' || System || '|' || quantity FROM tClientOpenPositions")
+                     .toString(),
                  QStringLiteral("Trend.orw|Breakout(20,2)|10"));
         TOrder stop = Market();
         stop.Action = "NEW_STOP_ORDER";
@@ -108,7 +117,7 @@ private slots:
         QCOMPARE(OpenPositions(), 2);
         TOmegaOrder other = AlertFor("LX");
         other.Interval = "1 min";
-        W().WriteTransaction(Market(), other);  // another interval: not this position
+        W().WriteTransaction(Market(), other); // another interval: not this position
         QCOMPARE(OpenPositions(), 2);
         W().WriteTransaction(Market(), AlertFor("LX"));
         QCOMPARE(OpenPositions(), 0);
@@ -138,9 +147,11 @@ private slots:
     }
 
     void partialWrite_finishesTheCutLine_neverWritesAByteTwice() {
-        for (int i = 0; i < 3; ++i) W().WriteTransaction(Market(QString::number(i)), AlertFor());
+        for (int i = 0; i < 3; ++i)
+            W().WriteTransaction(Market(QString::number(i)), AlertFor());
         QByteArray expected;
-        for (const QString& l : W().PendingLines) expected += Cp1251::Encode(l) + "\r\n";
+        for (const QString& l : W().PendingLines)
+            expected += Cp1251::Encode(l) + "\r\n";
         WriteBytes(Ws->TriPath(), "");
         // A child whose file-size limit lets only part of a line through, as a full disk would.
         const pid_t pid = fork();
@@ -178,7 +189,8 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(KorvexError, W().WriteTransaction(Market(), AlertFor("LX")));
         QCOMPARE(W().TransSent, 3);
         QCOMPARE(R->JournalTexts().size(), journal);
-        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT count(*) FROM tOrderNumber WHERE trans_id = 2").toInt(), 0);
+        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT count(*) FROM tOrderNumber WHERE trans_id = 2").toInt(),
+                 0);
         Ws->Exec(Ws->Trading(), "ALTER TABLE away RENAME TO tClientOpenPositions");
         W().WriteTransaction(Market(), AlertFor());
         W().FlushTransactions();
@@ -192,10 +204,13 @@ private slots:
         o.Account = "L01%1X";
         W().WriteTransaction(o, AlertFor());
         W().FlushTransactions();
-        QCOMPARE(ReadCp1251(Ws->TriPath()),
-                 QStringLiteral("TRANS_ID =0;ACTION=NEW_ORDER;ACCOUNT=L01%1X;SECCODE=EESR;CLASSCODE=TQBR;CLIENT_CODE=C%1;"
-                                "OPERATION=B;PRICE=5.176;STOPPRICE=5.176;Order_key=;Stop_Order_key=;QUANTITY=10\r\n"));
-        QCOMPARE(R->JournalTexts().last(), QStringLiteral("Транзакция номер 0 [B 10 EESR at 5.176]  по счету C%1 отправлена в Quik."));
+        QCOMPARE(
+            ReadCp1251(Ws->TriPath()),
+            QStringLiteral(
+                "TRANS_ID =0;ACTION=NEW_ORDER;ACCOUNT=L01%1X;SECCODE=EESR;CLASSCODE=TQBR;CLIENT_CODE=C%1;"
+                "OPERATION=B;PRICE=5.176;STOPPRICE=5.176;Order_key=;Stop_Order_key=;QUANTITY=10\r\n"));
+        QCOMPARE(R->JournalTexts().last(),
+                 QStringLiteral("Транзакция номер 0 [B 10 EESR at 5.176]  по счету C%1 отправлена в Quik."));
     }
 };
 

@@ -30,12 +30,18 @@ private slots:
         // "Buy 100 at 285.40": 10 lots of 10 at 285.69 with slippage, 28,569 in money.
         for (int group : {0, 1}) {
             const char* mode = group ? "group" : "single";
-            QTest::addRow("%s lots at", mode) << group << "MaxLots" << "10" << true;
-            QTest::addRow("%s lots just over the order", mode) << group << "MaxLots" << "11" << true;
-            QTest::addRow("%s lots under the order", mode) << group << "MaxLots" << "9" << false;
-            QTest::addRow("%s money at", mode) << group << "MaxMoney" << "28569" << true;
-            QTest::addRow("%s money just over the order", mode) << group << "MaxMoney" << "28569.01" << true;
-            QTest::addRow("%s money just under the order", mode) << group << "MaxMoney" << "28568.99" << false;
+            QTest::addRow("%s lots at", mode) << group << "MaxLots"
+                                              << "10" << true;
+            QTest::addRow("%s lots just over the order", mode) << group << "MaxLots"
+                                                               << "11" << true;
+            QTest::addRow("%s lots under the order", mode) << group << "MaxLots"
+                                                           << "9" << false;
+            QTest::addRow("%s money at", mode) << group << "MaxMoney"
+                                               << "28569" << true;
+            QTest::addRow("%s money just over the order", mode) << group << "MaxMoney"
+                                                                << "28569.01" << true;
+            QTest::addRow("%s money just under the order", mode) << group << "MaxMoney"
+                                                                 << "28568.99" << false;
         }
     }
     void limits_atJustUnderAndOver_singleAndGroup() {
@@ -51,7 +57,9 @@ private slots:
         QCOMPARE(R->TriLines().size(), sent ? accounts : 0);
         const QStringList refused = R->JournalTexts().filter(QStringLiteral("Ордер # %1 по счету").arg(id));
         QCOMPARE(refused.size(), sent ? 0 : accounts);
-        if (!sent) QVERIFY2(refused[0].contains(key) && refused[0].contains("B 10 SBER at 285.69"), qPrintable(refused[0]));
+        if (!sent)
+            QVERIFY2(refused[0].contains(key) && refused[0].contains("B 10 SBER at 285.69"),
+                     qPrintable(refused[0]));
         // The same limit holds for a manual order.
         E().PageControl1Change(TMainPage::tshFilledOrders);
         R->Engine->DatMod().RefreshDataSet(R->Engine->DatMod().tFilledOrders);
@@ -71,16 +79,19 @@ private slots:
     }
 
     void pullEveryOrder_cancelsAcceptedOrdersAndStops_notRefusedOrPulledOnes() {
-        Start(0, 1);  // advance orders, three clients
-        Ws->InsertAlert("ActiveOrders", {{"Order", "Buy 100 at 280 Limit"}});   // trans 0, 1, 2
-        Ws->InsertAlert("ActiveOrders", {{"Order", "Sell 100 at 270 Stop"}});   // trans 3, 4, 5: stop orders
+        Start(0, 1);                                                          // advance orders, three clients
+        Ws->InsertAlert("ActiveOrders", {{"Order", "Buy 100 at 280 Limit"}}); // trans 0, 1, 2
+        Ws->InsertAlert("ActiveOrders", {{"Order", "Sell 100 at 270 Stop"}}); // trans 3, 4, 5: stop orders
         QVERIFY(R->Tick());
         QCOMPARE(R->TriLines().size(), 6);
         // QUIK accepts all but one; the stop order of client 333 is refused.
         QByteArray tro;
         for (int t = 0; t < 6; ++t)
             tro += t == 5 ? QByteArray("TRANS_ID=5;STATUS=4;DESCRIPTION=\"refused\";\r\n")
-                          : QStringLiteral("TRANS_ID=%1;STATUS=3;ORDER_NUMBER=%2;\r\n").arg(t).arg(700 + t).toUtf8();
+                          : QStringLiteral("TRANS_ID=%1;STATUS=3;ORDER_NUMBER=%2;\r\n")
+                                .arg(t)
+                                .arg(700 + t)
+                                .toUtf8();
         WriteBytes(Ws->TroPath(), tro, true);
         QVERIFY(R->Tick());
         QCOMPARE(E().PullAllOrdersCount(), 5);
@@ -88,9 +99,16 @@ private slots:
         QVERIFY(!E().Watching);
         const QStringList kills = R->TriLines().mid(6);
         QCOMPARE(kills.size(), 5);
-        for (int t = 0; t < 3; ++t) QCOMPARE(kills.filter(QStringLiteral("ACTION=KILL_ORDER;")).filter(QStringLiteral("Order_key=%1;Stop_Order_key=;").arg(700 + t)).size(), 1);
+        for (int t = 0; t < 3; ++t)
+            QCOMPARE(kills.filter(QStringLiteral("ACTION=KILL_ORDER;"))
+                         .filter(QStringLiteral("Order_key=%1;Stop_Order_key=;").arg(700 + t))
+                         .size(),
+                     1);
         for (int t = 3; t < 5; ++t)
-            QCOMPARE(kills.filter(QStringLiteral("ACTION=KILL_STOP_ORDER;")).filter(QStringLiteral("Order_key=%1;Stop_Order_key=%1;").arg(700 + t)).size(), 1);
+            QCOMPARE(kills.filter(QStringLiteral("ACTION=KILL_STOP_ORDER;"))
+                         .filter(QStringLiteral("Order_key=%1;Stop_Order_key=%1;").arg(700 + t))
+                         .size(),
+                     1);
         QVERIFY(kills.filter("705").isEmpty());
         // Pulled once: nothing left to pull.
         QCOMPARE(E().PullAllOrdersCount(), 0);
@@ -105,8 +123,16 @@ private slots:
         const qint64 b = Ws->InsertAlert("FilledOrders", {});
         E().actStartWatchExecute();
         QVERIFY(R->Tick());
-        QCOMPARE(R->TriLines().size(), 1);  // late signals stay unsent
-        QCOMPARE(R->JournalTexts().filter(QStringLiteral("В таблице FilledOrders пришли без наблюдения и не отправлены ордера: 2 (#%1, #%2)").arg(a).arg(b)).size(), 1);
+        QCOMPARE(R->TriLines().size(), 1); // late signals stay unsent
+        QCOMPARE(
+            R->JournalTexts()
+                .filter(
+                    QStringLiteral(
+                        "В таблице FilledOrders пришли без наблюдения и не отправлены ордера: 2 (#%1, #%2)")
+                        .arg(a)
+                        .arg(b))
+                .size(),
+            1);
         // Told once: the next start finds nothing new.
         E().actStopWatchExecute();
         E().actStartWatchExecute();

@@ -13,17 +13,36 @@ private slots:
         QByteArray& out = robot.Out;
         auto waitFor = [&](auto done, int ms) { return robot.WaitFor(done, ms); };
         QVERIFY2(waitFor([&] { return out.contains("Загрузка ордеров включена."); }, 15000), out.constData());
-        const qint64 id = ws.InsertAlert("ActiveOrders", {{"Order", "Buy 30 at 130 Limit"}, {"Symbol", "GAZP"}});
+        const qint64 id =
+            ws.InsertAlert("ActiveOrders", {{"Order", "Buy 30 at 130 Limit"}, {"Symbol", "GAZP"}});
         QVERIFY2(waitFor([&] { return ReadBytes(ws.TriPath()).contains("\r\n"); }, 15000), out.constData());
         QCOMPARE(ReadBytes(ws.TriPath()),
-                 QByteArray("TRANS_ID =0;ACTION=NEW_ORDER;ACCOUNT=L01-00000F00;SECCODE=GAZP;CLASSCODE=TQBR;CLIENT_CODE=111;"
-                            "OPERATION=B;PRICE=130.00;STOPPRICE=130.13;Order_key=;Stop_Order_key=;QUANTITY=3\r\n"));
-        WriteBytes(ws.TroPath(), "TRANS_ID=0;STATUS=3;TRANS_NAME=\"NEW_ORDER\";DESCRIPTION=\"done\";ORDER_NUMBER=555;\r\n", true);
-        QVERIFY2(waitFor([&] { return ws.Scalar(ws.Trading(), "SELECT order_number FROM tOrderNumber WHERE trans_id = 0").toInt() == 555; }, 15000),
+                 QByteArray(
+                     "TRANS_ID "
+                     "=0;ACTION=NEW_ORDER;ACCOUNT=L01-00000F00;SECCODE=GAZP;CLASSCODE=TQBR;CLIENT_CODE=111;"
+                     "OPERATION=B;PRICE=130.00;STOPPRICE=130.13;Order_key=;Stop_Order_key=;QUANTITY=3\r\n"));
+        WriteBytes(ws.TroPath(),
+                   "TRANS_ID=0;STATUS=3;TRANS_NAME=\"NEW_ORDER\";DESCRIPTION=\"done\";ORDER_NUMBER=555;\r\n",
+                   true);
+        QVERIFY2(waitFor(
+                     [&] {
+                         return ws.Scalar(ws.Trading(),
+                                          "SELECT order_number FROM tOrderNumber WHERE trans_id = 0")
+                                    .toInt() == 555;
+                     },
+                     15000),
                  out.constData());
-        QVERIFY(waitFor([&] { return ws.Scalar(ws.Alerts(), QStringLiteral("SELECT \"Order Number\" FROM ActiveOrders WHERE ID=%1").arg(id)).toString() == QString::number(id); }, 15000));
+        QVERIFY(waitFor(
+            [&] {
+                return ws.Scalar(
+                             ws.Alerts(),
+                             QStringLiteral("SELECT \"Order Number\" FROM ActiveOrders WHERE ID=%1").arg(id))
+                           .toString() == QString::number(id);
+            },
+            15000));
         QVERIFY(robot.Stop());
-        QVERIFY(ReadCp1251(ws.Path("Korvex.log")).contains(QStringLiteral("Транзакция номер 0 успешно выполнена.")));
+        QVERIFY(ReadCp1251(ws.Path("Korvex.log"))
+                    .contains(QStringLiteral("Транзакция номер 0 успешно выполнена.")));
     }
 };
 

@@ -15,10 +15,10 @@ private slots:
     void cleanup() { StopRobot(); }
 
     void enabling_followsPageChanges_notConnects() {
-        E().PageControl1Change(TMainPage::tshActiveOrders);  // not connected yet
+        E().PageControl1Change(TMainPage::tshActiveOrders); // not connected yet
         QVERIFY(!E().Actions.actSendNewOrderManual && !E().Actions.actSendKillOrderManual);
         QVERIFY(R->Connect());
-        QVERIFY(!E().Actions.actSendNewOrderManual);  // a connect does not re-evaluate
+        QVERIFY(!E().Actions.actSendNewOrderManual); // a connect does not re-evaluate
         E().PageControl1Change(TMainPage::tshFilledOrders);
         QVERIFY(E().Actions.actSendNewOrderManual && E().Actions.actSendKillOrderManual);
         E().PageControl1Change(TMainPage::tshQuotes);
@@ -31,13 +31,16 @@ private slots:
         QVERIFY(E().RunEvent([&] { E().actSendNewOrderManualExecute(); }));
         QVERIFY(R->Errors.isEmpty());
         QVERIFY(R->TriLines().isEmpty());
-        QCOMPARE(R->JournalTexts().last(), QStringLiteral("Ордер не выбран: таблица FilledOrders пуста. Ничего не отправлено."));
+        QCOMPARE(R->JournalTexts().last(),
+                 QStringLiteral("Ордер не выбран: таблица FilledOrders пуста. Ничего не отправлено."));
     }
 
     void manualNew_fromActivePage_isNotFilled_andSkipsFiltersAndTradedCheck() {
         QVERIFY(R->Connect());
-        Ws->InsertAlert("ActiveOrders", {{"Symbol", "MGNT"}, {"Order", "Sell 3 at 5100 Limit"}, {"Workspace", "Nowhere.orw"}});
-        R->Clock.SetTime(QTime(3, 0));  // outside the session
+        Ws->InsertAlert(
+            "ActiveOrders",
+            {{"Symbol", "MGNT"}, {"Order", "Sell 3 at 5100 Limit"}, {"Workspace", "Nowhere.orw"}});
+        R->Clock.SetTime(QTime(3, 0)); // outside the session
         QVERIFY(R->Tick());
         E().PageControl1Change(TMainPage::tshActiveOrders);
         QVERIFY(E().RunEvent([&] { E().actSendNewOrderManualExecute(); }));
@@ -50,7 +53,8 @@ private slots:
 
     void manualNew_fromFilledPage_usesTheFillPrice_thenCancelFindsIt() {
         QVERIFY(R->Connect());
-        Ws->InsertAlert("FilledOrders", {{"Order", "Buy 20 at 1 Limit"}, {"Fill Price", 131.0}, {"Symbol", "GAZP"}});
+        Ws->InsertAlert("FilledOrders",
+                        {{"Order", "Buy 20 at 1 Limit"}, {"Fill Price", 131.0}, {"Symbol", "GAZP"}});
         QVERIFY(R->Tick());
         E().PageControl1Change(TMainPage::tshFilledOrders);
         QVERIFY(E().RunEvent([&] { E().actSendNewOrderManualExecute(); }));
@@ -63,13 +67,15 @@ private slots:
         QVERIFY(R->Tick());
         QVERIFY(E().RunEvent([&] { E().actSendKillOrderManualExecute(); }));
         QCOMPARE(R->TriLines().size(), 2);
-        QVERIFY(R->TriLines()[1].contains("ACTION=KILL_ORDER;") && R->TriLines()[1].contains("Order_key=4242;"));
+        QVERIFY(R->TriLines()[1].contains("ACTION=KILL_ORDER;") &&
+                R->TriLines()[1].contains("Order_key=4242;"));
     }
 
     void manualNew_inGroupMode_asksWithWhatGoesOut_noSendsNothing_yesMarksManual() {
         QVERIFY(R->Connect());
         R->S().rgpSingleMulti = 1;
-        Ws->InsertAlert("FilledOrders", {{"Order", "Sell 20 at 1 Limit"}, {"Fill Price", 131.0}, {"Symbol", "GAZP"}});
+        Ws->InsertAlert("FilledOrders",
+                        {{"Order", "Sell 20 at 1 Limit"}, {"Fill Price", 131.0}, {"Symbol", "GAZP"}});
         QVERIFY(R->Tick());
         E().PageControl1Change(TMainPage::tshFilledOrders);
         QStringList asked;
@@ -80,7 +86,8 @@ private slots:
         };
         QVERIFY(E().RunEvent([&] { E().actSendNewOrderManualExecute(); }));
         QCOMPARE(asked.size(), 1);
-        for (const char* part : {"Инструмент: GAZP", "Направление: продажа", "Лотов: ", "Цена: 130", "Счетов: 3"})
+        for (const char* part :
+             {"Инструмент: GAZP", "Направление: продажа", "Лотов: ", "Цена: 130", "Счетов: 3"})
             QVERIFY2(asked[0].contains(QString::fromUtf8(part)), qPrintable(asked[0]));
         QVERIFY(!QFileInfo::exists(Ws->TriPath()) || R->TriLines().isEmpty());
         QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT count(*) FROM tOrderNumber").toInt(), 0);

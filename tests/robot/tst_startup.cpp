@@ -45,7 +45,8 @@ private slots:
         QCOMPARE(ReadBytes(ws.TroPath()), QByteArray("kept\r\n"));
         const QStringList lines = r.JournalTexts();
         QCOMPARE(lines.size(), 2);
-        QCOMPARE(lines[0], QStringLiteral("При создании файлов транзакций %1, %2 произошла ошибка: ").arg(ws.Path("a/b/t.tri"), ws.TroPath()));
+        QCOMPARE(lines[0], QStringLiteral("При создании файлов транзакций %1, %2 произошла ошибка: ")
+                               .arg(ws.Path("a/b/t.tri"), ws.TroPath()));
         QVERIFY(lines[1].contains(QLatin1String("a/b/t.tri")));
     }
 
@@ -56,8 +57,8 @@ private slots:
         r.Engine->LoadSettings();
         QCOMPARE(r.Engine->timUpdateTable.IntervalMs(), 5000);
         QCOMPARE(r.Engine->timInfoLog.IntervalMs(), 0);
-        QVERIFY(!r.Engine->timInfoLog.IsTicking());  // period 0: the monitor never ticks
-        QVERIFY(!r.Engine->timUpdateTable.IsTicking());  // stopped until the databases are connected
+        QVERIFY(!r.Engine->timInfoLog.IsTicking());     // period 0: the monitor never ticks
+        QVERIFY(!r.Engine->timUpdateTable.IsTicking()); // stopped until the databases are connected
     }
 
     void badPeriods_leaveTheRightTimersUnchanged() {
@@ -67,14 +68,15 @@ private slots:
         QVERIFY(!r.Engine->RunEvent([&] { r.Engine->LoadSettings(); }));
         QCOMPARE(r.Engine->timUpdateTable.IntervalMs(), 1000);
         QCOMPARE(r.Engine->timInfoLog.IntervalMs(), 60000);
-        QCOMPARE(r.Engine->Settings.QuikConnectTimeOut, QStringLiteral("7"));  // loaded as text all the same
+        QCOMPARE(r.Engine->Settings.QuikConnectTimeOut, QStringLiteral("7")); // loaded as text all the same
         WriteBytes(ws.Path("Korvex.ini"), "[Quik]\r\nintTable=3\r\nQuikConnectTimeOut=y\r\n");
         QVERIFY(!r.Engine->RunEvent([&] { r.Engine->LoadSettings(); }));
         QCOMPARE(r.Engine->timUpdateTable.IntervalMs(), 3000);
         QCOMPARE(r.Engine->timInfoLog.IntervalMs(), 60000);
         const QString ini = QDir::toNativeSeparators(ws.Path("Korvex.ini"));
-        QCOMPARE(r.Errors, (QStringList{ini + ", [Quik] intTable: 'x' is not a valid integer value",
-                                        ini + ", [Quik] QuikConnectTimeOut: 'y' is not a valid integer value"}));
+        QCOMPARE(r.Errors,
+                 (QStringList{ini + ", [Quik] intTable: 'x' is not a valid integer value",
+                              ini + ", [Quik] QuikConnectTimeOut: 'y' is not a valid integer value"}));
     }
 
     void periodsOutOfLimits_areReplaced_withOneLineNamingKeyAndValues_data() {
@@ -82,16 +84,25 @@ private slots:
         QTest::addColumn<QByteArray>("value");
         QTest::addColumn<int>("periodMs");
         QTest::addColumn<QString>("line");
-        const QString table = QStringLiteral("Период опроса таблиц (intTable) %1 с вне пределов 1..3600 с; используется %2 с.");
-        const QString link = QStringLiteral("Период проверки связи QUIK (QuikConnectTimeOut) %1 с вне пределов 1..86400 с; используется %2 с.");
+        const QString table =
+            QStringLiteral("Период опроса таблиц (intTable) %1 с вне пределов 1..3600 с; используется %2 с.");
+        const QString link = QStringLiteral("Период проверки связи QUIK (QuikConnectTimeOut) %1 с вне "
+                                            "пределов 1..86400 с; используется %2 с.");
         QTest::newRow("table 0") << QByteArray("intTable") << QByteArray("0") << 1000 << table.arg(0).arg(1);
-        QTest::newRow("table negative") << QByteArray("intTable") << QByteArray("-5") << 1000 << table.arg(-5).arg(1);
-        QTest::newRow("table huge") << QByteArray("intTable") << QByteArray("3000000") << 3600000 << table.arg(3000000).arg(3600);
-        QTest::newRow("table an hour") << QByteArray("intTable") << QByteArray("3600") << 3600000 << QString();
-        QTest::newRow("link 0 is off") << QByteArray("QuikConnectTimeOut") << QByteArray("0") << 0 << QString();
-        QTest::newRow("link negative") << QByteArray("QuikConnectTimeOut") << QByteArray("-5") << 60000 << link.arg(-5).arg(60);
-        QTest::newRow("link beyond a day") << QByteArray("QuikConnectTimeOut") << QByteArray("3000000") << 86400000 << link.arg(3000000).arg(86400);
-        QTest::newRow("link a day") << QByteArray("QuikConnectTimeOut") << QByteArray("86400") << 86400000 << QString();
+        QTest::newRow("table negative")
+            << QByteArray("intTable") << QByteArray("-5") << 1000 << table.arg(-5).arg(1);
+        QTest::newRow("table huge") << QByteArray("intTable") << QByteArray("3000000") << 3600000
+                                    << table.arg(3000000).arg(3600);
+        QTest::newRow("table an hour")
+            << QByteArray("intTable") << QByteArray("3600") << 3600000 << QString();
+        QTest::newRow("link 0 is off")
+            << QByteArray("QuikConnectTimeOut") << QByteArray("0") << 0 << QString();
+        QTest::newRow("link negative")
+            << QByteArray("QuikConnectTimeOut") << QByteArray("-5") << 60000 << link.arg(-5).arg(60);
+        QTest::newRow("link beyond a day") << QByteArray("QuikConnectTimeOut") << QByteArray("3000000")
+                                           << 86400000 << link.arg(3000000).arg(86400);
+        QTest::newRow("link a day") << QByteArray("QuikConnectTimeOut") << QByteArray("86400") << 86400000
+                                    << QString();
     }
     void periodsOutOfLimits_areReplaced_withOneLineNamingKeyAndValues() {
         QFETCH(QByteArray, key);

@@ -29,7 +29,7 @@ private slots:
     void cleanup() { StopRobot(); }
 
     void marketMode_sendsNewRowsOnly_twoRowsInOneTick() {
-        Ws->InsertAlert("FilledOrders", {});  // already there at the start: never sent
+        Ws->InsertAlert("FilledOrders", {}); // already there at the start: never sent
         Start(1);
         QCOMPARE(E().LastFilledID, 1);
         QVERIFY(R->Tick());
@@ -38,9 +38,12 @@ private slots:
         QVERIFY(R->Tick());
         QCOMPARE(Lines().size(), 1);
         // 100 units of a 10-unit lot; the fill price raised by 0.1% slippage; the account of the settings.
-        QCOMPARE(Lines()[0], QStringLiteral("TRANS_ID =0;ACTION=NEW_ORDER;ACCOUNT=L01-00000F00;SECCODE=SBER;CLASSCODE=TQBR;CLIENT_CODE=111;"
-                                            "OPERATION=B;PRICE=285.69;STOPPRICE=285.69;Order_key=;Stop_Order_key=;QUANTITY=10"));
-        Ws->InsertAlert("FilledOrders", {{"Order Number", "5"}});  // market mode sends it all the same
+        QCOMPARE(Lines()[0],
+                 QStringLiteral(
+                     "TRANS_ID "
+                     "=0;ACTION=NEW_ORDER;ACCOUNT=L01-00000F00;SECCODE=SBER;CLASSCODE=TQBR;CLIENT_CODE=111;"
+                     "OPERATION=B;PRICE=285.69;STOPPRICE=285.69;Order_key=;Stop_Order_key=;QUANTITY=10"));
+        Ws->InsertAlert("FilledOrders", {{"Order Number", "5"}}); // market mode sends it all the same
         Ws->InsertAlert("FilledOrders", {{"Symbol", "GAZP"}});
         QVERIFY(R->Tick());
         QCOMPARE(Lines().size(), 3);
@@ -50,7 +53,7 @@ private slots:
         QCOMPARE(Lines().size(), 3);
         QCOMPARE(R->Sounds, 3);
         QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT count(*) FROM tClientOpenPositions").toInt(), 3);
-        QCOMPARE(E().DatMod().tClientOpenPositions->RowCount(), 3);  // its grid shows them
+        QCOMPARE(E().DatMod().tClientOpenPositions->RowCount(), 3); // its grid shows them
     }
 
     void advanceMode_activeSent_filledWithNumberSkipped_canceledCancels() {
@@ -62,10 +65,15 @@ private slots:
         // QUIK: sent to the server, then executed with order number 900.
         WriteBytes(Ws->TroPath(), "TRANS_ID=0;STATUS=0;\r\n", true);
         QVERIFY(R->Tick());
-        WriteBytes(Ws->TroPath(), "TRANS_ID=0;STATUS=3;TRANS_NAME=\"New order\";DESCRIPTION=\"ok\";ORDER_NUMBER=900;\r\n", true);
+        WriteBytes(Ws->TroPath(),
+                   "TRANS_ID=0;STATUS=3;TRANS_NAME=\"New order\";DESCRIPTION=\"ok\";ORDER_NUMBER=900;\r\n",
+                   true);
         QVERIFY(R->Tick());
-        QCOMPARE(Ws->Scalar(Ws->Alerts(), QStringLiteral("SELECT \"Order Number\" FROM ActiveOrders WHERE ID=%1").arg(active)).toString(),
-                 QString::number(active));
+        QCOMPARE(
+            Ws->Scalar(Ws->Alerts(),
+                       QStringLiteral("SELECT \"Order Number\" FROM ActiveOrders WHERE ID=%1").arg(active))
+                .toString(),
+            QString::number(active));
         // The platform reports the fill with the order number it read back: not sent again.
         Ws->InsertAlert("FilledOrders", {{"Order Number", QString::number(active)}});
         // A fill of an order that was not placed in advance: sent.
@@ -74,18 +82,23 @@ private slots:
         QCOMPARE(Lines().size(), 2);
         QVERIFY(Lines()[1].contains("SECCODE=GAZP"));
         // The platform cancels the active order: the order number becomes the alert id of the cancellation.
-        Ws->InsertAlert("CanceledOrders", {{"Order Number", QString::number(active)}, {"Order", "Buy 50 at 280 Limit"}});
-        Ws->InsertAlert("CanceledOrders", {{"Order Number", QVariant()}});  // ignored
+        Ws->InsertAlert("CanceledOrders",
+                        {{"Order Number", QString::number(active)}, {"Order", "Buy 50 at 280 Limit"}});
+        Ws->InsertAlert("CanceledOrders", {{"Order Number", QVariant()}}); // ignored
         QVERIFY(R->Tick());
         QCOMPARE(Lines().size(), 3);
-        QVERIFY2(Lines()[2].contains("ACTION=KILL_ORDER") && Lines()[2].contains("Order_key=900;Stop_Order_key=;"), qPrintable(Lines()[2]));
-        QVERIFY(R->JournalTexts().contains(QStringLiteral("Транзакция номер 2 [снятие заявки # 900] по счету 111 отправлена в Quik.")));
+        QVERIFY2(Lines()[2].contains("ACTION=KILL_ORDER") &&
+                     Lines()[2].contains("Order_key=900;Stop_Order_key=;"),
+                 qPrintable(Lines()[2]));
+        QVERIFY(R->JournalTexts().contains(
+            QStringLiteral("Транзакция номер 2 [снятие заявки # 900] по счету 111 отправлена в Quik.")));
     }
 
     void canceledRowWithTextNumber_isSentWithItsOwnId() {
         Start(0);
         // A cancellation for the row's own id 1 finds the transaction recorded for alert 1.
-        Ws->Insert(Ws->Trading(), "tOrderNumber", {{"trans_id", 0}, {"id_order", 1}, {"filled", 0}, {"code", "111"}, {"order_number", 321}});
+        Ws->Insert(Ws->Trading(), "tOrderNumber",
+                   {{"trans_id", 0}, {"id_order", 1}, {"filled", 0}, {"code", "111"}, {"order_number", 321}});
         Ws->InsertAlert("CanceledOrders", {{"Order Number", "abc"}});
         QVERIFY(R->Tick());
         QCOMPARE(Lines().size(), 1);
@@ -107,9 +120,12 @@ private slots:
         QTest::addColumn<QString>("time2");
         QTest::addColumn<int>("sent");
         QTest::addColumn<int>("settingLines");
-        QTest::newRow("hours and minutes") << "9:00" << "18:30" << 2 << 0;
-        QTest::newRow("unreadable start") << "9-00" << "18:30" << 0 << 1;
-        QTest::newRow("unreadable end") << "9:00:00" << "evening" << 0 << 1;
+        QTest::newRow("hours and minutes") << "9:00"
+                                           << "18:30" << 2 << 0;
+        QTest::newRow("unreadable start") << "9-00"
+                                          << "18:30" << 0 << 1;
+        QTest::newRow("unreadable end") << "9:00:00"
+                                        << "evening" << 0 << 1;
     }
     void sessionTimes_withoutSeconds_orUnreadable_neverStopThePass() {
         QFETCH(QString, time1);
@@ -133,14 +149,16 @@ private slots:
     void groupMode_threeClients_consecutiveNumbersOneFlush() {
         R->S().rgpSingleMulti = 1;
         Start(1);
-        Ws->InsertAlert("FilledOrders", {{"Symbol", "SiH7"}, {"Order", "Sell 2 at 91000 Limit"}, {"Fill Price", 91000.0}});
+        Ws->InsertAlert("FilledOrders",
+                        {{"Symbol", "SiH7"}, {"Order", "Sell 2 at 91000 Limit"}, {"Fill Price", 91000.0}});
         QVERIFY(R->Tick());
         const QStringList l = Lines();
         QCOMPARE(l.size(), 3);
-        for (int i = 0; i < 3; ++i) QVERIFY(l[i].startsWith(QStringLiteral("TRANS_ID =%1;").arg(i)));
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(l[i].startsWith(QStringLiteral("TRANS_ID =%1;").arg(i)));
         QVERIFY(l[0].contains("ACCOUNT=SPB01;") && l[0].contains("CLIENT_CODE=111;"));
         QVERIFY(l[2].contains("ACCOUNT=SPB03;") && l[2].contains("CLIENT_CODE=333;"));
-        QVERIFY(l[0].contains("PRICE=90982;"));  // sell: lowered by 0.02%, no decimals
+        QVERIFY(l[0].contains("PRICE=90982;")); // sell: lowered by 0.02%, no decimals
         QCOMPARE(R->Sounds, 1);
         // Nobody active: nothing written, no line, the sound all the same.
         Ws->Exec(Ws->Trading(), "UPDATE tClients SET Active = 0");
@@ -154,15 +172,18 @@ private slots:
 
     void untradedInstrument_automaticSkippedWithItsLine() {
         Start(1);
-        const qint64 id = Ws->InsertAlert("FilledOrders", {{"Symbol", "MGNT"}, {"Order", "Buy 5 at 5100 Limit"}});
+        const qint64 id =
+            Ws->InsertAlert("FilledOrders", {{"Symbol", "MGNT"}, {"Order", "Buy 5 at 5100 Limit"}});
         QVERIFY(R->Tick());
         QVERIFY(Lines().isEmpty());
-        QCOMPARE(R->JournalTexts().last(), QStringLiteral("Ордер # %1 не прошел фильтр по счету 111:  инструмент MGNT не торгуется.").arg(id));
+        QCOMPARE(R->JournalTexts().last(),
+                 QStringLiteral("Ордер # %1 не прошел фильтр по счету 111:  инструмент MGNT не торгуется.")
+                     .arg(id));
     }
 
     void activePassBusy_skipsOnePass_thenRecovers() {
         Start(0);
-        E().ActivePassBusy = true;  // as left by a pass that an error ended
+        E().ActivePassBusy = true; // as left by a pass that an error ended
         Ws->InsertAlert("ActiveOrders", {});
         QVERIFY(R->Tick());
         QVERIFY(Lines().isEmpty());
@@ -175,8 +196,10 @@ private slots:
     void badRowsBetweenGoodOnes_areJournalledAndPassedOver_theRestIsSent() {
         Start(1);
         const qint64 a = Ws->InsertAlert("FilledOrders", {});
-        const qint64 b = Ws->InsertAlert("FilledOrders", {{"Order", "Buy x at 1 Limit"}});  // quantity word is not a number
-        const qint64 c = Ws->InsertAlert("FilledOrders", {{"Fill Price", "not a price"}});   // the row itself does not read
+        const qint64 b =
+            Ws->InsertAlert("FilledOrders", {{"Order", "Buy x at 1 Limit"}}); // quantity word is not a number
+        const qint64 c =
+            Ws->InsertAlert("FilledOrders", {{"Fill Price", "not a price"}}); // the row itself does not read
         const qint64 d = Ws->InsertAlert("FilledOrders", {});
         QVERIFY(R->Tick());
         QVERIFY(R->Errors.isEmpty());
@@ -191,22 +214,28 @@ private slots:
     }
 
     void storeFailure_endsThePass_alertIsSentOnceLater_orGivenUpAfterTheRetryPeriod() {
-        R->S().rgpSingleMulti = 1;  // three clients: one alert writes three rows, all or none
+        R->S().rgpSingleMulti = 1; // three clients: one alert writes three rows, all or none
         Start(1);
         Ws->Exec(Ws->Trading(), "ALTER TABLE tClientOpenPositions RENAME TO away");
-        const qint64 a = Ws->InsertAlert("FilledOrders", {{"OrderType", "LX"}, {"Order", "Sell 100 at 285 Limit"}});
+        const qint64 a =
+            Ws->InsertAlert("FilledOrders", {{"OrderType", "LX"}, {"Order", "Sell 100 at 285 Limit"}});
         const qint64 b = Ws->InsertAlert("FilledOrders", {});
-        for (int i = 0; i < 3; ++i) QVERIFY(R->Tick());
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(R->Tick());
         QVERIFY(Lines().isEmpty());
         QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT count(*) FROM tOrderNumber").toInt(), 0);
         QCOMPARE(E().LastFilledID, a - 1);
-        QCOMPARE(R->Errors.size(), 1);  // told once, not every tick
+        QCOMPARE(R->Errors.size(), 1); // told once, not every tick
         QVERIFY(R->Errors[0].contains(QStringLiteral("Ордер # %1 (FilledOrders) не отправлен").arg(a)));
         Ws->Exec(Ws->Trading(), "ALTER TABLE away RENAME TO tClientOpenPositions");
         QVERIFY(R->Tick());
         QCOMPARE(Lines().size(), 6);
-        QCOMPARE(Lines().filter("TRANS_ID =0;").size(), 1);  // the numbers of the rolled-back tries are not used
-        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT count(DISTINCT id_order) || '/' || count(*) FROM tOrderNumber").toString(), QStringLiteral("2/6"));
+        QCOMPARE(Lines().filter("TRANS_ID =0;").size(),
+                 1); // the numbers of the rolled-back tries are not used
+        QCOMPARE(
+            Ws->Scalar(Ws->Trading(), "SELECT count(DISTINCT id_order) || '/' || count(*) FROM tOrderNumber")
+                .toString(),
+            QStringLiteral("2/6"));
         QCOMPARE(E().LastFilledID, b);
 
         // Still failing after the retry period: given up with a line, never sent late.
@@ -215,7 +244,11 @@ private slots:
         QVERIFY(R->Tick());
         R->Clock.Set(R->Clock.Now().addSecs(31));
         QVERIFY(R->Tick());
-        QCOMPARE(R->JournalTexts().filter(QStringLiteral("Ордер # %1 (FilledOrders) не отправлен за 30 с и пропущен").arg(c)).size(), 1);
+        QCOMPARE(
+            R->JournalTexts()
+                .filter(QStringLiteral("Ордер # %1 (FilledOrders) не отправлен за 30 с и пропущен").arg(c))
+                .size(),
+            1);
         Ws->Exec(Ws->Trading(), "ALTER TABLE away RENAME TO tOrderNumber");
         QVERIFY(R->Tick());
         QCOMPARE(Lines().size(), 6);
@@ -225,15 +258,20 @@ private slots:
     void nullTexts_matchWhatWasRecorded_exitClosesTheEntry_nullCodeOrderCancels() {
         R->S().rgpSingleMulti = 1;
         Ws->Exec(Ws->Trading(), "UPDATE tClients SET Active = 0");
-        Ws->Insert(Ws->Trading(), "tClients", {{"Code", QVariant()}, {"AccountMicex", "L01-NULL"}, {"Active", 1}});
+        Ws->Insert(Ws->Trading(), "tClients",
+                   {{"Code", QVariant()}, {"AccountMicex", "L01-NULL"}, {"Active", 1}});
         Start(0);
         // An entry and its exit whose Interval is NULL: the exit sends the 10 recorded lots and closes.
         Ws->InsertAlert("ActiveOrders", {{"Interval", QVariant()}, {"Order", "Buy 100 at 285 Limit"}});
         QVERIFY(R->Tick());
-        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT quote(interval) || '/' || quote(code) FROM tClientOpenPositions").toString(), QStringLiteral("''/''"));
-        R->S().PositionSize = 1;  // the mode's own quantity would be another one
+        QCOMPARE(Ws->Scalar(Ws->Trading(),
+                            "SELECT quote(interval) || '/' || quote(code) FROM tClientOpenPositions")
+                     .toString(),
+                 QStringLiteral("''/''"));
+        R->S().PositionSize = 1; // the mode's own quantity would be another one
         R->S().FixVol = "5";
-        Ws->InsertAlert("ActiveOrders", {{"Interval", QVariant()}, {"OrderType", "LX"}, {"Order", "Sell 100 at 285 Limit"}});
+        Ws->InsertAlert("ActiveOrders",
+                        {{"Interval", QVariant()}, {"OrderType", "LX"}, {"Order", "Sell 100 at 285 Limit"}});
         QVERIFY(R->Tick());
         QCOMPARE(Lines().size(), 2);
         QVERIFY2(Lines()[1].endsWith(";QUANTITY=10"), qPrintable(Lines()[1]));
@@ -245,7 +283,8 @@ private slots:
         Ws->InsertAlert("CanceledOrders", {{"Order Number", "1"}});
         QVERIFY(R->Tick());
         QCOMPARE(Lines().size(), 3);
-        QVERIFY2(Lines()[2].contains("ACTION=KILL_ORDER") && Lines()[2].contains("Order_key=4242;"), qPrintable(Lines()[2]));
+        QVERIFY2(Lines()[2].contains("ACTION=KILL_ORDER") && Lines()[2].contains("Order_key=4242;"),
+                 qPrintable(Lines()[2]));
     }
 
     void windowsPaths_areOneFileForEveryReaderAndWriter() {
@@ -255,7 +294,7 @@ private slots:
         Start(1);
         Ws->InsertAlert("FilledOrders", {});
         QVERIFY(R->Tick());
-        QCOMPARE(Lines().size(), 1);  // quik/trans.tri
+        QCOMPARE(Lines().size(), 1); // quik/trans.tri
         WriteBytes(Ws->TroPath(), "TRANS_ID=0;STATUS=3;ORDER_NUMBER=7;\r\n", true);
         QVERIFY(R->Tick());
         QCOMPARE(E().Reader().TransDone, 1);
@@ -270,18 +309,23 @@ private slots:
         QVERIFY(R->Tick());
         QCOMPARE(Lines().size(), 2);
         QCOMPARE(E().LastFilledID, 3000000001LL);
-        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT max(id_order) FROM tOrderNumber").toLongLong(), 3000000001LL);
+        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT max(id_order) FROM tOrderNumber").toLongLong(),
+                 3000000001LL);
         WriteBytes(Ws->TroPath(), "TRANS_ID=0;STATUS=3;ORDER_NUMBER=7;\r\n", true);
         QVERIFY(R->Tick());
-        QCOMPARE(Ws->Scalar(Ws->Alerts(), "SELECT \"Order Number\" FROM FilledOrders WHERE ID = 3000000000").toString(), QStringLiteral("3000000000"));
+        QCOMPARE(Ws->Scalar(Ws->Alerts(), "SELECT \"Order Number\" FROM FilledOrders WHERE ID = 3000000000")
+                     .toString(),
+                 QStringLiteral("3000000000"));
     }
 
     void reconnectToAMissingFile_saysWhyOnce_ticksStayQuiet() {
         Start(1);
         R->S().Alerts = Ws->Path("missing.db");
         QVERIFY(R->Connect() == false);
-        QVERIFY(R->JournalTexts().join('\n').contains(QStringLiteral("Файл базы данных не найден: %1").arg(Ws->Path("missing.db"))));
-        for (int i = 0; i < 3; ++i) QVERIFY(R->Tick());
+        QVERIFY(R->JournalTexts().join('\n').contains(
+            QStringLiteral("Файл базы данных не найден: %1").arg(Ws->Path("missing.db"))));
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(R->Tick());
         QVERIFY(R->Errors.isEmpty());
         R->S().Alerts = Ws->AlertsPath();
         QVERIFY(R->Connect());
@@ -298,7 +342,7 @@ private slots:
     void wakeOnChange_sendsWithoutWaitingForTheTimer_offWaitsForIt() {
         QFETCH(bool, wake);
         R->S().WakeOnChange = wake;
-        R->S().intTable = "3600";  // the timer would not come during this test
+        R->S().intTable = "3600"; // the timer would not come during this test
         E().ApplyTimerPeriods();
         Start(1);
         Ws->InsertAlert("FilledOrders", {});
@@ -327,12 +371,12 @@ private slots:
         }
         QCOMPARE(frames, (QList<int>{1, 2, 3, 0}));
         QVERIFY(R->Tick());
-        QVERIFY(R->Tick());  // frame 2
+        QVERIFY(R->Tick()); // frame 2
         E().actStopWatchExecute();
         QCOMPARE(R->JournalTexts().last(), QStringLiteral("Загрузка ордеров остановлена."));
         QCOMPARE(E().ShownTrayFrame, 0);
         QVERIFY(R->Tick());
-        QCOMPARE(E().ShownTrayFrame, 0);  // no pass while stopped
+        QCOMPARE(E().ShownTrayFrame, 0); // no pass while stopped
         // Rows that arrived while stopped are never sent; the animation goes on from frame 2.
         Ws->InsertAlert("FilledOrders", {});
         E().actStartWatchExecute();

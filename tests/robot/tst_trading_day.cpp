@@ -15,7 +15,8 @@ class TestTradingDay : public QObject {
 
     // Another program that writes the trading database all the time, as QUIK exports its quotes.
     static void StartQuoteWriter(QProcess& p, const TTestWorkspace& ws) {
-        p.start("sh", {"-c", QStringLiteral("while :; do sqlite3 '%1' '.timeout 5000' 'UPDATE tParam SET bid = bid + 0.01'; sleep 0.2; done")
+        p.start("sh", {"-c", QStringLiteral("while :; do sqlite3 '%1' '.timeout 5000' 'UPDATE tParam SET bid "
+                                            "= bid + 0.01'; sleep 0.2; done")
                                  .arg(ws.TradingPath())});
         QVERIFY(p.waitForStarted());
     }
@@ -30,7 +31,8 @@ class TestTradingDay : public QObject {
     }
     // Every line whole, and no TRANS_ID twice.
     static bool WellFormedAndUnique(const QStringList& lines, QString* why) {
-        static const QRegularExpression line(QStringLiteral("^TRANS_ID =(\\d+);ACTION=[A-Z_]+;.*;QUANTITY=\\d+$"));
+        static const QRegularExpression line(
+            QStringLiteral("^TRANS_ID =(\\d+);ACTION=[A-Z_]+;.*;QUANTITY=\\d+$"));
         QSet<int> ids;
         for (const QString& l : lines) {
             const auto m = line.match(l);
@@ -46,7 +48,9 @@ class TestTradingDay : public QObject {
         }
         return true;
     }
-    static int Scalar(const TTestWorkspace& ws, const QString& sql) { return ws.Scalar(ws.Trading(), sql).toInt(); }
+    static int Scalar(const TTestWorkspace& ws, const QString& sql) {
+        return ws.Scalar(ws.Trading(), sql).toInt();
+    }
 
 private slots:
     void init() { KORVEX_TEST_INIT(); }
@@ -60,17 +64,22 @@ private slots:
         QFETCH(bool, window);
         TTestWorkspace ws(true);
         ws.WriteRobotIni("rgpSingleMulti=1\r\n");
-        for (const char* t : {"FilledOrders", "ActiveOrders", "CanceledOrders"}) ws.PreloadAlerts(t, 10000);
-        ws.Exec(ws.Trading(), "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 500) "
-                              "INSERT INTO tParam (code, stock, bid, offer) SELECT 'Q' || i, 'Бумага ' || i, i, i + 1 FROM n");
+        for (const char* t : {"FilledOrders", "ActiveOrders", "CanceledOrders"})
+            ws.PreloadAlerts(t, 10000);
+        ws.Exec(
+            ws.Trading(),
+            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 500) "
+            "INSERT INTO tParam (code, stock, bid, offer) SELECT 'Q' || i, 'Бумага ' || i, i, i + 1 FROM n");
         const qint64 before = ws.Scalar(ws.Alerts(), "SELECT max(ID) FROM FilledOrders").toLongLong();
 
         TRobotProcess robot(QStringLiteral(KORVEX_EXE), ws, window);
         auto journal = [&] { return ReadCp1251(ws.Path("Korvex.log")); };
-        QVERIFY2(robot.WaitFor([&] { return journal().contains(QStringLiteral("Загрузка ордеров включена.")); }, 20000), robot.Out.constData());
+        QVERIFY2(robot.WaitFor(
+                     [&] { return journal().contains(QStringLiteral("Загрузка ордеров включена.")); }, 20000),
+                 robot.Out.constData());
         QProcess quik, quotes;
-        quik.start(QUIKSIM_EXE, {"--tri", ws.TriPath(), "--tro", ws.TroPath(), "--infolog", ws.InfoLogPath(), "--trading", ws.TradingPath(),
-                                 "--poll-ms", "100", "--quotes-ms", "200"});
+        quik.start(QUIKSIM_EXE, {"--tri", ws.TriPath(), "--tro", ws.TroPath(), "--infolog", ws.InfoLogPath(),
+                                 "--trading", ws.TradingPath(), "--poll-ms", "100", "--quotes-ms", "200"});
         QVERIFY(quik.waitForStarted());
         StartQuoteWriter(quotes, ws);
 
@@ -79,23 +88,38 @@ private slots:
             ws.InsertAlert("FilledOrders", {});
             if (i % 25 == 24) robot.WaitFor([] { return false; }, 250);
         }
-        const bool done = robot.WaitFor([&] { return Scalar(ws, "SELECT count(*) FROM tOrderNumber WHERE status = 3") >= 3 * alerts; }, 100000);
+        const bool done = robot.WaitFor(
+            [&] { return Scalar(ws, "SELECT count(*) FROM tOrderNumber WHERE status = 3") >= 3 * alerts; },
+            100000);
         Kill(quotes);
         Kill(quik);
         QVERIFY(robot.Stop());
         const QString log = journal();
-        QVERIFY2(done, qPrintable(QStringLiteral("%1 of %2 results stored\n").arg(Scalar(ws, "SELECT count(*) FROM tOrderNumber WHERE status = 3")).arg(3 * alerts) + log.right(3000)));
+        QVERIFY2(done, qPrintable(QStringLiteral("%1 of %2 results stored\n")
+                                      .arg(Scalar(ws, "SELECT count(*) FROM tOrderNumber WHERE status = 3"))
+                                      .arg(3 * alerts) +
+                                  log.right(3000)));
 
         const QStringList lines = TriLines(ws);
         QString why;
         QVERIFY2(WellFormedAndUnique(lines, &why), qPrintable(why));
         QCOMPARE(lines.size(), 3 * alerts);
         QCOMPARE(Scalar(ws, "SELECT count(*) FROM tOrderNumber"), 3 * alerts);
-        QCOMPARE(Scalar(ws, "SELECT count(*) FROM (SELECT id_order FROM tOrderNumber GROUP BY id_order HAVING count(*) = 3)"), alerts);
-        QCOMPARE(Scalar(ws, QStringLiteral("SELECT count(*) FROM tOrderNumber WHERE id_order <= %1").arg(before)), 0);
-        QCOMPARE(ws.Scalar(ws.Alerts(), QStringLiteral("SELECT count(*) FROM FilledOrders WHERE ID > %1 AND \"Order Number\" = ID").arg(before)).toInt(), alerts);
+        QCOMPARE(Scalar(ws, "SELECT count(*) FROM (SELECT id_order FROM tOrderNumber GROUP BY id_order "
+                            "HAVING count(*) = 3)"),
+                 alerts);
+        QCOMPARE(
+            Scalar(ws, QStringLiteral("SELECT count(*) FROM tOrderNumber WHERE id_order <= %1").arg(before)),
+            0);
+        QCOMPARE(ws.Scalar(ws.Alerts(),
+                           QStringLiteral(
+                               "SELECT count(*) FROM FilledOrders WHERE ID > %1 AND \"Order Number\" = ID")
+                               .arg(before))
+                     .toInt(),
+                 alerts);
         for (const char* bad : {"ошибк", "locked", "не отправлен", "не прошел", "пропущен"})
-            QVERIFY2(!log.contains(QString::fromUtf8(bad), Qt::CaseInsensitive), qPrintable(QStringLiteral("journal has \"%1\"").arg(QString::fromUtf8(bad))));
+            QVERIFY2(!log.contains(QString::fromUtf8(bad), Qt::CaseInsensitive),
+                     qPrintable(QStringLiteral("journal has \"%1\"").arg(QString::fromUtf8(bad))));
     }
 
     void faults_lockedDatabase_fullDisk_badRow_garbageResults_nothingLostNothingTwice() {
@@ -120,7 +144,8 @@ private slots:
         QByteArray& out = robot.Out;
         auto wait = [&](const std::function<bool()>& done, int ms = 30000) {
             const bool ok = robot.WaitFor(done, ms);
-            if (!ok) std::fprintf(stderr, "%s\n", out.right(4000).constData());  // the robot's side of the story
+            if (!ok)
+                std::fprintf(stderr, "%s\n", out.right(4000).constData()); // the robot's side of the story
             return ok;
         };
         auto lines = [&] {
@@ -135,7 +160,8 @@ private slots:
         const qint64 bad = ws.InsertAlert("FilledOrders", {{"Fill Price", "n/a"}});
         ws.InsertAlert("FilledOrders", {});
         QVERIFY(wait([&] { return lines().size() == 6; }));
-        QVERIFY(out.contains(QStringLiteral("Ордер # %1 (FilledOrders): строка не читается").arg(bad).toUtf8()));
+        QVERIFY(
+            out.contains(QStringLiteral("Ордер # %1 (FilledOrders): строка не читается").arg(bad).toUtf8()));
 
         // The trading database held by another writer longer than the busy timeout.
         {
@@ -157,19 +183,23 @@ private slots:
         QVERIFY(wait([&] { return lines().size() == 9; }));
 
         // Garbage in QUIK's result file: a NUL and control bytes; the lines after it still count.
-        WriteBytes(ws.TroPath(), "TRANS_ID=0;STATUS=3;TRANS_NAME=\"x\";DESCRIPTION=\"ok\";ORDER_NUMBER=100;\r\n", true);
+        WriteBytes(ws.TroPath(),
+                   "TRANS_ID=0;STATUS=3;TRANS_NAME=\"x\";DESCRIPTION=\"ok\";ORDER_NUMBER=100;\r\n", true);
         WriteBytes(ws.TroPath(), QByteArray("TRANS_ID=1;\0\0\x01garbage\r\n", 22), true);
-        WriteBytes(ws.TroPath(), "TRANS_ID=2;STATUS=3;TRANS_NAME=\"x\";DESCRIPTION=\"ok\";ORDER_NUMBER=102;\r\n", true);
-        QVERIFY(wait([&] { return Scalar(ws, "SELECT order_number FROM tOrderNumber WHERE trans_id = 2") == 102; }));
+        WriteBytes(ws.TroPath(),
+                   "TRANS_ID=2;STATUS=3;TRANS_NAME=\"x\";DESCRIPTION=\"ok\";ORDER_NUMBER=102;\r\n", true);
+        QVERIFY(wait(
+            [&] { return Scalar(ws, "SELECT order_number FROM tOrderNumber WHERE trans_id = 2") == 102; }));
         QCOMPARE(Scalar(ws, "SELECT order_number FROM tOrderNumber WHERE trans_id = 0"), 100);
         QCOMPARE(out.count("управляющие символы"), 1);
 
         // The disk fills: a line is cut short, then nothing goes; freed, every line arrives once.
-        WriteBytes(disk + "/filler", QByteArray(16384 - 4096, 'x'));  // about a page left for the .TRI
-        for (int i = 0; i < 12; ++i) ws.InsertAlert("FilledOrders", {});
+        WriteBytes(disk + "/filler", QByteArray(16384 - 4096, 'x')); // about a page left for the .TRI
+        for (int i = 0; i < 12; ++i)
+            ws.InsertAlert("FilledOrders", {});
         QVERIFY(wait([&] { return out.contains("Не удалось записать в файл транзакций"); }));
         robot.WaitFor([] { return false; }, 2500);
-        QVERIFY(!ReadBytes(tri).endsWith("\r\n"));  // a line was cut short by the full disk
+        QVERIFY(!ReadBytes(tri).endsWith("\r\n")); // a line was cut short by the full disk
         QVERIFY(lines().size() < 9 + 36);
         QFile::remove(disk + "/filler");
         QVERIFY(wait([&] { return lines().size() == 9 + 36; }));
@@ -193,21 +223,28 @@ private slots:
         {
             TRobotProcess robot(QStringLiteral(KORVEX_EXE), ws);
             QVERIFY(robot.WaitFor([&] { return robot.Out.contains("Загрузка ордеров включена."); }, 20000));
-            for (int i = 0; i < 10; ++i) ids << ws.InsertAlert("FilledOrders", {});  // a strategy firing in a loop
-            QVERIFY2(robot.WaitFor([&] { return robot.Out.contains("Загрузка ордеров остановлена."); }, 20000), robot.Out.constData());
+            for (int i = 0; i < 10; ++i)
+                ids << ws.InsertAlert("FilledOrders", {}); // a strategy firing in a loop
+            QVERIFY2(
+                robot.WaitFor([&] { return robot.Out.contains("Загрузка ордеров остановлена."); }, 20000),
+                robot.Out.constData());
             robot.WaitFor([] { return false; }, 2000);
             QCOMPARE(TriLines(ws).size(), 5);
-            QVERIFY(robot.Out.contains("остановлена автоматически: за последнюю минуту было бы отправлено 6 транзакций, предел 5"));
+            QVERIFY(robot.Out.contains(
+                "остановлена автоматически: за последнюю минуту было бы отправлено 6 транзакций, предел 5"));
             QVERIFY(robot.Stop());
         }
         ids << ws.InsertAlert("FilledOrders", {}) << ws.InsertAlert("FilledOrders", {});
         TRobotProcess robot(QStringLiteral(KORVEX_EXE), ws);
         QVERIFY(robot.WaitFor([&] { return robot.Out.contains("Загрузка ордеров включена."); }, 20000));
-        const QByteArray named = QStringLiteral("В таблице FilledOrders пришли без наблюдения и не отправлены ордера: 7 (#%1, ").arg(ids[5]).toUtf8();
+        const QByteArray named =
+            QStringLiteral("В таблице FilledOrders пришли без наблюдения и не отправлены ордера: 7 (#%1, ")
+                .arg(ids[5])
+                .toUtf8();
         QVERIFY2(robot.Out.contains(named), robot.Out.constData());
         QVERIFY(robot.Out.contains(QStringLiteral("#%1)").arg(ids.last()).toUtf8()));
         ws.InsertAlert("FilledOrders", {});
-        QVERIFY(robot.WaitFor([&] { return TriLines(ws).size() == 1; }, 20000));  // a new run, a new .TRI
+        QVERIFY(robot.WaitFor([&] { return TriLines(ws).size() == 1; }, 20000)); // a new run, a new .TRI
         QVERIFY(robot.Stop());
     }
 
@@ -216,11 +253,13 @@ private slots:
         ws.WriteRobotIni(QString());
         QVERIFY(QFile::link("/dev/full", ws.Path("Korvex.log")));
         TRobotProcess robot(QStringLiteral(KORVEX_EXE), ws);
-        QVERIFY2(robot.WaitFor([&] { return robot.Out.contains("Загрузка ордеров включена."); }, 20000), robot.Out.constData());
-        for (int i = 0; i < 3; ++i) ws.InsertAlert("FilledOrders", {});
+        QVERIFY2(robot.WaitFor([&] { return robot.Out.contains("Загрузка ордеров включена."); }, 20000),
+                 robot.Out.constData());
+        for (int i = 0; i < 3; ++i)
+            ws.InsertAlert("FilledOrders", {});
         QVERIFY2(robot.WaitFor([&] { return TriLines(ws).size() == 3; }, 20000), robot.Out.constData());
         QVERIFY(robot.Stop());
-        QCOMPARE(robot.Out.count("Ошибка записи в файл журнала"), 1);  // said once, on standard error
+        QCOMPARE(robot.Out.count("Ошибка записи в файл журнала"), 1); // said once, on standard error
     }
 };
 

@@ -13,8 +13,10 @@ QStringList KeysInFile(const QString& path) {
     QStringList out;
     QString section;
     for (const QString& line : ReadCp1251(path).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) {
-        if (line.startsWith('[')) section = line.mid(1, line.size() - 2);
-        else out << section + '/' + line.section('=', 0, 0);
+        if (line.startsWith('['))
+            section = line.mid(1, line.size() - 2);
+        else
+            out << section + '/' + line.section('=', 0, 0);
     }
     return out;
 }
@@ -31,7 +33,8 @@ private slots:
         file.Load(s);
         QCOMPARE(s.Code, QStringLiteral("111"));
         QVERIFY(s.ExitQty);
-        QVERIFY(!s.Connect && !s.QuikConnect && !s.Auten && !s.SendTrans_id && !s.SendTrans_done && !s.SendQuikConnect);
+        QVERIFY(!s.Connect && !s.QuikConnect && !s.Auten && !s.SendTrans_id && !s.SendTrans_done &&
+                !s.SendQuikConnect);
         QCOMPARE(s.rgpFilled, 1);
         QCOMPARE(s.pathTRI, QStringLiteral("C:\\Program Files\\QUIK\\Trans\\Trans.tri"));
         file.Save(s);
@@ -66,7 +69,8 @@ private slots:
 
     void choiceIndexes_areClamped() {
         QTemporaryDir dir;
-        WriteBytes(dir.filePath("Korvex.ini"), "[Position]\r\nPositionSize=9\r\nrgpSingleMulti=-5\r\nrgpFilled=-1\r\n");
+        WriteBytes(dir.filePath("Korvex.ini"),
+                   "[Position]\r\nPositionSize=9\r\nrgpSingleMulti=-5\r\nrgpFilled=-1\r\n");
         TSettings s;
         TSettingsFile(dir.filePath("Korvex.ini")).Load(s);
         QCOMPARE(s.PositionSize, 4);
@@ -76,8 +80,9 @@ private slots:
 
     void badValue_stopsTheLoadAtThatKey() {
         QTemporaryDir dir;
-        WriteBytes(dir.filePath("Korvex.ini"),
-                   "[Position]\r\nFixVol=12345\r\nExitQty=maybe\r\nrgpSingleMulti=1\r\n[Quik]\r\nCode=999\r\n");
+        WriteBytes(
+            dir.filePath("Korvex.ini"),
+            "[Position]\r\nFixVol=12345\r\nExitQty=maybe\r\nrgpSingleMulti=1\r\n[Quik]\r\nCode=999\r\n");
         TSettings s;
         s.rgpSingleMulti = 0;
         s.Code = QStringLiteral("keep");
@@ -87,17 +92,21 @@ private slots:
         } catch (const ConversionError& e) {
             QVERIFY(e.Message.contains(QLatin1String("maybe")));
         }
-        QCOMPARE(s.FixVol, QStringLiteral("12345"));  // before the key: new value
-        QCOMPARE(s.rgpSingleMulti, 0);                 // after it: previous values
+        QCOMPARE(s.FixVol, QStringLiteral("12345")); // before the key: new value
+        QCOMPARE(s.rgpSingleMulti, 0);               // after it: previous values
         QCOMPARE(s.Code, QStringLiteral("keep"));
     }
 
     void badValue_errorNamesFileSectionAndKey_data() {
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QString>("error");
-        QTest::newRow("choice") << QByteArray("[Position]\r\nPositionSize=xyz\r\n") << "[Position] PositionSize: 'xyz' is not a valid integer value";
-        QTest::newRow("boolean, key in other case") << QByteArray("[quik]\r\nquikconnect=yes\r\n") << "[Quik] QuikConnect: 'yes' is not a valid boolean value";
-        QTest::newRow("mail") << QByteArray("[Mail]\r\nAuten=on\r\n") << "[Mail] Auten: 'on' is not a valid boolean value";
+        QTest::newRow("choice") << QByteArray("[Position]\r\nPositionSize=xyz\r\n")
+                                << "[Position] PositionSize: 'xyz' is not a valid integer value";
+        QTest::newRow("boolean, key in other case")
+            << QByteArray("[quik]\r\nquikconnect=yes\r\n")
+            << "[Quik] QuikConnect: 'yes' is not a valid boolean value";
+        QTest::newRow("mail") << QByteArray("[Mail]\r\nAuten=on\r\n")
+                              << "[Mail] Auten: 'on' is not a valid boolean value";
     }
     void badValue_errorNamesFileSectionAndKey() {
         QFETCH(QByteArray, file);
@@ -119,7 +128,7 @@ private slots:
         QTemporaryDir dir;
         TSettingsFile file(dir.filePath("Korvex.ini"));
         TSettings s;
-        s.Password = QStringLiteral("пароль9") + QChar(0x044F);  // "я" is byte 0xFF in Windows-1251
+        s.Password = QStringLiteral("пароль9") + QChar(0x044F); // "я" is byte 0xFF in Windows-1251
         file.Save(s);
         const QByteArray bytes = ReadBytes(file.Path());
         QVERIFY(bytes.contains("Password=" + ScramblePassword(Cp1251::Encode(s.Password), true)));

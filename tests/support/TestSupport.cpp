@@ -7,11 +7,11 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QTest>
-#include <QRegularExpression>
 #include <QUuid>
 
 QByteArray ReadBytes(const QString& path) {
@@ -20,11 +20,14 @@ QByteArray ReadBytes(const QString& path) {
     return f.readAll();
 }
 
-QString ReadCp1251(const QString& path) { return Cp1251::Decode(ReadBytes(path)); }
+QString ReadCp1251(const QString& path) {
+    return Cp1251::Decode(ReadBytes(path));
+}
 
 void WriteBytes(const QString& path, const QByteArray& bytes, bool append) {
     QFile f(path);
-    if (!f.open(append ? QIODevice::Append : (QIODevice::WriteOnly | QIODevice::Truncate))) qFatal("cannot write %s", qPrintable(path));
+    if (!f.open(append ? QIODevice::Append : (QIODevice::WriteOnly | QIODevice::Truncate)))
+        qFatal("cannot write %s", qPrintable(path));
     f.write(bytes);
 }
 
@@ -53,8 +56,12 @@ TTestWorkspace::~TTestWorkspace() {
     }
 }
 
-QSqlDatabase TTestWorkspace::Alerts() const { return QSqlDatabase::database(AlertsConn, false); }
-QSqlDatabase TTestWorkspace::Trading() const { return QSqlDatabase::database(TradingConn, false); }
+QSqlDatabase TTestWorkspace::Alerts() const {
+    return QSqlDatabase::database(AlertsConn, false);
+}
+QSqlDatabase TTestWorkspace::Trading() const {
+    return QSqlDatabase::database(TradingConn, false);
+}
 
 qint64 TTestWorkspace::Insert(const QSqlDatabase& db, const QString& table, const QVariantMap& values) const {
     QStringList cols, marks;
@@ -64,7 +71,8 @@ qint64 TTestWorkspace::Insert(const QSqlDatabase& db, const QString& table, cons
     }
     QSqlQuery q(db);
     q.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)").arg(table, cols.join(','), marks.join(',')));
-    for (const QVariant& v : values) q.addBindValue(v);
+    for (const QVariant& v : values)
+        q.addBindValue(v);
     if (!q.exec()) qFatal("insert into %s failed: %s", qPrintable(table), qPrintable(q.lastError().text()));
     return q.lastInsertId().toLongLong();
 }
@@ -84,7 +92,8 @@ qint64 TTestWorkspace::InsertAlert(const QString& table, const QVariantMap& valu
         row[QStringLiteral("Fill Price")] = 285.40;
         row[QStringLiteral("Time Filled")] = QStringLiteral("2026-01-15 11:00:00");
     }
-    for (auto it = values.begin(); it != values.end(); ++it) row[it.key()] = it.value();
+    for (auto it = values.begin(); it != values.end(); ++it)
+        row[it.key()] = it.value();
     return Insert(Alerts(), table, row);
 }
 
@@ -94,11 +103,13 @@ void TTestWorkspace::PreloadAlerts(const QString& table, int count) const {
     QSqlQuery info(Alerts());
     info.exec(QStringLiteral("PRAGMA table_info(%1)").arg(table));
     while (info.next())
-        if (info.value(1).toString().compare(QLatin1String("ID"), Qt::CaseInsensitive) != 0) cols << QLatin1Char('"') + info.value(1).toString() + QLatin1Char('"');
+        if (info.value(1).toString().compare(QLatin1String("ID"), Qt::CaseInsensitive) != 0)
+            cols << QLatin1Char('"') + info.value(1).toString() + QLatin1Char('"');
     info.finish();
-    Exec(Alerts(), QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 2 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
-                                  "INSERT INTO %2 (%3) SELECT %3 FROM %2, n WHERE %2.ID = %4")
-                       .arg(QString::number(count), table, cols.join(','), QString::number(first)));
+    Exec(Alerts(),
+         QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 2 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
+                        "INSERT INTO %2 (%3) SELECT %3 FROM %2, n WHERE %2.ID = %4")
+             .arg(QString::number(count), table, cols.join(','), QString::number(first)));
 }
 
 void TTestWorkspace::Exec(const QSqlDatabase& db, const QString& sql) const {
@@ -109,7 +120,8 @@ void TTestWorkspace::Exec(const QSqlDatabase& db, const QString& sql) const {
 void TTestWorkspace::WriteRobotIni(const QString& position, const QString& quik) const {
     WriteBytes(Path(QStringLiteral("Korvex.ini")),
                QStringLiteral("[Position]\r\ntime1=0:00:00\r\ntime2=23:59:59\r\n%1"
-                              "[Quik]\r\npathTRI=%2\r\npathTRO=%3\r\npathInfoLog=%4\r\nAlerts=%5\r\nQuikData=%6\r\nConnect=-1\r\nintTable=1\r\n%7"
+                              "[Quik]\r\npathTRI=%2\r\npathTRO=%3\r\npathInfoLog=%4\r\nAlerts=%5\r\nQuikData="
+                              "%6\r\nConnect=-1\r\nintTable=1\r\n%7"
                               "[Mail]\r\nEmail1=\r\nEmail2=\r\n")
                    .arg(position, TriPath(), TroPath(), InfoLogPath(), AlertsPath(), TradingPath(), quik)
                    .toUtf8());
@@ -146,13 +158,14 @@ bool TRobotProcess::WaitFor(const std::function<bool()>& done, int ms) {
 }
 
 bool TRobotProcess::Stop() {
-    Process.terminate();  // SIGTERM here, a close request on Windows
+    Process.terminate(); // SIGTERM here, a close request on Windows
     const bool ended = Process.waitForFinished(10000);
     Out += Process.readAll();
     return ended && Process.exitStatus() == QProcess::NormalExit && Process.exitCode() == 0;
 }
 
-TTestRobot::TTestRobot(TTestWorkspace& ws) : Ws(ws), Clock(QDateTime(QDate(2026, 1, 15), QTime(12, 0))), Journal(Clock) {
+TTestRobot::TTestRobot(TTestWorkspace& ws)
+    : Ws(ws), Clock(QDateTime(QDate(2026, 1, 15), QTime(12, 0))), Journal(Clock) {
     Journal.Open(ws.Path(QStringLiteral("Korvex.log")));
     Engine = std::make_unique<TEngine>(Journal, Clock, ws.Path(QStringLiteral("Korvex.ini")));
     Engine->ErrorReport().ShowBox = [this](const QString& t) { Errors << t; };
@@ -171,9 +184,14 @@ TTestRobot::TTestRobot(TTestWorkspace& ws) : Ws(ws), Clock(QDateTime(QDate(2026,
 
 TTestRobot::~TTestRobot() = default;
 
-bool TTestRobot::Connect() { return Engine->RunEvent([this] { Engine->actConnectToBaseExecute(); }) && Engine->DatMod().OmegaConnected(); }
+bool TTestRobot::Connect() {
+    return Engine->RunEvent([this] { Engine->actConnectToBaseExecute(); }) &&
+           Engine->DatMod().OmegaConnected();
+}
 
-bool TTestRobot::Tick() { return Engine->RunEvent([this] { Engine->timTable(); }); }
+bool TTestRobot::Tick() {
+    return Engine->RunEvent([this] { Engine->timTable(); });
+}
 
 QStringList TTestRobot::JournalTexts() const {
     // A stamp is "date time "; the texts the tests compare never hold the stamp's pattern.

@@ -85,7 +85,7 @@ public:
     bool Connect();
     // One table-timer tick as the timer runs it; false when it ended with an error.
     bool Tick();
-    QStringList JournalTexts() const;  // journal lines without their stamps
+    QStringList JournalTexts() const; // journal lines without their stamps
     QStringList TriLines() const;
 };
 

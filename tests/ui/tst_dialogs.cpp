@@ -30,7 +30,9 @@ class TestDialogs : public QObject, TRobotFixture {
         QTest::keyClicks(e, text);
     }
     // The instruments grid cell of `field` in `row`.
-    QModelIndex Cell(TDbGrid* g, int row, const QString& field) { return g->Proxy()->index(row, g->Proxy()->ColumnOf(field)); }
+    QModelIndex Cell(TDbGrid* g, int row, const QString& field) {
+        return g->Proxy()->index(row, g->Proxy()->ColumnOf(field));
+    }
 
 private slots:
     void init() {
@@ -50,18 +52,19 @@ private slots:
 
     void okCheck_badNumberAndBadTime_bothMessagesFocusOnTime() {
         Opt()->open();
-        QCOMPARE(Opt()->Pages->currentIndex(), 0);  // opens on "Позиции"
+        QCOMPARE(Opt()->Pages->currentIndex(), 0); // opens on "Позиции"
         Type(Opt()->edtFixVol, "abc");
         Type(Opt()->edtTime2, "25:00:00");
         Opt()->BitBtn1Click();
-        QCOMPARE(Messages, (QStringList{QStringLiteral("Введите верные данные!"), QStringLiteral("Веденно неверное время!")}));
+        QCOMPARE(Messages, (QStringList{QStringLiteral("Введите верные данные!"),
+                                        QStringLiteral("Веденно неверное время!")}));
         QCOMPARE(Opt()->result(), 4);
         QCOMPARE(Opt()->FailedField, Opt()->edtTime2);
         QCOMPARE(Opt()->focusWidget(), Opt()->edtTime2);
-        QVERIFY(W->HandleOptionsResult(Opt()->result()));  // shown again
+        QVERIFY(W->HandleOptionsResult(Opt()->result())); // shown again
         QCOMPARE(Opt()->edtFixVol->text(), QStringLiteral("abc"));
         QCOMPARE(Opt()->edtTime2->text(), QStringLiteral("25:00:00"));
-        QCOMPARE(R->S().FixVol, QStringLiteral("30000"));  // nothing that does not read reaches the robot
+        QCOMPARE(R->S().FixVol, QStringLiteral("30000")); // nothing that does not read reaches the robot
         QCOMPARE(R->S().time2, QStringLiteral("17:45:00"));
     }
 
@@ -73,11 +76,11 @@ private slots:
         QApplication::setActiveWindow(Opt());
         Opt()->edtTime2->setFocus();
         Type(Opt()->edtTime2, "25:59:59");
-        Opt()->edtCode->setFocus();  // leaves the field
+        Opt()->edtCode->setFocus(); // leaves the field
         QCOMPARE(R->S().time2, QStringLiteral("17:45:00"));
         Opt()->edtTime2->setFocus();
         Type(Opt()->edtTime2, "18:00:00");
-        QCOMPARE(R->S().time2, QStringLiteral("17:45:00"));  // still being typed
+        QCOMPARE(R->S().time2, QStringLiteral("17:45:00")); // still being typed
         Opt()->edtCode->setFocus();
         QCOMPARE(R->S().time2, QStringLiteral("18:00:00"));
     }
@@ -96,9 +99,10 @@ private slots:
         QVERIFY(editor);
         editor->setText("Сидоров");
         QTest::keyClick(editor, Qt::Key_Return);
-        QApplication::processEvents();  // the delegate commits queued
+        QApplication::processEvents(); // the delegate commits queued
         QCOMPARE(Cell(g, 0, "client").data().toString(), QStringLiteral("Сидоров"));
-        QVERIFY(Ws->Scalar(Ws->Trading(), "SELECT client FROM tClients WHERE Code='111'").toString() != QStringLiteral("Сидоров"));
+        QVERIFY(Ws->Scalar(Ws->Trading(), "SELECT client FROM tClients WHERE Code='111'").toString() !=
+                QStringLiteral("Сидоров"));
         W->HandleClientsResult(2);
         QVERIFY(Cell(g, 0, "client").data().toString() != QStringLiteral("Сидоров"));
     }
@@ -111,8 +115,9 @@ private slots:
             QApplication::processEvents();
             QTest::keyClick(d, Qt::Key_F1);
             QVERIFY(W->Help->isVisible());
-            QCOMPARE(W->Help->parentWidget(), d);  // the modal dialog does not block its own windows
-            QVERIFY(W->Help->CurrentPage().toString().endsWith(d == Opt() ? "settings.html" : "main-window.html"));
+            QCOMPARE(W->Help->parentWidget(), d); // the modal dialog does not block its own windows
+            QVERIFY(W->Help->CurrentPage().toString().endsWith(d == Opt() ? "settings.html"
+                                                                          : "main-window.html"));
             d->reject();
         }
     }
@@ -130,13 +135,20 @@ private slots:
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("accepted");
-        QTest::newRow("lots 0 is off") << "MaxLots" << "0" << true;
-        QTest::newRow("lots 50") << "MaxLots" << "50" << true;
-        QTest::newRow("lots negative") << "MaxLots" << "-1" << false;
-        QTest::newRow("lots not whole") << "MaxLots" << "1.5" << false;
-        QTest::newRow("money decimal") << "MaxMoney" << "150000.50" << true;
-        QTest::newRow("money text") << "MaxMoney" << "lots" << false;
-        QTest::newRow("per minute negative") << "MaxTransPerMinute" << "-5" << false;
+        QTest::newRow("lots 0 is off") << "MaxLots"
+                                       << "0" << true;
+        QTest::newRow("lots 50") << "MaxLots"
+                                 << "50" << true;
+        QTest::newRow("lots negative") << "MaxLots"
+                                       << "-1" << false;
+        QTest::newRow("lots not whole") << "MaxLots"
+                                        << "1.5" << false;
+        QTest::newRow("money decimal") << "MaxMoney"
+                                       << "150000.50" << true;
+        QTest::newRow("money text") << "MaxMoney"
+                                    << "lots" << false;
+        QTest::newRow("per minute negative") << "MaxTransPerMinute"
+                                             << "-5" << false;
     }
     void riskPage_limitsMustBeWholeOrDecimalAndNotNegative() {
         QFETCH(QString, field);
@@ -144,7 +156,9 @@ private slots:
         QFETCH(bool, accepted);
         Opt()->open();
         QCOMPARE(Opt()->Pages->tabText(5), QStringLiteral("Риск"));
-        QLineEdit* e = field == "MaxLots" ? Opt()->edtMaxLots : field == "MaxMoney" ? Opt()->edtMaxMoney : Opt()->edtMaxTransPerMinute;
+        QLineEdit* e = field == "MaxLots"    ? Opt()->edtMaxLots
+                       : field == "MaxMoney" ? Opt()->edtMaxMoney
+                                             : Opt()->edtMaxTransPerMinute;
         Type(e, text);
         Opt()->BitBtn1Click();
         QCOMPARE(Opt()->result(), accepted ? 1 : 4);
@@ -216,7 +230,7 @@ private slots:
 
     void filters_deleteAsks_emptyNewRowDroppedOnFocusLoss() {
         QVERIFY(R->Connect());
-        TNavigatorBar* nav = Opt()->Navigators[1];  // workspaces
+        TNavigatorBar* nav = Opt()->Navigators[1]; // workspaces
         bool asked = false;
         nav->Confirm = [&](const QString&) {
             asked = true;
@@ -232,7 +246,7 @@ private slots:
         QVERIFY(R->Engine->DatMod().tWorkSpaces->Model()->HasPendingInsert());
         QApplication::setActiveWindow(Opt());
         Opt()->grdWorkSpaces->View()->setFocus();
-        Opt()->edtMsg->setFocus();  // the grid loses the focus
+        Opt()->edtMsg->setFocus(); // the grid loses the focus
         QTest::qWait(20);
         QVERIFY(!R->Engine->DatMod().tWorkSpaces->Model()->HasPendingInsert());
         QCOMPARE(R->Engine->DatMod().tWorkSpaces->RowCount(), 2);
@@ -242,9 +256,11 @@ private slots:
         QVERIFY(R->Connect());
         TDbGrid* g = Opt()->grdSecCode;
         QHeaderView* h = g->View()->horizontalHeader();
-        QCOMPARE(g->Proxy()->headerData(h->logicalIndex(0), Qt::Horizontal).toString(), QStringLiteral("Тикер в Омеге"));
-        QCOMPARE(g->Proxy()->headerData(h->logicalIndex(8), Qt::Horizontal).toString(), QStringLiteral("Код в Quik`е"));
-        QVERIFY(h->sectionSize(h->logicalIndex(0)) >= 85);  // at least the design width, wider for its title
+        QCOMPARE(g->Proxy()->headerData(h->logicalIndex(0), Qt::Horizontal).toString(),
+                 QStringLiteral("Тикер в Омеге"));
+        QCOMPARE(g->Proxy()->headerData(h->logicalIndex(8), Qt::Horizontal).toString(),
+                 QStringLiteral("Код в Quik`е"));
+        QVERIFY(h->sectionSize(h->logicalIndex(0)) >= 85); // at least the design width, wider for its title
         g->View()->setCurrentIndex(Cell(g, 0, "Ticker"));
         QVERIFY(Opt()->FindInstrument("lkoh"));
         QCOMPARE(g->View()->currentIndex().data().toString(), QStringLiteral("LKOH"));
@@ -256,17 +272,20 @@ private slots:
         TDbGrid* g = W->fmClients->Grid;
         g->Proxy()->setData(Cell(g, 0, "AccountMicex"), "NEW-1");
         W->HandleClientsResult(1);
-        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT AccountMicex FROM tClients WHERE Code='111'").toString(), QStringLiteral("NEW-1"));
+        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT AccountMicex FROM tClients WHERE Code='111'").toString(),
+                 QStringLiteral("NEW-1"));
         g->Proxy()->setData(Cell(g, 0, "AccountMicex"), "NEW-2");
         W->HandleClientsResult(2);
-        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT AccountMicex FROM tClients WHERE Code='111'").toString(), QStringLiteral("NEW-1"));
+        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT AccountMicex FROM tClients WHERE Code='111'").toString(),
+                 QStringLiteral("NEW-1"));
         QCOMPARE(Cell(g, 0, "AccountMicex").data().toString(), QStringLiteral("NEW-1"));
         // Changing a row and moving to another posts the first; a later cancel keeps it.
         g->View()->setCurrentIndex(Cell(g, 0, "note"));
         g->Proxy()->setData(Cell(g, 0, "note"), "moved away");
         g->View()->setCurrentIndex(Cell(g, 1, "note"));
         W->HandleClientsResult(2);
-        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT note FROM tClients WHERE Code='111'").toString(), QStringLiteral("moved away"));
+        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT note FROM tClients WHERE Code='111'").toString(),
+                 QStringLiteral("moved away"));
     }
 
     void about_showsCountersOfTheMomentOfOpening() {
@@ -274,7 +293,8 @@ private slots:
         TOrder o;
         o.Action = "NEW_ORDER";
         o.Quantity = 1;
-        for (int i = 0; i < 5; ++i) R->Engine->Writer().WriteTransaction(o, TOmegaOrder());
+        for (int i = 0; i < 5; ++i)
+            R->Engine->Writer().WriteTransaction(o, TOmegaOrder());
         WriteBytes(Ws->TroPath(), "TRANS_ID=0;STATUS=0;\r\nTRANS_ID=1;STATUS=0;\r\nTRANS_ID=1;STATUS=3;\r\n");
         QVERIFY(R->Tick());
         QCOMPARE(W->fmAbout->pnQty->text(), QStringLiteral("0/0/0"));

@@ -13,18 +13,18 @@
 #include "common/KorvexError.h"
 
 #include <QApplication>
-#include <QStatusBar>
 #include <QFileInfo>
-#include <QScrollBar>
-#include <QStyle>
-#include <QTableView>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QStyle>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTest>
 
 class TestMainWindow : public QObject, TRobotFixture {
@@ -96,7 +96,8 @@ private slots:
         QVERIFY(R->Tick());
         QCOMPARE(R->TriLines().size(), 1);
         QVERIFY(!R->Engine->Watching);
-        QCOMPARE(W->StatusPanels.last()->text(), QStringLiteral("Автостоп: 2 транзакций за минуту, предел 1"));
+        QCOMPARE(W->StatusPanels.last()->text(),
+                 QStringLiteral("Автостоп: 2 транзакций за минуту, предел 1"));
         R->Engine->actStartWatchExecute();
         QCOMPARE(W->StatusPanels.last()->text(), QString());
     }
@@ -105,15 +106,17 @@ private slots:
         W->show();
         QVERIFY(R->Connect());
         W->actStartWatch->trigger();
-        W->statusBar()->showMessage(W->actStopWatch->statusTip());  // a toolbar button under the pointer
+        W->statusBar()->showMessage(W->actStopWatch->statusTip()); // a toolbar button under the pointer
         QApplication::processEvents();
-        for (QLabel* l : W->StatusPanels.mid(0, 5) + QList<QLabel*>{W->WatchPanel, W->ErrorPanel}) QVERIFY(l->isVisible());
+        for (QLabel* l : W->StatusPanels.mid(0, 5) + QList<QLabel*>{W->WatchPanel, W->ErrorPanel})
+            QVERIFY(l->isVisible());
         QCOMPARE(W->WatchPanel->text(), QStringLiteral("Загрузка: ВКЛ"));
         R->Engine->RunEvent([] { throw KorvexError(QStringLiteral("База данных заблокирована")); });
         QVERIFY(W->ErrorPanel->text().endsWith(QStringLiteral("База данных заблокирована")));
         W->actStopWatch->trigger();
         QCOMPARE(W->WatchPanel->text(), QStringLiteral("Загрузка: выкл"));
-        for (const QString& part : {W->WatchPanel->text(), W->StatusPanels[3]->text(), W->ErrorPanel->text()}) QVERIFY(W->TrayText().contains(part));
+        for (const QString& part : {W->WatchPanel->text(), W->StatusPanels[3]->text(), W->ErrorPanel->text()})
+            QVERIFY(W->TrayText().contains(part));
     }
 
     void statusBar_countsAndLinkState() {
@@ -123,7 +126,8 @@ private slots:
         TOrder o;
         o.Action = "NEW_ORDER";
         o.Quantity = 1;
-        for (int i = 0; i < 3; ++i) R->Engine->Writer().WriteTransaction(o, TOmegaOrder());
+        for (int i = 0; i < 3; ++i)
+            R->Engine->Writer().WriteTransaction(o, TOmegaOrder());
         WriteBytes(Ws->TroPath(), "TRANS_ID=0;STATUS=0;\r\n");
         QVERIFY(R->Tick());
         QCOMPARE(W->StatusPanels[3]->text(), QStringLiteral("Отправлено транзакций: 3/1/0"));
@@ -137,16 +141,16 @@ private slots:
         R->S().rgpSingleMulti = 1;
         W->UpdateStatusBar();
         QCOMPARE(W->StatusPanels[4]->text(), QStringLiteral("MULTI"));
-        R->S().rgpSingleMulti = -1;  // no choice: the panel keeps its text
+        R->S().rgpSingleMulti = -1; // no choice: the panel keeps its text
         W->UpdateStatusBar();
         QCOMPARE(W->StatusPanels[4]->text(), QStringLiteral("MULTI"));
     }
 
     void manualActions_followPageChangesAndConnection() {
-        W->PageControl1->setCurrentIndex(2);  // active orders, not connected
+        W->PageControl1->setCurrentIndex(2); // active orders, not connected
         QVERIFY(!W->actSendNewOrderManual->isEnabled());
         QVERIFY(R->Connect());
-        QVERIFY(!W->actSendNewOrderManual->isEnabled());  // a connect alone changes nothing
+        QVERIFY(!W->actSendNewOrderManual->isEnabled()); // a connect alone changes nothing
         W->PageControl1->setCurrentIndex(5);
         QVERIFY(!W->actSendNewOrderManual->isEnabled());
         W->PageControl1->setCurrentIndex(2);
@@ -182,7 +186,8 @@ private slots:
         QCOMPARE(W->grdPortfolio->FooterText("curallassets"), QStringLiteral("0,00"));
         QCOMPARE(W->grdPortfolio->FooterText("margin"), QStringLiteral("0"));
         QCOMPARE(W->grdPortfolio->FooterText("leverage"), QString());
-        Ws->Exec(Ws->Trading(), "INSERT INTO tPortfolio (id_client, curallassets, margin, profitloss) VALUES ('1', 1234567.5, 2, -10), ('2', 1000, 4, 0.25)");
+        Ws->Exec(Ws->Trading(), "INSERT INTO tPortfolio (id_client, curallassets, margin, profitloss) VALUES "
+                                "('1', 1234567.5, 2, -10), ('2', 1000, 4, 0.25)");
         QVERIFY(R->Tick());
         QCOMPARE(W->grdPortfolio->FooterText("id_client"), QStringLiteral("2"));
         QCOMPARE(W->grdPortfolio->FooterText("curallassets"), QStringLiteral("1\u00a0235\u00a0567,50"));
@@ -197,9 +202,12 @@ private slots:
         QHeaderView* h = W->RxDBGrid4->View()->horizontalHeader();
         QStringList titles;
         for (int v = 0; v < h->count(); ++v)
-            titles << W->RxDBGrid4->Proxy()->headerData(h->logicalIndex(v), Qt::Horizontal, Qt::DisplayRole).toString();
-        QCOMPARE(titles, (QStringList{"ID ордера", "Символ", "Тип ордера", "Ордер", "Цена испол.", "Номер заявки", "Проскал.", "Время подачи",
-                                      "Время испол.", "Стратегия", "Сигнал", "Раб. область", "Интервал", "Номер позиции"}));
+            titles << W->RxDBGrid4->Proxy()
+                          ->headerData(h->logicalIndex(v), Qt::Horizontal, Qt::DisplayRole)
+                          .toString();
+        QCOMPARE(titles, (QStringList{"ID ордера", "Символ", "Тип ордера", "Ордер", "Цена испол.",
+                                      "Номер заявки", "Проскал.", "Время подачи", "Время испол.", "Стратегия",
+                                      "Сигнал", "Раб. область", "Интервал", "Номер позиции"}));
     }
 
     void executedOrders_sortByTitleClick_lastIdUnaffected() {
@@ -211,18 +219,23 @@ private slots:
         W->PageControl1->setCurrentWidget(W->RxDBGrid4);
         QHeaderView* h = W->RxDBGrid4->View()->horizontalHeader();
         const int col = W->RxDBGrid4->Proxy()->ColumnOf("Symbol");
-        QTest::mouseClick(h->viewport(), Qt::LeftButton, {}, QPoint(h->sectionViewportPosition(col) + 5, h->height() / 2));
+        QTest::mouseClick(h->viewport(), Qt::LeftButton, {},
+                          QPoint(h->sectionViewportPosition(col) + 5, h->height() / 2));
         QCOMPARE(R->Engine->DatMod().tFilledOrders->SortColumn(), QStringLiteral("Symbol"));
         QCOMPARE(W->RxDBGrid4->Proxy()->index(0, col).data().toString(), QStringLiteral("AAA"));
         QVERIFY(R->Tick());
-        QCOMPARE(W->RxDBGrid4->Proxy()->index(0, col).data().toString(), QStringLiteral("AAA"));  // stays sorted
+        QCOMPARE(W->RxDBGrid4->Proxy()->index(0, col).data().toString(),
+                 QStringLiteral("AAA")); // stays sorted
         QCOMPARE(R->Engine->DatMod().GetLastID(R->Engine->DatMod().tFilledOrders), 2);
     }
 
     void quotesAndReport_keepTheOperatorsPlace_growingTablesFollowTheNewest() {
         QVERIFY(R->Connect());
         for (int i = 0; i < 60; ++i)
-            Ws->Exec(Ws->Trading(), QStringLiteral("INSERT INTO tParam (code, stock, bid, last) VALUES ('C%1', 'Бумага %1', 10, 10)").arg(i));
+            Ws->Exec(Ws->Trading(),
+                     QStringLiteral(
+                         "INSERT INTO tParam (code, stock, bid, last) VALUES ('C%1', 'Бумага %1', 10, 10)")
+                         .arg(i));
         QVERIFY(R->Tick());
         W->resize(1366, 768);
         W->show();
@@ -242,18 +255,21 @@ private slots:
             QCOMPARE(v->horizontalScrollBar()->value(), 0);
             QCOMPARE(v->verticalScrollBar()->value(), vScroll);
         }
-        QCOMPARE(v->currentIndex().row(), 39);  // row C0 went away above it: the same row stays current
+        QCOMPARE(v->currentIndex().row(), 39); // row C0 went away above it: the same row stays current
 
         W->PageControl1->setCurrentIndex(6);
         QTableView* report = W->grdTRO->View();
         auto addResults = [&](int n) {
-            for (int i = 0; i < n; ++i) Ws->Exec(Ws->Trading(), "INSERT INTO tOrderNumber (trans_id, id_order, code) VALUES (1, 1, '111')");
+            for (int i = 0; i < n; ++i)
+                Ws->Exec(Ws->Trading(),
+                         "INSERT INTO tOrderNumber (trans_id, id_order, code) VALUES (1, 1, '111')");
             QVERIFY(R->Tick());
             QApplication::processEvents();
         };
         addResults(80);
-        QCOMPARE(report->verticalScrollBar()->value(), report->verticalScrollBar()->maximum());  // followed the newest
-        report->verticalScrollBar()->setValue(3);  // the operator reads older results
+        QCOMPARE(report->verticalScrollBar()->value(),
+                 report->verticalScrollBar()->maximum()); // followed the newest
+        report->verticalScrollBar()->setValue(3);         // the operator reads older results
         addResults(5);
         QCOMPARE(report->verticalScrollBar()->value(), 3);
         report->verticalScrollBar()->setValue(report->verticalScrollBar()->maximum());
@@ -264,21 +280,27 @@ private slots:
 
     void refusedStatus_showsAsAColouredWord_pricesWithTheirDecimals_datesRegional() {
         QVERIFY(R->Connect());
-        Ws->Exec(Ws->Trading(), "INSERT INTO tOrderNumber (trans_id, id_order, code, status) VALUES (1, 1, '111', 4), (2, 2, '111', 3)");
-        Ws->InsertAlert("FilledOrders", {{"Symbol", "SBER"}, {"Fill Price", 285.4}, {"Time Placed", "2024-03-01 10:31:05"}});
+        Ws->Exec(Ws->Trading(), "INSERT INTO tOrderNumber (trans_id, id_order, code, status) VALUES (1, 1, "
+                                "'111', 4), (2, 2, '111', 3)");
+        Ws->InsertAlert("FilledOrders",
+                        {{"Symbol", "SBER"}, {"Fill Price", 285.4}, {"Time Placed", "2024-03-01 10:31:05"}});
         Ws->InsertAlert("FilledOrders", {{"Symbol", "LKOH"}, {"Fill Price", 7012.5}});
         QVERIFY(R->Tick());
         TFieldsProxy* p = W->grdTRO->Proxy();
         const QModelIndex refused = p->index(0, p->ColumnOf("status"));
         QCOMPARE(refused.data().toString(), QStringLiteral("отвергнута"));
         QCOMPARE(p->index(1, p->ColumnOf("status")).data().toString(), QStringLiteral("выполнена"));
-        QVERIFY(refused.data(Qt::ForegroundRole).value<QColor>() != p->index(1, p->ColumnOf("status")).data(Qt::ForegroundRole).value<QColor>());
+        QVERIFY(refused.data(Qt::ForegroundRole).value<QColor>() !=
+                p->index(1, p->ColumnOf("status")).data(Qt::ForegroundRole).value<QColor>());
         TFieldsProxy* f = W->RxDBGrid4->Proxy();
-        QCOMPARE(f->index(0, f->ColumnOf("Fill Price")).data().toString(), QStringLiteral("285.40"));  // SBER: 2 decimals
-        QCOMPARE(f->index(1, f->ColumnOf("Fill Price")).data().toString(), QStringLiteral("7012.5"));  // LKOH: 1
+        QCOMPARE(f->index(0, f->ColumnOf("Fill Price")).data().toString(),
+                 QStringLiteral("285.40")); // SBER: 2 decimals
+        QCOMPARE(f->index(1, f->ColumnOf("Fill Price")).data().toString(),
+                 QStringLiteral("7012.5")); // LKOH: 1
         QCOMPARE(f->index(0, f->ColumnOf("Time Placed")).data().toString(),
                  Regional::ShortDate(QDate(2024, 3, 1)) + " " + Regional::LongTime(QTime(10, 31, 5)));
-        QCOMPARE(f->index(0, f->ColumnOf("ID")).data(Qt::TextAlignmentRole).toInt() & Qt::AlignRight, int(Qt::AlignRight));
+        QCOMPARE(f->index(0, f->ColumnOf("ID")).data(Qt::TextAlignmentRole).toInt() & Qt::AlignRight,
+                 int(Qt::AlignRight));
     }
 
     void columnTitles_areNotCut_at1366x768() {
@@ -295,7 +317,8 @@ private slots:
             if (h->isHidden()) continue;
             for (int c = 0; c < h->count(); ++c) {
                 const QString title = g->Proxy()->headerData(c, Qt::Horizontal).toString();
-                const int needed = QFontMetrics(h->font()).horizontalAdvance(title) + 2 * h->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, h);
+                const int needed = QFontMetrics(h->font()).horizontalAdvance(title) +
+                                   2 * h->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, h);
                 QVERIFY2(h->sectionSize(c) >= needed, qPrintable(g->objectName() + ": " + title));
             }
         }
@@ -323,7 +346,7 @@ private slots:
         QVERIFY(!W->HandleOptionsResult(1));
         QVERIFY(ReadCp1251(Ws->Path("Korvex.ini")).contains("Code=555\r\n"));
         R->S().Code = "999";
-        R->S().intTable = "7";  // saved periods take effect only at the next load
+        R->S().intTable = "7"; // saved periods take effect only at the next load
         QVERIFY(!W->HandleOptionsResult(1));
         QCOMPARE(R->Engine->timUpdateTable.IntervalMs(), 1000);
         R->S().Code = "unsaved";
@@ -343,7 +366,7 @@ private slots:
         QApplication::setActiveWindow(W.get());
         QTest::keyClick(W.get(), Qt::Key_F1);
         QVERIFY(W->Help->CurrentPage().toString().endsWith("main-window.html"));
-        QVERIFY(!W->HasTray());  // offscreen: no tray, so minimizing keeps the window reachable
+        QVERIFY(!W->HasTray()); // offscreen: no tray, so minimizing keeps the window reachable
         W->showMinimized();
         QApplication::processEvents();
         QVERIFY(W->isVisible());

@@ -39,7 +39,7 @@ private:
     QList<TInstrument> Instruments;
     QStringList Workspaces;
     QStringList Strategies;
-    QList<TPending> Pending;   // placed, not yet filled or cancelled
-    QList<TPending> Open;      // filled entries
+    QList<TPending> Pending; // placed, not yet filled or cancelled
+    QList<TPending> Open;    // filled entries
     QRandomGenerator Random;
 };

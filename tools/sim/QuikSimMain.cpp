@@ -1,7 +1,7 @@
 // korvex-quiksim: the QUIK terminal's side of the files and tables, for demos and tests.
 #include "QuikSimulator.h"
-#include "settings/SettingsFile.h"
 #include "common/FileNames.h"
+#include "settings/SettingsFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -44,15 +44,24 @@ int main(int argc, char** argv) {
         if (a[i] == "--workdir") {
             TSettings s;
             TSettingsFile(QDir(next()).filePath(QStringLiteral("Korvex.ini"))).Load(s);
-            paths = {LocalFilePath(s.pathTRI), LocalFilePath(s.pathTRO), LocalFilePath(s.pathInfoLog), LocalFilePath(s.QuikData)};
-        } else if (a[i] == "--tri") paths.Tri = next();
-        else if (a[i] == "--tro") paths.Tro = next();
-        else if (a[i] == "--infolog") paths.InfoLog = next();
-        else if (a[i] == "--trading") paths.TradingDb = next();
-        else if (a[i] == "--poll-ms") pollMs = next().toInt();
-        else if (a[i] == "--log-ms") logMs = next().toInt();
-        else if (a[i] == "--quotes-ms") quotesMs = next().toInt();
-        else return Usage();
+            paths = {LocalFilePath(s.pathTRI), LocalFilePath(s.pathTRO), LocalFilePath(s.pathInfoLog),
+                     LocalFilePath(s.QuikData)};
+        } else if (a[i] == "--tri")
+            paths.Tri = next();
+        else if (a[i] == "--tro")
+            paths.Tro = next();
+        else if (a[i] == "--infolog")
+            paths.InfoLog = next();
+        else if (a[i] == "--trading")
+            paths.TradingDb = next();
+        else if (a[i] == "--poll-ms")
+            pollMs = next().toInt();
+        else if (a[i] == "--log-ms")
+            logMs = next().toInt();
+        else if (a[i] == "--quotes-ms")
+            quotesMs = next().toInt();
+        else
+            return Usage();
     }
     if (paths.Tri.isEmpty() || paths.Tro.isEmpty()) return Usage();
     TQuikSimulator sim(paths);
@@ -63,12 +72,16 @@ int main(int argc, char** argv) {
     QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
         char c;
         if (::read(Pipe[1], &c, 1) != 1) return;
-        if (c == SIGUSR1) sim.SetConnected(false);
-        else if (c == SIGUSR2) sim.SetConnected(true);
-        else app.quit();
+        if (c == SIGUSR1)
+            sim.SetConnected(false);
+        else if (c == SIGUSR2)
+            sim.SetConnected(true);
+        else
+            app.quit();
         std::fprintf(stderr, "quiksim: server link %s\n", sim.IsConnected() ? "up" : "down");
     });
-    for (int s : {SIGUSR1, SIGUSR2, SIGINT, SIGTERM}) std::signal(s, OnSignal);
+    for (int s : {SIGUSR1, SIGUSR2, SIGINT, SIGTERM})
+        std::signal(s, OnSignal);
 #endif
 
     QTimer poll, log, quotes;

@@ -7,9 +7,9 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSqlQuery>
 #include <QSqlRecord>
-#include <QRegularExpression>
 #include <QUuid>
 #include <cmath>
 
@@ -23,8 +23,12 @@ QHash<QString, QString> Fields(const QString& line) {
     return f;
 }
 
-QString Result(const QString& id, int status, const QString& name, const QString& description, const QString& orderNumber = QString()) {
-    QString s = QStringLiteral("TRANS_ID=%1;STATUS=%2;TRANS_NAME=\"%3\";DESCRIPTION=\"%4\";").arg(id).arg(status).arg(name, description);
+QString Result(const QString& id, int status, const QString& name, const QString& description,
+               const QString& orderNumber = QString()) {
+    QString s = QStringLiteral("TRANS_ID=%1;STATUS=%2;TRANS_NAME=\"%3\";DESCRIPTION=\"%4\";")
+                    .arg(id)
+                    .arg(status)
+                    .arg(name, description);
     if (!orderNumber.isEmpty()) s += QStringLiteral("ORDER_NUMBER=%1;").arg(orderNumber);
     return s;
 }
@@ -36,7 +40,8 @@ TQuikSimulator::TQuikSimulator(const TPaths& paths, quint32 seed) : Paths(paths)
     db.setDatabaseName(paths.TradingDb);
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
     db.open();
-    for (const TDemoInstrument& i : DemoInstruments()) Prices.insert(QString::fromLatin1(i.SecCode), i.Price);
+    for (const TDemoInstrument& i : DemoInstruments())
+        Prices.insert(QString::fromLatin1(i.SecCode), i.Price);
 }
 
 TQuikSimulator::~TQuikSimulator() {
@@ -48,14 +53,17 @@ void TQuikSimulator::Append(const QString& path, const QStringList& lines) {
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Append)) return;
     QByteArray bytes;
-    for (const QString& l : lines) bytes += Cp1251::Encode(l) + "\r\n";
+    for (const QString& l : lines)
+        bytes += Cp1251::Encode(l) + "\r\n";
     f.write(bytes);
 }
 
 bool TQuikSimulator::KnownInstrument(const QString& secCode, const QString& classCode) {
     try {
-        TSqlRows q = RunSql(QSqlDatabase::database(Conn, false), {QStringLiteral("SELECT count(*) FROM tSecCode WHERE SecCode = :s AND Class_Code = :c")},
-                             {{"s", secCode}, {"c", classCode}});
+        TSqlRows q =
+            RunSql(QSqlDatabase::database(Conn, false),
+                   {QStringLiteral("SELECT count(*) FROM tSecCode WHERE SecCode = :s AND Class_Code = :c")},
+                   {{"s", secCode}, {"c", classCode}});
         return q.next() && q.value(0).toInt() > 0;
     } catch (...) {
         return false;
@@ -73,18 +81,27 @@ QStringList TQuikSimulator::Answer(const QString& line) {
         if (!KnownInstrument(f.value(QStringLiteral("SECCODE")), f.value(QStringLiteral("CLASSCODE"))))
             out << Result(id, 4, action, QStringLiteral("Указан неверный код класса или инструмента"));
         else if (!qty || *qty < 1)
-            out << Result(id, 5, action, QStringLiteral("Неверно указано количество: %1").arg(f.value(QStringLiteral("QUANTITY"))));
+            out << Result(
+                id, 5, action,
+                QStringLiteral("Неверно указано количество: %1").arg(f.value(QStringLiteral("QUANTITY"))));
         else if (!price.contains(QRegularExpression(QStringLiteral("[1-9]"))))
             out << Result(id, 4, action, QStringLiteral("Не указана цена заявки"));
         else {
             const QString number = QString::number(NextOrderNumber++);
             LiveOrders.insert(number);
-            out << Result(id, 3, action, QStringLiteral("Заявка №%1 успешно зарегистрирована").arg(number), number);
+            out << Result(id, 3, action, QStringLiteral("Заявка №%1 успешно зарегистрирована").arg(number),
+                          number);
         }
     } else if (action == QLatin1String("KILL_ORDER") || action == QLatin1String("KILL_STOP_ORDER")) {
-        const QString key = f.value(action == QLatin1String("KILL_STOP_ORDER") ? QStringLiteral("STOP_ORDER_KEY") : QStringLiteral("ORDER_KEY"));
-        if (LiveOrders.remove(key)) out << Result(id, 3, action, QStringLiteral("Заявка №%1 снята").arg(key), key);
-        else out << Result(id, 4, action, QStringLiteral("Не найдена заявка с номером %1").arg(key.isEmpty() ? QStringLiteral("(пусто)") : key));
+        const QString key =
+            f.value(action == QLatin1String("KILL_STOP_ORDER") ? QStringLiteral("STOP_ORDER_KEY")
+                                                               : QStringLiteral("ORDER_KEY"));
+        if (LiveOrders.remove(key))
+            out << Result(id, 3, action, QStringLiteral("Заявка №%1 снята").arg(key), key);
+        else
+            out << Result(id, 4, action,
+                          QStringLiteral("Не найдена заявка с номером %1")
+                              .arg(key.isEmpty() ? QStringLiteral("(пусто)") : key));
     } else {
         out << Result(id, 6, action, QStringLiteral("Транзакция не поддерживается: %1").arg(action));
     }
@@ -94,7 +111,7 @@ QStringList TQuikSimulator::Answer(const QString& line) {
 int TQuikSimulator::AnswerTransactions() {
     QFile f(Paths.Tri);
     if (!f.open(QIODevice::ReadOnly)) return 0;
-    if (f.size() < TriOffset) TriOffset = 0;  // the robot emptied it at its start
+    if (f.size() < TriOffset) TriOffset = 0; // the robot emptied it at its start
     f.seek(TriOffset);
     const QByteArray data = f.readAll();
     int answered = 0;
@@ -111,11 +128,14 @@ int TQuikSimulator::AnswerTransactions() {
     return answered;
 }
 
-bool TQuikSimulator::IsConnected() const { return Connected && !QFile::exists(LinkDownMarker()); }
+bool TQuikSimulator::IsConnected() const {
+    return Connected && !QFile::exists(LinkDownMarker());
+}
 
 void TQuikSimulator::GrowInfoLog() {
     if (!IsConnected()) return;
-    Append(Paths.InfoLog, {QDateTime::currentDateTime().toString(Qt::ISODate) + QStringLiteral(" Обмен данными с сервером")});
+    Append(Paths.InfoLog, {QDateTime::currentDateTime().toString(Qt::ISODate) +
+                           QStringLiteral(" Обмен данными с сервером")});
 }
 
 void TQuikSimulator::ExportQuotes() {
@@ -131,24 +151,43 @@ void TQuikSimulator::ExportQuotes() {
             const double spread = step * (1 + Random.bounded(3));
             TSqlRows q = RunSql(db, {QStringLiteral("SELECT id FROM tParam WHERE code = :c")}, {{"c", code}});
             const bool exists = q.next();
-            const QStringList sql = exists
-                ? QStringList{QStringLiteral("UPDATE tParam SET bid=:bid, offer=:offer, last=:last, high=max(high,:last), low=min(low,:last),"),
-                              QStringLiteral(" biddepth=:bd, offerdepth=:od, lastchange=:chg, voltoday=voltoday+:vol, valtoday=valtoday+:val, timelast=:t"),
-                              QStringLiteral("WHERE code=:c")}
-                : QStringList{QStringLiteral("INSERT INTO tParam (code, stock, shortname, class_code, lotsize, bid, offer, last, open, high, low, closeprice,"),
-                              QStringLiteral(" biddepth, offerdepth, lastchange, voltoday, valtoday, timelast)"),
-                              QStringLiteral("VALUES (:c, :c, :c, :class, :lot, :bid, :offer, :last, :last, :last, :last, :last, :bd, :od, :chg, :vol, :val, :t)")};
+            const QStringList sql =
+                exists
+                    ? QStringList{QStringLiteral("UPDATE tParam SET bid=:bid, offer=:offer, last=:last, "
+                                                 "high=max(high,:last), low=min(low,:last),"),
+                                  QStringLiteral(
+                                      " biddepth=:bd, offerdepth=:od, lastchange=:chg, "
+                                      "voltoday=voltoday+:vol, valtoday=valtoday+:val, timelast=:t"),
+                                  QStringLiteral("WHERE code=:c")}
+                    : QStringList{
+                          QStringLiteral("INSERT INTO tParam (code, stock, shortname, class_code, lotsize, "
+                                         "bid, offer, last, open, high, low, closeprice,"),
+                          QStringLiteral(" biddepth, offerdepth, lastchange, voltoday, valtoday, timelast)"),
+                          QStringLiteral("VALUES (:c, :c, :c, :class, :lot, :bid, :offer, :last, :last, "
+                                         ":last, :last, :last, :bd, :od, :chg, :vol, :val, :t)")};
             RunSql(db, sql,
-                   {{"c", code}, {"class", QString::fromLatin1(i.ClassCode)}, {"lot", i.LotSize}, {"bid", p - spread}, {"offer", p + spread},
-                    {"last", p}, {"bd", Random.bounded(1, 500)}, {"od", Random.bounded(1, 500)}, {"chg", (p - i.Price) / i.Price * 100},
-                    {"vol", Random.bounded(1, 1000) * i.LotSize}, {"val", p * i.LotSize * Random.bounded(1, 1000)},
+                   {{"c", code},
+                    {"class", QString::fromLatin1(i.ClassCode)},
+                    {"lot", i.LotSize},
+                    {"bid", p - spread},
+                    {"offer", p + spread},
+                    {"last", p},
+                    {"bd", Random.bounded(1, 500)},
+                    {"od", Random.bounded(1, 500)},
+                    {"chg", (p - i.Price) / i.Price * 100},
+                    {"vol", Random.bounded(1, 1000) * i.LotSize},
+                    {"val", p * i.LotSize * Random.bounded(1, 1000)},
                     {"t", QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))}});
         }
         // Portfolios drift with the market.
-        RunSql(db, {QStringLiteral("UPDATE tPortfolio SET curassets = round(curassets * :k, 2), curallassets = round(curallassets * :k, 2),"),
-                    QStringLiteral(" profitloss = round(curallassets * :k - openallassets, 2), change = round((curallassets * :k / openallassets - 1) * 100, 2),"),
-                    QStringLiteral(" ddate = :t")},
-               {{"k", 1 + (Random.generateDouble() - 0.5) * 0.002}, {"t", QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))}});
+        RunSql(db,
+               {QStringLiteral("UPDATE tPortfolio SET curassets = round(curassets * :k, 2), curallassets = "
+                               "round(curallassets * :k, 2),"),
+                QStringLiteral(" profitloss = round(curallassets * :k - openallassets, 2), change = "
+                               "round((curallassets * :k / openallassets - 1) * 100, 2),"),
+                QStringLiteral(" ddate = :t")},
+               {{"k", 1 + (Random.generateDouble() - 0.5) * 0.002},
+                {"t", QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))}});
         RunSql(db, {QStringLiteral("COMMIT")});
     } catch (...) {
         QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
