@@ -535,13 +535,13 @@ void TDataTable::KeepCurrentAcross(const std::function<void()>& read) {
     if (RowCount() > 0 && !(IdColumn() >= 0 && LocateId(keep))) SetCurrent(0);
 }
 
-void TDataTable::Reread() {
+void TDataTable::ReadAgain(bool (TTableModel::*read)()) {
     if (!Opened) {
         Open();
         return;
     }
-    KeepCurrentAcross([this] {
-        if (!SqlModel->select()) {
+    KeepCurrentAcross([this, read] {
+        if (!(SqlModel->*read)()) {
             const QString msg = SqlModel->lastError().text();
             Close();
             throw KorvexError(msg);
@@ -549,18 +549,12 @@ void TDataTable::Reread() {
     });
 }
 
+void TDataTable::Reread() {
+    ReadAgain(&TTableModel::select);
+}
+
 void TDataTable::Refresh() {
-    if (!Opened) {
-        Open();
-        return;
-    }
-    KeepCurrentAcross([this] {
-        if (!SqlModel->refresh()) {
-            const QString msg = SqlModel->lastError().text();
-            Close();
-            throw KorvexError(msg);
-        }
-    });
+    ReadAgain(&TTableModel::refresh);
 }
 
 int TDataTable::RowCount() const {

@@ -170,6 +170,8 @@ signals:
 
 private:
     void KeepCurrentAcross(const std::function<void()>& read);
+    // Opens a closed table, or reads it again with `read` keeping the current row; a failure closes it.
+    void ReadAgain(bool (TTableModel::*read)());
     QString Table;
     QString Connection;
     TTableModel* SqlModel = nullptr;

@@ -17,6 +17,7 @@
 #include <QObject>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class TJournal;
 class TClock;
@@ -98,6 +99,8 @@ public:
     void WatchReaders();
     // The open-position grid is re-read once after a pass or an action, not after every alert.
     void RefreshOpenPositions();
+    // The accounts of a dispatch: the one of the settings, or every active client of tClients.
+    std::vector<TClientAccount> DispatchAccounts();
     // Watches the alerts database and the result file when WakeOnChange is on and both databases
     // are connected; otherwise the table timer alone drives the robot.
     void ApplyWakeOnChange();

@@ -10,19 +10,7 @@
 #include <QSqlRecord>
 
 QString TEngine::ManualOrderQuestion(const TOmegaOrder& alert, const TOrderBuilder& builder, bool cancel) {
-    std::vector<TClientAccount> accounts;
-    if (Settings.rgpSingleMulti == 0) {
-        accounts.push_back({Settings.Code, Settings.AccountMicex, Settings.AccountFORTS});
-    } else if (Settings.rgpSingleMulti == 1) {
-        TSqlRows q = RunSql(DM->conQuikData(), {QStringLiteral("SELECT *"), QStringLiteral("FROM tClients"),
-                                                QStringLiteral("WHERE [tClients].[Active] = True")});
-        while (q.next()) {
-            const QSqlRecord& r = q.record();
-            accounts.push_back({ColumnText(r, QStringLiteral("Code")),
-                                ColumnText(r, QStringLiteral("AccountMicex")),
-                                ColumnText(r, QStringLiteral("AccountFORTS"))});
-        }
-    }
+    const std::vector<TClientAccount> accounts = DispatchAccounts();
     // The orders are built as the send would build them, and nothing of it is kept.
     QList<TOrder> orders;
     {

@@ -216,20 +216,7 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
     } memo(Ctx);
     {
         TDbTransaction tx(DM->conQuikData());
-        std::vector<TClientAccount> accounts;
-        if (Settings.rgpSingleMulti == 0) {
-            accounts.push_back({Settings.Code, Settings.AccountMicex, Settings.AccountFORTS});
-        } else if (Settings.rgpSingleMulti == 1) {
-            TSqlRows q =
-                RunSql(DM->conQuikData(), {QStringLiteral("SELECT *"), QStringLiteral("FROM tClients"),
-                                           QStringLiteral("WHERE [tClients].[Active] = True")});
-            while (q.next()) {
-                const QSqlRecord& r = q.record();
-                accounts.push_back({ColumnText(r, QStringLiteral("Code")),
-                                    ColumnText(r, QStringLiteral("AccountMicex")),
-                                    ColumnText(r, QStringLiteral("AccountFORTS"))});
-            }
-        }
+        const std::vector<TClientAccount> accounts = DispatchAccounts();
         TOrder order;
         for (const TClientAccount& account : accounts) {
             if (!builder(Ctx, order, alert, account)) continue;
@@ -275,6 +262,23 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
     // The alert is sent once its rows are committed: lines the file refuses now stay pending.
     TransWriter->FlushTransactions();
     if (InformationSound) InformationSound();
+}
+
+std::vector<TClientAccount> TEngine::DispatchAccounts() {
+    std::vector<TClientAccount> accounts;
+    if (Settings.rgpSingleMulti == 0) {
+        accounts.push_back({Settings.Code, Settings.AccountMicex, Settings.AccountFORTS});
+    } else if (Settings.rgpSingleMulti == 1) {
+        TSqlRows q = RunSql(DM->conQuikData(), {QStringLiteral("SELECT *"), QStringLiteral("FROM tClients"),
+                                                QStringLiteral("WHERE [tClients].[Active] = True")});
+        while (q.next()) {
+            const QSqlRecord& r = q.record();
+            accounts.push_back({ColumnText(r, QStringLiteral("Code")),
+                                ColumnText(r, QStringLiteral("AccountMicex")),
+                                ColumnText(r, QStringLiteral("AccountFORTS"))});
+        }
+    }
+    return accounts;
 }
 
 void TEngine::RefreshOpenPositions() {
