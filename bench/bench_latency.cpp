@@ -40,6 +40,7 @@ std::pair<TFigures, TFigures> Run(bool wake, int clients, int alerts) {
                      QStringLiteral("WakeOnChange=%1\r\n").arg(wake ? "-1" : "0"));
     QProcess p;
     p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.setStandardOutputFile(QProcess::nullDevice()); // the echoed journal: a full pipe would stop the robot
     p.start(QStringLiteral(KORVEX_EXE), {"--headless", "--watch", "--workdir", ws.Path(".")});
     p.waitForStarted();
     QDeadlineTimer up(20000);

@@ -44,6 +44,11 @@ void TChangeWatcher::Changed(const QString& path) {
             AlertsPending = false;
             emit AlertsChanged();
         });
+        // SQLite writes the log first and publishes the commit in its shared-memory index only after
+        // the log is on disk, which no file event tells: look again a few times, less often as the
+        // slowest disks take longer.
+        for (int ms : {3, 15, 60, 200, 500})
+            QTimer::singleShot(ms, Qt::PreciseTimer, this, [this] { emit AlertsChanged(); });
     }
     if (results && !ResultsPending && !ResultFile.isEmpty()) {
         ResultsPending = true;

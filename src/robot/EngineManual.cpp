@@ -25,7 +25,7 @@ QString TEngine::ManualOrderQuestion(const TOmegaOrder& alert, const TOrderBuild
     QStringList lots;
     bool sameLots = true;
     for (const TOrder& o : orders) {
-        lots << QStringLiteral("%1: %2").arg(o.ClientCode).arg(o.Quantity);
+        lots << o.ClientCode + QStringLiteral(": ") + QString::number(o.Quantity);
         sameLots = sameLots && o.Quantity == first.Quantity;
     }
     const QString side = first.Operation == QLatin1String("B")   ? QStringLiteral("покупка")
