@@ -10,6 +10,7 @@ every result was stored.
     scripts/soak.py [--preload 100000] [--alerts 10000] [--rate 200] [--keep DIR]
 """
 import argparse
+import atexit
 import os
 import re
 import shutil
@@ -81,6 +82,17 @@ def main():
         f.write(ini)
 
     procs = []
+
+    def stop_all():
+        # Also when this script fails half-way: nothing of the soak stays running.
+        for p in procs:
+            if p.poll() is None:
+                try:
+                    os.killpg(p.pid, signal.SIGKILL) if p.args[0] == "sh" else p.kill()
+                except OSError:
+                    pass
+
+    atexit.register(stop_all)
     out = open(os.path.join(ws, "robot.out"), "wb")
     robot = subprocess.Popen([os.path.join(BUILD, "src", "app", "korvex"), "--headless", "--watch", "--workdir", ws],
                              stdout=out, stderr=subprocess.STDOUT)
@@ -126,9 +138,9 @@ def main():
     inserted_at = {}
     t0 = time.time()
     for i in range(a.alerts):
-        due = t0 + i / a.rate
-        if due > time.time():
-            time.sleep(due - time.time())
+        wait = t0 + i / a.rate - time.time()
+        if wait > 0:
+            time.sleep(wait)
         cur = con.execute(f"INSERT INTO FilledOrders {cols} VALUES ({','.join('?' * len(row))})", row)
         inserted_at[cur.lastrowid] = time.time()  # the clock starts after the commit
     push_s = time.time() - t0
