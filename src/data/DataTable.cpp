@@ -535,13 +535,13 @@ void TDataTable::KeepCurrentAcross(const std::function<void()>& read) {
     if (RowCount() > 0 && !(IdColumn() >= 0 && LocateId(keep))) SetCurrent(0);
 }
 
-void TDataTable::ReadAgain(bool (TTableModel::*read)()) {
+void TDataTable::ReadAgain(bool whole) {
     if (!Opened) {
         Open();
         return;
     }
-    KeepCurrentAcross([this, read] {
-        if (!(SqlModel->*read)()) {
+    KeepCurrentAcross([this, whole] {
+        if (!(whole ? SqlModel->select() : SqlModel->refresh())) {
             const QString msg = SqlModel->lastError().text();
             Close();
             throw KorvexError(msg);
@@ -550,11 +550,11 @@ void TDataTable::ReadAgain(bool (TTableModel::*read)()) {
 }
 
 void TDataTable::Reread() {
-    ReadAgain(&TTableModel::select);
+    ReadAgain(true);
 }
 
 void TDataTable::Refresh() {
-    ReadAgain(&TTableModel::refresh);
+    ReadAgain(false);
 }
 
 int TDataTable::RowCount() const {

@@ -170,8 +170,9 @@ signals:
 
 private:
     void KeepCurrentAcross(const std::function<void()>& read);
-    // Opens a closed table, or reads it again with `read` keeping the current row; a failure closes it.
-    void ReadAgain(bool (TTableModel::*read)());
+    // Opens a closed table, or reads it again (whole, or what changed) keeping the current row; a
+    // failure closes it.
+    void ReadAgain(bool whole);
     QString Table;
     QString Connection;
     TTableModel* SqlModel = nullptr;
