@@ -17,13 +17,7 @@ int main(int argc, char** argv) {
     QLocale::setDefault(QLocale::c());
     const int rounds = 10, perRound = 100, clients = 20;
     TTestWorkspace ws(true);
-    ws.Exec(ws.Trading(), "DELETE FROM tClients");
-    for (int c = 0; c < clients; ++c)
-        ws.Insert(ws.Trading(), "tClients",
-                  {{"Code", QString::number(1000 + c)},
-                   {"AccountMicex", "L01"},
-                   {"AccountFORTS", "SPB"},
-                   {"Active", 1}});
+    ws.SetActiveClients(clients);
     TTestRobot r(ws);
     r.S().rgpSingleMulti = 1;
     r.S().PositionSize = 0;

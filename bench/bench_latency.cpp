@@ -29,13 +29,7 @@ double Median(std::vector<double> v) {
 // One run: `alerts` alerts to the robot, then as many result lines.
 std::pair<TFigures, TFigures> Run(bool wake, int clients, int alerts) {
     TTestWorkspace ws(true);
-    ws.Exec(ws.Trading(), "DELETE FROM tClients");
-    for (int c = 0; c < std::max(clients, 1); ++c)
-        ws.Insert(ws.Trading(), "tClients",
-                  {{"Code", QString::number(1000 + c)},
-                   {"AccountMicex", "L01"},
-                   {"AccountFORTS", "SPB"},
-                   {"Active", 1}});
+    ws.SetActiveClients(std::max(clients, 1));
     ws.WriteRobotIni(QStringLiteral("rgpFilled=1\r\nrgpSingleMulti=%1\r\n").arg(clients > 1 ? 1 : 0),
                      QStringLiteral("WakeOnChange=%1\r\n").arg(wake ? "-1" : "0"));
     QProcess p;

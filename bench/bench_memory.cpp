@@ -26,13 +26,7 @@ int main(int argc, char** argv) {
     const int target = argc > 1 ? atoi(argv[1]) : 100000;
     const int clients = 20;
     TTestWorkspace ws(true);
-    ws.Exec(ws.Trading(), "DELETE FROM tClients");
-    for (int c = 0; c < clients; ++c)
-        ws.Insert(ws.Trading(), "tClients",
-                  {{"Code", QString::number(1000 + c)},
-                   {"AccountMicex", "L01"},
-                   {"AccountFORTS", "SPB"},
-                   {"Active", 1}});
+    ws.SetActiveClients(clients);
     ws.WriteRobotIni("rgpFilled=1\r\nrgpSingleMulti=1\r\n");
     QProcess robot, quik;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

@@ -2,6 +2,7 @@
 
 #include "common/Codec.h"
 #include "common/KorvexError.h"
+#include "common/LineAppend.h"
 #include "common/Regional.h"
 
 #include <cstdio>
@@ -53,25 +54,11 @@ void TJournal::FlushJournal() {
         Unwritten.clear();
         return;
     }
-    QByteArray bytes;
-    for (const QString& l : Unwritten) {
-        bytes += Cp1251::Encode(l);
-        bytes += "\r\n";
-    }
-    const QByteArray rest = bytes.mid(PartWritten);
-    const qint64 written = std::max<qint64>(0, File.write(rest));
-    qint64 consumed = PartWritten + written;
-    int done = 0;
-    while (done < Unwritten.size()) {
-        const qint64 size = Cp1251::Encode(Unwritten[done]).size() + 2;
-        if (consumed < size) break;
-        consumed -= size;
-        ++done;
-    }
+    qint64 written = 0, wanted = 0;
+    const int done = AppendLines(File, Unwritten, PartWritten, &written, &wanted);
     Unwritten.remove(0, done);
     LinesWritten += done;
-    PartWritten = Unwritten.isEmpty() ? 0 : consumed;
-    if (written == rest.size()) {
+    if (written == wanted) {
         if (!Error.isEmpty()) {
             Error.clear();
             emit WriteRecovered();

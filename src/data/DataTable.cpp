@@ -27,6 +27,7 @@ TTableModel::TTableModel(QObject* parent, const QString& connectionName)
     : QAbstractTableModel(parent), Connection(connectionName) {}
 
 bool TTableModel::setTable(const QString& table) {
+    clear();
     beginResetModel();
     Table = table;
     Columns = Db(Connection).record(table);
@@ -35,14 +36,6 @@ bool TTableModel::setTable(const QString& table) {
         if (Columns.fieldName(i).compare(QLatin1String("id"), Qt::CaseInsensitive) == 0) IdColumn = i;
     Keyed = IdColumn >= 0;
     SortColumn = -1;
-    Keys.clear();
-    Whole.clear();
-    Cache.clear();
-    KeyRowsValid = false;
-    Stamp = -2;
-    Edits.clear();
-    Deleted.clear();
-    PendingRow = -1;
     endResetModel();
     return !Columns.isEmpty();
 }

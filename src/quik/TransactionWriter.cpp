@@ -5,6 +5,7 @@
 #include "common/FileNames.h"
 #include "common/Journal.h"
 #include "common/KorvexError.h"
+#include "common/LineAppend.h"
 #include "common/Regional.h"
 #include "data/DatMod.h"
 #include "data/SqlRun.h"
@@ -170,38 +171,25 @@ bool TTransactionWriter::FlushTransactions() {
         return true;
     }
 
-    QByteArray bytes;
-    for (const QString& l : PendingLines)
-        bytes += Cp1251::Encode(l) + "\r\n";
-    const QByteArray rest = bytes.mid(FirstLineWritten);
     QFile f(path);
-    qint64 written = 0;
     QString err;
     // Unbuffered, so that a short write tells exactly how many bytes reached the file.
     if (!f.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
         err = f.errorString();
     } else {
-        written = std::max<qint64>(0, f.write(rest));
+        qint64 written = 0, wanted = 0;
+        // What reached the file is dropped; a line cut short is finished by the next flush.
+        const int done = AppendLines(f, PendingLines, FirstLineWritten, &written, &wanted);
+        PendingLines.remove(0, done);
+        PendingSince.remove(0, done);
+        PendingIds.remove(0, done);
         // A short write that the system did not call an error is a full disk all the same.
-        if (written < rest.size())
+        if (written < wanted)
             err = f.error() == QFileDevice::NoError || written > 0
-                      ? QStringLiteral("записано %1 из %2 байт, диск заполнен").arg(written).arg(rest.size())
+                      ? QStringLiteral("записано %1 из %2 байт, диск заполнен").arg(written).arg(wanted)
                       : f.errorString();
         f.close();
     }
-    // Drop what reached the file; a line cut short is finished by the next flush.
-    qint64 consumed = FirstLineWritten + written;
-    int lines = 0;
-    while (!PendingLines.isEmpty()) {
-        const qint64 size = Cp1251::Encode(PendingLines.first()).size() + 2;
-        if (consumed < size) break;
-        consumed -= size;
-        PendingLines.removeFirst();
-        PendingSince.removeFirst();
-        PendingIds.removeFirst();
-        ++lines;
-    }
-    FirstLineWritten = PendingLines.isEmpty() ? 0 : consumed;
 
     if (err.isEmpty()) {
         if (!LastFlushError.isEmpty())

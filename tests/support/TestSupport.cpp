@@ -97,6 +97,16 @@ qint64 TTestWorkspace::InsertAlert(const QString& table, const QVariantMap& valu
     return Insert(Alerts(), table, row);
 }
 
+void TTestWorkspace::SetActiveClients(int count) const {
+    Exec(Trading(), "DELETE FROM tClients");
+    for (int c = 0; c < count; ++c)
+        Insert(Trading(), "tClients",
+               {{"Code", QString::number(1000 + c)},
+                {"AccountMicex", "L01"},
+                {"AccountFORTS", "SPB"},
+                {"Active", 1}});
+}
+
 void TTestWorkspace::PreloadAlerts(const QString& table, int count) const {
     const qint64 first = InsertAlert(table, {});
     QStringList cols;

@@ -37,6 +37,8 @@ public:
     qint64 Insert(const QSqlDatabase& db, const QString& table, const QVariantMap& values) const;
     // An alert row with believable defaults for the columns not given.
     qint64 InsertAlert(const QString& table, const QVariantMap& values) const;
+    // Replaces the clients with `count` active ones, codes 1000, 1001, …
+    void SetActiveClients(int count) const;
     // `count` old alert rows in one go, as a table holds them by the middle of a trading day.
     void PreloadAlerts(const QString& table, int count) const;
     void Exec(const QSqlDatabase& db, const QString& sql) const;
