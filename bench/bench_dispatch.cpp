@@ -32,10 +32,13 @@ int main(int argc, char** argv) {
     fdb.open();
     QSqlQuery(fdb).exec("PRAGMA journal_mode=WAL");
     QSqlQuery order(fdb), position(fdb);
-    order.prepare("INSERT INTO tOrderNumber (trans_id, id_order, filled, code) VALUES (?, ?, 1, ?)");
+    // Every value is bound, as a robot must: they come from the alert, not from the statement's text.
+    order.prepare("INSERT INTO tOrderNumber (trans_id, id_order, filled, code) VALUES (?, ?, ?, ?)");
     position.prepare(
         "INSERT INTO tClientOpenPositions (quantity, symbol, code, System, Signal, Interval, Workspace) "
-        "VALUES (1, 'SBER', ?, 'Breakout(20,2)', 'BO-L', '5 min', 'Trend.orw')");
+        "VALUES (?, ?, ?, ?, ?, ?, ?)");
+    const QString symbol = "SBER", system = "Breakout(20,2)", signal = "BO-L", interval = "5 min",
+                  workspace = "Trend.orw";
     const QByteArray line = r.Engine->Writer().TransactionLine(0, TOrder()).toLatin1();
 
     double robotSecs = 0, floorSecs = 0;
@@ -55,11 +58,15 @@ int main(int argc, char** argv) {
         for (int a = 0; a < perRound; ++a) {
             QSqlQuery(fdb).exec("BEGIN IMMEDIATE");
             for (int c = 0; c < clients; ++c) {
+                const QString code = QString::number(1000 + c);
                 order.addBindValue(floorTrans);
                 order.addBindValue(a);
-                order.addBindValue(QString::number(1000 + c));
+                order.addBindValue(1);
+                order.addBindValue(code);
                 order.exec();
-                position.addBindValue(QString::number(1000 + c));
+                for (const QVariant& v : {QVariant(1), QVariant(symbol), QVariant(code), QVariant(system),
+                                          QVariant(signal), QVariant(interval), QVariant(workspace)})
+                    position.addBindValue(v);
                 position.exec();
                 ++floorTrans;
             }

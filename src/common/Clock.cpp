@@ -3,3 +3,7 @@
 QDateTime TClock::Now() const {
     return QDateTime::currentDateTime();
 }
+
+qint64 TClock::NowMs() const {
+    return QDateTime::currentMSecsSinceEpoch();
+}

@@ -7,12 +7,16 @@ class TClock {
 public:
     virtual ~TClock() = default;
     virtual QDateTime Now() const;
+    // The same moment as milliseconds since the epoch, without the local time zone's arithmetic:
+    // what intervals and ages are measured in.
+    virtual qint64 NowMs() const;
 };
 
 class TManualClock : public TClock {
 public:
     explicit TManualClock(QDateTime at = QDateTime(QDate(2026, 1, 15), QTime(12, 0))) : At(at) {}
     QDateTime Now() const override { return At; }
+    qint64 NowMs() const override { return At.toMSecsSinceEpoch(); }
     void Set(const QDateTime& at) { At = at; }
     void SetTime(const QTime& t) { At.setTime(t); }
 

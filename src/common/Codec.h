@@ -4,9 +4,10 @@
 #include <QString>
 
 // Every file the robot shares with QUIK, its journal and its settings are single-byte Windows-1251.
-// All conversions go through these two functions so that a build without ICU can swap the back end.
+// All conversions go through these two functions.
 namespace Cp1251 {
-// A character without a Windows-1251 byte becomes 0x1A ("substitute"), as the system converter does.
+// A character without a Windows-1251 byte becomes 0x1A ("substitute"), as the system converter does;
+// unlike it, an invisible one (a zero-width space) is substituted too rather than dropped.
 QByteArray Encode(const QString& text);
 QString Decode(const QByteArray& bytes);
 } // namespace Cp1251

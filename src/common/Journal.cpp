@@ -28,13 +28,30 @@ void TJournal::Close() {
     if (File.isOpen()) File.close();
 }
 
+QString TJournal::Stamp() {
+    // The regional long time shows whole seconds: the text changes at most once a second, and the
+    // local date and time are worked out only then.
+    const qint64 second = Clock.NowMs() / 1000;
+    const QLocale locale;
+    if (second != StampSecond || locale != StampLocale) {
+        // One reading: date and time of the same moment, also across midnight.
+        const QDateTime now = Clock.Now();
+        StampText = Regional::ShortDate(now.date()) + QLatin1Char(' ') + Regional::LongTime(now.time()) +
+                    QLatin1Char(' ');
+        StampSecond = second;
+        StampLocale = locale;
+    }
+    return StampText;
+}
+
 void TJournal::AddJournalLine(const QString& text) {
-    // Date and time are two separate readings, as the clock gives them.
-    const QDate date = Clock.Now().date();
-    const QTime time = Clock.Now().time();
-    QStringList parts = text.split(QStringLiteral("\r\n"));
-    parts[0] =
-        Regional::ShortDate(date) + QLatin1Char(' ') + Regional::LongTime(time) + QLatin1Char(' ') + parts[0];
+    const QString stamp = Stamp();
+    QStringList parts;
+    if (text.contains(QLatin1String("\r\n")))
+        parts = text.split(QStringLiteral("\r\n"));
+    else
+        parts << text;
+    parts[0] = stamp + parts[0];
     Recent += parts;
     // Trimmed in steps, not line by line: removing from the front moves the whole list.
     if (Recent.size() > KeptLines + KeptLines / 10) Recent.remove(0, Recent.size() - KeptLines);

@@ -3,6 +3,7 @@
 #include "common/Clock.h"
 
 #include <QFile>
+#include <QLocale>
 #include <QObject>
 #include <QStringList>
 
@@ -48,8 +49,14 @@ signals:
     void WriteRecovered();
 
 private:
+    QString Stamp();
+
     const TClock& Clock;
     QFile File;
+    // The stamp of the last line: a burst of lines within one second formats it once.
+    QLocale StampLocale;
+    qint64 StampSecond = -1;
+    QString StampText;
     QStringList Recent;
     QStringList Unwritten;
     int LinesWritten = 0;

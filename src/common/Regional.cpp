@@ -21,10 +21,22 @@ std::optional<double> ParseDecimal(const QString& text) {
 }
 
 std::optional<qint64> ParseInteger(const QString& text) {
-    static const QRegularExpression re(QStringLiteral("^\\s*[+-]?\\d+\\s*$"));
-    if (!re.match(text).hasMatch()) return std::nullopt;
+    // Blanks around, a sign, ASCII digits: nothing else is a whole number here.
+    const auto blank = [](QChar c) {
+        return c == QLatin1Char(' ') || (c.unicode() >= 0x09 && c.unicode() <= 0x0D);
+    };
+    qsizetype b = 0, e = text.size();
+    while (b < e && blank(text[b]))
+        ++b;
+    while (e > b && blank(text[e - 1]))
+        --e;
+    qsizetype d = b;
+    if (d < e && (text[d] == QLatin1Char('+') || text[d] == QLatin1Char('-'))) ++d;
+    if (d == e) return std::nullopt;
+    for (qsizetype i = d; i < e; ++i)
+        if (text[i] < QLatin1Char('0') || text[i] > QLatin1Char('9')) return std::nullopt;
     bool ok = false;
-    qint64 v = text.trimmed().toLongLong(&ok);
+    const qint64 v = QStringView(text).mid(b, e - b).toLongLong(&ok);
     if (!ok) return std::nullopt;
     return v;
 }

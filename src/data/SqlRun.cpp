@@ -6,6 +6,9 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <map>
+#include <memory>
+#include <vector>
 
 namespace {
 QHash<QString, quint64>& WriteCounts() {
@@ -38,24 +41,96 @@ TSqlRows Finish(QSqlQuery& q, const QSqlDatabase& db) {
     return rows;
 }
 
-// Prepared statements kept per connection and statement text: preparing costs more than running
-// the short statements of a dispatch. A statement is finished after every use, so keeping it holds
-// no snapshot; the cache is dropped before its connection closes.
-QHash<QString, QHash<QString, QSqlQuery>>& Statements() {
-    static QHash<QString, QHash<QString, QSqlQuery>> statements;
+// The ":name" placeholders of a statement, each once, in the order of their first appearance, and
+// the count of "?" placeholders, outside quoted texts and bracketed names.
+QList<QByteArray> PlaceholderNames(const QString& text, qsizetype* marks = nullptr) {
+    QList<QByteArray> names;
+    if (marks) *marks = 0;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text[i];
+        if (c == QLatin1Char('\'') || c == QLatin1Char('"') || c == QLatin1Char('[')) {
+            const QChar close = c == QLatin1Char('[') ? QLatin1Char(']') : c;
+            i = text.indexOf(close, i + 1);
+            if (i < 0) break;
+            continue;
+        }
+        if (c == QLatin1Char('?') && marks) ++*marks;
+        if (c != QLatin1Char(':') || i + 1 >= n) continue;
+        const QChar first = text[i + 1];
+        if (!(first.isLetter() || first == QLatin1Char('_'))) continue;
+        qsizetype j = i + 1;
+        while (j < n && (text[j].isLetterOrNumber() || text[j] == QLatin1Char('_')))
+            ++j;
+        const QByteArray name = text.mid(i + 1, j - i - 1).toLatin1();
+        if (!names.contains(name)) names << name;
+        i = j - 1;
+    }
+    return names;
+}
+
+// A statement prepared once per connection and statement text. It is finished after every use, so
+// keeping it holds no snapshot; the cache is dropped before its connection closes.
+struct TStatement {
+    QSqlQuery Query;
+    // Its placeholders, bound by position when each name appears once (no names built, no lookup);
+    // a name that appears twice is bound by name.
+    QList<QByteArray> Names;
+    bool Positional = false;
+    qsizetype Marks = 0; // "?" placeholders
+};
+
+struct TConnectionStatements {
+    QHash<QString, std::shared_ptr<TStatement>> ByText;
+    // Statements whose lines are all literals of the program, found by where the lines live: no
+    // joining and hashing of the text on every run.
+    std::map<std::vector<const void*>, std::shared_ptr<TStatement>> ByLiteral;
+};
+
+QHash<QString, TConnectionStatements>& Statements() {
+    static QHash<QString, TConnectionStatements> statements;
     return statements;
 }
 constexpr int StatementsPerConnection = 200;
 
-QSqlQuery& Prepared(const QSqlDatabase& db, const QString& text) {
+std::shared_ptr<TStatement> PreparedText(TConnectionStatements& mine, const QSqlDatabase& db,
+                                         const QString& text) {
+    auto it = mine.ByText.find(text);
+    if (it != mine.ByText.end()) return *it;
+    if (mine.ByText.size() >= StatementsPerConnection) { // statements built from data: start afresh
+        mine.ByText.clear();
+        mine.ByLiteral.clear();
+    }
+    auto st = std::make_shared<TStatement>();
+    st->Query = QSqlQuery(db);
+    st->Query.setForwardOnly(true);
+    if (!st->Query.prepare(text)) throw StoreError(st->Query.lastError().text());
+    st->Names = PlaceholderNames(text, &st->Marks);
+    // Qt counts every appearance of a name: equal counts mean each name appears once.
+    st->Positional = st->Names.size() == st->Query.boundValues().size();
+    mine.ByText.insert(text, st);
+    return st;
+}
+
+TStatement& Prepared(const QSqlDatabase& db, const QStringList& lines) {
     auto& mine = Statements()[db.connectionName()];
-    auto it = mine.find(text);
-    if (it != mine.end()) return it.value();
-    if (mine.size() >= StatementsPerConnection) mine.clear(); // statements built from data: start afresh
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    if (!q.prepare(text)) throw StoreError(q.lastError().text());
-    return mine.insert(text, q).value();
+    std::vector<const void*> where;
+    where.reserve(lines.size() * 2);
+    for (const QString& l : lines) {
+        if (l.data_ptr().isMutable()) { // built at run time: only its text can find it
+            where.clear();
+            break;
+        }
+        where.push_back(l.constData());
+        where.push_back(reinterpret_cast<const void*>(l.size()));
+    }
+    if (!where.empty()) {
+        auto it = mine.ByLiteral.find(where);
+        if (it != mine.ByLiteral.end()) return *it->second;
+    }
+    std::shared_ptr<TStatement> st = PreparedText(mine, db, lines.join(QLatin1Char('\n')));
+    if (!where.empty()) mine.ByLiteral[where] = st;
+    return *st;
 }
 
 TSqlRows Run(const QSqlDatabase& db, QSqlQuery& q) {
@@ -75,14 +150,40 @@ TSqlRows Run(const QSqlDatabase& db, QSqlQuery& q) {
 
 TSqlRows RunSql(const QSqlDatabase& db, const QStringList& lines,
                 std::initializer_list<std::pair<const char*, QVariant>> binds) {
-    QSqlQuery& q = Prepared(db, lines.join(QLatin1Char('\n')));
-    for (const auto& [name, value] : binds)
-        q.bindValue(QLatin1Char(':') + QLatin1String(name), Bindable(value));
-    return Run(db, q);
+    TStatement& st = Prepared(db, lines);
+    // A kept statement keeps its last values: every placeholder must get a new one.
+    if (static_cast<qsizetype>(binds.size()) != st.Names.size())
+        throw StoreError(QStringLiteral("Неверное число параметров запроса: %1 вместо %2")
+                             .arg(binds.size())
+                             .arg(st.Names.size()));
+    int k = 0;
+    for (const auto& [name, value] : binds) {
+        qsizetype pos = -1;
+        if (st.Positional) {
+            // Usually given in the order of the text.
+            if (k < st.Names.size() && st.Names[k] == name)
+                pos = k;
+            else
+                pos = st.Names.indexOf(QByteArray(name));
+        }
+        if (pos >= 0)
+            st.Query.bindValue(static_cast<int>(pos), Bindable(value));
+        else if (st.Positional)
+            throw StoreError(QStringLiteral("Параметр :%1 не найден в запросе").arg(QLatin1String(name)));
+        else
+            st.Query.bindValue(QLatin1Char(':') + QLatin1String(name), Bindable(value));
+        ++k;
+    }
+    return Run(db, st.Query);
 }
 
 TSqlRows RunSqlPositional(const QSqlDatabase& db, const QString& text, const QVariantList& binds) {
-    QSqlQuery& q = Prepared(db, text);
+    TStatement& st = *PreparedText(Statements()[db.connectionName()], db, text);
+    QSqlQuery& q = st.Query;
+    if (binds.size() != st.Marks)
+        throw StoreError(QStringLiteral("Неверное число параметров запроса: %1 вместо %2")
+                             .arg(binds.size())
+                             .arg(st.Marks));
     for (int i = 0; i < binds.size(); ++i)
         q.bindValue(i, Bindable(binds[i]));
     return Run(db, q);

@@ -70,6 +70,23 @@ QString RouteAccount(const QString& classCode, const TClientAccount& account) {
 }
 
 namespace {
+// The order text is the alert's: read once for all its accounts.
+void ParseOrderTextOnce(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& alert) {
+    auto& memo = ctx.Memo;
+    if (memo.Active && memo.Parsed) {
+        order.Operation = memo.Parsed->Operation;
+        order.Quantity = memo.Parsed->Quantity;
+        order.Price = memo.Parsed->Price;
+        order.IsStop = memo.Parsed->IsStop;
+        order.Filled = memo.Parsed->Filled;
+        return;
+    }
+    ParseOrderText(order, alert);
+    if (memo.Active)
+        memo.Parsed = TPipelineContext::TParsedOrder{order.Operation, order.Quantity, order.Price,
+                                                     order.IsStop, order.Filled};
+}
+
 void StartOrder(TOrder& order, const TOmegaOrder& alert, const TClientAccount& account) {
     ClearOrder(order);
     order.IdOrder = alert.ID;
@@ -82,7 +99,7 @@ void StartOrder(TOrder& order, const TOmegaOrder& alert, const TClientAccount& a
 bool BuildNewOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& alert,
                    const TClientAccount& account) {
     StartOrder(order, alert, account);
-    ParseOrderText(order, alert);
+    ParseOrderTextOnce(ctx, order, alert);
     SizeOrder(ctx, order, alert);
     if (order.Quantity < 1) return false;
     order.Action = QStringLiteral("NEW_ORDER");
@@ -114,7 +131,7 @@ bool BuildKillOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrde
     auto key = Regional::ParseInteger(order.OrderKey);
     if (!key || *key <= 0) return false;
 
-    ParseOrderText(order, alert);
+    ParseOrderTextOnce(ctx, order, alert);
     SizeOrder(ctx, order, alert);
     if (order.Quantity < 1) return false;
     order.Action = QStringLiteral("KILL_ORDER");

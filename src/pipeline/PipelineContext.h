@@ -21,10 +21,37 @@ struct TPipelineContext {
     const TClock& Clock;
     // What the filter has already told the operator about unreadable session bounds.
     mutable TSessionBounds SessionBounds{};
-    // While one alert is dispatched: its instrument row, the same for every account, read once.
+    // While one alert is dispatched, what is the same for every account is worked out once: the
+    // order text read, and the instrument row's cells.
+    struct TParsedOrder {
+        QString Operation;
+        qint32 Quantity = 0;
+        double Price = 0;
+        bool IsStop = false;
+        bool Filled = false;
+    };
+    // The cells of an instrument row that sizing reads; an empty number is one that is missing or
+    // does not read, which fails only the sizing that needs it.
+    struct TInstrumentCells {
+        bool Readable = true; // false: a cell every sizing needs does not read
+        QString SecCode;
+        QString ClassCode;
+        qint32 Digits = 0;
+        bool Traded = false;
+        double Slippage = 0;
+        std::optional<double> LotSize;
+        std::optional<double> Part;
+        std::optional<double> FixVol;
+    };
     struct TDispatchMemo {
         bool Active = false;
-        QHash<QString, std::optional<QSqlRecord>> Instruments; // by ticker; empty: not in tSecCode
+        std::optional<TParsedOrder> Parsed;
+        QHash<QString, std::optional<TInstrumentCells>> Instruments; // by ticker; empty: not in tSecCode
+        void Clear() {
+            Active = false;
+            Parsed.reset();
+            Instruments.clear();
+        }
     };
     mutable TDispatchMemo Memo{};
 };

@@ -27,6 +27,38 @@ double Required(const QSqlRecord& row, const QString& column) {
     return d;
 }
 
+std::optional<double> Optional(const QSqlRecord& row, const QString& column) {
+    try {
+        return Required(row, column);
+    } catch (const std::exception&) { // missing, empty or not a number
+        return std::nullopt;
+    }
+}
+
+double Need(const std::optional<double>& cell) {
+    if (!cell) throw ConversionError(QStringLiteral("a cell the sizing needs does not read"));
+    return *cell;
+}
+
+// An instrument row's cells as sizing reads them, taken once. A cell every sizing reads (codes,
+// Digits, Traded, Slippage) that is missing or does not read fails every sizing of the row.
+TPipelineContext::TInstrumentCells InstrumentCells(const QSqlRecord& row) {
+    TPipelineContext::TInstrumentCells c;
+    try {
+        c.SecCode = ColumnText(row, QStringLiteral("SecCode"));
+        c.ClassCode = ColumnText(row, QStringLiteral("Class_Code"));
+        c.Digits = ColumnInt(row, QStringLiteral("Digits"));
+        c.Traded = ColumnBool(row, QStringLiteral("Traded"));
+        c.Slippage = Required(row, QStringLiteral("Slippage"));
+        c.LotSize = Optional(row, QStringLiteral("LotSize"));
+        c.Part = Optional(row, QStringLiteral("Part"));
+        c.FixVol = Optional(row, QStringLiteral("FixVol"));
+    } catch (const std::exception&) {
+        c.Readable = false;
+    }
+    return c;
+}
+
 double SettingNumber(const QString& text) {
     auto v = Regional::ParseDecimal(text);
     if (!v) throw ConversionError(QStringLiteral("'%1' is not a valid floating point value").arg(text));
@@ -56,7 +88,7 @@ void SizeOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& al
         if (!dm.tSecCode->IsOpen()) dm.tSecCode->Open();
         if (!dm.tPortfolio->IsOpen()) dm.tPortfolio->Open();
 
-        std::optional<QSqlRecord> found;
+        std::optional<TPipelineContext::TInstrumentCells> found;
         auto memo =
             ctx.Memo.Active ? ctx.Memo.Instruments.constFind(order.Ticker) : ctx.Memo.Instruments.cend();
         if (memo != ctx.Memo.Instruments.cend()) {
@@ -66,7 +98,7 @@ void SizeOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& al
                                        {QStringLiteral("SELECT *"), QStringLiteral("FROM tSecCode"),
                                         QStringLiteral("WHERE Ticker= :ticker")},
                                        {{"ticker", order.Ticker}});
-            if (qSecCode.next()) found = qSecCode.record();
+            if (qSecCode.next()) found = InstrumentCells(qSecCode.record());
             if (ctx.Memo.Active) ctx.Memo.Instruments.insert(order.Ticker, found);
         }
         if (!found) {
@@ -74,13 +106,14 @@ void SizeOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& al
                 QStringLiteral("Не найден код акции %1 в таблице \"Торгуемых бумаг\"!").arg(order.Ticker));
             order.Quantity = 0;
         } else {
-            const QSqlRecord& inst = *found;
-            order.SecCode = ColumnText(inst, QStringLiteral("SecCode"));
-            order.ClassCode = ColumnText(inst, QStringLiteral("Class_Code"));
-            order.Digits = ColumnInt(inst, QStringLiteral("Digits"));
-            order.Traded = ColumnBool(inst, QStringLiteral("Traded"));
+            const TPipelineContext::TInstrumentCells& inst = *found;
+            if (!inst.Readable) throw ConversionError(QStringLiteral("unreadable instrument row"));
+            order.SecCode = inst.SecCode;
+            order.ClassCode = inst.ClassCode;
+            order.Digits = inst.Digits;
+            order.Traded = inst.Traded;
 
-            const double slip = Required(inst, QStringLiteral("Slippage")) / 100;
+            const double slip = inst.Slippage / 100;
             order.StopPrice =
                 order.Operation == QLatin1String("B") ? order.Price * (1 + slip) : order.Price * (1 - slip);
 
@@ -103,28 +136,25 @@ void SizeOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& al
 
             switch (s.PositionSize) {
             case 0:
-                order.Quantity = Lots(Divide(order.Quantity, Required(inst, QStringLiteral("LotSize"))));
+                order.Quantity = Lots(Divide(order.Quantity, Need(inst.LotSize)));
                 break;
             case 1:
-                order.Quantity = Lots(Divide(Divide(SettingNumber(s.FixVol), order.Price),
-                                             Required(inst, QStringLiteral("LotSize"))));
+                order.Quantity =
+                    Lots(Divide(Divide(SettingNumber(s.FixVol), order.Price), Need(inst.LotSize)));
                 break;
             case 2:
             case 4: {
-                const double part =
-                    s.PositionSize == 2 ? SettingNumber(s.Part) : Required(inst, QStringLiteral("Part"));
+                const double part = s.PositionSize == 2 ? SettingNumber(s.Part) : Need(inst.Part);
                 auto a = assets();
                 if (!a) {
                     order.Quantity = 0;
                     break;
                 }
-                order.Quantity = Lots(
-                    Divide(Divide(part / 100 * *a, order.Price), Required(inst, QStringLiteral("LotSize"))));
+                order.Quantity = Lots(Divide(Divide(part / 100 * *a, order.Price), Need(inst.LotSize)));
                 break;
             }
             case 3:
-                order.Quantity = Lots(Divide(Divide(Required(inst, QStringLiteral("FixVol")), order.Price),
-                                             Required(inst, QStringLiteral("LotSize"))));
+                order.Quantity = Lots(Divide(Divide(Need(inst.FixVol), order.Price), Need(inst.LotSize)));
                 break;
             default:
                 break;

@@ -3,8 +3,10 @@
 #include "common/Regional.h"
 
 #include <QByteArray>
+#include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -63,7 +65,26 @@ QString FixedText(double value, int decimals) {
 
 std::optional<QString> TryPriceToText(qint32 digits, double price) {
     if (!std::isfinite(price)) return std::nullopt;
-    if (digits >= 0) return FixedText(price, std::min(digits, 30));
+    if (digits >= 0) {
+        // One alert writes the same two prices for every account: the last few texts are kept.
+        struct TKept {
+            qint32 Digits;
+            double Price;
+            QChar Separator;
+            QString Text;
+        };
+        thread_local std::array<TKept, 4> kept{};
+        thread_local int next = 0;
+        const QChar separator = digits > 0 ? Regional::DecimalSeparator() : QChar();
+        for (const TKept& k : kept)
+            if (!k.Text.isNull() && k.Digits == digits && k.Separator == separator &&
+                std::memcmp(&k.Price, &price, sizeof price) == 0)
+                return k.Text;
+        TKept& slot = kept[next];
+        next = (next + 1) % static_cast<int>(kept.size());
+        slot = {digits, price, separator, FixedText(price, std::min(digits, 30))};
+        return slot.Text;
+    }
     const qint64 step = 10 * -static_cast<qint64>(digits); // at most 10 * 2^31: no overflow
     const double steps = std::nearbyint(price / static_cast<double>(step));
     // The multiple must be a 64-bit whole number: the count of steps is checked against 2^63 before

@@ -122,7 +122,7 @@ TTransactionWriter::TRecorded TTransactionWriter::RecordTransaction(const TOrder
 
 void TTransactionWriter::ReleaseTransactions(const QList<TRecorded>& done) {
     bool positions = false;
-    const qint64 now = Ctx.Clock.Now().toMSecsSinceEpoch();
+    const qint64 now = Ctx.Clock.NowMs();
     for (const TRecorded& r : done) {
         PendingLines << r.Line;
         PendingSince << now;
@@ -152,7 +152,7 @@ bool TTransactionWriter::FlushTransactions() {
     // Lines never started that waited past the retry period are not sent late.
     const auto retry = Regional::ParseInteger(Ctx.Settings.RetryPeriod);
     const qint64 limitMs = (retry && *retry > 0 ? *retry : 30) * 1000;
-    const qint64 now = PendingLines.isEmpty() ? 0 : Ctx.Clock.Now().toMSecsSinceEpoch();
+    const qint64 now = PendingLines.isEmpty() ? 0 : Ctx.Clock.NowMs();
     for (int i = FirstLineWritten > 0 ? 1 : 0; i < PendingLines.size();) {
         if (now - PendingSince[i] <= limitMs) {
             ++i;

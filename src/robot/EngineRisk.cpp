@@ -138,7 +138,7 @@ void TEngine::actPullAllOrdersExecute() {
         tx.Commit();
     }
     TransWriter->ReleaseTransactions(done);
-    SentOrders << sent;
+    SentOrders << std::move(sent);
     JournalRef.AddJournalLine(
         QStringLiteral("Снять все заявки: отправлено снятий %1 из %2.").arg(done.size()).arg(pull.size()));
     JournalRef.FlushJournal();

@@ -110,7 +110,7 @@ void TEngine::ReadWindow(const QString& table, qint64& lastId, TDataTable* t, bo
                       {{"prev", prev}, {"cur", cur}});
     }
     auto& seen = FirstSeen[table];
-    const qint64 now = Clock.Now().toMSecsSinceEpoch();
+    const qint64 now = Clock.NowMs();
     for (const QSqlRecord& row : rows.Rows) {
         const qint64 id = ColumnValue(row, QStringLiteral("ID")).toLongLong();
         const QString idText = ColumnValue(row, QStringLiteral("ID")).toString();
@@ -209,10 +209,7 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
     struct TMemoScope {
         const TPipelineContext& Ctx;
         explicit TMemoScope(const TPipelineContext& c) : Ctx(c) { Ctx.Memo.Active = true; }
-        ~TMemoScope() {
-            Ctx.Memo.Active = false;
-            Ctx.Memo.Instruments.clear();
-        }
+        ~TMemoScope() { Ctx.Memo.Clear(); }
     } memo(Ctx);
     {
         TDbTransaction tx(DM->conQuikData());
@@ -237,7 +234,7 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
         if (Automatic && !done.isEmpty()) {
             // The circuit breaker: a strategy that fires in a loop must not reach QUIK for every client.
             const auto max = Regional::ParseInteger(Settings.MaxTransPerMinute);
-            const qint64 now = Clock.Now().toMSecsSinceEpoch();
+            const qint64 now = Clock.NowMs();
             while (!RecentAutomatic.isEmpty() && now - RecentAutomatic.first() >= 60000)
                 RecentAutomatic.removeFirst();
             if (max && *max > 0 && RecentAutomatic.size() + done.size() > *max)
@@ -251,9 +248,9 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
         throw TPassEnded();
     }
     TransWriter->ReleaseTransactions(done);
-    SentOrders << sent;
+    SentOrders << std::move(sent);
     if (Automatic && !done.isEmpty()) {
-        const qint64 now = Clock.Now().toMSecsSinceEpoch();
+        const qint64 now = Clock.NowMs();
         for (int i = 0; i < done.size(); ++i)
             RecentAutomatic << now;
     }

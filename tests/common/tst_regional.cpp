@@ -1,12 +1,39 @@
+#include "common/Codec.h"
 #include "common/FileNames.h"
 #include "common/Regional.h"
 #include "support/TestSupport.h"
 
+#include <QStringDecoder>
+#include <QStringEncoder>
 #include <QTest>
 
 class TestRegional : public QObject {
     Q_OBJECT
 private slots:
+    // The files shared with QUIK are Windows-1251 byte for byte: every character and every byte
+    // converts as the system's converter does it; a character without a byte, invisible or beyond
+    // the basic plane, is one substitute, never dropped.
+    void windows1251_agreesWithTheSystemConverter() {
+        QStringEncoder encoder("windows-1251");
+        QStringDecoder decoder("windows-1251");
+        for (char32_t c = 0; c < 0x10000; ++c) {
+            if (c >= 0xD800 && c < 0xE000) continue;
+            const QString one{QChar(char16_t(c))};
+            QByteArray expected = encoder.encode(one);
+            if (expected.isEmpty()) expected = "\x1A"; // the system drops invisible ones; we keep a mark
+            QCOMPARE(Cp1251::Encode(one), expected);
+        }
+        QByteArray bytes;
+        for (int b = 0; b < 256; ++b)
+            bytes += char(b);
+        QCOMPARE(Cp1251::Decode(bytes), QString(decoder.decode(bytes)));
+        QCOMPARE(Cp1251::Encode(QStringLiteral("a\U0001F600b")), QByteArray("a\x1A"
+                                                                            "b"));
+        QCOMPARE(Cp1251::Encode(QString(QChar(0xD800)) + QLatin1Char('z')), QByteArray("\x1A"
+                                                                                       "z"));
+        QCOMPARE(Cp1251::Encode(QStringLiteral("Ё№")), QByteArray("\xA8\xB9"));
+    }
+
     void decimals_followTheRegionalSeparator() {
         QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
         QCOMPARE(Regional::ParseDecimal(QStringLiteral("25,5")).value_or(-1), 25.5);
@@ -20,6 +47,11 @@ private slots:
         QCOMPARE(Regional::ParseInteger(QStringLiteral("-3")).value_or(0), -3);
         QVERIFY(!Regional::ParseInteger(QStringLiteral("1.5")));
         QVERIFY(!Regional::ParseInteger(QString()));
+        QCOMPARE(Regional::ParseInteger(QStringLiteral("\t+7 \r\n")).value_or(0), 7);
+        QCOMPARE(Regional::ParseInteger(QStringLiteral("-9223372036854775808")).value_or(0), LLONG_MIN);
+        for (const char* bad : {"1 2", "+", "-", " ", "9223372036854775808", "12a", "0x10"})
+            QVERIFY2(!Regional::ParseInteger(QString::fromLatin1(bad)), bad);
+        QVERIFY(!Regional::ParseInteger(QStringLiteral("\u0663"))); // a digit, but not an ASCII one
     }
 
     void timesOfDay_withOrWithoutSeconds_data() {
