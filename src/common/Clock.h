@@ -14,12 +14,20 @@ public:
 
 class TManualClock : public TClock {
 public:
-    explicit TManualClock(QDateTime at = QDateTime(QDate(2026, 1, 15), QTime(12, 0))) : At(at) {}
+    explicit TManualClock(QDateTime at = QDateTime(QDate(2026, 1, 15), QTime(12, 0))) { Set(at); }
     QDateTime Now() const override { return At; }
-    qint64 NowMs() const override { return At.toMSecsSinceEpoch(); }
-    void Set(const QDateTime& at) { At = at; }
-    void SetTime(const QTime& t) { At.setTime(t); }
+    qint64 NowMs() const override { return AtMs; }
+    void Set(const QDateTime& at) {
+        At = at;
+        AtMs = at.toMSecsSinceEpoch();
+    }
+    void SetTime(const QTime& t) {
+        QDateTime at = At;
+        at.setTime(t);
+        Set(at);
+    }
 
 private:
     QDateTime At;
+    qint64 AtMs = 0;
 };

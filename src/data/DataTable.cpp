@@ -457,6 +457,8 @@ bool TTableModel::submitAll() {
         }
         if (PendingRow >= 0 && !emptyNewRow && !BeforePost(record(PendingRow))) return false;
     }
+    // Whoever keeps what it read of this table must read again.
+    NoteTableWrite(Connection, Table);
     try {
         for (int base : Deleted) {
             DeleteRow(base);

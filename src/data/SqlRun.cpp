@@ -93,6 +93,13 @@ QHash<QString, TConnectionStatements>& Statements() {
 }
 constexpr int StatementsPerConnection = 200;
 
+// How often a connection was opened: a connection opened anew (another file, perhaps) starts its
+// change counter again, so its stamps must differ from the old ones all the same.
+QHash<QString, quint64>& Openings() {
+    static QHash<QString, quint64> counts;
+    return counts;
+}
+
 std::shared_ptr<TStatement> PreparedText(TConnectionStatements& mine, const QSqlDatabase& db,
                                          const QString& text) {
     auto it = mine.ByText.find(text);
@@ -191,6 +198,7 @@ TSqlRows RunSqlPositional(const QSqlDatabase& db, const QString& text, const QVa
 
 void ForgetStatements(const QString& connectionName) {
     Statements().remove(connectionName);
+    ++Openings()[connectionName];
 }
 
 quint64 LocalWriteCount(const QString& connectionName) {
@@ -198,6 +206,34 @@ quint64 LocalWriteCount(const QString& connectionName) {
 }
 void NoteLocalWrite(const QString& connectionName) {
     ++WriteCounts()[connectionName];
+}
+
+namespace {
+QHash<QString, quint64>& TableWrites() {
+    static QHash<QString, quint64> counts;
+    return counts;
+}
+QString TableKey(const QString& connectionName, const QString& table) {
+    return connectionName + QLatin1Char('\n') + table.toLower();
+}
+} // namespace
+
+void NoteTableWrite(const QString& connectionName, const QString& table) {
+    ++TableWrites()[TableKey(connectionName, table)];
+}
+
+qint64 TableChangeStamp(const QSqlDatabase& db, const QString& table) {
+    if (!db.isOpen() || !IsSqlite(db)) return -1;
+    try {
+        TSqlRows r = RunSql(db, {QStringLiteral("PRAGMA data_version")});
+        if (!r.next()) return -1;
+        // Both of ours only grow: their sum changes whenever either does.
+        const quint64 ours =
+            TableWrites().value(TableKey(db.connectionName(), table)) + Openings().value(db.connectionName());
+        return (r.value(0).toLongLong() << 24) | static_cast<qint64>(ours & 0xFFFFFF);
+    } catch (const std::exception&) {
+        return -1;
+    }
 }
 
 qint64 DatabaseChangeStamp(const QSqlDatabase& db) {

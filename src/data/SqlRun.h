@@ -47,6 +47,12 @@ void NoteLocalWrite(const QString& connectionName);
 // write of this program. -1 when the engine cannot tell (every reading must then look).
 qint64 DatabaseChangeStamp(const QSqlDatabase& db);
 
+// A stamp of one table that changes whenever another connection commits anything to the database or
+// this program writes the table through its grids (the writers that report it with NoteTableWrite).
+// -1 when the engine cannot tell.
+qint64 TableChangeStamp(const QSqlDatabase& db, const QString& table);
+void NoteTableWrite(const QString& connectionName, const QString& table);
+
 // One database transaction. SQLite takes the write lock at once (BEGIN IMMEDIATE), so waiting for
 // another writer happens up front under the busy timeout and never ends in a stale snapshot. The
 // destructor rolls back what was not committed. Both throw StoreError on failure.

@@ -176,6 +176,9 @@ private:
         TClientAccount Account;
     };
     QList<TSentOrder> SentOrders;
+    // The active clients as last read, and the table's stamp then (-1: read every time).
+    std::vector<TClientAccount> ActiveClients;
+    qint64 ClientsStamp = -1;
     QList<qint64>
         RecentAutomatic; // times of the automatic transactions of the last minute, ms since the epoch
     void TripBreaker(int wouldBe, int limit);

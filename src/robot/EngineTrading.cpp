@@ -266,6 +266,10 @@ std::vector<TClientAccount> TEngine::DispatchAccounts() {
     if (Settings.rgpSingleMulti == 0) {
         accounts.push_back({Settings.Code, Settings.AccountMicex, Settings.AccountFORTS});
     } else if (Settings.rgpSingleMulti == 1) {
+        // The active clients are read again only when the table may have changed: another program
+        // committed to the database, or the operator edited the clients here.
+        const qint64 stamp = TableChangeStamp(DM->conQuikData(), QStringLiteral("tClients"));
+        if (stamp >= 0 && stamp == ClientsStamp) return ActiveClients;
         TSqlRows q = RunSql(DM->conQuikData(), {QStringLiteral("SELECT *"), QStringLiteral("FROM tClients"),
                                                 QStringLiteral("WHERE [tClients].[Active] = True")});
         while (q.next()) {
@@ -274,6 +278,8 @@ std::vector<TClientAccount> TEngine::DispatchAccounts() {
                                 ColumnText(r, QStringLiteral("AccountMicex")),
                                 ColumnText(r, QStringLiteral("AccountFORTS"))});
         }
+        ActiveClients = accounts;
+        ClientsStamp = stamp;
     }
     return accounts;
 }

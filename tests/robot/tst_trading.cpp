@@ -168,6 +168,34 @@ private slots:
         QCOMPARE(Lines().size(), 3);
         QCOMPARE(R->Journal.Lines().size(), journal);
         QCOMPARE(R->Sounds, 2);
+
+        // The clients are kept between alerts; every way the table can change is seen by the next one.
+        // Edited through the robot's own grid (its own connection, which the database does not count):
+        TDataTable* clients = E().DatMod().tClients;
+        clients->Open();
+        TTableModel* m = clients->Model();
+        QVERIFY(clients->LocateId(
+            Ws->Scalar(Ws->Trading(), "SELECT id FROM tClients WHERE Code='222'").toLongLong()));
+        QVERIFY(m->setData(m->index(clients->Current(), m->fieldIndex("Active")), 1));
+        QVERIFY(clients->PostEdits());
+        Ws->InsertAlert("FilledOrders", {});
+        QVERIFY(R->Tick());
+        QCOMPARE(Lines().size(), 4);
+        QVERIFY(Lines().last().contains("CLIENT_CODE=222;"));
+        // By another program:
+        Ws->Exec(Ws->Trading(), "UPDATE tClients SET Active = 1 WHERE Code = '333'");
+        Ws->InsertAlert("FilledOrders", {});
+        QVERIFY(R->Tick());
+        QCOMPARE(Lines().size(), 6);
+        // Another database behind the same connection, whose change counter starts again:
+        const QString other = Ws->Path("other.db");
+        Ws->Exec(Ws->Trading(), "VACUUM INTO '" + other + "'"); // 222 and 333 active there
+        Ws->Exec(Ws->Trading(), "UPDATE tClients SET Active = 0");
+        R->S().QuikData = other;
+        QVERIFY(R->Connect());
+        Ws->InsertAlert("FilledOrders", {});
+        QVERIFY(R->Tick());
+        QCOMPARE(Lines().size(), 8);
     }
 
     void untradedInstrument_automaticSkippedWithItsLine() {
