@@ -39,12 +39,21 @@ namespace {
 
 // Whole-value lookup without regard to case over the table's current contents. A found row is made
 // current in the table object when it is open.
-bool LookUp(TDatMod& dm, TDataTable* table, const QString& column, const QString& key) {
-    TSqlRows q = RunSql(dm.conQuikData(), {QStringLiteral("SELECT %1").arg(column),
-                                           QStringLiteral("FROM %1").arg(table->TableName())});
+bool LookUp(const TPipelineContext& ctx, TDataTable* table, const QString& column, const QString& key) {
+    // The column's values are read again only when the table may have changed.
+    TPipelineContext::TKeptColumn& kept = ctx.FilterColumns[table->TableName()];
+    const qint64 stamp = TableChangeStamp(ctx.DM.conQuikData(), table->TableName());
+    if (stamp < 0 || stamp != kept.Stamp) {
+        TSqlRows q = RunSql(ctx.DM.conQuikData(), {QStringLiteral("SELECT %1").arg(column),
+                                                   QStringLiteral("FROM %1").arg(table->TableName())});
+        kept.Values.clear();
+        while (q.next())
+            kept.Values << q.value(0).toString();
+        kept.Stamp = stamp;
+    }
     bool found = false;
-    while (q.next())
-        if (q.value(0).toString().compare(key, Qt::CaseInsensitive) == 0) {
+    for (const QString& v : kept.Values)
+        if (v.compare(key, Qt::CaseInsensitive) == 0) {
             found = true;
             break;
         }
@@ -66,9 +75,9 @@ bool LookUp(TDatMod& dm, TDataTable* table, const QString& column, const QString
 
 bool CheckFilters(const TPipelineContext& ctx, const TOmegaOrder& alert) {
     const bool workspaceOk =
-        LookUp(ctx.DM, ctx.DM.tWorkSpaces, QStringLiteral("workspace"), WorkspaceFileName(alert.Workspace));
+        LookUp(ctx, ctx.DM.tWorkSpaces, QStringLiteral("workspace"), WorkspaceFileName(alert.Workspace));
     const bool strategyOk =
-        LookUp(ctx.DM, ctx.DM.tStrategy, QStringLiteral("strategy"), StrategyKey(alert.System));
+        LookUp(ctx, ctx.DM.tStrategy, QStringLiteral("strategy"), StrategyKey(alert.System));
     const QTime now = ctx.Clock.Now().time();
     // Both bounds are read every time, so that each unreadable one is reported.
     const auto start = ctx.SessionBounds.Read(TSessionBounds::Start, ctx.Settings.time1, ctx.Journal);

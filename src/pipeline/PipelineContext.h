@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QSqlRecord>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 class TDatMod;
@@ -21,6 +22,12 @@ struct TPipelineContext {
     const TClock& Clock;
     // What the filter has already told the operator about unreadable session bounds.
     mutable TSessionBounds SessionBounds{};
+    // The filter's columns (workspaces, strategies) as last read, with the table's stamp then.
+    struct TKeptColumn {
+        qint64 Stamp = -1;
+        QStringList Values;
+    };
+    mutable QHash<QString, TKeptColumn> FilterColumns{};
     // While one alert is dispatched, what is the same for every account is worked out once: the
     // order text read, and the instrument row's cells.
     struct TParsedOrder {

@@ -24,14 +24,35 @@ QString TTransactionWriter::TransactionLine(qint32 transId, const TOrder& o) {
 
 QString TTransactionWriter::TransactionLine(qint32 transId, const TOrder& o, const QString& price,
                                             const QString& stopPrice) {
-    // Concatenated, not formatted: a "%1" inside an account or a code must reach QUIK as it stands.
-    return QStringLiteral("TRANS_ID =") + QString::number(transId) + QStringLiteral(";ACTION=") + o.Action +
-           QStringLiteral(";ACCOUNT=") + o.Account + QStringLiteral(";SECCODE=") + o.SecCode +
-           QStringLiteral(";CLASSCODE=") + o.ClassCode + QStringLiteral(";CLIENT_CODE=") + o.ClientCode +
-           QStringLiteral(";OPERATION=") + o.Operation + QStringLiteral(";PRICE=") + price +
-           QStringLiteral(";STOPPRICE=") + stopPrice + QStringLiteral(";Order_key=") + o.OrderKey +
-           QStringLiteral(";Stop_Order_key=") + o.StopOrderKey + QStringLiteral(";QUANTITY=") +
-           QString::number(o.Quantity);
+    // Appended, not formatted: a "%1" inside an account or a code must reach QUIK as it stands. One
+    // buffer for the whole line: this runs for every account of every alert.
+    QString line;
+    line.reserve(160 + o.Account.size() + o.ClientCode.size() + o.OrderKey.size() + o.StopOrderKey.size());
+    line += QLatin1String("TRANS_ID =");
+    line += QString::number(transId);
+    line += QLatin1String(";ACTION=");
+    line += o.Action;
+    line += QLatin1String(";ACCOUNT=");
+    line += o.Account;
+    line += QLatin1String(";SECCODE=");
+    line += o.SecCode;
+    line += QLatin1String(";CLASSCODE=");
+    line += o.ClassCode;
+    line += QLatin1String(";CLIENT_CODE=");
+    line += o.ClientCode;
+    line += QLatin1String(";OPERATION=");
+    line += o.Operation;
+    line += QLatin1String(";PRICE=");
+    line += price;
+    line += QLatin1String(";STOPPRICE=");
+    line += stopPrice;
+    line += QLatin1String(";Order_key=");
+    line += o.OrderKey;
+    line += QLatin1String(";Stop_Order_key=");
+    line += o.StopOrderKey;
+    line += QLatin1String(";QUANTITY=");
+    line += QString::number(o.Quantity);
+    return line;
 }
 
 QString TTransactionWriter::OperatorText(const TOrder& o) {
@@ -79,10 +100,14 @@ TTransactionWriter::TRecorded TTransactionWriter::RecordTransaction(const TOrder
             {"code", order.ClientCode}});
 
     const QString text = OperatorText(order, *price);
-    r.JournalText = QStringLiteral("Транзакция номер ") + QString::number(id) + text +
-                    QStringLiteral(" по счету ") + order.ClientCode + QStringLiteral(" отправлена в Quik.");
-    r.MailText = QStringLiteral("Транзакция номер ") + QString::number(id) + text +
-                 QStringLiteral(" отправлена в Quik.");
+    const QString head = QStringLiteral("Транзакция номер ") + QString::number(id) + text;
+    r.JournalText.reserve(head.size() + order.ClientCode.size() + 32);
+    r.JournalText += head;
+    r.JournalText += QStringLiteral(" по счету ");
+    r.JournalText += order.ClientCode;
+    r.JournalText += QStringLiteral(" отправлена в Quik.");
+    // Mailed only when transactions are mailed.
+    if (Ctx.Settings.SendTrans_id) r.MailText = head + QStringLiteral(" отправлена в Quik.");
 
     if (order.Action == QLatin1String("NEW_ORDER")) {
         const QString workspace = WorkspaceFileName(alert.Workspace);
@@ -148,6 +173,7 @@ void TTransactionWriter::WriteTransaction(const TOrder& order, const TOmegaOrder
 }
 
 bool TTransactionWriter::FlushTransactions() {
+    if (PendingLines.isEmpty() && LastFlushError.isEmpty()) return true;
     const QString path = LocalFilePath(Ctx.Settings.pathTRI);
     // Lines never started that waited past the retry period are not sent late.
     const auto retry = Regional::ParseInteger(Ctx.Settings.RetryPeriod);

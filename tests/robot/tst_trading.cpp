@@ -113,6 +113,11 @@ private slots:
         QCOMPARE(R->JournalTexts().filter("не прошел").size(), 1);
         QVERIFY(R->JournalTexts().contains(QStringLiteral("Ордер # %1 не прошел фильтры.").arg(id)));
         QCOMPARE(R->Sounds, 0);
+        // The workspace added by another program: the next alert of it passes.
+        Ws->Insert(Ws->Trading(), "tWorkSpaces", {{"workspace", "other.orw"}});
+        Ws->InsertAlert("FilledOrders", {{"Workspace", "C:\\Omega\\Other.orw"}});
+        QVERIFY(R->Tick());
+        QCOMPARE(Lines().size(), 1);
     }
 
     void sessionTimes_withoutSeconds_orUnreadable_neverStopThePass_data() {
