@@ -41,9 +41,10 @@ constexpr char Substitute = 0x1A;
 
 // Table-driven: the journal and the transaction file encode every line, and a lookup costs a
 // fraction of a general converter's call.
-QByteArray Encode(const QString& text) {
-    QByteArray out(text.size(), Qt::Uninitialized);
-    char* o = out.data();
+void EncodeAppend(QByteArray& out, const QString& text) {
+    const qsizetype start = out.size();
+    out.resize(start + text.size());
+    char* o = out.data() + start;
     const char16_t* p = reinterpret_cast<const char16_t*>(text.utf16());
     const char16_t* end = p + text.size();
     for (; p < end; ++p) {
@@ -61,6 +62,11 @@ QByteArray Encode(const QString& text) {
         *o++ = b || c == 0 ? static_cast<char>(b) : Substitute;
     }
     out.truncate(o - out.constData());
+}
+
+QByteArray Encode(const QString& text) {
+    QByteArray out;
+    EncodeAppend(out, text);
     return out;
 }
 

@@ -9,5 +9,7 @@ namespace Cp1251 {
 // A character without a Windows-1251 byte becomes 0x1A ("substitute"), as the system converter does;
 // unlike it, an invisible one (a zero-width space) is substituted too rather than dropped.
 QByteArray Encode(const QString& text);
+// The same, appended to a buffer.
+void EncodeAppend(QByteArray& out, const QString& text);
 QString Decode(const QByteArray& bytes);
 } // namespace Cp1251

@@ -8,11 +8,15 @@
 int AppendLines(QIODevice& file, const QStringList& lines, qint64& partWritten, qint64* written,
                 qint64* wanted) {
     QByteArray bytes;
+    qsizetype chars = 0;
+    for (const QString& l : lines)
+        chars += l.size() + 2;
+    bytes.reserve(chars);
     std::vector<qint64> sizes;
     sizes.reserve(lines.size());
     for (const QString& l : lines) {
         const qsizetype before = bytes.size();
-        bytes += Cp1251::Encode(l);
+        Cp1251::EncodeAppend(bytes, l);
         bytes += "\r\n";
         sizes.push_back(bytes.size() - before);
     }

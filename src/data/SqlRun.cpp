@@ -222,18 +222,27 @@ void NoteTableWrite(const QString& connectionName, const QString& table) {
     ++TableWrites()[TableKey(connectionName, table)];
 }
 
-qint64 TableChangeStamp(const QSqlDatabase& db, const QString& table) {
-    if (!db.isOpen() || !IsSqlite(db)) return -1;
+std::vector<qint64> TableChangeStamps(const QSqlDatabase& db, const QStringList& tables) {
+    std::vector<qint64> stamps(tables.size(), -1);
+    if (!db.isOpen() || !IsSqlite(db)) return stamps;
     try {
         TSqlRows r = RunSql(db, {QStringLiteral("PRAGMA data_version")});
-        if (!r.next()) return -1;
-        // Both of ours only grow: their sum changes whenever either does.
-        const quint64 ours =
-            TableWrites().value(TableKey(db.connectionName(), table)) + Openings().value(db.connectionName());
-        return (r.value(0).toLongLong() << 24) | static_cast<qint64>(ours & 0xFFFFFF);
+        if (!r.next()) return stamps;
+        const qint64 version = r.value(0).toLongLong();
+        for (qsizetype i = 0; i < tables.size(); ++i) {
+            // Both of ours only grow: their sum changes whenever either does.
+            const quint64 ours = TableWrites().value(TableKey(db.connectionName(), tables[i])) +
+                                 Openings().value(db.connectionName());
+            stamps[i] = (version << 24) | static_cast<qint64>(ours & 0xFFFFFF);
+        }
     } catch (const std::exception&) {
-        return -1;
+        // The engine cannot tell: every stamp stays -1.
     }
+    return stamps;
+}
+
+qint64 TableChangeStamp(const QSqlDatabase& db, const QString& table) {
+    return TableChangeStamps(db, {table}).front();
 }
 
 qint64 DatabaseChangeStamp(const QSqlDatabase& db) {

@@ -51,6 +51,8 @@ qint64 DatabaseChangeStamp(const QSqlDatabase& db);
 // this program writes the table through its grids (the writers that report it with NoteTableWrite).
 // -1 when the engine cannot tell.
 qint64 TableChangeStamp(const QSqlDatabase& db, const QString& table);
+// The same for several tables of one database at one moment (one look at the database).
+std::vector<qint64> TableChangeStamps(const QSqlDatabase& db, const QStringList& tables);
 void NoteTableWrite(const QString& connectionName, const QString& table);
 
 // One database transaction. SQLite takes the write lock at once (BEGIN IMMEDIATE), so waiting for

@@ -39,10 +39,10 @@ namespace {
 
 // Whole-value lookup without regard to case over the table's current contents. A found row is made
 // current in the table object when it is open.
-bool LookUp(const TPipelineContext& ctx, TDataTable* table, const QString& column, const QString& key) {
+bool LookUp(const TPipelineContext& ctx, TDataTable* table, const QString& column, const QString& key,
+            qint64 stamp) {
     // The column's values are read again only when the table may have changed.
     TPipelineContext::TKeptColumn& kept = ctx.FilterColumns[table->TableName()];
-    const qint64 stamp = TableChangeStamp(ctx.DM.conQuikData(), table->TableName());
     if (stamp < 0 || stamp != kept.Stamp) {
         TSqlRows q = RunSql(ctx.DM.conQuikData(), {QStringLiteral("SELECT %1").arg(column),
                                                    QStringLiteral("FROM %1").arg(table->TableName())});
@@ -74,10 +74,12 @@ bool LookUp(const TPipelineContext& ctx, TDataTable* table, const QString& colum
 } // namespace
 
 bool CheckFilters(const TPipelineContext& ctx, const TOmegaOrder& alert) {
-    const bool workspaceOk =
-        LookUp(ctx, ctx.DM.tWorkSpaces, QStringLiteral("workspace"), WorkspaceFileName(alert.Workspace));
+    const std::vector<qint64> stamps = TableChangeStamps(
+        ctx.DM.conQuikData(), {ctx.DM.tWorkSpaces->TableName(), ctx.DM.tStrategy->TableName()});
+    const bool workspaceOk = LookUp(ctx, ctx.DM.tWorkSpaces, QStringLiteral("workspace"),
+                                    WorkspaceFileName(alert.Workspace), stamps[0]);
     const bool strategyOk =
-        LookUp(ctx, ctx.DM.tStrategy, QStringLiteral("strategy"), StrategyKey(alert.System));
+        LookUp(ctx, ctx.DM.tStrategy, QStringLiteral("strategy"), StrategyKey(alert.System), stamps[1]);
     const QTime now = ctx.Clock.Now().time();
     // Both bounds are read every time, so that each unreadable one is reported.
     const auto start = ctx.SessionBounds.Read(TSessionBounds::Start, ctx.Settings.time1, ctx.Journal);

@@ -11,15 +11,30 @@
 #include "quik/PriceText.h"
 #include "quik/TransactionWriter.h"
 
+#include <QLocale>
 #include <QSet>
 #include <QSqlRecord>
 #include <cmath>
 
 namespace {
-// A limit setting: 0 or anything unreadable means no limit.
+// A limit setting: 0 or anything unreadable means no limit. Read for every order, so the last
+// readings are kept while the text and the regional format stay the same.
 double Limit(const QString& text) {
+    struct TKept {
+        QString Text;
+        QLocale Locale;
+        double Value = 0;
+    };
+    thread_local TKept kept[2];
+    thread_local int next = 0;
+    const QLocale locale;
+    for (const TKept& k : kept)
+        if (!k.Text.isNull() && k.Text == text && k.Locale == locale) return k.Value;
     const auto v = Regional::ParseDecimal(text);
-    return v && *v > 0 ? *v : 0;
+    TKept& slot = kept[next];
+    next = 1 - next;
+    slot = {text.isNull() ? QString(QLatin1String("")) : text, locale, v && *v > 0 ? *v : 0};
+    return slot.Value;
 }
 } // namespace
 
