@@ -6,6 +6,7 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <vector>
@@ -77,6 +78,10 @@ struct TStatement {
     // a name that appears twice is bound by name.
     QList<QByteArray> Names;
     bool Positional = false;
+    // What is bound now, by position: a kept statement keeps its values between runs (also after a
+    // failed one), so a value equal to the last one is not bound again. A dispatch binds the same
+    // alert's texts for every account.
+    QVariantList Bound;
     qsizetype Marks = 0; // "?" placeholders
 };
 
@@ -140,6 +145,32 @@ TStatement& Prepared(const QSqlDatabase& db, const QStringList& lines) {
     return *st;
 }
 
+// Only values whose binding is their plain content are compared; any other is bound every time.
+bool SameBinding(const QVariant& a, const QVariant& b) {
+    if (a.typeId() != b.typeId()) return false;
+    switch (a.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::Bool:
+    case QMetaType::QString:
+        return a == b;
+    case QMetaType::Double: { // bit for bit: 0.0 and -0.0 are two values here
+        const double x = a.toDouble(), y = b.toDouble();
+        return std::memcmp(&x, &y, sizeof x) == 0;
+    }
+    default:
+        return false;
+    }
+}
+
+void BindAt(TStatement& st, qsizetype pos, const QVariant& value) {
+    if (st.Bound.size() <= pos) st.Bound.resize(pos + 1);
+    QVariant& bound = st.Bound[pos];
+    if (bound.isValid() && SameBinding(bound, value)) return;
+    st.Query.bindValue(static_cast<int>(pos), value);
+    bound = value;
+}
+
 TSqlRows Run(const QSqlDatabase& db, QSqlQuery& q) {
     if (!q.exec()) {
         const QString error = q.lastError().text();
@@ -174,7 +205,7 @@ TSqlRows RunSql(const QSqlDatabase& db, const QStringList& lines,
                 pos = st.Names.indexOf(QByteArray(name));
         }
         if (pos >= 0)
-            st.Query.bindValue(static_cast<int>(pos), Bindable(value));
+            BindAt(st, pos, Bindable(value));
         else if (st.Positional)
             throw StoreError(QStringLiteral("Параметр :%1 не найден в запросе").arg(QLatin1String(name)));
         else
@@ -192,7 +223,7 @@ TSqlRows RunSqlPositional(const QSqlDatabase& db, const QString& text, const QVa
                              .arg(binds.size())
                              .arg(st.Marks));
     for (int i = 0; i < binds.size(); ++i)
-        q.bindValue(i, Bindable(binds[i]));
+        BindAt(st, i, Bindable(binds[i]));
     return Run(db, q);
 }
 

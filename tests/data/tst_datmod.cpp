@@ -243,6 +243,39 @@ private slots:
         QTEST(t.DatabaseName, "name");
     }
 
+    // Statements are kept and a value equal to the one bound before is not bound again: every run must
+    // still write exactly what it was given, of the type it was given, in any order of the names; a
+    // value left out is an error, never the last run's value.
+    void keptStatements_writeExactlyWhatEachRunGives() {
+        TTestWorkspace ws(true);
+        TDatMod dm;
+        dm.OpenQuikData(ws.TradingPath());
+        const QSqlDatabase db = dm.conQuikData();
+        RunSql(db, {QStringLiteral("CREATE TABLE tBind (n INTEGER PRIMARY KEY, a, b)")});
+        const QVariantList values = {1, 1.0, QString("1"), 1, QVariant(), -0.0, 0.0, true, QString(), 7LL};
+        const QStringList types = {"integer", "real", "text",    "integer", "null",
+                                   "real",    "real", "integer", "text",    "integer"};
+        for (int i = 0; i < values.size(); ++i)
+            RunSql(db, {QStringLiteral("INSERT INTO tBind (n, a, b)"), QStringLiteral("VALUES (:n, :a, :b)")},
+                   {{"n", i}, {"a", values[i]}, {"b", "same"}});
+        TSqlRows r = RunSql(db, {QStringLiteral("SELECT typeof(a), a, b FROM tBind ORDER BY n")});
+        QStringList seen;
+        while (r.next()) {
+            seen << r.value(0).toString();
+            QCOMPARE(r.value(2).toString(), QStringLiteral("same"));
+        }
+        QCOMPARE(seen, types);
+        QVERIFY_THROWS_EXCEPTION(
+            StoreError,
+            RunSql(db, {QStringLiteral("INSERT INTO tBind (n, a, b)"), QStringLiteral("VALUES (:n, :a, :b)")},
+                   {{"n", 99}, {"a", 5}}));
+        RunSql(db, {QStringLiteral("INSERT INTO tBind (n, a, b)"), QStringLiteral("VALUES (:n, :a, :b)")},
+               {{"b", "x"}, {"a", 2}, {"n", 100}});
+        QCOMPARE(ws.Scalar(ws.Trading(), "SELECT a || b FROM tBind WHERE n = 100").toString(),
+                 QStringLiteral("2x"));
+        QCOMPARE(ws.Scalar(ws.Trading(), "SELECT count(*) FROM tBind").toInt(), values.size() + 1);
+    }
+
     void odbcPath_connectsRefreshesAndBindsParameters() {
         TTestWorkspace ws(true);
         TDatMod dm;
