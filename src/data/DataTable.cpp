@@ -565,6 +565,7 @@ int TDataTable::Current() const {
 
 void TDataTable::SetCurrent(int row) {
     if (row < 0 || row >= SqlModel->rowCount()) return;
+    if (CurrentRow->currentIndex().row() == row && CurrentRow->isRowSelected(row)) return; // already there
     int col = std::max(0, CurrentRow->currentIndex().column());
     CurrentRow->setCurrentIndex(SqlModel->index(row, col),
                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);

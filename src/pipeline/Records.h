@@ -48,6 +48,7 @@ struct TClientAccount {
     QString AccountMicex;
     QString AccountFORTS;
 };
+Q_DECLARE_TYPEINFO(TClientAccount, Q_RELOCATABLE_TYPE);
 
 // Resets every field but TimeFilled, which nothing reads for an alert that was not filled.
 void ClearOmegaOrder(TOmegaOrder& alert);

@@ -4,7 +4,11 @@
 #include "common/Regional.h"
 
 std::optional<QTime> TSessionBounds::Read(TBound bound, const QString& text, TJournal& journal) {
-    const auto time = Regional::ParseTimeOfDay(text);
+    if (LastText[bound].isNull() || LastText[bound] != text) {
+        LastText[bound] = text.isNull() ? QString(QLatin1String("")) : text;
+        LastTime[bound] = Regional::ParseTimeOfDay(text);
+    }
+    const std::optional<QTime> time = LastTime[bound];
     std::optional<QString>& reported = Reported[bound];
     if (time) {
         reported.reset();

@@ -19,4 +19,7 @@ public:
 
 private:
     std::optional<QString> Reported[2];
+    // The last text read for each bound and what it read as: the filter runs for every alert.
+    QString LastText[2];
+    std::optional<QTime> LastTime[2];
 };

@@ -60,10 +60,21 @@ QString TTransactionWriter::OperatorText(const TOrder& o) {
 }
 
 QString TTransactionWriter::OperatorText(const TOrder& o, const QString& price) {
-    if (o.Action.contains(QLatin1String("NEW")))
-        return QStringLiteral(" [") + o.Operation + QLatin1Char(' ') + QString::number(o.Quantity) +
-               QLatin1Char(' ') + o.Ticker + QStringLiteral(" at ") + price +
-               (o.IsStop ? QStringLiteral(" Stop") : QString()) + QStringLiteral("] ");
+    if (o.Action.contains(QLatin1String("NEW"))) {
+        QString text;
+        text.reserve(32 + o.Operation.size() + o.Ticker.size() + price.size());
+        text += QLatin1String(" [");
+        text += o.Operation;
+        text += QLatin1Char(' ');
+        text += QString::number(o.Quantity);
+        text += QLatin1Char(' ');
+        text += o.Ticker;
+        text += QLatin1String(" at ");
+        text += price;
+        if (o.IsStop) text += QLatin1String(" Stop");
+        text += QLatin1String("] ");
+        return text;
+    }
     if (o.Action.contains(QLatin1String("KILL")))
         return QStringLiteral(" [снятие заявки # ") + o.OrderKey + QLatin1Char(']');
     return QString();

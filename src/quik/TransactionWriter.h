@@ -78,3 +78,4 @@ private:
     QList<qint32> PendingIds;
     QString LastFlushError;
 };
+Q_DECLARE_TYPEINFO(TTransactionWriter::TRecorded, Q_RELOCATABLE_TYPE);

@@ -141,6 +141,16 @@ public:
     void AdvanceTrayIcon();
     void ResetTrayIcon();
 
+    // One transaction sent in this run, as the cancellations of "pull every order" need it: small,
+    // since a day holds a hundred thousand of them; the alert itself is read again when pulled.
+    struct TSentOrder {
+        qint32 TransId;
+        qint64 AlertId;
+        bool Filled;
+        bool IsNew;
+        TClientAccount Account;
+    };
+
 signals:
     void SettingsLoaded(); // also after a load that stopped at a bad key
     void StatusChanged();
@@ -166,15 +176,6 @@ private:
     QHash<QString, QHash<qint64, qint64>> FirstSeen; // alert table -> id -> first seen, ms since the epoch
     QString LastPassFailure;
 
-    // One transaction sent in this run, as the cancellations of "pull every order" need it: small,
-    // since a day holds a hundred thousand of them; the alert itself is read again when pulled.
-    struct TSentOrder {
-        qint32 TransId;
-        qint64 AlertId;
-        bool Filled;
-        bool IsNew;
-        TClientAccount Account;
-    };
     QList<TSentOrder> SentOrders;
     // The active clients as last read, and the table's stamp then (-1: read every time).
     std::vector<TClientAccount> ActiveClients;
@@ -202,3 +203,5 @@ private:
     QString Panel5 = QStringLiteral("SINGLE");
     bool OpenPositionsChanged = false;
 };
+// Moved as bytes when a list of them grows: a day's sent orders are many.
+Q_DECLARE_TYPEINFO(TEngine::TSentOrder, Q_RELOCATABLE_TYPE);

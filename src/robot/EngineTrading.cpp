@@ -112,8 +112,9 @@ void TEngine::ReadWindow(const QString& table, qint64& lastId, TDataTable* t, bo
     auto& seen = FirstSeen[table];
     const qint64 now = Clock.NowMs();
     for (const QSqlRecord& row : rows.Rows) {
-        const qint64 id = ColumnValue(row, QStringLiteral("ID")).toLongLong();
-        const QString idText = ColumnValue(row, QStringLiteral("ID")).toString();
+        const QVariant idValue = ColumnValue(row, QStringLiteral("ID"));
+        const qint64 id = idValue.toLongLong();
+        const QString idText = idValue.toString();
         auto first = seen.constFind(id);
         if (first == seen.cend()) first = seen.insert(id, now);
         if (now - *first > RetryPeriodMs()) {
