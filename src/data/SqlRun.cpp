@@ -119,7 +119,7 @@ std::shared_ptr<TStatement> PreparedText(TConnectionStatements& mine, const QSql
     if (!st->Query.prepare(text)) throw StoreError(st->Query.lastError().text());
     st->Names = PlaceholderNames(text, &st->Marks);
     // Qt counts every appearance of a name: equal counts mean each name appears once.
-    st->Positional = st->Names.size() == st->Query.boundValues().size();
+    st->Positional = st->Names.size() == st->Query.boundValues().size() && st->Names.size() <= 64;
     mine.ByText.insert(text, st);
     return st;
 }
@@ -195,6 +195,7 @@ TSqlRows RunSql(const QSqlDatabase& db, const QStringList& lines,
                              .arg(binds.size())
                              .arg(st.Names.size()));
     int k = 0;
+    quint64 given = 0; // positions bound in this run: a name given twice leaves another unbound
     for (const auto& [name, value] : binds) {
         qsizetype pos = -1;
         if (st.Positional) {
@@ -204,9 +205,12 @@ TSqlRows RunSql(const QSqlDatabase& db, const QStringList& lines,
             else
                 pos = st.Names.indexOf(QByteArray(name));
         }
-        if (pos >= 0)
+        if (pos >= 0 && (given >> pos & 1))
+            throw StoreError(QStringLiteral("Параметр :%1 задан дважды").arg(QLatin1String(name)));
+        if (pos >= 0) {
+            given |= quint64(1) << pos;
             BindAt(st, pos, Bindable(value));
-        else if (st.Positional)
+        } else if (st.Positional)
             throw StoreError(QStringLiteral("Параметр :%1 не найден в запросе").arg(QLatin1String(name)));
         else
             st.Query.bindValue(QLatin1Char(':') + QLatin1String(name), Bindable(value));

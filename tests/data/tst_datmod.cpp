@@ -269,6 +269,10 @@ private slots:
             StoreError,
             RunSql(db, {QStringLiteral("INSERT INTO tBind (n, a, b)"), QStringLiteral("VALUES (:n, :a, :b)")},
                    {{"n", 99}, {"a", 5}}));
+        QVERIFY_THROWS_EXCEPTION(
+            StoreError,
+            RunSql(db, {QStringLiteral("INSERT INTO tBind (n, a, b)"), QStringLiteral("VALUES (:n, :a, :b)")},
+                   {{"n", 98}, {"a", 5}, {"a", 6}}));
         RunSql(db, {QStringLiteral("INSERT INTO tBind (n, a, b)"), QStringLiteral("VALUES (:n, :a, :b)")},
                {{"b", "x"}, {"a", 2}, {"n", 100}});
         QCOMPARE(ws.Scalar(ws.Trading(), "SELECT a || b FROM tBind WHERE n = 100").toString(),
