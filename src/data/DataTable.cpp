@@ -411,10 +411,18 @@ void TTableModel::PostRow(int base) {
     if (sets.isEmpty()) return;
     QVariantList matchBinds;
     const QString match = RowMatch(base, matchBinds);
-    RunSqlPositional(Db(Connection),
-                     QStringLiteral("UPDATE %1 SET %2 WHERE %3")
-                         .arg(Bracket(Table), sets.join(QStringLiteral(", ")), match),
-                     binds + matchBinds);
+    const TSqlRows done = RunSqlPositional(Db(Connection),
+                                           QStringLiteral("UPDATE %1 SET %2 WHERE %3")
+                                               .arg(Bracket(Table), sets.join(QStringLiteral(", ")), match),
+                                           binds + matchBinds);
+    if (done.numRowsAffected() == 0) throw KorvexError(RowGoneText());
+}
+
+QString TTableModel::RowGoneText() const {
+    // Matched by the values read: another program changed or deleted the row since.
+    return QStringLiteral("Строка таблицы %1 изменена или удалена другой программой после чтения: "
+                          "правка не записана. Обновите таблицу и повторите.")
+        .arg(Table);
 }
 
 void TTableModel::PostInsert() {
@@ -436,8 +444,9 @@ void TTableModel::PostInsert() {
 void TTableModel::DeleteRow(int base) {
     QVariantList binds;
     const QString match = RowMatch(base, binds);
-    RunSqlPositional(Db(Connection), QStringLiteral("DELETE FROM %1 WHERE %2").arg(Bracket(Table), match),
-                     binds);
+    const TSqlRows done = RunSqlPositional(
+        Db(Connection), QStringLiteral("DELETE FROM %1 WHERE %2").arg(Bracket(Table), match), binds);
+    if (done.numRowsAffected() == 0) throw KorvexError(RowGoneText());
 }
 
 bool TTableModel::submitAll() {

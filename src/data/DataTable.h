@@ -91,6 +91,7 @@ private:
     QVariant Value(int row, int column) const;
     QString OrderClause() const;
     void PostRow(int base);
+    QString RowGoneText() const;
     void PostInsert();
     void DeleteRow(int base);
     QString RowMatch(int base, QVariantList& binds) const;

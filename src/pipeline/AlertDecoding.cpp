@@ -74,8 +74,13 @@ bool LookUp(const TPipelineContext& ctx, TDataTable* table, const QString& colum
 } // namespace
 
 bool CheckFilters(const TPipelineContext& ctx, const TOmegaOrder& alert) {
-    const std::vector<qint64> stamps = TableChangeStamps(
-        ctx.DM.conQuikData(), {ctx.DM.tWorkSpaces->TableName(), ctx.DM.tStrategy->TableName()});
+    // Within a pass the tables are looked at once; outside one, on every call.
+    std::vector<qint64> stamps = ctx.PassFilterStamps ? *ctx.PassFilterStamps : std::vector<qint64>();
+    if (stamps.empty()) {
+        stamps = TableChangeStamps(ctx.DM.conQuikData(),
+                                   {ctx.DM.tWorkSpaces->TableName(), ctx.DM.tStrategy->TableName()});
+        if (ctx.PassFilterStamps) ctx.PassFilterStamps = stamps;
+    }
     const bool workspaceOk = LookUp(ctx, ctx.DM.tWorkSpaces, QStringLiteral("workspace"),
                                     WorkspaceFileName(alert.Workspace), stamps[0]);
     const bool strategyOk =

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <optional>
+#include <vector>
 
 class TDatMod;
 class TJournal;
@@ -53,12 +54,22 @@ struct TPipelineContext {
     struct TDispatchMemo {
         bool Active = false;
         std::optional<TParsedOrder> Parsed;
-        QHash<QString, std::optional<TInstrumentCells>> Instruments; // by ticker; empty: not in tSecCode
+        bool InstrumentsChecked = false; // the instrument table's stamp was looked at for this alert
         void Clear() {
             Active = false;
             Parsed.reset();
-            Instruments.clear();
+            InstrumentsChecked = false;
         }
     };
+    // Instrument rows' cells, kept while the instrument table stays unchanged (its stamp; -1: kept
+    // for one alert only).
+    struct TInstrumentCache {
+        qint64 Stamp = -1;
+        QHash<QString, std::optional<TInstrumentCells>> Rows; // by ticker; empty: not in tSecCode
+    };
+    mutable TInstrumentCache Instruments{};
+    // While a pass runs (empty until first looked at): the filter tables' stamps, looked at once in
+    // the pass.
+    mutable std::optional<std::vector<qint64>> PassFilterStamps{};
     mutable TDispatchMemo Memo{};
 };

@@ -88,18 +88,27 @@ void SizeOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& al
         if (!dm.tSecCode->IsOpen()) dm.tSecCode->Open();
         if (!dm.tPortfolio->IsOpen()) dm.tPortfolio->Open();
 
+        // The instrument table is looked at once per alert: rows read before stay while it is unchanged.
+        auto& cache = ctx.Instruments;
+        if (!ctx.Memo.Active || !ctx.Memo.InstrumentsChecked) {
+            const qint64 stamp = TableChangeStamp(dm.conQuikData(), QStringLiteral("tSecCode"));
+            if (stamp < 0 || stamp != cache.Stamp) {
+                cache.Rows.clear();
+                cache.Stamp = stamp;
+            }
+            ctx.Memo.InstrumentsChecked = ctx.Memo.Active;
+        }
         std::optional<TPipelineContext::TInstrumentCells> found;
-        auto memo =
-            ctx.Memo.Active ? ctx.Memo.Instruments.constFind(order.Ticker) : ctx.Memo.Instruments.cend();
-        if (memo != ctx.Memo.Instruments.cend()) {
-            found = *memo;
+        auto kept = cache.Rows.constFind(order.Ticker);
+        if (kept != cache.Rows.cend()) {
+            found = *kept;
         } else {
             TSqlRows qSecCode = RunSql(dm.conQuikData(),
                                        {QStringLiteral("SELECT *"), QStringLiteral("FROM tSecCode"),
                                         QStringLiteral("WHERE Ticker= :ticker")},
                                        {{"ticker", order.Ticker}});
             if (qSecCode.next()) found = InstrumentCells(qSecCode.record());
-            if (ctx.Memo.Active) ctx.Memo.Instruments.insert(order.Ticker, found);
+            cache.Rows.insert(order.Ticker, found);
         }
         if (!found) {
             ctx.Journal.AddJournalLine(

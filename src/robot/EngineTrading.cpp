@@ -97,6 +97,12 @@ void TEngine::ReadWindow(const QString& table, qint64& lastId, TDataTable* t, bo
     const qint64 prev = lastId;
     const qint64 cur = DM->GetLastID(t);
     if (cur <= prev) return;
+    // The filter's tables are looked at once in a pass, as its alerts are read once.
+    struct TPassScope {
+        const TPipelineContext& Ctx;
+        explicit TPassScope(const TPipelineContext& c) : Ctx(c) { Ctx.PassFilterStamps.emplace(); }
+        ~TPassScope() { Ctx.PassFilterStamps.reset(); }
+    } pass(Ctx);
 
     // The last id moves past an alert only once it is handled: sent, filtered out, or refused for its
     // own content. A database or file that fails ends the pass, and the alert is tried again on the

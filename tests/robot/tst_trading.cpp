@@ -1,4 +1,5 @@
 #include "common/Codec.h"
+#include "common/KorvexError.h"
 #include "quik/ResultReader.h"
 #include "quik/TransactionWriter.h"
 #include "support/TestSupport.h"
@@ -54,6 +55,35 @@ private slots:
         QCOMPARE(R->Sounds, 3);
         QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT count(*) FROM tClientOpenPositions").toInt(), 3);
         QCOMPARE(E().DatMod().tClientOpenPositions->RowCount(), 3); // its grid shows them
+
+        // Instrument rows are kept between alerts; a change by another program or in the robot's own
+        // grid is seen by the next alert.
+        Ws->Exec(Ws->Trading(), "UPDATE tSecCode SET LotSize = 20 WHERE Ticker = 'SBER'");
+        Ws->InsertAlert("FilledOrders", {{"Order", "Buy 100 at 285 Limit"}});
+        QVERIFY(R->Tick());
+        QVERIFY2(Lines().last().endsWith(";QUANTITY=5"), qPrintable(Lines().last()));
+        TDataTable* instruments = E().DatMod().tSecCode;
+        instruments->Open();
+        TTableModel* m = instruments->Model();
+        auto editLotSize = [&](int lotSize) {
+            int row = 0;
+            while (row < instruments->RowCount() &&
+                   m->data(m->index(row, m->fieldIndex("Ticker"))).toString() != QLatin1String("SBER"))
+                ++row;
+            QVERIFY(m->setData(m->index(row, m->fieldIndex("LotSize")), lotSize));
+        };
+        // The grid still shows the row as it was before the other program's change: the edit is
+        // refused with the reason, never reported as written.
+        editLotSize(40);
+        QVERIFY_THROWS_EXCEPTION(KorvexError, instruments->PostEdits());
+        instruments->CancelEdits();
+        instruments->Refresh();
+        editLotSize(50);
+        QVERIFY(instruments->PostEdits());
+        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT LotSize FROM tSecCode WHERE Ticker = 'SBER'").toInt(), 50);
+        Ws->InsertAlert("FilledOrders", {{"Order", "Buy 100 at 285 Limit"}});
+        QVERIFY(R->Tick());
+        QVERIFY2(Lines().last().endsWith(";QUANTITY=2"), qPrintable(Lines().last()));
     }
 
     void advanceMode_activeSent_filledWithNumberSkipped_canceledCancels() {
