@@ -81,7 +81,15 @@ QString TTransactionWriter::OperatorText(const TOrder& o, const QString& price) 
 }
 
 QString TTransactionWriter::MarkTableFor(qint32 transId) const {
-    return MarkTable.value(transId);
+    if (transId < 0 || static_cast<size_t>(transId) >= MarkKinds.size()) return QString();
+    switch (MarkKinds[transId]) {
+    case 'F':
+        return QStringLiteral("FilledOrders");
+    case 'A':
+        return QStringLiteral("ActiveOrders");
+    default:
+        return QString();
+    }
 }
 
 TTransactionWriter::TRecorded TTransactionWriter::RecordTransaction(const TOrder& order,
@@ -100,7 +108,7 @@ TTransactionWriter::TRecorded TTransactionWriter::RecordTransaction(const TOrder
     TRecorded r;
     r.TransId = id;
     r.Line = TransactionLine(id, order, *price, *stopPrice);
-    r.MarkTable = alert.Filled ? QStringLiteral("FilledOrders") : QStringLiteral("ActiveOrders");
+    r.FromFilled = alert.Filled;
 
     RunSql(Ctx.DM.conQuikData(),
            {QStringLiteral("INSERT INTO tOrderNumber (trans_id, id_order, filled, code)"),
@@ -163,7 +171,10 @@ void TTransactionWriter::ReleaseTransactions(const QList<TRecorded>& done) {
         PendingLines << r.Line;
         PendingSince << now;
         PendingIds << r.TransId;
-        MarkTable.insert(r.TransId, r.MarkTable);
+        if (r.TransId >= 0) {
+            if (MarkKinds.size() <= static_cast<size_t>(r.TransId)) MarkKinds.resize(r.TransId + 1, 0);
+            MarkKinds[r.TransId] = r.FromFilled ? 'F' : 'A';
+        }
         Ctx.Journal.AddJournalLine(r.JournalText);
         positions = positions || r.OpenPositionsChanged;
     }

@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QStringList>
 #include <functional>
+#include <vector>
 
 class TMailNotifier;
 
@@ -39,7 +40,7 @@ public:
         QString Line;
         QString JournalText;
         QString MailText;
-        QString MarkTable;
+        bool FromFilled = false; // the alert came from FilledOrders (else ActiveOrders)
         bool OpenPositionsChanged = false;
     };
 
@@ -73,7 +74,9 @@ public:
 private:
     TPipelineContext Ctx;
     TMailNotifier& Mail;
-    QHash<qint32, QString> MarkTable;
+    // The alert table of each transaction released in this run, by its number (numbers start at 0
+    // and only grow): 'F' FilledOrders, 'A' ActiveOrders, 0 none. A byte each: a day holds many.
+    std::vector<char> MarkKinds;
     QList<qint64> PendingSince; // parallel to PendingLines: when released, ms since the epoch
     QList<qint32> PendingIds;
     QString LastFlushError;
