@@ -54,11 +54,13 @@ struct TPipelineContext {
     struct TDispatchMemo {
         bool Active = false;
         std::optional<TParsedOrder> Parsed;
-        bool InstrumentsChecked = false; // the instrument table's stamp was looked at for this alert
+        bool InstrumentsChecked = false;    // the instrument table's stamp was looked at for this alert
+        std::optional<qint64> SecCodeStamp; // the instrument table's stamp, when the dispatch read it
         void Clear() {
             Active = false;
             Parsed.reset();
             InstrumentsChecked = false;
+            SecCodeStamp.reset();
         }
     };
     // Instrument rows' cells, kept while the instrument table stays unchanged (its stamp; -1: kept

@@ -91,7 +91,9 @@ void SizeOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& al
         // The instrument table is looked at once per alert: rows read before stay while it is unchanged.
         auto& cache = ctx.Instruments;
         if (!ctx.Memo.Active || !ctx.Memo.InstrumentsChecked) {
-            const qint64 stamp = TableChangeStamp(dm.conQuikData(), QStringLiteral("tSecCode"));
+            const qint64 stamp = ctx.Memo.Active && ctx.Memo.SecCodeStamp
+                                     ? *ctx.Memo.SecCodeStamp
+                                     : TableChangeStamp(dm.conQuikData(), QStringLiteral("tSecCode"));
             if (stamp < 0 || stamp != cache.Stamp) {
                 cache.Rows.clear();
                 cache.Stamp = stamp;

@@ -17,6 +17,7 @@
 #include <QObject>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class TJournal;
@@ -100,7 +101,8 @@ public:
     // The open-position grid is re-read once after a pass or an action, not after every alert.
     void RefreshOpenPositions();
     // The accounts of a dispatch: the one of the settings, or every active client of tClients.
-    std::vector<TClientAccount> DispatchAccounts();
+    // The accounts an alert goes to; `clientsStamp`: the clients table's stamp when already looked at.
+    std::vector<TClientAccount> DispatchAccounts(std::optional<qint64> clientsStamp = std::nullopt);
     // Watches the alerts database and the result file when WakeOnChange is on and both databases
     // are connected; otherwise the table timer alone drives the robot.
     void ApplyWakeOnChange();

@@ -212,7 +212,7 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
     QList<TTransactionWriter::TRecorded> done;
     QList<TSentOrder> sent;
     int tripAt = -1;
-    // The instrument row is the same for every account of this alert: read once.
+    // What is the same for every account of this alert is worked out once.
     struct TMemoScope {
         const TPipelineContext& Ctx;
         explicit TMemoScope(const TPipelineContext& c) : Ctx(c) { Ctx.Memo.Active = true; }
@@ -220,7 +220,14 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
     } memo(Ctx);
     {
         TDbTransaction tx(DM->conQuikData());
-        const std::vector<TClientAccount> accounts = DispatchAccounts();
+        // One look at the database for both kept tables, inside the transaction: what it sees is
+        // what this dispatch writes against.
+        const std::vector<qint64> stamps =
+            TableChangeStamps(DM->conQuikData(), {QStringLiteral("tClients"), QStringLiteral("tSecCode")});
+        Ctx.Memo.SecCodeStamp = stamps[1];
+        const std::vector<TClientAccount> accounts = DispatchAccounts(stamps[0]);
+        done.reserve(static_cast<qsizetype>(accounts.size()));
+        sent.reserve(static_cast<qsizetype>(accounts.size()));
         TOrder order;
         for (const TClientAccount& account : accounts) {
             if (!builder(Ctx, order, alert, account)) continue;
@@ -268,14 +275,15 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
     if (InformationSound) InformationSound();
 }
 
-std::vector<TClientAccount> TEngine::DispatchAccounts() {
+std::vector<TClientAccount> TEngine::DispatchAccounts(std::optional<qint64> clientsStamp) {
     std::vector<TClientAccount> accounts;
     if (Settings.rgpSingleMulti == 0) {
         accounts.push_back({Settings.Code, Settings.AccountMicex, Settings.AccountFORTS});
     } else if (Settings.rgpSingleMulti == 1) {
         // The active clients are read again only when the table may have changed: another program
         // committed to the database, or the operator edited the clients here.
-        const qint64 stamp = TableChangeStamp(DM->conQuikData(), QStringLiteral("tClients"));
+        const qint64 stamp =
+            clientsStamp ? *clientsStamp : TableChangeStamp(DM->conQuikData(), QStringLiteral("tClients"));
         if (stamp >= 0 && stamp == ClientsStamp) return ActiveClients;
         TSqlRows q = RunSql(DM->conQuikData(), {QStringLiteral("SELECT *"), QStringLiteral("FROM tClients"),
                                                 QStringLiteral("WHERE [tClients].[Active] = True")});
