@@ -45,23 +45,33 @@ QString TJournal::Stamp() {
 }
 
 void TJournal::AddJournalLine(const QString& text) {
+    AddJournalLines({text});
+}
+
+void TJournal::AddJournalLines(const QStringList& texts) {
+    if (texts.isEmpty()) return;
     const QString stamp = Stamp();
-    QStringList parts;
-    if (text.contains(QLatin1String("\r\n")))
-        parts = text.split(QStringLiteral("\r\n"));
-    else
-        parts << text;
-    parts[0] = stamp + parts[0];
-    Recent += parts;
+    QStringList lines;
+    lines.reserve(texts.size());
+    for (const QString& text : texts) {
+        if (text.contains(QLatin1String("\r\n"))) {
+            QStringList parts = text.split(QStringLiteral("\r\n"));
+            parts[0] = stamp + parts[0];
+            lines += parts;
+        } else {
+            lines << stamp + text;
+        }
+    }
+    Recent += lines;
     // Trimmed in steps, not line by line: removing from the front moves the whole list.
     if (Recent.size() > KeptLines + KeptLines / 10) Recent.remove(0, Recent.size() - KeptLines);
-    Unwritten += parts;
+    Unwritten += lines;
     if (Echo) {
-        for (const QString& l : parts)
+        for (const QString& l : lines)
             std::fprintf(stdout, "%s\n", l.toUtf8().constData());
         std::fflush(stdout);
     }
-    emit LinesAdded(parts);
+    emit LinesAdded(lines);
 }
 
 void TJournal::FlushJournal() {

@@ -25,6 +25,8 @@ public:
 
     // Appends "date time text"; a text with CR LF becomes several lines, only the first stamped.
     void AddJournalLine(const QString& text);
+    // The same for several texts of one moment (one stamp, one notice to the window).
+    void AddJournalLines(const QStringList& texts);
     // Writes the lines not yet in the file. It never throws: the journal must not stop trading. A
     // failed or short write keeps the rest for the next flush (a line cut short is finished, never
     // written twice); the failure is announced once through WriteFailed, its end through

@@ -129,7 +129,12 @@ TTransactionWriter::TRecorded TTransactionWriter::RecordTransaction(const TOrder
     if (Ctx.Settings.SendTrans_id) r.MailText = head + QStringLiteral(" отправлена в Quik.");
 
     if (order.Action == QLatin1String("NEW_ORDER")) {
-        const QString workspace = WorkspaceFileName(alert.Workspace);
+        // The same for every account of the alert.
+        if (alert.Workspace != WorkspaceOf) {
+            WorkspaceOf = alert.Workspace;
+            WorkspaceName = WorkspaceFileName(alert.Workspace);
+        }
+        const QString& workspace = WorkspaceName;
         if (alert.OrderType == QLatin1String("LE") || alert.OrderType == QLatin1String("SE")) {
             try {
                 RunSql(Ctx.DM.conQuikData(),
@@ -167,6 +172,8 @@ TTransactionWriter::TRecorded TTransactionWriter::RecordTransaction(const TOrder
 void TTransactionWriter::ReleaseTransactions(const QList<TRecorded>& done) {
     bool positions = false;
     const qint64 now = Ctx.Clock.NowMs();
+    QStringList journal;
+    journal.reserve(done.size());
     for (const TRecorded& r : done) {
         PendingLines << r.Line;
         PendingSince << now;
@@ -175,9 +182,10 @@ void TTransactionWriter::ReleaseTransactions(const QList<TRecorded>& done) {
             if (MarkKinds.size() <= static_cast<size_t>(r.TransId)) MarkKinds.resize(r.TransId + 1, 0);
             MarkKinds[r.TransId] = r.FromFilled ? 'F' : 'A';
         }
-        Ctx.Journal.AddJournalLine(r.JournalText);
+        journal << r.JournalText;
         positions = positions || r.OpenPositionsChanged;
     }
+    Ctx.Journal.AddJournalLines(journal);
     for (const TRecorded& r : done)
         if (Ctx.Settings.SendTrans_id) Mail.SendNotification(r.MailText);
     if (positions && OnOpenPositionsChanged) OnOpenPositionsChanged();
