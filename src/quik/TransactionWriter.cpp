@@ -26,32 +26,30 @@ QString TTransactionWriter::TransactionLine(qint32 transId, const TOrder& o, con
                                             const QString& stopPrice) {
     // Appended, not formatted: a "%1" inside an account or a code must reach QUIK as it stands. One
     // buffer for the whole line: this runs for every account of every alert.
+    const QString id = QString::number(transId), quantity = QString::number(o.Quantity);
+    const std::pair<QLatin1String, const QString*> fields[] = {
+        {QLatin1String("TRANS_ID ="), &id},
+        {QLatin1String(";ACTION="), &o.Action},
+        {QLatin1String(";ACCOUNT="), &o.Account},
+        {QLatin1String(";SECCODE="), &o.SecCode},
+        {QLatin1String(";CLASSCODE="), &o.ClassCode},
+        {QLatin1String(";CLIENT_CODE="), &o.ClientCode},
+        {QLatin1String(";OPERATION="), &o.Operation},
+        {QLatin1String(";PRICE="), &price},
+        {QLatin1String(";STOPPRICE="), &stopPrice},
+        {QLatin1String(";Order_key="), &o.OrderKey},
+        {QLatin1String(";Stop_Order_key="), &o.StopOrderKey},
+        {QLatin1String(";QUANTITY="), &quantity},
+    };
+    qsizetype size = 0;
+    for (const auto& [key, value] : fields)
+        size += key.size() + value->size();
     QString line;
-    line.reserve(160 + o.Account.size() + o.ClientCode.size() + o.OrderKey.size() + o.StopOrderKey.size());
-    line += QLatin1String("TRANS_ID =");
-    line += QString::number(transId);
-    line += QLatin1String(";ACTION=");
-    line += o.Action;
-    line += QLatin1String(";ACCOUNT=");
-    line += o.Account;
-    line += QLatin1String(";SECCODE=");
-    line += o.SecCode;
-    line += QLatin1String(";CLASSCODE=");
-    line += o.ClassCode;
-    line += QLatin1String(";CLIENT_CODE=");
-    line += o.ClientCode;
-    line += QLatin1String(";OPERATION=");
-    line += o.Operation;
-    line += QLatin1String(";PRICE=");
-    line += price;
-    line += QLatin1String(";STOPPRICE=");
-    line += stopPrice;
-    line += QLatin1String(";Order_key=");
-    line += o.OrderKey;
-    line += QLatin1String(";Stop_Order_key=");
-    line += o.StopOrderKey;
-    line += QLatin1String(";QUANTITY=");
-    line += QString::number(o.Quantity);
+    line.reserve(size);
+    for (const auto& [key, value] : fields) {
+        line += key;
+        line += *value;
+    }
     return line;
 }
 
