@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -257,21 +258,29 @@ void NoteTableWrite(const QString& connectionName, const QString& table) {
     ++TableWrites()[TableKey(connectionName, table)];
 }
 
-std::vector<qint64> TableChangeStamps(const QSqlDatabase& db, const QStringList& tables) {
-    std::vector<qint64> stamps(tables.size(), -1);
-    if (!db.isOpen() || !IsSqlite(db)) return stamps;
+namespace {
+// The engine's counter of other connections' commits; nothing when it cannot tell.
+std::optional<qint64> DataVersion(const QSqlDatabase& db) {
+    if (!db.isOpen() || !IsSqlite(db)) return std::nullopt;
     try {
         TSqlRows r = RunSql(db, {QStringLiteral("PRAGMA data_version")});
-        if (!r.next()) return stamps;
-        const qint64 version = r.value(0).toLongLong();
-        for (qsizetype i = 0; i < tables.size(); ++i) {
-            // Both of ours only grow: their sum changes whenever either does.
-            const quint64 ours = TableWrites().value(TableKey(db.connectionName(), tables[i])) +
-                                 Openings().value(db.connectionName());
-            stamps[i] = (version << 24) | static_cast<qint64>(ours & 0xFFFFFF);
-        }
+        if (!r.next()) return std::nullopt;
+        return r.value(0).toLongLong();
     } catch (const std::exception&) {
-        // The engine cannot tell: every stamp stays -1.
+        return std::nullopt;
+    }
+}
+} // namespace
+
+std::vector<qint64> TableChangeStamps(const QSqlDatabase& db, const QStringList& tables) {
+    std::vector<qint64> stamps(tables.size(), -1);
+    const std::optional<qint64> version = DataVersion(db);
+    if (!version) return stamps;
+    for (qsizetype i = 0; i < tables.size(); ++i) {
+        // Both of ours only grow: their sum changes whenever either does.
+        const quint64 ours = TableWrites().value(TableKey(db.connectionName(), tables[i])) +
+                             Openings().value(db.connectionName());
+        stamps[i] = (*version << 24) | static_cast<qint64>(ours & 0xFFFFFF);
     }
     return stamps;
 }
@@ -281,16 +290,10 @@ qint64 TableChangeStamp(const QSqlDatabase& db, const QString& table) {
 }
 
 qint64 DatabaseChangeStamp(const QSqlDatabase& db) {
-    if (!db.isOpen() || !IsSqlite(db)) return -1;
-    try {
-        TSqlRows r = RunSql(db, {QStringLiteral("PRAGMA data_version")});
-        if (!r.next()) return -1;
-        // The engine's counter in the high bits, ours in the low: either changing changes the stamp.
-        return (r.value(0).toLongLong() << 24) ^
-               static_cast<qint64>(LocalWriteCount(db.connectionName()) & 0xFFFFFF);
-    } catch (const std::exception&) {
-        return -1;
-    }
+    const std::optional<qint64> version = DataVersion(db);
+    if (!version) return -1;
+    // The engine's counter in the high bits, ours in the low: either changing changes the stamp.
+    return (*version << 24) ^ static_cast<qint64>(LocalWriteCount(db.connectionName()) & 0xFFFFFF);
 }
 
 TDbTransaction::TDbTransaction(const QSqlDatabase& db) : Db(db) {

@@ -58,21 +58,10 @@ QString TTransactionWriter::OperatorText(const TOrder& o) {
 }
 
 QString TTransactionWriter::OperatorText(const TOrder& o, const QString& price) {
-    if (o.Action.contains(QLatin1String("NEW"))) {
-        QString text;
-        text.reserve(32 + o.Operation.size() + o.Ticker.size() + price.size());
-        text += QLatin1String(" [");
-        text += o.Operation;
-        text += QLatin1Char(' ');
-        text += QString::number(o.Quantity);
-        text += QLatin1Char(' ');
-        text += o.Ticker;
-        text += QLatin1String(" at ");
-        text += price;
-        if (o.IsStop) text += QLatin1String(" Stop");
-        text += QLatin1String("] ");
-        return text;
-    }
+    if (o.Action.contains(QLatin1String("NEW")))
+        return QStringLiteral(" [") + o.Operation + QLatin1Char(' ') + QString::number(o.Quantity) +
+               QLatin1Char(' ') + o.Ticker + QStringLiteral(" at ") + price +
+               (o.IsStop ? QStringLiteral(" Stop") : QString()) + QStringLiteral("] ");
     if (o.Action.contains(QLatin1String("KILL")))
         return QStringLiteral(" [снятие заявки # ") + o.OrderKey + QLatin1Char(']');
     return QString();
@@ -118,21 +107,12 @@ TTransactionWriter::TRecorded TTransactionWriter::RecordTransaction(const TOrder
 
     const QString text = OperatorText(order, *price);
     const QString head = QStringLiteral("Транзакция номер ") + QString::number(id) + text;
-    r.JournalText.reserve(head.size() + order.ClientCode.size() + 32);
-    r.JournalText += head;
-    r.JournalText += QStringLiteral(" по счету ");
-    r.JournalText += order.ClientCode;
-    r.JournalText += QStringLiteral(" отправлена в Quik.");
-    // Mailed only when transactions are mailed.
-    if (Ctx.Settings.SendTrans_id) r.MailText = head + QStringLiteral(" отправлена в Quik.");
+    r.JournalText =
+        head + QStringLiteral(" по счету ") + order.ClientCode + QStringLiteral(" отправлена в Quik.");
+    r.MailText = head + QStringLiteral(" отправлена в Quik.");
 
     if (order.Action == QLatin1String("NEW_ORDER")) {
-        // The same for every account of the alert.
-        if (alert.Workspace != WorkspaceOf) {
-            WorkspaceOf = alert.Workspace;
-            WorkspaceName = WorkspaceFileName(alert.Workspace);
-        }
-        const QString& workspace = WorkspaceName;
+        const QString workspace = WorkspaceFileName(alert.Workspace);
         if (alert.OrderType == QLatin1String("LE") || alert.OrderType == QLatin1String("SE")) {
             try {
                 RunSql(Ctx.DM.conQuikData(),

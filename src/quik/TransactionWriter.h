@@ -77,8 +77,7 @@ private:
     // The alert table of each transaction released in this run, by its number (numbers start at 0
     // and only grow): 'F' FilledOrders, 'A' ActiveOrders, 0 none. A byte each: a day holds many.
     std::vector<char> MarkKinds;
-    QString WorkspaceOf, WorkspaceName; // the last alert workspace and its file name
-    QList<qint64> PendingSince;         // parallel to PendingLines: when released, ms since the epoch
+    QList<qint64> PendingSince; // parallel to PendingLines: when released, ms since the epoch
     QList<qint32> PendingIds;
     QString LastFlushError;
 };
