@@ -106,12 +106,6 @@ void TDbGrid::Bind() {
             Qt::UniqueConnection);
     connect(FieldsProxy, &QAbstractItemModel::modelReset, this, &TDbGrid::GrowToContents,
             Qt::UniqueConnection);
-    connect(
-        FieldsProxy, &QAbstractItemModel::rowsInserted, this,
-        [this] {
-            if (Follows && Following) Table->scrollToBottom();
-        },
-        Qt::UniqueConnection);
     connect(Data->Selection(), &QItemSelectionModel::currentChanged, this, &TDbGrid::FromTableToView,
             Qt::UniqueConnection);
     connect(Table->selectionModel(), &QItemSelectionModel::currentChanged, this, &TDbGrid::FromViewToTable,
