@@ -54,7 +54,7 @@ void TJournal::AddJournalLines(const QStringList& texts) {
     QStringList lines;
     lines.reserve(texts.size());
     for (const QString& text : texts) {
-        if (text.contains(QLatin1String("\r\n"))) {
+        if (text.contains(QLatin1Char('\r')) && text.contains(QLatin1String("\r\n"))) {
             QStringList parts = text.split(QStringLiteral("\r\n"));
             parts[0] = stamp + parts[0];
             lines += parts;

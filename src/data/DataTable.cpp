@@ -529,6 +529,7 @@ void TDataTable::Open() {
 
 void TDataTable::Close() {
     Opened = false;
+    Stale = false;
     SqlModel->clear();
 }
 
@@ -554,18 +555,47 @@ void TDataTable::ReadAgain(bool whole) {
 }
 
 void TDataTable::Reread() {
+    Stale = false;
     ReadAgain(true);
 }
 
 void TDataTable::Refresh() {
+    // Reading a table nobody sees on every tick costs the robot's dispatch for nothing (headless, a
+    // table of a whole day's transactions is counted each time).
+    if (Opened && Views == 0) {
+        Stale = true;
+        return;
+    }
     ReadAgain(false);
 }
 
+void TDataTable::CatchUp() const {
+    if (!Stale) return;
+    auto* self = const_cast<TDataTable*>(this);
+    self->Stale = false;
+    try {
+        self->ReadAgain(false);
+    } catch (const std::exception&) {
+        self->Close(); // as a failed refresh on the tick: the table shows closed
+    }
+}
+
+void TDataTable::AddView() {
+    ++Views;
+    CatchUp();
+}
+
+void TDataTable::RemoveView() {
+    --Views;
+}
+
 int TDataTable::RowCount() const {
+    CatchUp();
     return Opened ? SqlModel->rowCount() : 0;
 }
 
 int TDataTable::Current() const {
+    CatchUp();
     if (!Opened) return -1;
     QModelIndex i = CurrentRow->currentIndex();
     if (i.isValid()) return i.row();
@@ -573,6 +603,7 @@ int TDataTable::Current() const {
 }
 
 void TDataTable::SetCurrent(int row) {
+    CatchUp();
     if (row < 0 || row >= SqlModel->rowCount()) return;
     if (CurrentRow->currentIndex().row() == row && CurrentRow->isRowSelected(row)) return; // already there
     int col = std::max(0, CurrentRow->currentIndex().column());
@@ -581,6 +612,7 @@ void TDataTable::SetCurrent(int row) {
 }
 
 QSqlRecord TDataTable::Record(int row) const {
+    CatchUp();
     return SqlModel->record(row);
 }
 
@@ -605,6 +637,7 @@ qint64 TDataTable::CurrentId() const {
 }
 
 bool TDataTable::LocateId(qint64 id) {
+    CatchUp();
     const int r = SqlModel->rowOfId(id);
     if (r < 0) return false;
     SetCurrent(r);

@@ -128,7 +128,10 @@ public:
 
     const QString& TableName() const { return Table; }
     QString ConnectionName() const { return Connection; }
-    TTableModel* Model() const { return SqlModel; }
+    TTableModel* Model() const {
+        CatchUp();
+        return SqlModel;
+    }
     QItemSelectionModel* Selection() const { return CurrentRow; }
 
     // Opens the table when closed. Throws KorvexError when the table or one of its declared columns
@@ -141,8 +144,13 @@ public:
     // is then closed).
     void Reread();
     // Re-reads what changed since the last read, keeping the current row (the first one when it is
-    // gone). Throws on failure (the table is then closed).
+    // gone). Throws on failure (the table is then closed). A table no grid shows is only marked: it is
+    // read when it is next looked at, and a failure then closes it.
     void Refresh();
+
+    // A grid that shows this table counts itself here for as long as it exists.
+    void AddView();
+    void RemoveView();
 
     int RowCount() const;
     int Current() const;
@@ -174,10 +182,14 @@ private:
     // Opens a closed table, or reads it again (whole, or what changed) keeping the current row; a
     // failure closes it.
     void ReadAgain(bool whole);
+    // Reads what a refresh left marked, before the table is looked at.
+    void CatchUp() const;
     QString Table;
     QString Connection;
     TTableModel* SqlModel = nullptr;
     QItemSelectionModel* CurrentRow = nullptr;
     bool Opened = false;
     QString Sort;
+    int Views = 0;
+    bool Stale = false;
 };

@@ -13,8 +13,7 @@ void LoadOmegaOrder(TOmegaOrder& a, const QSqlRecord& row, bool filledSource) {
     ClearOmegaOrder(a);
     if (filledSource) {
         a.FillPrice = ColumnDouble(row, QStringLiteral("Fill Price"));
-        const QVariant t = ColumnValue(row, QStringLiteral("Time Filled"));
-        a.TimeFilled = t.isNull() ? QDateTime() : t.toDateTime();
+        a.TimeFilledValue = ColumnValue(row, QStringLiteral("Time Filled"));
         a.Filled = true;
     }
     a.ID = ColumnInt64(row, QStringLiteral("ID"));

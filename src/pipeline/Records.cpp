@@ -1,9 +1,9 @@
 #include "pipeline/Records.h"
 
 void ClearOmegaOrder(TOmegaOrder& a) {
-    const QDateTime keep = a.TimeFilled;
+    QVariant keep = std::move(a.TimeFilledValue);
     a = TOmegaOrder();
-    a.TimeFilled = keep;
+    a.TimeFilledValue = std::move(keep);
 }
 
 void ClearOrder(TOrder& o) {

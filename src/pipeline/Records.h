@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QVariant>
 
 // One alert, decoded from one row of an alert table.
 struct TOmegaOrder {
@@ -15,9 +16,15 @@ struct TOmegaOrder {
     QString Signal;
     QString Interval;
     double FillPrice = 0;
-    QDateTime TimeFilled;
+    // The fill time as its row holds it, read as a date and time only when asked for: nothing decides
+    // by it, and making a local time of it costs a look at the time zone for every alert.
+    QVariant TimeFilledValue;
     bool Filled = false;
     QString OrderNumber;
+
+    QDateTime TimeFilled() const {
+        return TimeFilledValue.isNull() ? QDateTime() : TimeFilledValue.toDateTime();
+    }
 };
 
 // One outgoing QUIK transaction, built from an alert for one account.

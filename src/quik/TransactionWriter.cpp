@@ -97,7 +97,8 @@ TTransactionWriter::TRecorded TTransactionWriter::RecordTransaction(const TOrder
     r.Line = TransactionLine(id, order, *price, *stopPrice);
     r.FromFilled = alert.Filled;
 
-    RunSql(Ctx.DM.conQuikData(),
+    const QSqlDatabase db = Ctx.DM.conQuikData();
+    RunSql(db,
            {QStringLiteral("INSERT INTO tOrderNumber (trans_id, id_order, filled, code)"),
             QStringLiteral("VALUES (:trans_id, :id_order, :filled, :code)")},
            {{"trans_id", id},
@@ -115,7 +116,7 @@ TTransactionWriter::TRecorded TTransactionWriter::RecordTransaction(const TOrder
         const QString workspace = WorkspaceFileName(alert.Workspace);
         if (alert.OrderType == QLatin1String("LE") || alert.OrderType == QLatin1String("SE")) {
             try {
-                RunSql(Ctx.DM.conQuikData(),
+                RunSql(db,
                        {QStringLiteral("INSERT INTO tClientOpenPositions (quantity, symbol, code, System, "
                                        "Signal, Interval, Workspace)"),
                         QStringLiteral(
@@ -132,7 +133,7 @@ TTransactionWriter::TRecorded TTransactionWriter::RecordTransaction(const TOrder
                     QStringLiteral("Произошла ошибка при добавлении записи в таблицу tClientOpenPositions"));
             }
         } else if (alert.OrderType == QLatin1String("LX") || alert.OrderType == QLatin1String("SX")) {
-            RunSql(Ctx.DM.conQuikData(),
+            RunSql(db,
                    {QStringLiteral("DELETE"), QStringLiteral("FROM tClientOpenPositions"),
                     QStringLiteral("WHERE code=:code and symbol=:symbol and system=:system and "
                                    "workspace=:workspace and [tClientOpenPositions].[interval] = :interval")},

@@ -57,6 +57,8 @@ public:
 TDbGrid::TDbGrid(TDataTable* table, QVector<TGridColumn> columns, bool editable, bool footer, QWidget* parent)
     : QWidget(parent), Data(table), Table(new QTableView(this)),
       FieldsProxy(new TFieldsProxy(std::move(columns), editable, this)) {
+    table->AddView();
+    connect(this, &QObject::destroyed, table, [table] { table->RemoveView(); });
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);

@@ -147,6 +147,8 @@ private slots:
         TDatMod dm;
         dm.OpenOmega(ws.AlertsPath());
         dm.OpenQuikData(ws.TradingPath());
+        dm.tFilledOrders->AddView(); // as their grids do
+        dm.tParam->AddView();
         for (TDataTable* t : {dm.tFilledOrders, dm.tParam, dm.tOrderNumber})
             dm.RefreshDataSet(t);
         // The grid shows the whole table, and reads the rows it paints.
@@ -175,6 +177,12 @@ private slots:
         QCOMPARE(dm.tFilledOrders->Record(3000).value("Order Number").toString(), QStringLiteral("3001"));
         dm.RefreshDataSet(dm.tParam);
         QCOMPARE(dm.tParam->Record(0).value("bid").toDouble(), 3.0);
+        // A table no grid shows is read when it is looked at, not on every refresh.
+        QSignalSpy orderRows(dm.tOrderNumber->Model(), &QAbstractItemModel::rowsInserted);
+        dm.RefreshDataSet(dm.tOrderNumber);
+        QCOMPARE(orderRows.size(), 0);
+        QCOMPARE(dm.tOrderNumber->RowCount(), 1);
+        QCOMPARE(orderRows.size(), 1);
 
         // Nothing changed: nothing is read again.
         QSignalSpy changes(dm.tFilledOrders->Model(), &QAbstractItemModel::dataChanged);

@@ -28,14 +28,14 @@ private slots:
         LoadOmegaOrder(alert, Row(ws, "FilledOrders", f), true);
         QVERIFY(alert.Filled);
         QCOMPARE(alert.FillPrice, 5.176);
-        QCOMPARE(alert.TimeFilled, QDateTime(QDate(2026, 1, 15), QTime(11, 0)));
+        QCOMPARE(alert.TimeFilled(), QDateTime(QDate(2026, 1, 15), QTime(11, 0)));
         QCOMPARE(alert.OrderNumber, QStringLiteral("17"));
         QCOMPARE(alert.System, QStringLiteral("Breakout(20,2)"));
         // The same record reused for an active alert: not filled, fill price 0, fill time untouched.
         LoadOmegaOrder(alert, Row(ws, "ActiveOrders", a), false);
         QVERIFY(!alert.Filled);
         QCOMPARE(alert.FillPrice, 0.0);
-        QCOMPARE(alert.TimeFilled, QDateTime(QDate(2026, 1, 15), QTime(11, 0)));
+        QCOMPARE(alert.TimeFilled(), QDateTime(QDate(2026, 1, 15), QTime(11, 0)));
         QCOMPARE(alert.OrderNumber, QString());
         QCOMPARE(alert.Signal, QString());
         QCOMPARE(alert.ID, static_cast<int>(a));
