@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QHashFunctions>
 #include <QString>
 #include <QVariant>
 
@@ -54,7 +55,11 @@ struct TClientAccount {
     QString Code;
     QString AccountMicex;
     QString AccountFORTS;
+    bool operator==(const TClientAccount&) const = default;
 };
+inline size_t qHash(const TClientAccount& a, size_t seed = 0) {
+    return qHashMulti(seed, a.Code, a.AccountMicex, a.AccountFORTS);
+}
 Q_DECLARE_TYPEINFO(TClientAccount, Q_RELOCATABLE_TYPE);
 
 // Resets every field but TimeFilled, which nothing reads for an alert that was not filled.

@@ -100,9 +100,10 @@ public:
     void WatchReaders();
     // The open-position grid is re-read once after a pass or an action, not after every alert.
     void RefreshOpenPositions();
-    // The accounts of a dispatch: the one of the settings, or every active client of tClients.
-    // The accounts an alert goes to; `clientsStamp`: the clients table's stamp when already looked at.
-    std::vector<TClientAccount> DispatchAccounts(std::optional<qint64> clientsStamp = std::nullopt);
+    // The accounts an alert goes to: the one of the settings, or every active client of tClients;
+    // `clientsStamp`: the clients table's stamp when already looked at.
+    std::shared_ptr<const std::vector<TClientAccount>>
+    DispatchAccounts(std::optional<qint64> clientsStamp = std::nullopt);
     // Watches the alerts database and the result file when WakeOnChange is on and both databases
     // are connected; otherwise the table timer alone drives the robot.
     void ApplyWakeOnChange();
@@ -144,13 +145,14 @@ public:
     void ResetTrayIcon();
 
     // One transaction sent in this run, as the cancellations of "pull every order" need it: small,
-    // since a day holds a hundred thousand of them; the alert itself is read again when pulled.
+    // since a day holds a hundred thousand of them; the alert itself is read again when pulled, the
+    // account is its place in SentAccounts.
     struct TSentOrder {
         qint32 TransId;
+        qint32 Account;
         qint64 AlertId;
         bool Filled;
         bool IsNew;
-        TClientAccount Account;
     };
 
 signals:
@@ -179,8 +181,12 @@ private:
     QString LastPassFailure;
 
     QList<TSentOrder> SentOrders;
+    // Every account a transaction went to in this run, once.
+    QList<TClientAccount> SentAccounts;
+    QHash<TClientAccount, qint32> SentAccountIndex;
+    qint32 SentAccount(const TClientAccount& account);
     // The active clients as last read, and the table's stamp then (-1: read every time).
-    std::vector<TClientAccount> ActiveClients;
+    std::shared_ptr<const std::vector<TClientAccount>> ActiveClients;
     qint64 ClientsStamp = -1;
     QList<qint64>
         RecentAutomatic; // times of the automatic transactions of the last minute, ms since the epoch

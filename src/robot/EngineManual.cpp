@@ -10,12 +10,12 @@
 #include <QSqlRecord>
 
 QString TEngine::ManualOrderQuestion(const TOmegaOrder& alert, const TOrderBuilder& builder, bool cancel) {
-    const std::vector<TClientAccount> accounts = DispatchAccounts();
+    const auto accounts = DispatchAccounts();
     // The orders are built as the send would build them, and nothing of it is kept.
     QList<TOrder> orders;
     {
         TDbTransaction dryRun(DM->conQuikData());
-        for (const TClientAccount& account : accounts) {
+        for (const TClientAccount& account : *accounts) {
             TOrder order;
             if (builder(Ctx, order, alert, account)) orders << order;
         }

@@ -89,9 +89,9 @@ void TEngine::TripBreaker(int wouldBe, int limit) {
 QList<TEngine::TSentOrder> TEngine::OrdersToPull() {
     QList<TSentOrder> pull;
     QSet<QString> seen;
-    auto key = [](const TSentOrder& s) {
+    auto key = [this](const TSentOrder& s) {
         return QString::number(s.AlertId) + QLatin1Char('/') + QString::number(s.Filled) + QLatin1Char('/') +
-               s.Account.Code;
+               SentAccounts[s.Account].Code;
     };
     // Newest first: a cancellation sent after an order pulls it.
     for (int i = SentOrders.size() - 1; i >= 0; --i) {
@@ -139,16 +139,16 @@ void TEngine::actPullAllOrdersExecute() {
             bool built = false;
             if (row.next()) {
                 LoadOmegaOrder(alert, row.record(), s.Filled);
-                built = BuildKillOrder(Ctx, order, alert, s.Account);
+                built = BuildKillOrder(Ctx, order, alert, SentAccounts[s.Account]);
             }
             if (!built) {
                 JournalRef.AddJournalLine(
                     QStringLiteral("Снятие заявки по ордеру # %1 для счета %2 не построено.")
-                        .arg(QString::number(s.AlertId), s.Account.Code));
+                        .arg(QString::number(s.AlertId), SentAccounts[s.Account].Code));
                 continue;
             }
             done << TransWriter->RecordTransaction(order, alert);
-            sent << TSentOrder{done.last().TransId, alert.ID, alert.Filled, false, s.Account};
+            sent << TSentOrder{done.last().TransId, s.Account, alert.ID, alert.Filled, false};
         }
         tx.Commit();
     }

@@ -225,19 +225,20 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
         const std::vector<qint64> stamps =
             TableChangeStamps(DM->conQuikData(), {QStringLiteral("tClients"), QStringLiteral("tSecCode")});
         Ctx.Memo.SecCodeStamp = stamps[1];
-        const std::vector<TClientAccount> accounts = DispatchAccounts(stamps[0]);
-        done.reserve(static_cast<qsizetype>(accounts.size()));
-        sent.reserve(static_cast<qsizetype>(accounts.size()));
+        const auto accounts = DispatchAccounts(stamps[0]);
+        done.reserve(static_cast<qsizetype>(accounts->size()));
+        sent.reserve(static_cast<qsizetype>(accounts->size()));
         TOrder order;
-        for (const TClientAccount& account : accounts) {
+        for (const TClientAccount& account : *accounts) {
             if (!builder(Ctx, order, alert, account)) continue;
             if (!Automatic || order.Traded) {
                 if (!WithinLimits(order, alert)) continue;
                 done << TransWriter->RecordTransaction(order, alert);
                 if (!Automatic) MarkManual(done.last());
-                sent << TSentOrder{done.last().TransId, alert.ID, alert.Filled,
-                                   order.Action.startsWith(QLatin1String("NEW")),
-                                   TClientAccount{order.ClientCode, order.Account, order.Account}};
+                sent << TSentOrder{
+                    done.last().TransId,
+                    SentAccount(TClientAccount{order.ClientCode, order.Account, order.Account}), alert.ID,
+                    alert.Filled, order.Action.startsWith(QLatin1String("NEW"))};
             } else {
                 JournalRef.AddJournalLine(QStringLiteral("Ордер # ") + QString::number(alert.ID) +
                                           QStringLiteral(" не прошел фильтр по счету ") + order.ClientCode +
@@ -275,28 +276,38 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
     if (InformationSound) InformationSound();
 }
 
-std::vector<TClientAccount> TEngine::DispatchAccounts(std::optional<qint64> clientsStamp) {
-    std::vector<TClientAccount> accounts;
+std::shared_ptr<const std::vector<TClientAccount>>
+TEngine::DispatchAccounts(std::optional<qint64> clientsStamp) {
+    auto accounts = std::make_shared<std::vector<TClientAccount>>();
     if (Settings.rgpSingleMulti == 0) {
-        accounts.push_back({Settings.Code, Settings.AccountMicex, Settings.AccountFORTS});
+        accounts->push_back({Settings.Code, Settings.AccountMicex, Settings.AccountFORTS});
     } else if (Settings.rgpSingleMulti == 1) {
         // The active clients are read again only when the table may have changed: another program
         // committed to the database, or the operator edited the clients here.
         const qint64 stamp =
             clientsStamp ? *clientsStamp : TableChangeStamp(DM->conQuikData(), QStringLiteral("tClients"));
-        if (stamp >= 0 && stamp == ClientsStamp) return ActiveClients;
+        if (stamp >= 0 && stamp == ClientsStamp && ActiveClients) return ActiveClients;
         TSqlRows q = RunSql(DM->conQuikData(), {QStringLiteral("SELECT *"), QStringLiteral("FROM tClients"),
                                                 QStringLiteral("WHERE [tClients].[Active] = True")});
         while (q.next()) {
             const QSqlRecord& r = q.record();
-            accounts.push_back({ColumnText(r, QStringLiteral("Code")),
-                                ColumnText(r, QStringLiteral("AccountMicex")),
-                                ColumnText(r, QStringLiteral("AccountFORTS"))});
+            accounts->push_back({ColumnText(r, QStringLiteral("Code")),
+                                 ColumnText(r, QStringLiteral("AccountMicex")),
+                                 ColumnText(r, QStringLiteral("AccountFORTS"))});
         }
         ActiveClients = accounts;
         ClientsStamp = stamp;
     }
     return accounts;
+}
+
+qint32 TEngine::SentAccount(const TClientAccount& account) {
+    const auto found = SentAccountIndex.constFind(account);
+    if (found != SentAccountIndex.cend()) return *found;
+    const auto index = static_cast<qint32>(SentAccounts.size());
+    SentAccounts << account;
+    SentAccountIndex.insert(account, index);
+    return index;
 }
 
 void TEngine::RefreshOpenPositions() {

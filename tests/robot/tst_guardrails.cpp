@@ -110,6 +110,18 @@ private slots:
                          .size(),
                      1);
         QVERIFY(kills.filter("705").isEmpty());
+        // Each cancellation goes to the client and account of the order it pulls.
+        for (int t = 0; t < 5; ++t) {
+            const QString sent = R->TriLines()[t];
+            const QString account =
+                sent.section(";CLIENT_CODE=", 0, 0).section(";ACCOUNT=", 1).section(';', 0, 0);
+            const QString client = sent.section(";CLIENT_CODE=", 1).section(';', 0, 0);
+            const QStringList kill = kills.filter(QStringLiteral("Order_key=%1;").arg(700 + t));
+            QCOMPARE(kill.size(), 1);
+            QVERIFY2(kill[0].contains(";CLIENT_CODE=" + client + ";") &&
+                         kill[0].contains(";ACCOUNT=" + account + ";"),
+                     qPrintable(kill[0]));
+        }
         // Pulled once: nothing left to pull.
         QCOMPARE(E().PullAllOrdersCount(), 0);
     }
