@@ -82,22 +82,38 @@ void TResultReader::actCheckTROExecute() {
     }
     if (!lines.isEmpty()) {
         // One commit per database for the whole reading: QUIK answers hundreds of lines a second.
+        // The alerts database is the strategy platform's: it is locked only for the marks themselves,
+        // written together at the end, never while the lines are worked through.
+        Marks.clear();
+        StatusChanged = false;
         try {
             TDbTransaction trading(Ctx.DM.conQuikData());
             int number = TroLinesRead;
             for (const TLine& l : lines)
                 HandleLine(l.Bytes, l.Offset, ++number);
-            if (OmegaTx) OmegaTx->Commit();
-            OmegaTx.reset();
+            if (!Marks.isEmpty()) {
+                const QSqlDatabase omega = Ctx.DM.conOmega();
+                TDbTransaction marks(omega);
+                for (const TAlertMark& m : Marks)
+                    RunSql(omega,
+                           {QStringLiteral("UPDATE ") + m.Table,
+                            QStringLiteral("SET [order number] = :order_number"),
+                            QStringLiteral("WHERE id = :id")},
+                           {{"order_number", QString::number(m.Id)}, {"id", m.Id}});
+                marks.Commit();
+            }
             trading.Commit();
         } catch (...) {
             // Marks not committed are rolled back with their transaction: the next reading redoes them.
-            if (OmegaTx)
+            if (!Marks.isEmpty())
                 for (TLineProgress& p : Progress)
                     p.Marked = false;
-            OmegaTx.reset();
+            Marks.clear();
+            if (StatusChanged && OnStatusChanged) OnStatusChanged();
             throw;
         }
+        Marks.clear();
+        if (StatusChanged && OnStatusChanged) OnStatusChanged();
     }
     ReadOffset += consumed;
     TroLinesRead += lines.size();
@@ -148,7 +164,7 @@ void TResultReader::HandleLine(const QByteArray& bytes, qint64 offset, int numbe
             ++TransRefused;
         }
         progress.Announced = true;
-        if (OnStatusChanged) OnStatusChanged();
+        StatusChanged = true;
     }
     if (r.STATUS == QLatin1String("3") && !progress.Marked) {
         TSqlRows q =
@@ -163,11 +179,9 @@ void TResultReader::HandleLine(const QByteArray& bytes, qint64 offset, int numbe
             if (table.isEmpty())
                 table = ColumnBool(row, QStringLiteral("filled")) ? QStringLiteral("FilledOrders")
                                                                   : QStringLiteral("ActiveOrders");
-            if (!OmegaTx) OmegaTx = std::make_unique<TDbTransaction>(Ctx.DM.conOmega());
-            RunSql(Ctx.DM.conOmega(),
-                   {QStringLiteral("UPDATE ") + table, QStringLiteral("SET [order number] = :order_number"),
-                    QStringLiteral("WHERE id = :id")},
-                   {{"order_number", QString::number(idOrder)}, {"id", idOrder}});
+            // The accounts of one alert answer one after another: its row is marked once.
+            if (Marks.isEmpty() || Marks.last().Id != idOrder || Marks.last().Table != table)
+                Marks << TAlertMark{table, idOrder};
         }
         progress.Marked = true;
     }

@@ -2,12 +2,10 @@
 
 #include "pipeline/PipelineContext.h"
 
-#include "data/SqlRun.h"
-
 #include <QHash>
+#include <QList>
 #include <QString>
 #include <functional>
-#include <memory>
 
 class TMailNotifier;
 class TTransactionWriter;
@@ -42,8 +40,14 @@ private:
         bool Announced = false; // counter, journal line and mail
         bool Marked = false;    // the alert row marked as executed
     };
-    QHash<qint64, TLineProgress> Progress;   // by the line's offset in the file
-    std::unique_ptr<TDbTransaction> OmegaTx; // the alert marks of one reading, opened at the first
+    QHash<qint64, TLineProgress> Progress; // by the line's offset in the file
+    // The alert rows one reading marks as executed, written when its lines are through.
+    struct TAlertMark {
+        QString Table;
+        qint64 Id;
+    };
+    QList<TAlertMark> Marks;
+    bool StatusChanged = false; // a counter moved in this reading
     TPipelineContext Ctx;
     TMailNotifier& Mail;
     const TTransactionWriter& Writer;

@@ -25,6 +25,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -75,8 +76,11 @@ TfmMain::TfmMain(TEngine& engine, QWidget* parent) : QMainWindow(parent), Robot(
         if (RxTrayIcon1) RxTrayIcon1->setIcon(TrayIcons[frame]);
     });
     connect(&Robot.Journal(), &TJournal::LinesAdded, this, [this](const QStringList& lines) {
-        for (const QString& l : lines)
-            mLog->appendPlainText(l);
+        if (LogPending.isEmpty()) QTimer::singleShot(0, this, &TfmMain::ShowPendingLog);
+        LogPending += lines;
+        // The memo keeps no more than this either.
+        if (LogPending.size() > TJournal::KeptLines + TJournal::KeptLines / 10)
+            LogPending.remove(0, LogPending.size() - TJournal::KeptLines);
     });
     for (const QString& l : Robot.Journal().Lines())
         mLog->appendPlainText(l);
@@ -85,6 +89,13 @@ TfmMain::TfmMain(TEngine& engine, QWidget* parent) : QMainWindow(parent), Robot(
     connect(f1, &QShortcut::activated, this, [this] { Help->ShowTopic(1); });
     SyncActions();
     UpdateStatusBar();
+}
+
+void TfmMain::ShowPendingLog() {
+    if (LogPending.isEmpty()) return;
+    QStringList lines = std::exchange(LogPending, {});
+    if (lines.size() > TJournal::KeptLines) lines.remove(0, lines.size() - TJournal::KeptLines);
+    mLog->appendPlainText(lines.join(QLatin1Char('\n')));
 }
 
 TfmMain::~TfmMain() {

@@ -100,6 +100,10 @@ private:
     void Run(const std::function<void()>& f);
     QList<TDbGrid*> Grids() const;
     void UsePriceDigits();
+    // Journal lines wait here until the robot is done with its event, then go to the memo at once: a
+    // burst of thousands (QUIK answering a backlog) added a line at a time held the robot for seconds.
+    QStringList LogPending;
+    void ShowPendingLog();
     QHash<QString, int> DigitsByTicker, DigitsByCode; // instrument decimals by Omega ticker, by QUIK code
     TEngine& Robot;
     bool LeftMaximized = true;

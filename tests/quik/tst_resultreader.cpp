@@ -1,9 +1,11 @@
 #include "common/Codec.h"
+#include "common/Journal.h"
 #include "quik/ResultLine.h"
 #include "quik/ResultReader.h"
 #include "quik/TransactionWriter.h"
 #include "support/TestSupport.h"
 
+#include <QSqlQuery>
 #include <QTest>
 
 class TestResultReader : public QObject, TRobotFixture {
@@ -202,6 +204,39 @@ private slots:
             Ws->Scalar(Ws->Alerts(), "SELECT \"Order Number\" FROM ActiveOrders WHERE ID = 42").toString(),
             QStringLiteral("42"));
         QVERIFY(Ws->Scalar(Ws->Alerts(), "SELECT \"Order Number\" FROM FilledOrders WHERE ID = 42").isNull());
+    }
+
+    void aLongReading_leavesTheAlertsDatabaseToTheStrategyPlatform() {
+        const int n = 200;
+        QByteArray tro;
+        for (int i = 1; i <= n; ++i) {
+            Ws->InsertAlert("FilledOrders", {});
+            Record(i, i, true);
+            tro += QStringLiteral("TRANS_ID=%1;STATUS=3;ORDER_NUMBER=%2;\r\n").arg(i).arg(500 + i).toUtf8();
+        }
+        Append(tro);
+        // The platform writes its alerts while the robot works through QUIK's answers, and does not wait.
+        QSqlDatabase platform = QSqlDatabase::addDatabase("QSQLITE", "platform");
+        platform.setDatabaseName(Ws->AlertsPath());
+        platform.setConnectOptions("QSQLITE_BUSY_TIMEOUT=0");
+        QVERIFY(platform.open());
+        int refused = 0, written = 0;
+        auto conn = connect(&R->Journal, &TJournal::LinesAdded, this, [&] {
+            QSqlQuery q(platform);
+            if (q.exec("INSERT INTO ActiveOrders (Symbol) VALUES ('NEW')"))
+                ++written;
+            else
+                ++refused;
+        });
+        Rd().actCheckTROExecute();
+        disconnect(conn);
+        platform.close();
+        QCOMPARE(refused, 0);
+        QCOMPARE(written, n);
+        QCOMPARE(
+            Ws->Scalar(Ws->Alerts(), "SELECT count(*) FROM FilledOrders WHERE \"Order Number\" = id").toInt(),
+            n);
+        QCOMPARE(Row(n), QStringLiteral("3|||%1").arg(500 + n));
     }
 
     void databaseFailure_retriesTheReading_eachLineTakesEffectOnce() {

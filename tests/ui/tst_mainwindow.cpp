@@ -359,7 +359,7 @@ private slots:
 
     void journalMemo_helpAndMinimizeWithoutTray() {
         R->Journal.AddJournalLine("hello memo");
-        QVERIFY(W->mLog->toPlainText().endsWith("hello memo"));
+        QTRY_VERIFY(W->mLog->toPlainText().endsWith("hello memo"));
         W->actHelpCont->trigger();
         QVERIFY(W->Help->CurrentPage().toString().endsWith("index.html"));
         W->show();
