@@ -73,7 +73,26 @@ void TMailNotifier::MailSend(const QString& fromAddress, const QString& fromName
     Journal.FlushJournal();
 }
 
+TMailNotifier::THold::THold(TMailNotifier& mail) : Mail(mail) {
+    ++Mail.Holds;
+}
+
+TMailNotifier::THold::~THold() {
+    if (--Mail.Holds > 0) return;
+    // Delivery journals its own failures and never throws.
+    while (!Mail.Held.isEmpty())
+        Mail.Deliver(Mail.Held.takeFirst());
+}
+
 void TMailNotifier::SendNotification(const QString& text) {
+    if (Holds > 0) {
+        Held << text;
+        return;
+    }
+    Deliver(text);
+}
+
+void TMailNotifier::Deliver(const QString& text) {
     // An empty address is left out; with neither there is nobody to write to.
     QStringList parts;
     for (const QString& a : {Settings.Email1.trimmed(), Settings.Email2.trimmed()})

@@ -21,14 +21,30 @@ public:
     void MailDisconnect();
     void MailSend(const QString& fromAddress, const QString& fromName, const QStringList& body,
                   const QString& recipients, const QString& subject);
-    // Connect, send one line, disconnect.
+    // Connect, send one line, disconnect; while a hold is on, the line waits for its end.
     virtual void SendNotification(const QString& text);
+
+    // Held while a database transaction keeps QUIK or the strategy platform waiting: a mail exchange
+    // takes seconds, and what comes up meanwhile goes out, in order, when the last hold ends.
+    class THold {
+    public:
+        explicit THold(TMailNotifier& mail);
+        ~THold();
+        THold(const THold&) = delete;
+        THold& operator=(const THold&) = delete;
+
+    private:
+        TMailNotifier& Mail;
+    };
 
     bool IsConnected() const;
     // Seconds to wait for the connection and for each reply (10 and 30 unless changed).
     void SetTimeouts(int connectSeconds, int replySeconds);
 
 private:
+    void Deliver(const QString& text);
+    int Holds = 0;
+    QStringList Held;
     const TSettings& Settings;
     TJournal& Journal;
     std::unique_ptr<TSmtpClient> Client;

@@ -87,6 +87,7 @@ void TResultReader::actCheckTROExecute() {
         Marks.clear();
         StatusChanged = false;
         try {
+            const TMailNotifier::THold mailsAfterCommit(Mail);
             TDbTransaction trading(Ctx.DM.conQuikData());
             int number = TroLinesRead;
             for (const TLine& l : lines)

@@ -5,6 +5,7 @@
 #include "common/KorvexError.h"
 #include "common/Regional.h"
 #include "data/SqlRun.h"
+#include "notify/MailNotifier.h"
 #include "pipeline/AlertDecoding.h"
 #include "quik/ResultReader.h"
 #include "quik/TransactionWriter.h"
@@ -219,6 +220,8 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
         ~TMemoScope() { Ctx.Memo.Clear(); }
     } memo(Ctx);
     {
+        // A refusal's mail goes out once the transaction is over, not while QUIK waits for the database.
+        const TMailNotifier::THold mailsAfterCommit(*Mailer);
         TDbTransaction tx(DM->conQuikData());
         // One look at the database for both kept tables, inside the transaction: what it sees is
         // what this dispatch writes against.

@@ -5,8 +5,13 @@
 #include "quik/TransactionWriter.h"
 #include "support/TestSupport.h"
 
+#include <QRegularExpression>
 #include <QSqlQuery>
 #include <QTest>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 class TestResultReader : public QObject, TRobotFixture {
     Q_OBJECT
@@ -237,6 +242,49 @@ private slots:
             Ws->Scalar(Ws->Alerts(), "SELECT count(*) FROM FilledOrders WHERE \"Order Number\" = id").toInt(),
             n);
         QCOMPARE(Row(n), QStringLiteral("3|||%1").arg(500 + n));
+    }
+
+    void mailsOfAReading_goOutAfterItsCommit_notWhileQuikWaits() {
+        // A port nobody listens on: the connection is refused at once.
+        const int probe = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        QVERIFY(bind(probe, reinterpret_cast<sockaddr*>(&addr), len) == 0);
+        QVERIFY(getsockname(probe, reinterpret_cast<sockaddr*>(&addr), &len) == 0);
+        const int port = ntohs(addr.sin_port);
+        close(probe);
+        R->S().SendTrans_done = true;
+        R->S().SMTP = "127.0.0.1";
+        R->S().Port = QString::number(port);
+        R->S().Email1 = "a@example.test";
+        for (int i = 1; i <= 3; ++i) {
+            Ws->InsertAlert("FilledOrders", {});
+            Record(i, i, true);
+            Append(QStringLiteral("TRANS_ID=%1;STATUS=3;ORDER_NUMBER=%2;\r\n").arg(i).arg(500 + i).toUtf8());
+        }
+        // QUIK writes its tables while the robot tries its mails, and does not wait.
+        QSqlDatabase quik = QSqlDatabase::addDatabase("QSQLITE", "quik");
+        quik.setDatabaseName(Ws->TradingPath());
+        quik.setConnectOptions("QSQLITE_BUSY_TIMEOUT=0");
+        QVERIFY(quik.open());
+        int attempts = 0, refused = 0;
+        auto conn = connect(&R->Journal, &TJournal::LinesAdded, this, [&](const QStringList& lines) {
+            if (!lines.last().contains("Cann`t connect")) return;
+            ++attempts;
+            if (!QSqlQuery(quik).exec("UPDATE tParam SET bid = bid")) ++refused;
+        });
+        Rd().actCheckTROExecute();
+        disconnect(conn);
+        quik.close();
+        QCOMPARE(attempts, 3);
+        QCOMPARE(refused, 0);
+        QCOMPARE(Row(3), QStringLiteral("3|||503"));
+        // Each mail still follows its own journal line.
+        const QStringList j = R->JournalTexts();
+        QVERIFY(j.indexOf("Транзакция номер 3 успешно выполнена.") <
+                j.indexOf(QRegularExpression("^Cann`t connect.*")));
     }
 
     void databaseFailure_retriesTheReading_eachLineTakesEffectOnce() {
