@@ -3,6 +3,8 @@
 // synchronous setting, plus appending the same bytes to a .TRI file. Robot and floor run interleaved
 // (ABAB) in one process, 100 alerts a round, so that disk drift weighs on both alike. The robot's
 // work is checked: every transaction must be in the file and in the table.
+// Argument "grids": every table is shown, as in the window, and read again on each tick that changed it;
+// without it the robot runs as headless, where no table is shown.
 #include "quik/TransactionWriter.h"
 #include "support/TestSupport.h"
 
@@ -16,9 +18,13 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QLocale::setDefault(QLocale::c());
     const int rounds = 10, perRound = 100, clients = 20;
+    const bool grids = argc > 1 && QByteArray(argv[1]) == "grids";
     TTestWorkspace ws(true);
     ws.SetActiveClients(clients);
     TTestRobot r(ws);
+    if (grids)
+        for (TDataTable* t : r.Engine->DatMod().Tables())
+            t->AddView();
     r.S().rgpSingleMulti = 1;
     r.S().PositionSize = 0;
     r.Connect();
@@ -95,8 +101,9 @@ int main(int argc, char** argv) {
     const int inFile = ReadBytes(ws.TriPath()).count("\r\n");
     const int inTable = ws.Scalar(ws.Trading(), "SELECT count(*) FROM tOrderNumber").toInt();
     const int expected = rounds * perRound * clients;
-    std::printf("dispatch: %d alerts x %d clients = %d transactions (ABAB, %d rounds)\n", rounds * perRound,
-                clients, expected, rounds);
+    std::printf("dispatch: %d alerts x %d clients = %d transactions (ABAB, %d rounds), %s\n",
+                rounds * perRound, clients, expected, rounds,
+                grids ? "every table shown as in the window" : "no table shown, as headless");
     std::printf("  robot: %7.2f s  %8.0f transactions/s\n", robotSecs, written / robotSecs);
     std::printf("  floor: %7.2f s  %8.0f transactions/s\n", floorSecs, floorTrans / floorSecs);
     std::printf("  both appended %lld bytes (%.0f a transaction)\n",

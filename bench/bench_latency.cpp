@@ -37,6 +37,7 @@ std::pair<TFigures, TFigures> Run(bool wake, int clients, int alerts) {
     QProcess p;
     p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     p.setStandardOutputFile(QProcess::nullDevice()); // the echoed journal: a full pipe would stop the robot
+    EndWithThisProcess(p);
     p.start(QStringLiteral(KORVEX_EXE), {"--headless", "--watch", "--workdir", ws.Path(".")});
     p.waitForStarted();
     QDeadlineTimer up(20000);

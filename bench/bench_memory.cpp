@@ -32,6 +32,8 @@ int main(int argc, char** argv) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
     robot.setProcessEnvironment(env);
+    EndWithThisProcess(robot);
+    EndWithThisProcess(quik);
     robot.start(QStringLiteral(KORVEX_EXE), {"--watch", "--workdir", ws.Path(".")});
     robot.waitForStarted();
     QDeadlineTimer up(20000);

@@ -37,6 +37,9 @@ struct TSetup {
         // As after the platform's writes have been checkpointed into the database file.
         Ws.Exec(Ws.Alerts(), "PRAGMA wal_checkpoint(TRUNCATE)");
         R = std::make_unique<TTestRobot>(Ws);
+        // Every table shown, as in the window: each tick looks whether it changed.
+        for (TDataTable* t : R->Engine->DatMod().Tables())
+            t->AddView();
         R->Connect();
         R->Engine->actStartWatchExecute();
         R->Tick();

@@ -5,7 +5,7 @@
 #include "common/LineAppend.h"
 #include "common/Regional.h"
 
-#include <cstdio>
+#include <unistd.h>
 
 TJournal::TJournal(const TClock& clock, QObject* parent) : QObject(parent), Clock(clock) {}
 
@@ -22,6 +22,11 @@ bool TJournal::Open(const QString& path, QString* error) {
         return false;
     }
     return true;
+}
+
+void TJournal::SetEcho(bool on) {
+    if (on && !Echo) Echo = std::make_unique<TConsoleEcho>(STDOUT_FILENO);
+    if (!on) Echo.reset();
 }
 
 void TJournal::Close() {
@@ -66,11 +71,7 @@ void TJournal::AddJournalLines(const QStringList& texts) {
     // Trimmed in steps, not line by line: removing from the front moves the whole list.
     if (Recent.size() > KeptLines + KeptLines / 10) Recent.remove(0, Recent.size() - KeptLines);
     Unwritten += lines;
-    if (Echo) {
-        for (const QString& l : lines)
-            std::fprintf(stdout, "%s\n", l.toUtf8().constData());
-        std::fflush(stdout);
-    }
+    if (Echo) Echo->Add(lines);
     emit LinesAdded(lines);
 }
 

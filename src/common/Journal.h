@@ -1,11 +1,13 @@
 #pragma once
 
 #include "common/Clock.h"
+#include "common/ConsoleEcho.h"
 
 #include <QFile>
 #include <QLocale>
 #include <QObject>
 #include <QStringList>
+#include <memory>
 
 // The operator's running record, copied in batches to the journal file, Windows-1251 with CR LF,
 // which stays open from start-up to exit. The whole journal is the file; in memory stay the lines
@@ -42,8 +44,9 @@ public:
     const QStringList& Lines() const { return Recent; }
     QString LastLine() const { return Recent.isEmpty() ? QString() : Recent.last(); }
 
-    // Headless runs print every line to standard output as well (UTF-8).
-    void SetEcho(bool on) { Echo = on; }
+    // Headless runs print every line to standard output as well (UTF-8), without ever waiting for
+    // its reader.
+    void SetEcho(bool on);
 
 signals:
     void LinesAdded(const QStringList& lines);
@@ -63,6 +66,6 @@ private:
     QStringList Unwritten;
     int LinesWritten = 0;
     qint64 PartWritten = 0; // bytes of the first unwritten line already in the file
-    bool Echo = false;
+    std::unique_ptr<TConsoleEcho> Echo;
     QString Error;
 };

@@ -1,18 +1,53 @@
 #include "common/Codec.h"
+#include "common/ConsoleEcho.h"
 #include "common/Journal.h"
 #include "support/TestSupport.h"
 
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 class TestJournal : public QObject {
     Q_OBJECT
 private slots:
+    void consoleEcho_neverWaitsForItsReader_saysWhatItLeftOut() {
+        int fds[2];
+        QVERIFY(pipe(fds) == 0);
+        QByteArray read;
+        {
+            TConsoleEcho echo(fds[1]);
+            // Nobody reads: the robot's side must not wait (it would hang here), whatever the pipe holds.
+            const int added = 3 * TConsoleEcho::MaxQueued;
+            for (int i = 0; i < added; ++i)
+                echo.Add({QStringLiteral("строка %1").arg(i)});
+            // The reader comes back: the lines queued, then what was left out, then the next ones.
+            std::thread reader([&] {
+                char buf[65536];
+                for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;)
+                    read.append(buf, n);
+            });
+            QThread::msleep(200);
+            echo.Add({QStringLiteral("после")});
+            QThread::msleep(200);
+            ::close(fds[1]); // the echo below finds its reader's end closed once it ends
+            reader.join();
+        }
+        ::close(fds[0]);
+        const QList<QByteArray> lines = read.split('\n');
+        QVERIFY(lines.size() > 3);
+        QCOMPARE(QString::fromUtf8(lines.first()), QStringLiteral("строка 0"));
+        const qsizetype note = read.indexOf("journal lines not printed");
+        QVERIFY(note > read.indexOf(QStringLiteral("строка %1\n").arg(TConsoleEcho::MaxQueued - 1).toUtf8()));
+        QVERIFY(note < read.indexOf(QStringLiteral("после").toUtf8()));
+        QVERIFY(!read.contains(QStringLiteral("строка %1\n").arg(3 * TConsoleEcho::MaxQueued - 1).toUtf8()));
+    }
+
     void init() { KORVEX_TEST_INIT(); }
 
     void lines_areStampedWithRegionalDateAndTime() {

@@ -1,6 +1,8 @@
 #include "support/TestSupport.h"
 
+#include <QDeadlineTimer>
 #include <QTest>
+#include <QThread>
 
 // The real program, headless and watching, fed by a second connection as the platform and QUIK.
 class TestHeadlessTrading : public QObject {
@@ -43,6 +45,35 @@ private slots:
         QVERIFY(robot.Stop());
         QVERIFY(ReadCp1251(ws.Path("Korvex.log"))
                     .contains(QStringLiteral("Транзакция номер 0 успешно выполнена.")));
+    }
+
+    void standardOutputNotRead_orItsReaderGone_tradingGoesOn() {
+        TTestWorkspace ws(true);
+        ws.WriteRobotIni("rgpFilled=0\r\n");
+        // Standard output is never read here: the pipe fills after some 64 KB of journal.
+        TRobotProcess robot(QStringLiteral(KORVEX_EXE), ws);
+        auto waitFor = [](auto done, int ms) {
+            QDeadlineTimer t(ms);
+            while (!done() && !t.hasExpired())
+                QThread::msleep(50);
+            return done();
+        };
+        auto triLines = [&] { return static_cast<int>(ReadBytes(ws.TriPath()).count("\r\n")); };
+        QVERIFY(waitFor(
+            [&] { return ReadCp1251(ws.Path("Korvex.log")).contains("Загрузка ордеров включена."); }, 15000));
+        const int n = 800; // far more journal than a pipe holds
+        ws.Exec(ws.Alerts(), "BEGIN");
+        for (int i = 0; i < n; ++i)
+            ws.InsertAlert("ActiveOrders", {{"Order", "Buy 30 at 130 Limit"}, {"Symbol", "GAZP"}});
+        ws.Exec(ws.Alerts(), "COMMIT");
+        QVERIFY2(waitFor([&] { return triLines() == n; }, 60000), qPrintable(QString::number(triLines())));
+        // The reader goes away: the robot goes on.
+        robot.Process.closeReadChannel(QProcess::StandardOutput);
+        ws.InsertAlert("ActiveOrders", {{"Order", "Buy 30 at 130 Limit"}, {"Symbol", "GAZP"}});
+        QVERIFY(waitFor([&] { return triLines() == n + 1; }, 15000));
+        QCOMPARE(robot.Process.state(), QProcess::Running);
+        QVERIFY(robot.Stop());
+        QVERIFY(ReadCp1251(ws.Path("Korvex.log")).contains(QStringLiteral("Транзакция номер %1 ").arg(n)));
     }
 };
 

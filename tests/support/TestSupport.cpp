@@ -13,6 +13,12 @@
 #include <QSqlRecord>
 #include <QTest>
 #include <QUuid>
+#include <csignal>
+#include <sys/prctl.h>
+
+void EndWithThisProcess(QProcess& child) {
+    child.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
+}
 
 QByteArray ReadBytes(const QString& path) {
     QFile f(path);
@@ -147,6 +153,7 @@ TRobotProcess::TRobotProcess(const QString& exe, const TTestWorkspace& ws, bool 
     Process.setProcessChannelMode(QProcess::MergedChannels);
     QStringList args = {"--watch", "--workdir", ws.Path(".")};
     if (!window) args.prepend("--headless");
+    EndWithThisProcess(Process);
     Process.start(exe, args);
     Process.waitForStarted();
 }

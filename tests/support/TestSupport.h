@@ -14,6 +14,8 @@
 // Reads a whole file as Windows-1251 text.
 QString ReadCp1251(const QString& path);
 QByteArray ReadBytes(const QString& path);
+// A program started for a test or a benchmark ends with it, also when it is cut short.
+void EndWithThisProcess(QProcess& child);
 void WriteBytes(const QString& path, const QByteArray& bytes, bool append = false);
 
 // A folder with both databases made from the schema and the QUIK files' places, for one test.
