@@ -37,12 +37,17 @@ int main(int argc, char** argv) {
     fdb.setDatabaseName(floorDb);
     fdb.open();
     QSqlQuery(fdb).exec("PRAGMA journal_mode=WAL");
-    QSqlQuery order(fdb), position(fdb);
-    // Every value is bound, as a robot must: they come from the alert, not from the statement's text.
-    order.prepare("INSERT INTO tOrderNumber (trans_id, id_order, filled, code) VALUES (?, ?, ?, ?)");
+    // Every statement prepared once; every value is bound, as a robot must (they come from the alert,
+    // not from the statement's text), in Qt's cheapest way: by a name made once.
+    QSqlQuery order(fdb), position(fdb), begin(fdb), commit(fdb);
+    begin.prepare("BEGIN IMMEDIATE");
+    commit.prepare("COMMIT");
+    order.prepare("INSERT INTO tOrderNumber (trans_id, id_order, filled, code) VALUES (:t, :o, :f, :c)");
     position.prepare(
         "INSERT INTO tClientOpenPositions (quantity, symbol, code, System, Signal, Interval, Workspace) "
-        "VALUES (?, ?, ?, ?, ?, ?, ?)");
+        "VALUES (:q, :s, :c, :y, :g, :i, :w)");
+    const QString nTrans = ":t", nOrder = ":o", nFilled = ":f", nCode = ":c", nQuantity = ":q",
+                  nSymbol = ":s", nSystem = ":y", nSignal = ":g", nInterval = ":i", nWorkspace = ":w";
     const QString symbol = "SBER", system = "Breakout(20,2)", signal = "BO-L", interval = "5 min",
                   workspace = "Trend.orw";
 
@@ -75,25 +80,29 @@ int main(int argc, char** argv) {
         QElapsedTimer t2;
         t2.start();
         for (int a = 0; a < perRound; ++a) {
-            QSqlQuery(fdb).exec("BEGIN IMMEDIATE");
-            for (int c = 0; c < clients; ++c) {
-                const QString code = QString::number(1000 + c);
-                order.addBindValue(floorTrans);
-                order.addBindValue(a);
-                order.addBindValue(1);
-                order.addBindValue(code);
+            begin.exec();
+            for (int k = 0; k < clients; ++k) {
+                const QString code = QString::number(1000 + k);
+                order.bindValue(nTrans, floorTrans);
+                order.bindValue(nOrder, a);
+                order.bindValue(nFilled, 1);
+                order.bindValue(nCode, code);
                 order.exec();
-                for (const QVariant& v : {QVariant(1), QVariant(symbol), QVariant(code), QVariant(system),
-                                          QVariant(signal), QVariant(interval), QVariant(workspace)})
-                    position.addBindValue(v);
+                position.bindValue(nQuantity, 1);
+                position.bindValue(nSymbol, symbol);
+                position.bindValue(nCode, code);
+                position.bindValue(nSystem, system);
+                position.bindValue(nSignal, signal);
+                position.bindValue(nInterval, interval);
+                position.bindValue(nWorkspace, workspace);
                 position.exec();
                 ++floorTrans;
             }
-            QSqlQuery(fdb).exec("COMMIT");
-            QFile f(ws.Path("floor.tri"));
-            f.open(QIODevice::Append | QIODevice::Unbuffered);
-            f.write(perAlert.value(a));
-            f.close();
+            commit.exec();
+            QFile file(ws.Path("floor.tri"));
+            file.open(QIODevice::Append | QIODevice::Unbuffered);
+            file.write(perAlert.value(a));
+            file.close();
         }
         floorSecs += t2.nsecsElapsed() / 1e9;
     }

@@ -79,6 +79,9 @@ struct TStatement {
     // a name that appears twice is bound by name.
     QList<QByteArray> Names;
     bool Positional = false;
+    // The names as Qt binds them (":name"), by position: binding a position makes Qt format a name for
+    // it on every value, binding a name made once only looks it up.
+    QStringList Placeholders;
     // What is bound now, by position: a kept statement keeps its values between runs (also after a
     // failed one), so a value equal to the last one is not bound again. A dispatch binds the same
     // alert's texts for every account.
@@ -121,6 +124,9 @@ std::shared_ptr<TStatement> PreparedText(TConnectionStatements& mine, const QSql
     st->Names = PlaceholderNames(text, &st->Marks);
     // Qt counts every appearance of a name: equal counts mean each name appears once.
     st->Positional = st->Names.size() == st->Query.boundValues().size() && st->Names.size() <= 64;
+    if (st->Positional)
+        for (const QByteArray& name : st->Names)
+            st->Placeholders << QLatin1Char(':') + QString::fromLatin1(name);
     mine.ByText.insert(text, st);
     return st;
 }
@@ -168,7 +174,10 @@ void BindAt(TStatement& st, qsizetype pos, const QVariant& value) {
     if (st.Bound.size() <= pos) st.Bound.resize(pos + 1);
     QVariant& bound = st.Bound[pos];
     if (bound.isValid() && SameBinding(bound, value)) return;
-    st.Query.bindValue(static_cast<int>(pos), value);
+    if (pos < st.Placeholders.size())
+        st.Query.bindValue(st.Placeholders[pos], value);
+    else
+        st.Query.bindValue(static_cast<int>(pos), value);
     bound = value;
 }
 
@@ -342,7 +351,10 @@ int ColumnInt(const QSqlRecord& rec, const QString& column) {
 }
 
 qint64 ColumnInt64(const QSqlRecord& rec, const QString& column) {
-    QVariant v = ColumnValue(rec, column);
+    return Int64Value(ColumnValue(rec, column));
+}
+
+qint64 Int64Value(const QVariant& v) {
     if (v.isNull()) return 0;
     bool ok = false;
     qint64 r = v.toLongLong(&ok);
@@ -351,7 +363,10 @@ qint64 ColumnInt64(const QSqlRecord& rec, const QString& column) {
 }
 
 double ColumnDouble(const QSqlRecord& rec, const QString& column) {
-    QVariant v = ColumnValue(rec, column);
+    return DoubleValue(ColumnValue(rec, column));
+}
+
+double DoubleValue(const QVariant& v) {
     if (v.isNull()) return 0;
     bool ok = false;
     double r = v.toDouble(&ok);
@@ -361,7 +376,10 @@ double ColumnDouble(const QSqlRecord& rec, const QString& column) {
 }
 
 QString ColumnText(const QSqlRecord& rec, const QString& column) {
-    QVariant v = ColumnValue(rec, column);
+    return TextValue(ColumnValue(rec, column));
+}
+
+QString TextValue(const QVariant& v) {
     // Never a null QString: bound as a parameter, a null would become SQL NULL and match nothing.
     return v.isNull() ? QString(QLatin1String("")) : v.toString();
 }

@@ -82,3 +82,7 @@ qint64 ColumnInt64(const QSqlRecord& rec, const QString& column);
 double ColumnDouble(const QSqlRecord& rec, const QString& column);
 QString ColumnText(const QSqlRecord& rec, const QString& column);
 bool ColumnBool(const QSqlRecord& rec, const QString& column);
+// The same rules for a value already taken from its row.
+qint64 Int64Value(const QVariant& v);
+double DoubleValue(const QVariant& v);
+QString TextValue(const QVariant& v);

@@ -2,6 +2,7 @@
 
 #include "common/Clock.h"
 #include "common/FileNames.h"
+#include "common/KorvexError.h"
 #include "data/DatMod.h"
 #include "data/SqlRun.h"
 #include "settings/Settings.h"
@@ -9,23 +10,49 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 
+namespace {
+// In the order of TAlertColumns.
+const char* const AlertColumnNames[TAlertColumns::Count] = {
+    "Fill Price", "Time Filled", "ID",        "Symbol", "Description", "OrderType",
+    "Order",      "System",      "Workspace", "Signal", "Interval",    "Order Number"};
+} // namespace
+
+TAlertColumns AlertColumns(const QSqlRecord& row) {
+    TAlertColumns c;
+    for (int i = 0; i < TAlertColumns::Count; ++i)
+        c.At[i] = row.indexOf(QLatin1String(AlertColumnNames[i])); // without regard to case
+    return c;
+}
+
 void LoadOmegaOrder(TOmegaOrder& a, const QSqlRecord& row, bool filledSource) {
+    LoadOmegaOrder(a, row, filledSource, AlertColumns(row));
+}
+
+void LoadOmegaOrder(TOmegaOrder& a, const QSqlRecord& row, bool filledSource, const TAlertColumns& columns) {
+    auto value = [&](int column) {
+        const int at = columns.At[column];
+        if (at < 0)
+            throw KorvexError(
+                QStringLiteral("Поле '%1' не найдено").arg(QLatin1String(AlertColumnNames[column])));
+        return row.value(at);
+    };
+    auto text = [&](int column) { return TextValue(value(column)); };
     ClearOmegaOrder(a);
     if (filledSource) {
-        a.FillPrice = ColumnDouble(row, QStringLiteral("Fill Price"));
-        a.TimeFilledValue = ColumnValue(row, QStringLiteral("Time Filled"));
+        a.FillPrice = DoubleValue(value(TAlertColumns::FillPrice));
+        a.TimeFilledValue = value(TAlertColumns::TimeFilled);
         a.Filled = true;
     }
-    a.ID = ColumnInt64(row, QStringLiteral("ID"));
-    a.Symbol = ColumnText(row, QStringLiteral("Symbol"));
-    a.Description = ColumnText(row, QStringLiteral("Description"));
-    a.OrderType = ColumnText(row, QStringLiteral("OrderType"));
-    a.Order = ColumnText(row, QStringLiteral("Order"));
-    a.System = ColumnText(row, QStringLiteral("System"));
-    a.Workspace = ColumnText(row, QStringLiteral("Workspace"));
-    a.Signal = ColumnText(row, QStringLiteral("Signal"));
-    a.Interval = ColumnText(row, QStringLiteral("Interval"));
-    a.OrderNumber = ColumnText(row, QStringLiteral("Order Number"));
+    a.ID = Int64Value(value(TAlertColumns::ID));
+    a.Symbol = text(TAlertColumns::Symbol);
+    a.Description = text(TAlertColumns::Description);
+    a.OrderType = text(TAlertColumns::OrderType);
+    a.Order = text(TAlertColumns::Order);
+    a.System = text(TAlertColumns::System);
+    a.Workspace = text(TAlertColumns::Workspace);
+    a.Signal = text(TAlertColumns::Signal);
+    a.Interval = text(TAlertColumns::Interval);
+    a.OrderNumber = text(TAlertColumns::OrderNumber);
 }
 
 QString StrategyKey(const QString& system) {

@@ -100,18 +100,17 @@ void SizeOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& al
             }
             ctx.Memo.InstrumentsChecked = ctx.Memo.Active;
         }
-        std::optional<TPipelineContext::TInstrumentCells> found;
         auto kept = cache.Rows.constFind(order.Ticker);
-        if (kept != cache.Rows.cend()) {
-            found = *kept;
-        } else {
+        if (kept == cache.Rows.cend()) {
             TSqlRows qSecCode = RunSql(dm.conQuikData(),
                                        {QStringLiteral("SELECT *"), QStringLiteral("FROM tSecCode"),
                                         QStringLiteral("WHERE Ticker= :ticker")},
                                        {{"ticker", order.Ticker}});
-            if (qSecCode.next()) found = InstrumentCells(qSecCode.record());
-            cache.Rows.insert(order.Ticker, found);
+            std::optional<TPipelineContext::TInstrumentCells> row;
+            if (qSecCode.next()) row = InstrumentCells(qSecCode.record());
+            kept = cache.Rows.insert(order.Ticker, std::move(row));
         }
+        const std::optional<TPipelineContext::TInstrumentCells>& found = *kept;
         if (!found) {
             ctx.Journal.AddJournalLine(
                 QStringLiteral("Не найден код акции %1 в таблице \"Торгуемых бумаг\"!").arg(order.Ticker));

@@ -106,11 +106,13 @@ TTransactionWriter::TRecorded TTransactionWriter::RecordTransaction(const TOrder
             {"filled", order.Filled ? 1 : 0},
             {"code", order.ClientCode}});
 
-    const QString text = OperatorText(order, *price);
-    const QString head = QStringLiteral("Транзакция номер ") + QString::number(id) + text;
-    r.JournalText =
-        head + QStringLiteral(" по счету ") + order.ClientCode + QStringLiteral(" отправлена в Quik.");
-    r.MailText = head + QStringLiteral(" отправлена в Quik.");
+    const QString idText = QString::number(id), text = OperatorText(order, *price);
+    r.JournalText = QStringLiteral("Транзакция номер ") + idText + text + QStringLiteral(" по счету ") +
+                    order.ClientCode + QStringLiteral(" отправлена в Quik.");
+    // The same without the client code, made only for a mail that goes out.
+    if (Ctx.Settings.SendTrans_id)
+        r.MailText =
+            QStringLiteral("Транзакция номер ") + idText + text + QStringLiteral(" отправлена в Quik.");
 
     if (order.Action == QLatin1String("NEW_ORDER")) {
         const QString workspace = WorkspaceFileName(alert.Workspace);

@@ -39,7 +39,7 @@ public:
         qint32 TransId = 0;
         QString Line;
         QString JournalText;
-        QString MailText;
+        QString MailText;        // empty when mails of sent transactions are off
         bool FromFilled = false; // the alert came from FilledOrders (else ActiveOrders)
         bool OpenPositionsChanged = false;
     };

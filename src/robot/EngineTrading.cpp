@@ -118,6 +118,7 @@ void TEngine::ReadWindow(const QString& table, qint64& lastId, TDataTable* t, bo
     }
     auto& seen = FirstSeen[table];
     const qint64 now = Clock.NowMs();
+    const TAlertColumns columns = rows.Rows.empty() ? TAlertColumns() : AlertColumns(rows.Rows.front());
     for (const QSqlRecord& row : rows.Rows) {
         const QVariant idValue = ColumnValue(row, QStringLiteral("ID"));
         const qint64 id = idValue.toLongLong();
@@ -135,7 +136,7 @@ void TEngine::ReadWindow(const QString& table, qint64& lastId, TDataTable* t, bo
         try {
             TOmegaOrder alert;
             try {
-                LoadOmegaOrder(alert, row, filledSource);
+                LoadOmegaOrder(alert, row, filledSource, columns);
             } catch (const ConversionError& e) {
                 JournalRef.AddJournalLine(QStringLiteral("Ордер # ") + idText + QStringLiteral(" (") + table +
                                           QStringLiteral("): строка не читается и пропущена: ") + e.Message);
