@@ -145,8 +145,8 @@ int main(int argc, char** argv) {
                                         .arg(clients)
                                         .arg(clients == 1 ? "account" : "clients")
                                         .toUtf8();
-            Print((name + ": alert -> line").constData(), lines);
-            Print((name + ": result -> row").constData(), results);
+            Print(QByteArray(name + ": alert -> line").constData(), lines);
+            Print(QByteArray(name + ": result -> row").constData(), results);
         }
     return 0;
 }

@@ -89,7 +89,7 @@ void TEngine::TripBreaker(int wouldBe, int limit) {
 QList<TEngine::TSentOrder> TEngine::OrdersToPull() {
     QList<TSentOrder> pull;
     QSet<QString> seen;
-    auto key = [this](const TSentOrder& s) {
+    auto key = [this](const TSentOrder& s) -> QString {
         return QString::number(s.AlertId) + QLatin1Char('/') + QString::number(s.Filled) + QLatin1Char('/') +
                SentAccounts[s.Account].Code;
     };

@@ -131,7 +131,8 @@ private slots:
         s.Password = QStringLiteral("пароль9") + QChar(0x044F); // "я" is byte 0xFF in Windows-1251
         file.Save(s);
         const QByteArray bytes = ReadBytes(file.Path());
-        QVERIFY(bytes.contains("Password=" + ScramblePassword(Cp1251::Encode(s.Password), true)));
+        QVERIFY(bytes.contains(
+            QByteArray(QByteArray("Password=") + ScramblePassword(Cp1251::Encode(s.Password), true))));
         TSettings back;
         file.Load(back);
         QCOMPARE(back.Password, s.Password);
