@@ -1,13 +1,29 @@
 #include "common/ConsoleEcho.h"
 
 #include <QByteArray>
+#include <QtGlobal>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <thread>
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
+
+namespace {
+qint64 WriteSome(int fd, const char* data, qint64 size) {
+#ifdef Q_OS_WIN
+    return _write(fd, data, static_cast<unsigned>(std::min<qint64>(size, 1 << 30)));
+#else
+    return ::write(fd, data, static_cast<size_t>(size));
+#endif
+}
+} // namespace
 
 // Shared with the printing thread, which may outlive the echo when its reader never reads again.
 struct TConsoleEcho::TState {
@@ -30,7 +46,7 @@ struct TConsoleEcho::TState {
     bool WriteAll(const QByteArray& bytes) const {
         qsizetype done = 0;
         while (done < bytes.size()) {
-            const ssize_t n = ::write(Fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+            const qint64 n = WriteSome(Fd, bytes.constData() + done, bytes.size() - done);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) return false;
             done += n;

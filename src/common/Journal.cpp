@@ -5,8 +5,6 @@
 #include "common/LineAppend.h"
 #include "common/Regional.h"
 
-#include <unistd.h>
-
 TJournal::TJournal(const TClock& clock, QObject* parent) : QObject(parent), Clock(clock) {}
 
 TJournal::~TJournal() {
@@ -25,7 +23,8 @@ bool TJournal::Open(const QString& path, QString* error) {
 }
 
 void TJournal::SetEcho(bool on) {
-    if (on && !Echo) Echo = std::make_unique<TConsoleEcho>(STDOUT_FILENO);
+    constexpr int StandardOutput = 1; // the descriptor of standard output, here and on Windows
+    if (on && !Echo) Echo = std::make_unique<TConsoleEcho>(StandardOutput);
     if (!on) Echo.reset();
 }
 

@@ -82,8 +82,8 @@ TfmMain::TfmMain(TEngine& engine, QWidget* parent) : QMainWindow(parent), Robot(
         if (LogPending.size() > TJournal::KeptLines + TJournal::KeptLines / 10)
             LogPending.remove(0, LogPending.size() - TJournal::KeptLines);
     });
-    for (const QString& l : Robot.Journal().Lines())
-        mLog->appendPlainText(l);
+    if (!Robot.Journal().Lines().isEmpty())
+        mLog->appendPlainText(Robot.Journal().Lines().join(QLatin1Char('\n')));
     RestoreUiState();
     auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(f1, &QShortcut::activated, this, [this] { Help->ShowTopic(1); });

@@ -13,11 +13,17 @@
 #include <QSqlRecord>
 #include <QTest>
 #include <QUuid>
+#ifdef Q_OS_LINUX
 #include <csignal>
 #include <sys/prctl.h>
+#endif
 
 void EndWithThisProcess(QProcess& child) {
+#ifdef Q_OS_LINUX
     child.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
+#else
+    Q_UNUSED(child);
+#endif
 }
 
 QByteArray ReadBytes(const QString& path) {
