@@ -26,6 +26,8 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
 
 class TestMainWindow : public QObject, TRobotFixture {
     Q_OBJECT
@@ -360,6 +362,12 @@ private slots:
     void journalMemo_helpAndMinimizeWithoutTray() {
         R->Journal.AddJournalLine("hello memo");
         QTRY_VERIFY(W->mLog->toPlainText().endsWith("hello memo"));
+        // A burst arrives at once, a line of the memo for each line of the journal.
+        const int blocks = W->mLog->document()->blockCount();
+        R->Journal.AddJournalLines({"one", "two"});
+        R->Journal.AddJournalLine("three");
+        QTRY_COMPARE(W->mLog->document()->blockCount(), blocks + 3);
+        QVERIFY(W->mLog->document()->lastBlock().text().endsWith(" three"));
         W->actHelpCont->trigger();
         QVERIFY(W->Help->CurrentPage().toString().endsWith("index.html"));
         W->show();
