@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
     fdb.open();
     QSqlQuery(fdb).exec("PRAGMA journal_mode=WAL");
     // Every statement prepared once; every value is bound, as a robot must (they come from the alert,
-    // not from the statement's text), in Qt's cheapest way: by a name made once.
+    // not from the statement's text), in Qt's cheapest way: by a name made once, and only when it changes.
     QSqlQuery order(fdb), position(fdb), begin(fdb), commit(fdb);
     begin.prepare("BEGIN IMMEDIATE");
     commit.prepare("COMMIT");
@@ -48,8 +48,17 @@ int main(int argc, char** argv) {
         "VALUES (:q, :s, :c, :y, :g, :i, :w)");
     const QString nTrans = ":t", nOrder = ":o", nFilled = ":f", nCode = ":c", nQuantity = ":q",
                   nSymbol = ":s", nSystem = ":y", nSignal = ":g", nInterval = ":i", nWorkspace = ":w";
-    const QString symbol = "SBER", system = "Breakout(20,2)", signal = "BO-L", interval = "5 min",
-                  workspace = "Trend.orw";
+    // What is the same for every row is bound once: Qt keeps bound values from one run to the next.
+    order.bindValue(nFilled, 1);
+    position.bindValue(nQuantity, 1);
+    position.bindValue(nSymbol, QStringLiteral("SBER"));
+    position.bindValue(nSystem, QStringLiteral("Breakout(20,2)"));
+    position.bindValue(nSignal, QStringLiteral("BO-L"));
+    position.bindValue(nInterval, QStringLiteral("5 min"));
+    position.bindValue(nWorkspace, QStringLiteral("Trend.orw"));
+    QVariantList codes;
+    for (int k = 0; k < clients; ++k)
+        codes << QString::number(1000 + k);
 
     double robotSecs = 0, floorSecs = 0;
     int floorTrans = 0;
@@ -81,20 +90,12 @@ int main(int argc, char** argv) {
         t2.start();
         for (int a = 0; a < perRound; ++a) {
             begin.exec();
+            order.bindValue(nOrder, a);
             for (int k = 0; k < clients; ++k) {
-                const QString code = QString::number(1000 + k);
                 order.bindValue(nTrans, floorTrans);
-                order.bindValue(nOrder, a);
-                order.bindValue(nFilled, 1);
-                order.bindValue(nCode, code);
+                order.bindValue(nCode, codes[k]);
                 order.exec();
-                position.bindValue(nQuantity, 1);
-                position.bindValue(nSymbol, symbol);
-                position.bindValue(nCode, code);
-                position.bindValue(nSystem, system);
-                position.bindValue(nSignal, signal);
-                position.bindValue(nInterval, interval);
-                position.bindValue(nWorkspace, workspace);
+                position.bindValue(nCode, codes[k]);
                 position.exec();
                 ++floorTrans;
             }
