@@ -58,7 +58,7 @@ void TJournal::AddJournalLines(const QStringList& texts) {
     QStringList lines;
     lines.reserve(texts.size());
     for (const QString& text : texts) {
-        if (text.contains(QLatin1Char('\r')) && text.contains(QLatin1String("\r\n"))) {
+        if (text.contains(QLatin1Char('\r'))) { // split at CR LF; most texts hold no CR at all
             QStringList parts = text.split(QStringLiteral("\r\n"));
             parts[0] = stamp + parts[0];
             lines += parts;

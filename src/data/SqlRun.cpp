@@ -75,12 +75,12 @@ QList<QByteArray> PlaceholderNames(const QString& text, qsizetype* marks = nullp
 // keeping it holds no snapshot; the cache is dropped before its connection closes.
 struct TStatement {
     QSqlQuery Query;
-    // Its placeholders, bound by position when each name appears once (no names built, no lookup);
-    // a name that appears twice is bound by name.
+    // Its placeholders in the order of the text. When each name appears once (Unique), a value is
+    // found its place by name and bound through the name made once in Placeholders (":name"): Qt
+    // formats a name for every value bound by position. A statement with a name twice is bound by
+    // the name given, every time.
     QList<QByteArray> Names;
-    bool Positional = false;
-    // The names as Qt binds them (":name"), by position: binding a position makes Qt format a name for
-    // it on every value, binding a name made once only looks it up.
+    bool Unique = false;
     QStringList Placeholders;
     // What is bound now, by position: a kept statement keeps its values between runs (also after a
     // failed one), so a value equal to the last one is not bound again. A dispatch binds the same
@@ -123,8 +123,8 @@ std::shared_ptr<TStatement> PreparedText(TConnectionStatements& mine, const QSql
     if (!st->Query.prepare(text)) throw StoreError(st->Query.lastError().text());
     st->Names = PlaceholderNames(text, &st->Marks);
     // Qt counts every appearance of a name: equal counts mean each name appears once.
-    st->Positional = st->Names.size() == st->Query.boundValues().size() && st->Names.size() <= 64;
-    if (st->Positional)
+    st->Unique = st->Names.size() == st->Query.boundValues().size() && st->Names.size() <= 64;
+    if (st->Unique)
         for (const QByteArray& name : st->Names)
             st->Placeholders << QLatin1Char(':') + QString::fromLatin1(name);
     mine.ByText.insert(text, st);
@@ -208,7 +208,7 @@ TSqlRows RunSql(const QSqlDatabase& db, const QStringList& lines,
     quint64 given = 0; // positions bound in this run: a name given twice leaves another unbound
     for (const auto& [name, value] : binds) {
         qsizetype pos = -1;
-        if (st.Positional) {
+        if (st.Unique) {
             // Usually given in the order of the text.
             if (k < st.Names.size() && st.Names[k] == name)
                 pos = k;
@@ -220,7 +220,7 @@ TSqlRows RunSql(const QSqlDatabase& db, const QStringList& lines,
         if (pos >= 0) {
             given |= quint64(1) << pos;
             BindAt(st, pos, Bindable(value));
-        } else if (st.Positional)
+        } else if (st.Unique)
             throw StoreError(QStringLiteral("Параметр :%1 не найден в запросе").arg(QLatin1String(name)));
         else
             st.Query.bindValue(QLatin1Char(':') + QLatin1String(name), Bindable(value));

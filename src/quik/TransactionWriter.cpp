@@ -24,33 +24,15 @@ QString TTransactionWriter::TransactionLine(qint32 transId, const TOrder& o) {
 
 QString TTransactionWriter::TransactionLine(qint32 transId, const TOrder& o, const QString& price,
                                             const QString& stopPrice) {
-    // Appended, not formatted: a "%1" inside an account or a code must reach QUIK as it stands. One
-    // buffer for the whole line: this runs for every account of every alert.
-    const QString id = QString::number(transId), quantity = QString::number(o.Quantity);
-    const std::pair<QLatin1String, const QString*> fields[] = {
-        {QLatin1String("TRANS_ID ="), &id},
-        {QLatin1String(";ACTION="), &o.Action},
-        {QLatin1String(";ACCOUNT="), &o.Account},
-        {QLatin1String(";SECCODE="), &o.SecCode},
-        {QLatin1String(";CLASSCODE="), &o.ClassCode},
-        {QLatin1String(";CLIENT_CODE="), &o.ClientCode},
-        {QLatin1String(";OPERATION="), &o.Operation},
-        {QLatin1String(";PRICE="), &price},
-        {QLatin1String(";STOPPRICE="), &stopPrice},
-        {QLatin1String(";Order_key="), &o.OrderKey},
-        {QLatin1String(";Stop_Order_key="), &o.StopOrderKey},
-        {QLatin1String(";QUANTITY="), &quantity},
-    };
-    qsizetype size = 0;
-    for (const auto& [key, value] : fields)
-        size += key.size() + value->size();
-    QString line;
-    line.reserve(size);
-    for (const auto& [key, value] : fields) {
-        line += key;
-        line += *value;
-    }
-    return line;
+    // Concatenated, not formatted: a "%1" inside an account or a code must reach QUIK as it stands.
+    // One allocation for the whole line: this runs for every account of every alert.
+    return QLatin1String("TRANS_ID =") + QString::number(transId) + QLatin1String(";ACTION=") + o.Action +
+           QLatin1String(";ACCOUNT=") + o.Account + QLatin1String(";SECCODE=") + o.SecCode +
+           QLatin1String(";CLASSCODE=") + o.ClassCode + QLatin1String(";CLIENT_CODE=") + o.ClientCode +
+           QLatin1String(";OPERATION=") + o.Operation + QLatin1String(";PRICE=") + price +
+           QLatin1String(";STOPPRICE=") + stopPrice + QLatin1String(";Order_key=") + o.OrderKey +
+           QLatin1String(";Stop_Order_key=") + o.StopOrderKey + QLatin1String(";QUANTITY=") +
+           QString::number(o.Quantity);
 }
 
 QString TTransactionWriter::OperatorText(const TOrder& o) {
