@@ -110,13 +110,9 @@ int RunKorvex(int argc, char** argv) {
         }
         exitCode = app->exec();
 
-        // Shutdown: lines still waiting for the .TRI file are dropped, and the journal says so;
-        // objects go in reverse order.
-        if (!engine.Writer().PendingLines.isEmpty()) {
-            journal.AddJournalLine(QStringLiteral("При выходе не отправлены в Quik строки транзакций: %1.")
-                                       .arg(engine.Writer().PendingLines.size()));
-            journal.FlushJournal();
-        }
+        // Shutdown: lines still waiting for the .TRI file never go out; the book takes back what they
+        // did, and the journal names each of them.
+        engine.Writer().GiveUpPending(QStringLiteral("программа закрыта, пока строка ждала записи в файл"));
         engine.Writer().PendingLines.clear();
         engine.timUpdateTable.SetEnabled(false);
         engine.timInfoLog.SetEnabled(false);

@@ -48,6 +48,13 @@ QString TJournal::Stamp() {
     return StampText;
 }
 
+QString JournalField(const QString& value, int maxLength) {
+    QString out = value.size() > maxLength ? value.left(maxLength) + QStringLiteral("…") : value;
+    for (QChar& c : out)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F) c = QLatin1Char('?');
+    return out;
+}
+
 void TJournal::AddJournalLine(const QString& text) {
     AddJournalLines({text});
 }
@@ -60,8 +67,12 @@ void TJournal::AddJournalLines(const QStringList& texts) {
     for (const QString& text : texts) {
         if (text.contains(QLatin1Char('\r'))) { // split at CR LF; most texts hold no CR at all
             QStringList parts = text.split(QStringLiteral("\r\n"));
+            for (QString& p : parts)
+                p.replace(QLatin1Char('\r'), QLatin1Char('?')).replace(QLatin1Char('\n'), QLatin1Char('?'));
             parts[0] = stamp + parts[0];
             lines += parts;
+        } else if (text.contains(QLatin1Char('\n'))) { // a bare line break would start an unstamped line
+            lines << stamp + QString(text).replace(QLatin1Char('\n'), QLatin1Char('?'));
         } else {
             lines << stamp + text;
         }

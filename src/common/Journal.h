@@ -9,6 +9,10 @@
 #include <QStringList>
 #include <memory>
 
+// A value from data (an alert, a table, a file) as a journal line may carry it: control characters
+// shown as "?" so that it can never start a line of its own, and cut to `maxLength` characters.
+QString JournalField(const QString& value, int maxLength = 200);
+
 // The operator's running record, copied in batches to the journal file, Windows-1251 with CR LF,
 // which stays open from start-up to exit. The whole journal is the file; in memory stay the lines
 // not yet written and the last KeptLines lines for the window, so a long day does not grow the

@@ -20,6 +20,32 @@ std::optional<double> ParseDecimal(const QString& text) {
     return v;
 }
 
+std::optional<double> ParseDecimalAnySeparator(const QString& text) {
+    const QString t = text.trimmed();
+    QByteArray plain;
+    plain.reserve(t.size());
+    bool separator = false, digit = false;
+    for (qsizetype i = 0; i < t.size(); ++i) {
+        const QChar c = t[i];
+        if (c >= QLatin1Char('0') && c <= QLatin1Char('9')) {
+            digit = true;
+            plain += static_cast<char>(c.unicode());
+        } else if ((c == QLatin1Char('.') || c == QLatin1Char(',')) && !separator) {
+            separator = true;
+            plain += '.';
+        } else if ((c == QLatin1Char('-') || c == QLatin1Char('+')) && i == 0) {
+            plain += static_cast<char>(c.unicode());
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (!digit) return std::nullopt;
+    bool ok = false;
+    const double v = QLocale::c().toDouble(QString::fromLatin1(plain), &ok);
+    if (!ok || !std::isfinite(v)) return std::nullopt;
+    return v;
+}
+
 std::optional<qint64> ParseInteger(const QString& text) {
     // Blanks around, a sign, ASCII digits: nothing else is a whole number here.
     const auto blank = [](QChar c) {

@@ -13,6 +13,10 @@ QChar DecimalSeparator();
 
 // A decimal number in the regional form ("25,50" or "25.50"); no thousands separators.
 std::optional<double> ParseDecimal(const QString& text);
+// A decimal number written with "." or "," as its separator, whatever the regional settings (another
+// program may write with other settings): blanks around, a sign, digits, at most one separator; no
+// grouping, no exponent.
+std::optional<double> ParseDecimalAnySeparator(const QString& text);
 // A whole number in decimal digits with an optional sign.
 std::optional<qint64> ParseInteger(const QString& text);
 // A time of day "H:MM:SS", "HH:MM:SS", "H:MM" or "HH:MM" (blanks around are ignored); std::nullopt

@@ -37,6 +37,7 @@ TSqlRows Finish(QSqlQuery& q, const QSqlDatabase& db) {
         if (q.lastError().isValid()) throw StoreError(q.lastError().text());
     } else {
         rows.Affected = q.numRowsAffected();
+        rows.LastInsertId = q.lastInsertId();
         NoteLocalWrite(db.connectionName());
     }
     q.finish();

@@ -22,6 +22,7 @@ public:
 
     std::vector<QSqlRecord> Rows;
     int Affected = 0;
+    QVariant LastInsertId; // of an INSERT, where the driver tells it
 
 private:
     int Pos = -1;

@@ -1,5 +1,6 @@
 #include "pipeline/OrderBuilders.h"
 
+#include "common/Journal.h"
 #include "common/KorvexError.h"
 #include "common/Regional.h"
 #include "data/DatMod.h"
@@ -7,10 +8,17 @@
 #include "pipeline/PositionSizing.h"
 
 #include <QSqlQuery>
+#include <cmath>
 #include <limits>
 
 void ParseOrderText(TOrder& order, const TOmegaOrder& alert) {
     const QString& text = alert.Order;
+    auto refuse = [&](const QString& why) {
+        throw ConversionError(QStringLiteral("Ордер # %1 не отправлен: %2 в тексте ордера \"%3\".")
+                                  .arg(QString::number(alert.ID), why, JournalField(text)));
+    };
+    if (text.trimmed().isEmpty())
+        throw ConversionError(QStringLiteral("Ордер # %1 не отправлен: текст ордера пуст.").arg(alert.ID));
     QString word;
     int k = 0;
     for (const QChar c : text) {
@@ -20,10 +28,13 @@ void ParseOrderText(TOrder& order, const TOmegaOrder& alert) {
         }
         switch (k) {
         case 0:
-            if (word == QLatin1String("Buy"))
+            // The platform writes "Buy" and "Sell"; any other word would leave the side to chance.
+            if (word.compare(QLatin1String("Buy"), Qt::CaseInsensitive) == 0)
                 order.Operation = QStringLiteral("B");
-            else if (word == QLatin1String("Sell"))
+            else if (word.compare(QLatin1String("Sell"), Qt::CaseInsensitive) == 0)
                 order.Operation = QStringLiteral("S");
+            else
+                refuse(QStringLiteral("направление \"%1\" не Buy и не Sell").arg(JournalField(word, 40)));
             word.clear();
             k = 1;
             break;
@@ -34,7 +45,8 @@ void ParseOrderText(TOrder& order, const TOmegaOrder& alert) {
                     QStringLiteral(
                         "Ордер # %1: количество \"%2\" в тексте ордера \"%3\" не является целым числом")
                         .arg(alert.ID)
-                        .arg(word, text));
+                        .arg(JournalField(word, 40), JournalField(text)));
+            if (*v <= 0) refuse(QStringLiteral("количество %1 не больше нуля").arg(*v));
             order.Quantity = static_cast<qint32>(*v);
             word.clear();
             k = 2;
@@ -45,7 +57,8 @@ void ParseOrderText(TOrder& order, const TOmegaOrder& alert) {
             k = 3;
             break;
         case 3:
-            if (auto p = Regional::ParseDecimal(word)) order.Price = *p;
+            // Either separator: the platform may run with other regional settings than the robot.
+            if (auto p = Regional::ParseDecimalAnySeparator(word)) order.Price = *p;
             word.clear();
             k = 4;
             break;
@@ -53,6 +66,8 @@ void ParseOrderText(TOrder& order, const TOmegaOrder& alert) {
             break;
         }
     }
+    // A text that ends before its quantity has none: nothing would be sent, and the operator must know.
+    if (k < 2) refuse(QStringLiteral("нет количества"));
     const QString upper = text.toUpper();
     order.IsStop = upper.contains(QLatin1String("STOP"));
     if (upper.contains(QLatin1String("MARKET"))) order.Filled = true;
@@ -94,6 +109,35 @@ void StartOrder(TOrder& order, const TOmegaOrder& alert, const TClientAccount& a
     order.Ticker = alert.Symbol;
     order.OrderType = alert.OrderType;
 }
+
+// The largest price written: beyond it a double no longer carries the price's digits.
+constexpr double MaxPrice = 1e15;
+
+// A transaction whose quantity came out below one lot goes nowhere; the operator hears of it unless
+// the sizing already said why.
+bool EnoughLots(const TPipelineContext& ctx, const TOrder& order, const TOmegaOrder& alert) {
+    if (order.Quantity >= 1) return true;
+    if (!order.Refused)
+        ctx.Journal.AddJournalLine(
+            QStringLiteral("Ордер # %1 по счету %2 не отправлен: объем %3 меньше одного "
+                           "лота (текст ордера \"%4\").")
+                .arg(QString::number(alert.ID), JournalField(order.ClientCode),
+                     QString::number(order.Quantity), JournalField(alert.Order)));
+    return false;
+}
+
+// The account a transaction goes to must exist: a line with an empty ACCOUNT is not what was meant.
+bool HasAccount(const TPipelineContext& ctx, const TOrder& order, const TOmegaOrder& alert) {
+    if (!order.Account.trimmed().isEmpty()) return true;
+    const QString field = order.ClassCode == QLatin1String("SPBFUT") ? QStringLiteral("AccountFORTS")
+                          : order.ClassCode == QLatin1String("GTS")  ? QStringLiteral("Code")
+                                                                     : QStringLiteral("AccountMicex");
+    ctx.Journal.AddJournalLine(QStringLiteral("Ордер # %1 по счету %2 не отправлен: нет счета для класса %3 "
+                                              "(поле %4 пусто).")
+                                   .arg(QString::number(alert.ID), JournalField(order.ClientCode),
+                                        JournalField(order.ClassCode, 40), field));
+    return false;
+}
 } // namespace
 
 bool BuildNewOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& alert,
@@ -101,15 +145,23 @@ bool BuildNewOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder
     StartOrder(order, alert, account);
     ParseOrderTextOnce(ctx, order, alert);
     SizeOrder(ctx, order, alert);
-    if (order.Quantity < 1) return false;
+    if (!EnoughLots(ctx, order, alert)) return false;
     order.Action = QStringLiteral("NEW_ORDER");
     if (order.IsStop) {
         order.Action = QStringLiteral("NEW_STOP_ORDER");
         std::swap(order.Price, order.StopPrice);
     }
     if (order.Filled) order.Price = order.StopPrice;
+    // A price that did not read, or one that cannot be a price, must not reach QUIK as 0 or as
+    // a figure of hundreds of digits: the alert is refused whole.
+    for (const double p : {order.Price, order.IsStop ? order.StopPrice : order.Price})
+        if (!(std::isfinite(p) && p > 0 && p < MaxPrice))
+            throw ConversionError(
+                QStringLiteral("Ордер # %1 не отправлен: цена %2 не является ценой больше нуля "
+                               "(текст ордера \"%3\").")
+                    .arg(QString::number(alert.ID), QString::number(p, 'g', 17), JournalField(alert.Order)));
     order.Account = RouteAccount(order.ClassCode, account);
-    return true;
+    return HasAccount(ctx, order, alert);
 }
 
 bool BuildKillOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& alert,
@@ -133,12 +185,12 @@ bool BuildKillOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrde
 
     ParseOrderTextOnce(ctx, order, alert);
     SizeOrder(ctx, order, alert);
-    if (order.Quantity < 1) return false;
+    if (!EnoughLots(ctx, order, alert)) return false;
     order.Action = QStringLiteral("KILL_ORDER");
     if (order.IsStop) {
         order.Action = QStringLiteral("KILL_STOP_ORDER");
         order.StopOrderKey = order.OrderKey;
     }
     order.Account = RouteAccount(order.ClassCode, account);
-    return true;
+    return HasAccount(ctx, order, alert);
 }

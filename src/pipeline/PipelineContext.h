@@ -42,6 +42,7 @@ struct TPipelineContext {
     // does not read, which fails only the sizing that needs it.
     struct TInstrumentCells {
         bool Readable = true; // false: a cell every sizing needs does not read
+        QString Unreadable;   // which one, and why
         QString SecCode;
         QString ClassCode;
         qint32 Digits = 0;

@@ -19,11 +19,12 @@ namespace {
 double Required(const QSqlRecord& row, const QString& column) {
     const QVariant v = ColumnValue(row, column);
     if (v.isNull() || v.toString().isEmpty())
-        throw ConversionError(QStringLiteral("'' is not a valid floating point value"));
+        throw ConversionError(QStringLiteral("поле %1 пусто").arg(column));
     bool ok = false;
     const double d = v.toDouble(&ok);
     if (!ok)
-        throw ConversionError(QStringLiteral("'%1' is not a valid floating point value").arg(v.toString()));
+        throw ConversionError(
+            QStringLiteral("поле %1 \"%2\" не является числом").arg(column, JournalField(v.toString(), 40)));
     return d;
 }
 
@@ -53,8 +54,9 @@ TPipelineContext::TInstrumentCells InstrumentCells(const QSqlRecord& row) {
         c.LotSize = Optional(row, QStringLiteral("LotSize"));
         c.Part = Optional(row, QStringLiteral("Part"));
         c.FixVol = Optional(row, QStringLiteral("FixVol"));
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         c.Readable = false;
+        c.Unreadable = ErrorText(e);
     }
     return c;
 }
@@ -84,6 +86,7 @@ qint32 Lots(double value) {
 void SizeOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& alert) {
     TDatMod& dm = ctx.DM;
     const TSettings& s = ctx.Settings;
+    bool instrumentKnown = false; // its codes and prices read: a transaction can be written
     try {
         if (!dm.tSecCode->IsOpen()) dm.tSecCode->Open();
         if (!dm.tPortfolio->IsOpen()) dm.tPortfolio->Open();
@@ -112,13 +115,24 @@ void SizeOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& al
         }
         const std::optional<TPipelineContext::TInstrumentCells>& found = *kept;
         if (!found) {
-            ctx.Journal.AddJournalLine(
-                QStringLiteral("Не найден код акции %1 в таблице \"Торгуемых бумаг\"!").arg(order.Ticker));
+            ctx.Journal.AddJournalLine(QStringLiteral("Не найден код акции %1 в таблице \"Торгуемых бумаг\"!")
+                                           .arg(JournalField(order.Ticker)));
             order.Quantity = 0;
+            order.Refused = true;
         } else {
             const TPipelineContext::TInstrumentCells& inst = *found;
-            if (!inst.Readable) throw ConversionError(QStringLiteral("unreadable instrument row"));
+            if (!inst.Readable) {
+                ctx.Journal.AddJournalLine(
+                    QStringLiteral("Ордер # %1 не отправлен: строка тикера %2 в таблице \"Торгуемых бумаг\" "
+                                   "не читается: %3.")
+                        .arg(QString::number(alert.ID), JournalField(order.Ticker), inst.Unreadable));
+                order.Quantity = 0;
+                order.Refused = true;
+                ctx.Journal.FlushJournal();
+                return;
+            }
             order.SecCode = inst.SecCode;
+            instrumentKnown = true;
             order.ClassCode = inst.ClassCode;
             order.Digits = inst.Digits;
             order.Traded = inst.Traded;
@@ -138,7 +152,8 @@ void SizeOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& al
                 if (!havePortfolio) {
                     ctx.Journal.AddJournalLine(
                         QStringLiteral("Не найден код клиента%1 в таблице \"Клиентский портфель\"!")
-                            .arg(order.ClientCode));
+                            .arg(JournalField(order.ClientCode)));
+                    order.Refused = true;
                     return std::nullopt;
                 }
                 return Required(portfolio, QStringLiteral("CurAllAssets"));
@@ -170,26 +185,51 @@ void SizeOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& al
                 break;
             }
         }
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         ctx.Journal.AddJournalLine(
-            QStringLiteral("Произошла ошибка при обращении к таблице \"Торгуемых бумаг\" для тикера %1!")
-                .arg(order.Ticker));
+            QStringLiteral("Произошла ошибка при обращении к таблице \"Торгуемых бумаг\" для тикера %1! %2")
+                .arg(JournalField(order.Ticker), ErrorText(e)));
         order.Quantity = 0;
+        order.Refused = true;
     }
 
-    if ((order.OrderType == QLatin1String("LX") || order.OrderType == QLatin1String("SX")) && s.ExitQty) {
+    // An exact exit closes every recorded row of its keys: two entries, one exit of both.
+    // It needs the instrument, not the sizing: a client's missing portfolio does not hold an exit back.
+    if (instrumentKnown &&
+        (order.OrderType == QLatin1String("LX") || order.OrderType == QLatin1String("SX")) && s.ExitQty) {
         if (!dm.tClientOpenPositions->IsOpen()) dm.tClientOpenPositions->Open();
-        TSqlRows qExitQty =
-            RunSql(dm.conQuikData(),
-                   {QStringLiteral("SELECT Quantity"), QStringLiteral("FROM tClientOpenPositions"),
-                    QStringLiteral("WHERE code=:code and symbol=:symbol and system=:system and "
-                                   "workspace=:workspace and [tClientOpenPositions].[interval] = :interval")},
-                   {{"code", order.ClientCode},
-                    {"symbol", order.Ticker},
-                    {"system", alert.System},
-                    {"workspace", WorkspaceFileName(alert.Workspace)},
-                    {"interval", alert.Interval}});
-        if (qExitQty.next()) order.Quantity = ColumnInt(qExitQty.record(), QStringLiteral("Quantity"));
+        if (const auto recorded = RecordedExitQuantity(ctx, order.ClientCode, order.Ticker, alert)) {
+            if (*recorded > std::numeric_limits<qint32>::max()) {
+                ctx.Journal.AddJournalLine(
+                    QStringLiteral("Ордер # %1: записанный объем позиции %2 слишком велик.")
+                        .arg(alert.ID)
+                        .arg(*recorded));
+                order.Quantity = 0;
+                order.Refused = true;
+            } else {
+                order.Quantity = static_cast<qint32>(*recorded);
+                order.Refused = false;
+            }
+        }
     }
     ctx.Journal.FlushJournal();
+}
+
+std::optional<qint64> RecordedExitQuantity(const TPipelineContext& ctx, const QString& clientCode,
+                                           const QString& ticker, const TOmegaOrder& alert) {
+    TSqlRows qExitQty =
+        RunSql(ctx.DM.conQuikData(),
+               {QStringLiteral("SELECT Quantity"), QStringLiteral("FROM tClientOpenPositions"),
+                QStringLiteral("WHERE code=:code and symbol=:symbol and system=:system and "
+                               "workspace=:workspace and [tClientOpenPositions].[interval] = :interval")},
+               {{"code", clientCode},
+                {"symbol", ticker},
+                {"system", alert.System},
+                {"workspace", WorkspaceFileName(alert.Workspace)},
+                {"interval", alert.Interval}});
+    if (qExitQty.size() == 0) return std::nullopt;
+    qint64 sum = 0;
+    while (qExitQty.next())
+        sum += ColumnInt(qExitQty.record(), QStringLiteral("Quantity"));
+    return sum;
 }

@@ -48,6 +48,7 @@ struct TOrder {
     qint32 Digits = 0;
     qint64 IdOrder = 0;
     bool Traded = false;
+    bool Refused = false; // the builder or the sizing refused it and journalled why
 };
 
 // The client code and the two exchange accounts one transaction is addressed to.

@@ -9,15 +9,14 @@
 #include "data/SqlRun.h"
 #include "notify/MailNotifier.h"
 #include "quik/ResultLine.h"
-#include "quik/TransactionWriter.h"
+#include "quik/TransactionBook.h"
 #include "settings/Settings.h"
 
 #include <QFile>
 #include <QSqlRecord>
 
-TResultReader::TResultReader(const TPipelineContext& ctx, TMailNotifier& mail,
-                             const TTransactionWriter& writer)
-    : Ctx(ctx), Mail(mail), Writer(writer) {}
+TResultReader::TResultReader(const TPipelineContext& ctx, TMailNotifier& mail, TTransactionBook& book)
+    : Ctx(ctx), Mail(mail), Book(book) {}
 
 namespace {
 // Text from QUIK's file as the journal shows it: printable and of a sane length.
@@ -28,12 +27,6 @@ QString ForJournal(const QByteArray& bytes) {
     QString text = Cp1251::Decode(clean);
     if (bytes.size() > 200) text += QStringLiteral("…");
     return text;
-}
-
-// QUIK's codes for a transaction it did not carry out: refused by the server, failed the server's
-// checks, failed the limits check.
-bool IsRefusal(const QString& status) {
-    return status == QLatin1String("4") || status == QLatin1String("5") || status == QLatin1String("6");
 }
 
 bool HasControlBytes(const QByteArray& bytes) {
@@ -85,9 +78,10 @@ void TResultReader::actCheckTROExecute() {
         // The alerts database is the strategy platform's: it is locked only for the marks themselves,
         // written together at the end, never while the lines are worked through.
         Marks.clear();
+        Corrections.clear();
         StatusChanged = false;
+        Book.BeginBatch();
         try {
-            const TMailNotifier::THold mailsAfterCommit(Mail);
             TDbTransaction trading(Ctx.DM.conQuikData());
             int number = TroLinesRead;
             for (const TLine& l : lines)
@@ -104,7 +98,10 @@ void TResultReader::actCheckTROExecute() {
                 marks.Commit();
             }
             trading.Commit();
+            Book.CommitBatch();
         } catch (...) {
+            Book.RollbackBatch();
+            Corrections.clear();
             // Marks not committed are rolled back with their transaction: the next reading redoes them.
             if (!Marks.isEmpty())
                 for (TLineProgress& p : Progress)
@@ -114,6 +111,11 @@ void TResultReader::actCheckTROExecute() {
             throw;
         }
         Marks.clear();
+        if (!Corrections.isEmpty()) {
+            Ctx.Journal.AddJournalLines(Corrections);
+            if (OnOpenPositionsChanged) OnOpenPositionsChanged();
+        }
+        Corrections.clear();
         if (StatusChanged && OnStatusChanged) OnStatusChanged();
     }
     ReadOffset += consumed;
@@ -143,31 +145,65 @@ void TResultReader::HandleLine(const QByteArray& bytes, qint64 offset, int numbe
         progress.Announced = true;
         return;
     }
+    // A line without a status says nothing about the transaction: it must not take anything back.
+    const auto status = Regional::ParseInteger(r.STATUS);
+    if (!status || *status < 0) {
+        if (!progress.Announced)
+            Ctx.Journal.AddJournalLine(
+                QStringLiteral("Строка %1 файла результатов без статуса транзакции пропущена: \"%2\"")
+                    .arg(QString::number(number), ForJournal(bytes)));
+        progress.Announced = true;
+        return;
+    }
+    const QString statusText = QString::number(*status);
+    const qint64 orderNumber = Regional::ParseInteger(r.ORDER_NUMBER).value_or(0);
+    const TTransactionBook::TAnswerResult answer =
+        Book.Answer(static_cast<qint32>(*transId), statusText, orderNumber);
+    if (answer.Answer == TTransactionBook::TAnswer::Unknown) {
+        if (!progress.Announced)
+            Ctx.Journal.AddJournalLine(
+                QStringLiteral("Строка %1 файла результатов: транзакция номер %2 в этом запуске не "
+                               "отправлялась, результат пропущен: \"%3\"")
+                    .arg(QString::number(number), r.TRANS_ID, ForJournal(bytes)));
+        progress.Announced = true;
+        return;
+    }
+    // The same answer again, or one that would move the transaction back: it changes nothing.
+    if (answer.Answer == TTransactionBook::TAnswer::Repeated) {
+        progress.Announced = true;
+        return;
+    }
+    const QString idText = QString::number(*transId);
     if (!progress.Announced) {
-        if (r.STATUS == QLatin1String("3")) {
+        if (statusText == QLatin1String("3")) {
             const QString text =
-                QStringLiteral("Транзакция номер ") + r.TRANS_ID + QStringLiteral(" успешно выполнена.");
+                QStringLiteral("Транзакция номер ") + idText + QStringLiteral(" успешно выполнена.");
             Ctx.Journal.AddJournalLine(text);
             if (Ctx.Settings.SendTrans_done) Mail.SendNotification(text);
             ++TransDone;
-        }
-        if (r.STATUS == QLatin1String("0")) {
-            Ctx.Journal.AddJournalLine(QStringLiteral("Транзакция номер ") + r.TRANS_ID +
+        } else if (statusText == QLatin1String("0")) {
+            Ctx.Journal.AddJournalLine(QStringLiteral("Транзакция номер ") + idText +
                                        QStringLiteral(" отправлена на сервер Quik."));
             ++TransAtServer;
-        }
-        if (IsRefusal(r.STATUS)) {
+        } else if (TTransactionBook::IsRefusal(statusText)) {
             // QUIK's own words say why: the operator acts on them, so they go to the journal as sent.
-            QString why = ResultText(r.DESCRIPTION).trimmed();
+            QString why = JournalField(ResultText(r.DESCRIPTION).trimmed());
             if (why.isEmpty()) why = QStringLiteral("без описания");
-            Ctx.Journal.AddJournalLine(QStringLiteral("Транзакция номер ") + r.TRANS_ID +
-                                       QStringLiteral(" отвергнута: ") + why);
+            const QString text =
+                QStringLiteral("Транзакция номер ") + idText + QStringLiteral(" отвергнута: ") + why;
+            Ctx.Journal.AddJournalLine(text);
+            if (OnRefusal) OnRefusal(text);
             ++TransRefused;
         }
         progress.Announced = true;
         StatusChanged = true;
     }
-    if (r.STATUS == QLatin1String("3") && !progress.Marked) {
+    if (!answer.Corrected.isEmpty())
+        Corrections << QStringLiteral("Транзакция номер ") + idText +
+                           QStringLiteral(" отвергнута, книга исправлена: ") + answer.Corrected +
+                           QLatin1Char('.');
+    if (statusText == QLatin1String("3") && !progress.Marked) {
+        const TTransactionBook::TEffect* e = Book.Find(static_cast<qint32>(*transId));
         TSqlRows q =
             RunSql(Ctx.DM.conQuikData(),
                    {QStringLiteral("SELECT trans_id, id_order, filled"), QStringLiteral("FROM tOrderNumber"),
@@ -176,7 +212,9 @@ void TResultReader::HandleLine(const QByteArray& bytes, qint64 offset, int numbe
         if (q.next()) {
             const QSqlRecord row = q.record();
             const qint64 idOrder = ColumnInt64(row, QStringLiteral("id_order"));
-            QString table = Writer.MarkTableFor(static_cast<qint32>(*transId));
+            QString table;
+            if (e && e->MarkTable == 'F') table = QStringLiteral("FilledOrders");
+            if (e && e->MarkTable == 'A') table = QStringLiteral("ActiveOrders");
             if (table.isEmpty())
                 table = ColumnBool(row, QStringLiteral("filled")) ? QStringLiteral("FilledOrders")
                                                                   : QStringLiteral("ActiveOrders");
@@ -191,9 +229,9 @@ void TResultReader::HandleLine(const QByteArray& bytes, qint64 offset, int numbe
             QStringLiteral("SET status =:status,trans_name= :trans_name ,description= :description, "
                            "order_number=:order_number"),
             QStringLiteral("WHERE trans_id = :trans_id")},
-           {{"status", r.STATUS},
+           {{"status", statusText},
             {"trans_name", ResultText(r.TRANS_NAME)},
             {"description", ResultText(r.DESCRIPTION)},
-            {"order_number", r.ORDER_NUMBER},
+            {"order_number", answer.OrderNumber},
             {"trans_id", *transId}});
 }

@@ -8,22 +8,28 @@
 #include <functional>
 
 class TMailNotifier;
-class TTransactionWriter;
+class TTransactionBook;
 
-// Reads QUIK's result file: stores every result in the transaction's tOrderNumber row, counts and
-// journals the results sent to the server (status 0), executed (status 3) and refused (4, 5, 6), and marks
-// executed alerts in the alerts database. Each reading costs what is new: it starts at the byte after the
-// last complete line it handled.
+// Reads QUIK's result file: each answer takes effect once and only forward, through the book: it is
+// stored in the transaction's tOrderNumber row, counted and journalled (sent to the server, status 0;
+// executed, 3; refused, any other final status, whose open-position effect the book takes back), and
+// executed alerts are marked in the alerts database. A repeated or stale answer changes nothing; an
+// answer for a number this run never sent is journalled as unknown. Each reading costs what is new: it starts
+// at the byte after the last complete line it handled.
 class TResultReader {
 public:
-    TResultReader(const TPipelineContext& ctx, TMailNotifier& mail, const TTransactionWriter& writer);
+    TResultReader(const TPipelineContext& ctx, TMailNotifier& mail, TTransactionBook& book);
 
     qint32 TroLinesRead = 0;
     qint32 TransAtServer = 0;
     qint32 TransDone = 0;
-    qint32 TransRefused = 0; // results with status 4, 5 or 6, journalled with QUIK's description
+    qint32 TransRefused = 0; // refused by QUIK (journalled with its description) or by a limit
 
     std::function<void()> OnStatusChanged;
+    // Called after a refusal changed the open positions.
+    std::function<void()> OnOpenPositionsChanged;
+    // Told of each refusal (the window keeps the last one in sight).
+    std::function<void(const QString&)> OnRefusal;
 
     // One reading. A missing file does nothing. A line still being written (no line break yet) waits
     // for the next reading; a file that became shorter is read again from its first line. Empty
@@ -48,8 +54,9 @@ private:
     };
     QList<TAlertMark> Marks;
     bool StatusChanged = false; // a counter moved in this reading
+    QStringList Corrections;    // what refusals of this reading took back, journalled after its commit
     TPipelineContext Ctx;
     TMailNotifier& Mail;
-    const TTransactionWriter& Writer;
+    TTransactionBook& Book;
     qint64 ReadOffset = 0;
 };

@@ -14,9 +14,58 @@
 #include "settings/Settings.h"
 
 #include <QFile>
+#include <algorithm>
 
-TTransactionWriter::TTransactionWriter(const TPipelineContext& ctx, TMailNotifier& mail)
-    : Ctx(ctx), Mail(mail) {}
+TTransactionWriter::TTransactionWriter(const TPipelineContext& ctx, TMailNotifier& mail,
+                                       TTransactionBook& book)
+    : Ctx(ctx), Mail(mail), Book(book) {}
+
+qint64 TTransactionWriter::RetryPeriodMs(const QString& setting) {
+    const auto v = Regional::ParseInteger(setting);
+    if (!v || *v < 1) return 30000;
+    return std::min<qint64>(*v, 3600) * 1000;
+}
+
+namespace {
+// A character that would let QUIK read a line other than the one meant: the field separator, a line
+// break, NUL or any other control character.
+bool Unsafe(const QString& text) {
+    for (const QChar c : text)
+        if (c == QLatin1Char(';') || c.unicode() < 0x20 || c.unicode() == 0x7F) return true;
+    return false;
+}
+} // namespace
+
+QString TTransactionWriter::UnsafeField(const TOrder& o, const TSettings& settings) {
+    const bool single = settings.rgpSingleMulti == 0;
+    const QString client = single ? QStringLiteral("настройки [Position]")
+                                  : QStringLiteral("таблица tClients, строка Code=\"") +
+                                        JournalField(o.ClientCode) + QLatin1Char('"');
+    const QString instrument =
+        QStringLiteral("таблица tSecCode, строка Ticker=\"") + JournalField(o.Ticker) + QLatin1Char('"');
+    const QString accountField = o.ClassCode == QLatin1String("SPBFUT") ? QStringLiteral("AccountFORTS")
+                                 : o.ClassCode == QLatin1String("GTS")  ? QStringLiteral("Code")
+                                                                        : QStringLiteral("AccountMicex");
+    const struct {
+        const QString& Value;
+        QString Where;
+        QString Field;
+    } fields[] = {
+        {o.ClientCode, client, QStringLiteral("Code")},
+        {o.Account, client, accountField},
+        {o.SecCode, instrument, QStringLiteral("SecCode")},
+        {o.ClassCode, instrument, QStringLiteral("Class_Code")},
+        {o.OrderKey, QStringLiteral("таблица tOrderNumber"), QStringLiteral("order_number")},
+        {o.StopOrderKey, QStringLiteral("таблица tOrderNumber"), QStringLiteral("order_number")},
+        {o.Action, QStringLiteral("ордер"), QStringLiteral("ACTION")},
+        {o.Operation, QStringLiteral("ордер"), QStringLiteral("OPERATION")},
+    };
+    for (const auto& f : fields)
+        if (Unsafe(f.Value))
+            return QStringLiteral("%1, поле %2: \"%3\" содержит \";\" или управляющий символ")
+                .arg(f.Where, f.Field, JournalField(f.Value));
+    return QString();
+}
 
 QString TTransactionWriter::TransactionLine(qint32 transId, const TOrder& o) {
     return TransactionLine(transId, o, PriceToText(o.Digits, o.Price), PriceToText(o.Digits, o.StopPrice));
@@ -49,20 +98,14 @@ QString TTransactionWriter::OperatorText(const TOrder& o, const QString& price) 
     return QString();
 }
 
-QString TTransactionWriter::MarkTableFor(qint32 transId) const {
-    if (transId < 0 || static_cast<size_t>(transId) >= MarkKinds.size()) return QString();
-    switch (MarkKinds[transId]) {
-    case 'F':
-        return QStringLiteral("FilledOrders");
-    case 'A':
-        return QStringLiteral("ActiveOrders");
-    default:
-        return QString();
-    }
-}
-
 TTransactionWriter::TRecorded TTransactionWriter::RecordTransaction(const TOrder& order,
-                                                                    const TOmegaOrder& alert) {
+                                                                    const TOmegaOrder& alert, qint64 seenMs) {
+    // A field that would make QUIK read another line, or a key twice, is no order.
+    const QString unsafe = UnsafeField(order, Ctx.Settings);
+    if (!unsafe.isEmpty())
+        throw ConversionError(QStringLiteral("Ордер # ") + QString::number(alert.ID) +
+                              QStringLiteral(" по счету ") + JournalField(order.ClientCode) +
+                              QStringLiteral(" не отправлен: ") + unsafe + QLatin1Char('.'));
     // A price that cannot be written as a number is no order: QUIK would read another one.
     const std::optional<QString> price = TryPriceToText(order.Digits, order.Price);
     const std::optional<QString> stopPrice = TryPriceToText(order.Digits, order.StopPrice);
@@ -77,16 +120,10 @@ TTransactionWriter::TRecorded TTransactionWriter::RecordTransaction(const TOrder
     TRecorded r;
     r.TransId = id;
     r.Line = TransactionLine(id, order, *price, *stopPrice);
-    r.FromFilled = alert.Filled;
-
-    const QSqlDatabase db = Ctx.DM.conQuikData();
-    RunSql(db,
-           {QStringLiteral("INSERT INTO tOrderNumber (trans_id, id_order, filled, code)"),
-            QStringLiteral("VALUES (:trans_id, :id_order, :filled, :code)")},
-           {{"trans_id", id},
-            {"id_order", order.IdOrder},
-            {"filled", order.Filled ? 1 : 0},
-            {"code", order.ClientCode}});
+    r.DeadlineMs = seenMs + RetryPeriodMs(Ctx.Settings.RetryPeriod);
+    r.Effect = Book.Record(id, order, alert);
+    r.OpenPositionsChanged =
+        r.Effect.Kind == TTransactionBook::TKind::Entry || r.Effect.Kind == TTransactionBook::TKind::Exit;
 
     const QString idText = QString::number(id), text = OperatorText(order, *price);
     r.JournalText = QStringLiteral("Транзакция номер ") + idText + text + QStringLiteral(" по счету ") +
@@ -95,96 +132,96 @@ TTransactionWriter::TRecorded TTransactionWriter::RecordTransaction(const TOrder
     if (Ctx.Settings.SendTrans_id)
         r.MailText =
             QStringLiteral("Транзакция номер ") + idText + text + QStringLiteral(" отправлена в Quik.");
-
-    if (order.Action == QLatin1String("NEW_ORDER")) {
-        const QString workspace = WorkspaceFileName(alert.Workspace);
-        if (alert.OrderType == QLatin1String("LE") || alert.OrderType == QLatin1String("SE")) {
-            try {
-                RunSql(db,
-                       {QStringLiteral("INSERT INTO tClientOpenPositions (quantity, symbol, code, System, "
-                                       "Signal, Interval, Workspace)"),
-                        QStringLiteral(
-                            "VALUES (:quantity, :symbol, :code, :system, :signal, :interval, :workspace)")},
-                       {{"quantity", order.Quantity},
-                        {"symbol", alert.Symbol},
-                        {"code", order.ClientCode},
-                        {"system", alert.System},
-                        {"signal", alert.Signal},
-                        {"interval", alert.Interval},
-                        {"workspace", workspace}});
-            } catch (const std::exception&) {
-                Ctx.Journal.AddJournalLine(
-                    QStringLiteral("Произошла ошибка при добавлении записи в таблицу tClientOpenPositions"));
-            }
-        } else if (alert.OrderType == QLatin1String("LX") || alert.OrderType == QLatin1String("SX")) {
-            RunSql(db,
-                   {QStringLiteral("DELETE"), QStringLiteral("FROM tClientOpenPositions"),
-                    QStringLiteral("WHERE code=:code and symbol=:symbol and system=:system and "
-                                   "workspace=:workspace and [tClientOpenPositions].[interval] = :interval")},
-                   {{"code", order.ClientCode},
-                    {"symbol", order.Ticker},
-                    {"system", alert.System},
-                    {"workspace", workspace},
-                    {"interval", alert.Interval}});
-        }
-        r.OpenPositionsChanged = true;
-    }
     return r;
 }
 
 void TTransactionWriter::ReleaseTransactions(const QList<TRecorded>& done) {
     bool positions = false;
-    const qint64 now = Ctx.Clock.NowMs();
-    QStringList journal;
-    journal.reserve(done.size());
     for (const TRecorded& r : done) {
         PendingLines << r.Line;
-        PendingSince << now;
-        PendingIds << r.TransId;
-        if (r.TransId >= 0) {
-            if (MarkKinds.size() <= static_cast<size_t>(r.TransId)) MarkKinds.resize(r.TransId + 1, 0);
-            MarkKinds[r.TransId] = r.FromFilled ? 'F' : 'A';
-        }
-        journal << r.JournalText;
+        Pending << TPending{r.TransId, r.DeadlineMs, r.JournalText, r.MailText};
+        Book.Add(r.TransId, r.Effect);
         positions = positions || r.OpenPositionsChanged;
     }
-    Ctx.Journal.AddJournalLines(journal);
-    for (const TRecorded& r : done)
-        if (Ctx.Settings.SendTrans_id) Mail.SendNotification(r.MailText);
     if (positions && OnOpenPositionsChanged) OnOpenPositionsChanged();
-    if (!done.isEmpty() && OnStatusChanged) OnStatusChanged();
 }
 
 void TTransactionWriter::WriteTransaction(const TOrder& order, const TOmegaOrder& alert) {
     QList<TRecorded> done;
     {
         TDbTransaction tx(Ctx.DM.conQuikData());
-        done << RecordTransaction(order, alert);
+        done << RecordTransaction(order, alert, Ctx.Clock.NowMs());
         tx.Commit();
     }
     ReleaseTransactions(done);
 }
 
+void TTransactionWriter::GiveUp(int index, const QString& why) {
+    const qint32 id = Pending[index].Id;
+    PendingLines.removeAt(index);
+    Pending.removeAt(index);
+    QString taken;
+    try {
+        taken = Book.GiveUp(id);
+    } catch (const std::exception& e) {
+        Ctx.Journal.AddJournalLine(QStringLiteral("Транзакция номер %1 не отправлена в Quik: %2. Запись "
+                                                  "книги не отменена (%3); повтор при следующей записи.")
+                                       .arg(QString::number(id), why, ErrorText(e)));
+        Undone << qMakePair(id, why);
+        return;
+    }
+    Ctx.Journal.AddJournalLine(
+        QStringLiteral("Транзакция номер %1 не отправлена в Quik: %2.").arg(QString::number(id), why) +
+        (taken.isEmpty() ? QString() : QStringLiteral(" Отменено: ") + taken + QLatin1Char('.')));
+    if (!taken.isEmpty() && OnOpenPositionsChanged) OnOpenPositionsChanged();
+}
+
+void TTransactionWriter::TakeBackLater() {
+    for (int i = 0; i < Undone.size();) {
+        QString taken;
+        try {
+            taken = Book.GiveUp(Undone[i].first);
+        } catch (const std::exception&) {
+            return; // the database still refuses: the next flush tries again
+        }
+        Ctx.Journal.AddJournalLine(QStringLiteral("Транзакция номер %1: запись книги отменена%2.")
+                                       .arg(QString::number(Undone[i].first),
+                                            taken.isEmpty() ? QString() : QStringLiteral(": ") + taken));
+        if (!taken.isEmpty() && OnOpenPositionsChanged) OnOpenPositionsChanged();
+        Undone.removeAt(i);
+    }
+}
+
+int TTransactionWriter::GiveUpPending(const QString& why) {
+    int n = 0;
+    for (int i = FirstLineWritten > 0 ? 1 : 0; i < PendingLines.size();) {
+        GiveUp(i, why);
+        ++n;
+    }
+    TakeBackLater();
+    Ctx.Journal.FlushJournal();
+    if (n > 0 && OnStatusChanged) OnStatusChanged();
+    return n;
+}
+
 bool TTransactionWriter::FlushTransactions() {
+    if (!Undone.isEmpty()) TakeBackLater();
     if (PendingLines.isEmpty() && LastFlushError.isEmpty()) return true;
     const QString path = LocalFilePath(Ctx.Settings.pathTRI);
-    // Lines never started that waited past the retry period are not sent late.
-    const auto retry = Regional::ParseInteger(Ctx.Settings.RetryPeriod);
-    const qint64 limitMs = (retry && *retry > 0 ? *retry : 30) * 1000;
+    // Lines never started whose alert is older than the retry period are not sent late.
     const qint64 now = PendingLines.isEmpty() ? 0 : Ctx.Clock.NowMs();
+    bool givenUp = false;
     for (int i = FirstLineWritten > 0 ? 1 : 0; i < PendingLines.size();) {
-        if (now - PendingSince[i] <= limitMs) {
+        if (now <= Pending[i].DeadlineMs) {
             ++i;
             continue;
         }
-        Ctx.Journal.AddJournalLine(
-            QStringLiteral(
-                "Транзакция номер %1 не отправлена в Quik: файл транзакций %2 недоступен дольше %3 с.")
-                .arg(QString::number(PendingIds[i]), Ctx.Settings.pathTRI, QString::number(limitMs / 1000)));
-        PendingLines.removeAt(i);
-        PendingSince.removeAt(i);
-        PendingIds.removeAt(i);
+        GiveUp(i, QStringLiteral("файл транзакций %1 недоступен дольше %2 с")
+                      .arg(Ctx.Settings.pathTRI,
+                           QString::number(RetryPeriodMs(Ctx.Settings.RetryPeriod) / 1000)));
+        givenUp = true;
     }
+    if (givenUp && OnStatusChanged) OnStatusChanged();
     if (PendingLines.isEmpty()) {
         LastFlushError.clear();
         return true;
@@ -192,22 +229,36 @@ bool TTransactionWriter::FlushTransactions() {
 
     QFile f(path);
     QString err;
+    int done = 0;
     // Unbuffered, so that a short write tells exactly how many bytes reached the file.
     if (!f.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
         err = f.errorString();
     } else {
         qint64 written = 0, wanted = 0;
         // What reached the file is dropped; a line cut short is finished by the next flush.
-        const int done = AppendLines(f, PendingLines, FirstLineWritten, &written, &wanted);
-        PendingLines.remove(0, done);
-        PendingSince.remove(0, done);
-        PendingIds.remove(0, done);
+        done = AppendLines(f, PendingLines, FirstLineWritten, &written, &wanted);
         // A short write that the system did not call an error is a full disk all the same.
         if (written < wanted)
             err = f.error() == QFileDevice::NoError || written > 0
                       ? QStringLiteral("записано %1 из %2 байт, диск заполнен").arg(written).arg(wanted)
                       : f.errorString();
         f.close();
+    }
+    if (done > 0) {
+        // Only now does the operator hear that the line went to QUIK, and only now is it mailed.
+        QStringList journal;
+        journal.reserve(done);
+        for (int i = 0; i < done; ++i) {
+            Book.LineWritten(Pending[i].Id);
+            journal << Pending[i].JournalText;
+        }
+        Ctx.Journal.AddJournalLines(journal);
+        if (Ctx.Settings.SendTrans_id)
+            for (int i = 0; i < done; ++i)
+                if (!Pending[i].MailText.isEmpty()) Mail.SendNotification(Pending[i].MailText);
+        PendingLines.remove(0, done);
+        Pending.remove(0, done);
+        if (OnStatusChanged) OnStatusChanged();
     }
 
     if (err.isEmpty()) {

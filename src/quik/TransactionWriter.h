@@ -2,24 +2,30 @@
 
 #include "pipeline/PipelineContext.h"
 #include "pipeline/Records.h"
+#include "quik/TransactionBook.h"
 
 #include <QDateTime>
 #include <QHash>
+#include <QPair>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <vector>
 
 class TMailNotifier;
 
-// Turns built transactions into QUIK import lines, records them and appends them to the .TRI file.
+// Turns built transactions into QUIK import lines, records them in the book and appends them to the
+// .TRI file.
 //
 // A dispatch records all its transactions inside one database transaction (RecordTransaction) and
-// releases them only after the commit (ReleaseTransactions): then, and only then, their lines become
-// pending and the operator hears of them. A rolled-back dispatch leaves no line, no row and no
-// journal line behind; its numbers are simply not used again.
+// releases them only after the commit (ReleaseTransactions): then their lines become pending. A line
+// goes to the file before anything else happens; its "отправлена в Quik" journal line and its mail
+// follow once it is wholly in the file. A line that does not reach the file within the retry period
+// is given up, and the book takes back what its recording did. A rolled-back dispatch leaves no line,
+// no row and no journal line behind; its numbers are simply not used again.
 class TTransactionWriter {
 public:
-    TTransactionWriter(const TPipelineContext& ctx, TMailNotifier& mail);
+    TTransactionWriter(const TPipelineContext& ctx, TMailNotifier& mail, TTransactionBook& book);
 
     // The TRANS_ID of the next transaction; grows by one for every transaction recorded, also when
     // its dispatch is rolled back, so that no number is ever written twice in one run.
@@ -29,7 +35,7 @@ public:
     QStringList PendingLines;
     qint64 FirstLineWritten = 0;
 
-    // Called after every released transaction (the status bar shows the counters).
+    // Called after a line reached the file or was given up (the status bar shows the counters).
     std::function<void()> OnStatusChanged;
     // Called after the open-position table changed (its grid re-reads it).
     std::function<void()> OnOpenPositionsChanged;
@@ -39,31 +45,40 @@ public:
         qint32 TransId = 0;
         QString Line;
         QString JournalText;
-        QString MailText;        // empty when mails of sent transactions are off
-        bool FromFilled = false; // the alert came from FilledOrders (else ActiveOrders)
+        QString MailText;      // empty when mails of sent transactions are off
+        qint64 DeadlineMs = 0; // given up when not started by then (clock ms)
         bool OpenPositionsChanged = false;
+        TTransactionBook::TEffect Effect; // what it did to the book, handed to the book on release
     };
 
-    // Records one transaction in tOrderNumber and the open-position bookkeeping, on the caller's
-    // database transaction. Throws StoreError when the database refuses (the number is used up),
-    // ConversionError when a price cannot be written as a number (nothing is recorded).
-    TRecorded RecordTransaction(const TOrder& order, const TOmegaOrder& alert);
-    // After the commit: the lines become pending, the journal and the mail hear of them.
+    // Records one transaction in the book, on the caller's database transaction. `seenMs` is when
+    // the robot first saw its alert: the line is not sent later than the retry period after it.
+    // Throws StoreError when the database refuses (the number is used up), ConversionError when a
+    // price cannot be written as a number or a field would break the line (nothing is recorded).
+    TRecorded RecordTransaction(const TOrder& order, const TOmegaOrder& alert, qint64 seenMs);
+    // After the commit: the lines become pending.
     void ReleaseTransactions(const QList<TRecorded>& done);
-    // Record and release one transaction in a database transaction of its own.
+    // Record and release one transaction in a database transaction of its own, seen now.
     void WriteTransaction(const TOrder& order, const TOmegaOrder& alert);
 
     // Appends the pending lines to the .TRI file, continuing a line that a failed write left half
-    // written, so that no byte reaches QUIK twice. Returns true when nothing is left pending. It
-    // never throws: a failure is journalled once (and its end once more), the lines stay pending.
-    // Lines that were never started and have waited longer than the retry period are given up
-    // with a journal line each: a late order is worse than none.
+    // written, so that no byte reaches QUIK twice; each line wholly written is journalled and mailed
+    // then. Returns true when nothing is left pending. It never throws: a failure is journalled once
+    // (and its end once more), the lines stay pending. Lines never started whose deadline passed are
+    // given up with a journal line each, and the book takes back what they did.
     bool FlushTransactions();
+    // Gives up every line never started (an orderly exit); a line cut short stays to be finished.
+    // Returns how many were given up.
+    int GiveUpPending(const QString& why);
     // The reason the last flush failed; empty after a flush that wrote everything.
     QString FlushError() const { return LastFlushError; }
 
-    // The alert table that an executed transaction marks: its own source table.
-    QString MarkTableFor(qint32 transId) const;
+    // The retry period in ms (setting RetryPeriod, 1..3600 s, 30 when it does not read).
+    static qint64 RetryPeriodMs(const QString& setting);
+
+    // Why a field of the order cannot go into a line (it holds ";" or a control character): the
+    // table, the row and the field it came from. Empty when every field is safe.
+    static QString UnsafeField(const TOrder& order, const TSettings& settings);
 
     static QString TransactionLine(qint32 transId, const TOrder& order);
     static QString TransactionLine(qint32 transId, const TOrder& order, const QString& price,
@@ -72,13 +87,19 @@ public:
     static QString OperatorText(const TOrder& order, const QString& price);
 
 private:
+    void GiveUp(int index, const QString& why);
+    void TakeBackLater();
     TPipelineContext Ctx;
     TMailNotifier& Mail;
-    // The alert table of each transaction released in this run, by its number (numbers start at 0
-    // and only grow): 'F' FilledOrders, 'A' ActiveOrders, 0 none. A byte each: a day holds many.
-    std::vector<char> MarkKinds;
-    QList<qint64> PendingSince; // parallel to PendingLines: when released, ms since the epoch
-    QList<qint32> PendingIds;
+    TTransactionBook& Book;
+    struct TPending {
+        qint32 Id;
+        qint64 DeadlineMs;
+        QString JournalText;
+        QString MailText;
+    };
+    QList<TPending> Pending; // parallel to PendingLines
+    // Given up, with the book's taking back refused by the database: tried again on every flush.
+    QList<QPair<qint32, QString>> Undone;
     QString LastFlushError;
 };
-Q_DECLARE_TYPEINFO(TTransactionWriter::TRecorded, Q_RELOCATABLE_TYPE);

@@ -9,6 +9,7 @@
 #include "notify/MailNotifier.h"
 #include "quik/LinkMonitor.h"
 #include "quik/ResultReader.h"
+#include "quik/TransactionBook.h"
 #include "quik/TransactionWriter.h"
 #include "robot/ChangeWatcher.h"
 
@@ -20,8 +21,9 @@ TEngine::TEngine(TJournal& journal, const TClock& clock, const QString& settings
     : QObject(parent), JournalRef(journal), Clock(clock), File(std::make_unique<TSettingsFile>(settingsPath)),
       DM(std::make_unique<TDatMod>()), Ctx{*DM, Settings, journal, clock},
       Mailer(std::make_unique<TMailNotifier>(Settings, journal)),
-      TransWriter(std::make_unique<TTransactionWriter>(Ctx, *Mailer)),
-      ResultReader(std::make_unique<TResultReader>(Ctx, *Mailer, *TransWriter)),
+      TransBook(std::make_unique<TTransactionBook>(Ctx)),
+      TransWriter(std::make_unique<TTransactionWriter>(Ctx, *Mailer, *TransBook)),
+      ResultReader(std::make_unique<TResultReader>(Ctx, *Mailer, *TransBook)),
       LinkMonitor(std::make_unique<TLinkMonitor>(Ctx, *Mailer)), Errors(journal) {
     // The table timer waits for the databases; the link monitor runs from the start.
     timUpdateTable.SetEnabled(false);
@@ -46,6 +48,11 @@ TEngine::TEngine(TJournal& journal, const TClock& clock, const QString& settings
     // The open-positions grid is re-read once the dispatch is over, not after every account.
     TransWriter->OnOpenPositionsChanged = [this] { OpenPositionsChanged = true; };
     ResultReader->OnStatusChanged = [this] { UpdateStatusBar(); };
+    ResultReader->OnOpenPositionsChanged = [this] {
+        OpenPositionsChanged = true;
+        RefreshOpenPositions();
+    };
+    ResultReader->OnRefusal = [this](const QString& text) { Errors.Notice(text); };
     LinkMonitor->OnStatusChanged = [this] { UpdateStatusBar(); };
     connect(DM.get(), &TDatMod::SecCodeChanged, this, [this] { RunEvent([this] { UpdateSumList(); }); });
 }
@@ -258,7 +265,7 @@ QStringList TEngine::StatusPanels() {
     return {QStringLiteral("Подключение к Omega: ") + omega, QStringLiteral("Подключение к Quik: ") + quik,
             QStringLiteral("Связь Quik с сервером: ") + link,
             QStringLiteral("Отправлено транзакций: %1/%2/%3")
-                    .arg(TransWriter->TransSent)
+                    .arg(TransBook->Sent)
                     .arg(ResultReader->TransAtServer)
                     .arg(ResultReader->TransDone) +
                 (ResultReader->TransRefused > 0

@@ -24,6 +24,7 @@ class TJournal;
 class TClock;
 class TMailNotifier;
 class TTransactionWriter;
+class TTransactionBook;
 class TResultReader;
 class TLinkMonitor;
 class QSqlRecord;
@@ -43,6 +44,7 @@ public:
     TJournal& Journal() { return JournalRef; }
     TMailNotifier& Mail() { return *Mailer; }
     TTransactionWriter& Writer() { return *TransWriter; }
+    TTransactionBook& Book() { return *TransBook; }
     TResultReader& Reader() { return *ResultReader; }
     TLinkMonitor& Monitor() { return *LinkMonitor; }
     TErrorReport& ErrorReport() { return Errors; }
@@ -121,10 +123,15 @@ public:
     std::function<bool(const QString&)> ConfirmManualOrder;
 
     // --- Guard rails ---
-    // An order over the most lots or the most money of one order is not sent: one journal line
-    // names the alert, the client, the limit and the value (and a mail when transactions are
-    // mailed). True when the order may go. Cancellations are never held back.
+    // An entry over the most lots or the most money of one order is not sent, nor an exit for the
+    // part beyond the recorded quantity (an exit up to it always goes out): one journal line names
+    // the alert, the client, the limit and the value (and a mail when transactions are mailed), and
+    // the refusal counts as one. A limit that does not read refuses every order it would check.
+    // True when the order may go. Cancellations are never held back.
     bool WithinLimits(const TOrder& order, const TOmegaOrder& alert);
+    // The limits that do not read as a number >= 0 (MaxTransPerMinute: a whole one), each as
+    // "key=value"; empty when all read. Watching does not start while one does not.
+    QStringList UnreadableLimits() const;
     // More automatic transactions in one minute than MaxTransPerMinute stop the watching.
     bool BreakerTripped = false;
     QString BreakerText;
@@ -175,6 +182,8 @@ private:
                     const std::function<void(TOmegaOrder&)>& rule);
     // How long an alert that could not be sent is tried again (setting RetryPeriod).
     qint64 RetryPeriodMs() const;
+    // When the robot first saw the alert being dispatched (clock ms); -1: now (a manual order).
+    qint64 DispatchSeenMs = -1;
     // Thrown when a store or a file ended a watch pass; already reported.
     struct TPassEnded {};
     QHash<QString, QHash<qint64, qint64>> FirstSeen; // alert table -> id -> first seen, ms since the epoch
@@ -204,6 +213,7 @@ private:
     std::unique_ptr<TDatMod> DM;
     TPipelineContext Ctx;
     std::unique_ptr<TMailNotifier> Mailer;
+    std::unique_ptr<TTransactionBook> TransBook;
     std::unique_ptr<TTransactionWriter> TransWriter;
     std::unique_ptr<TResultReader> ResultReader;
     std::unique_ptr<TLinkMonitor> LinkMonitor;

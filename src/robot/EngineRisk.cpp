@@ -8,7 +8,9 @@
 #include "data/SqlRun.h"
 #include "notify/MailNotifier.h"
 #include "pipeline/AlertDecoding.h"
+#include "pipeline/PositionSizing.h"
 #include "quik/PriceText.h"
+#include "quik/ResultReader.h"
 #include "quik/TransactionWriter.h"
 
 #include <QLocale>
@@ -17,37 +19,51 @@
 #include <cmath>
 
 namespace {
-// A limit setting: 0 or anything unreadable means no limit. Read for every order, so the last
-// readings are kept while the text and the regional format stay the same.
-double Limit(const QString& text) {
-    struct TKept {
-        QString Text;
-        QLocale Locale;
-        double Value = 0;
-    };
-    thread_local TKept kept[2];
-    thread_local int next = 0;
-    const QLocale locale;
-    for (const TKept& k : kept)
-        if (!k.Text.isNull() && k.Text == text && k.Locale == locale) return k.Value;
-    const auto v = Regional::ParseDecimal(text);
-    TKept& slot = kept[next];
-    next = 1 - next;
-    slot = {text.isNull() ? QString(QLatin1String("")) : text, locale, v && *v > 0 ? *v : 0};
-    return slot.Value;
+// A limit setting: a number >= 0 with either decimal separator, blanks around allowed; 0 or an empty
+// text is no limit. nullopt: it does not read, and the guard fails closed.
+std::optional<double> Limit(const QString& text) {
+    if (text.trimmed().isEmpty()) return 0.0;
+    const auto v = Regional::ParseDecimalAnySeparator(text);
+    if (!v || *v < 0) return std::nullopt;
+    return v;
 }
 } // namespace
 
+QStringList TEngine::UnreadableLimits() const {
+    QStringList bad;
+    if (!Limit(Settings.MaxLots)) bad << QStringLiteral("MaxLots=") + JournalField(Settings.MaxLots, 40);
+    if (!Limit(Settings.MaxMoney)) bad << QStringLiteral("MaxMoney=") + JournalField(Settings.MaxMoney, 40);
+    const auto trans = Regional::ParseInteger(Settings.MaxTransPerMinute);
+    if (!Settings.MaxTransPerMinute.trimmed().isEmpty() && (!trans || *trans < 0))
+        bad << QStringLiteral("MaxTransPerMinute=") + JournalField(Settings.MaxTransPerMinute, 40);
+    return bad;
+}
+
 bool TEngine::WithinLimits(const TOrder& order, const TOmegaOrder& alert) {
     if (!order.Action.startsWith(QLatin1String("NEW"))) return true;
+    // An exit up to the recorded quantity closes what the limits let through: only what goes
+    // beyond it opens something new.
+    qint64 lots = order.Quantity;
+    const bool exit = order.OrderType == QLatin1String("LX") || order.OrderType == QLatin1String("SX");
+    if (exit) {
+        const auto recorded = RecordedExitQuantity(Ctx, order.ClientCode, order.Ticker, alert);
+        lots = std::max<qint64>(0, lots - recorded.value_or(0));
+        if (lots == 0) return true;
+    }
     QString refusal;
-    const double maxLots = Limit(Settings.MaxLots);
-    const double maxMoney = Limit(Settings.MaxMoney);
-    if (maxLots > 0 && order.Quantity > maxLots) {
+    const auto maxLots = Limit(Settings.MaxLots);
+    const auto maxMoney = Limit(Settings.MaxMoney);
+    if (!maxLots) {
+        refusal = QStringLiteral("предел MaxLots \"%1\" не читается как число")
+                      .arg(JournalField(Settings.MaxLots, 40));
+    } else if (!maxMoney) {
+        refusal = QStringLiteral("предел MaxMoney \"%1\" не читается как число")
+                      .arg(JournalField(Settings.MaxMoney, 40));
+    } else if (*maxLots > 0 && lots > *maxLots) {
         refusal = QStringLiteral("%1 лот. больше предела %2 лот. (MaxLots)")
-                      .arg(order.Quantity)
-                      .arg(Regional::FormatGeneral(maxLots));
-    } else if (maxMoney > 0) {
+                      .arg(lots)
+                      .arg(Regional::FormatGeneral(*maxLots));
+    } else if (*maxMoney > 0) {
         TSqlRows q =
             RunSql(DM->conQuikData(), {QStringLiteral("SELECT LotSize FROM tSecCode WHERE Ticker = :ticker")},
                    {{"ticker", order.Ticker}});
@@ -55,31 +71,47 @@ bool TEngine::WithinLimits(const TOrder& order, const TOmegaOrder& alert) {
         // The price as QUIK gets it, rounded to the instrument's precision.
         const auto written = TryPriceToText(order.Digits, order.Price);
         const auto price = written ? Regional::ParseDecimal(*written) : std::nullopt;
-        const double money = order.Quantity * lotSize * std::fabs(price ? *price : order.Price);
-        if (!(money <= maxMoney))
+        const double money = static_cast<double>(lots) * lotSize * std::fabs(price ? *price : order.Price);
+        if (!(money <= *maxMoney))
             refusal = QStringLiteral("сумма %1 больше предела %2 (MaxMoney)")
-                          .arg(Regional::FormatGeneral(money), Regional::FormatGeneral(maxMoney));
+                          .arg(Regional::FormatGeneral(money), Regional::FormatGeneral(*maxMoney));
     }
     if (refusal.isEmpty()) return true;
-    const QString text =
-        QStringLiteral("Ордер # ") + QString::number(alert.ID) + QStringLiteral(" по счету ") +
-        order.ClientCode + QStringLiteral(" не отправлен: ") + order.Operation + QLatin1Char(' ') +
-        QString::number(order.Quantity) + QLatin1Char(' ') + order.Ticker + QStringLiteral(" at ") +
-        PriceToText(order.Digits, order.Price) + QStringLiteral(", ") + refusal + QLatin1Char('.');
+    const QString text = QStringLiteral("Ордер # ") + QString::number(alert.ID) +
+                         QStringLiteral(" по счету ") + JournalField(order.ClientCode) +
+                         QStringLiteral(" не отправлен: ") + order.Operation + QLatin1Char(' ') +
+                         QString::number(order.Quantity) + QLatin1Char(' ') + JournalField(order.Ticker) +
+                         QStringLiteral(" at ") + PriceToText(order.Digits, order.Price) +
+                         QStringLiteral(", ") + refusal + QLatin1Char('.');
     JournalRef.AddJournalLine(text);
+    // Counted and shown as QUIK's refusals are.
+    ++ResultReader->TransRefused;
+    Errors.Notice(text);
+    UpdateStatusBar();
     if (Settings.SendTrans_id) Mailer->SendNotification(text);
     return false;
 }
 
 void TEngine::TripBreaker(int wouldBe, int limit) {
     BreakerTripped = true;
-    BreakerText = QStringLiteral("Автостоп: %1 транзакций за минуту, предел %2").arg(wouldBe).arg(limit);
-    const QString text =
-        QStringLiteral("Загрузка ордеров остановлена автоматически: за последнюю минуту было бы отправлено "
-                       "%1 транзакций, "
-                       "предел %2 (MaxTransPerMinute). Проверьте стратегии и запустите загрузку вручную.")
-            .arg(wouldBe)
-            .arg(limit);
+    QString text;
+    if (limit <= 0) {
+        // The limit stopped reading while watching: the breaker fails closed.
+        BreakerText = QStringLiteral("Автостоп: предел MaxTransPerMinute не читается");
+        text =
+            QStringLiteral("Загрузка ордеров остановлена автоматически: предел MaxTransPerMinute \"%1\" не "
+                           "читается как целое число не меньше 0. Исправьте настройку и запустите загрузку "
+                           "вручную.")
+                .arg(JournalField(Settings.MaxTransPerMinute, 40));
+    } else {
+        BreakerText = QStringLiteral("Автостоп: %1 транзакций за минуту, предел %2").arg(wouldBe).arg(limit);
+        text =
+            QStringLiteral("Загрузка ордеров остановлена автоматически: за последнюю минуту было бы "
+                           "отправлено %1 транзакций, предел %2 (MaxTransPerMinute). Проверьте стратегии и "
+                           "запустите загрузку вручную.")
+                .arg(wouldBe)
+                .arg(limit);
+    }
     JournalRef.AddJournalLine(text);
     if (Watching) actStopWatchExecute();
     Mailer->SendNotification(text);
@@ -147,17 +179,17 @@ void TEngine::actPullAllOrdersExecute() {
                         .arg(QString::number(s.AlertId), SentAccounts[s.Account].Code));
                 continue;
             }
-            done << TransWriter->RecordTransaction(order, alert);
+            done << TransWriter->RecordTransaction(order, alert, Clock.NowMs());
             sent << TSentOrder{done.last().TransId, s.Account, alert.ID, alert.Filled, false};
         }
         tx.Commit();
     }
     TransWriter->ReleaseTransactions(done);
+    TransWriter->FlushTransactions();
     SentOrders << std::move(sent);
     JournalRef.AddJournalLine(
         QStringLiteral("Снять все заявки: отправлено снятий %1 из %2.").arg(done.size()).arg(pull.size()));
     JournalRef.FlushJournal();
-    TransWriter->FlushTransactions();
     if (InformationSound) InformationSound();
 }
 

@@ -21,11 +21,19 @@ void TEngine::timTable() {
     UpdatePortfolioTotals();
     DM->RefreshDataSet(DM->tOrderNumber);
     if (Watching) actWatchingExecute();
+    // Lines of a manual order that the file refused wait here too: written, or given up in time.
+    TransWriter->FlushTransactions();
     ResultReader->actCheckTROExecute();
     JournalRef.FlushJournal();
 }
 
 void TEngine::actStartWatchExecute() {
+    // A guard that cannot read its setting would watch without it: watching does not start.
+    const QStringList bad = UnreadableLimits();
+    if (!bad.isEmpty())
+        throw ConversionError(QStringLiteral("Загрузка ордеров не включена: предел не читается как число не "
+                                             "меньше 0 (раздел [Risk]): ") +
+                              bad.join(QStringLiteral(", ")) + QLatin1Char('.'));
     LastActiveID = DM->GetLastID(DM->tActiveOrders);
     LastFilledID = DM->GetLastID(DM->tFilledOrders);
     LastCanceledID = DM->GetLastID(DM->tCanceledOrders);
@@ -88,9 +96,7 @@ void TEngine::WatchReaders() {
 }
 
 qint64 TEngine::RetryPeriodMs() const {
-    const auto v = Regional::ParseInteger(Settings.RetryPeriod);
-    if (!v || *v < 1) return 30000;
-    return std::min<qint64>(*v, 3600) * 1000;
+    return TTransactionWriter::RetryPeriodMs(Settings.RetryPeriod);
 }
 
 void TEngine::ReadWindow(const QString& table, qint64& lastId, TDataTable* t, bool filledSource,
@@ -118,14 +124,20 @@ void TEngine::ReadWindow(const QString& table, qint64& lastId, TDataTable* t, bo
     }
     auto& seen = FirstSeen[table];
     const qint64 now = Clock.NowMs();
+    // Every alert of the window is seen now, also those behind one that ends the pass: the retry
+    // period of each counts from here, across failing passes and reconnects.
+    for (const QSqlRecord& row : rows.Rows) {
+        const qint64 id = ColumnValue(row, QStringLiteral("ID")).toLongLong();
+        if (!seen.contains(id)) seen.insert(id, now);
+    }
     const TAlertColumns columns = rows.Rows.empty() ? TAlertColumns() : AlertColumns(rows.Rows.front());
     for (const QSqlRecord& row : rows.Rows) {
         const QVariant idValue = ColumnValue(row, QStringLiteral("ID"));
         const qint64 id = idValue.toLongLong();
         const QString idText = idValue.toString();
-        auto first = seen.constFind(id);
-        if (first == seen.cend()) first = seen.insert(id, now);
-        if (now - *first > RetryPeriodMs()) {
+        const qint64 firstSeen = seen.value(id, now);
+        // The clock read again: the alerts before this one may have taken their time.
+        if (Clock.NowMs() - firstSeen > RetryPeriodMs()) {
             JournalRef.AddJournalLine(QStringLiteral("Ордер # ") + idText + QStringLiteral(" (") + table +
                                       QStringLiteral(") не отправлен за ") +
                                       QString::number(RetryPeriodMs() / 1000) +
@@ -149,11 +161,15 @@ void TEngine::ReadWindow(const QString& table, qint64& lastId, TDataTable* t, bo
                 lastId = id;
                 continue;
             }
+            DispatchSeenMs = firstSeen;
             rule(alert);
+            DispatchSeenMs = -1;
         } catch (const ConversionError& e) {
+            DispatchSeenMs = -1;
             // Refused for its own content (an order text that does not read): nothing was written.
             JournalRef.AddJournalLine(e.Message);
         } catch (const std::exception& e) {
+            DispatchSeenMs = -1;
             const QString text = QStringLiteral("Ордер # ") + idText + QStringLiteral(" (") + table +
                                  QStringLiteral(") не отправлен: ") + ErrorText(e) +
                                  QStringLiteral(". Повтор на следующем такте.");
@@ -220,9 +236,8 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
         explicit TMemoScope(const TPipelineContext& c) : Ctx(c) { Ctx.Memo.Active = true; }
         ~TMemoScope() { Ctx.Memo.Clear(); }
     } memo(Ctx);
+    const qint64 seenMs = DispatchSeenMs >= 0 ? DispatchSeenMs : Clock.NowMs();
     {
-        // A refusal's mail goes out once the transaction is over, not while QUIK waits for the database.
-        const TMailNotifier::THold mailsAfterCommit(*Mailer);
         TDbTransaction tx(DM->conQuikData());
         // One look at the database for both kept tables, inside the transaction: what it sees is
         // what this dispatch writes against.
@@ -236,8 +251,16 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
         for (const TClientAccount& account : *accounts) {
             if (!builder(Ctx, order, alert, account)) continue;
             if (!Automatic || order.Traded) {
+                // A field that would let QUIK read another line than the one meant.
+                const QString unsafe = TTransactionWriter::UnsafeField(order, Settings);
+                if (!unsafe.isEmpty()) {
+                    JournalRef.AddJournalLine(QStringLiteral("Ордер # ") + QString::number(alert.ID) +
+                                              QStringLiteral(" по счету ") + JournalField(order.ClientCode) +
+                                              QStringLiteral(" не отправлен: ") + unsafe + QLatin1Char('.'));
+                    continue;
+                }
                 if (!WithinLimits(order, alert)) continue;
-                done << TransWriter->RecordTransaction(order, alert);
+                done << TransWriter->RecordTransaction(order, alert, seenMs);
                 if (!Automatic) MarkManual(done.last());
                 sent << TSentOrder{
                     done.last().TransId,
@@ -245,18 +268,21 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
                     alert.Filled, order.Action.startsWith(QLatin1String("NEW"))};
             } else {
                 JournalRef.AddJournalLine(QStringLiteral("Ордер # ") + QString::number(alert.ID) +
-                                          QStringLiteral(" не прошел фильтр по счету ") + order.ClientCode +
-                                          QStringLiteral(":  инструмент ") + order.Ticker +
-                                          QStringLiteral(" не торгуется."));
+                                          QStringLiteral(" не прошел фильтр по счету ") +
+                                          JournalField(order.ClientCode) + QStringLiteral(":  инструмент ") +
+                                          JournalField(order.Ticker) + QStringLiteral(" не торгуется."));
             }
         }
         if (Automatic && !done.isEmpty()) {
             // The circuit breaker: a strategy that fires in a loop must not reach QUIK for every client.
+            // A limit that does not read stops the watching as a tripped one does.
             const auto max = Regional::ParseInteger(Settings.MaxTransPerMinute);
             const qint64 now = Clock.NowMs();
             while (!RecentAutomatic.isEmpty() && now - RecentAutomatic.first() >= 60000)
                 RecentAutomatic.removeFirst();
-            if (max && *max > 0 && RecentAutomatic.size() + done.size() > *max)
+            if (!max || *max < 0)
+                tripAt = 0;
+            else if (*max > 0 && RecentAutomatic.size() + done.size() > *max)
                 tripAt = static_cast<int>(*max);
         }
         if (tripAt < 0) tx.Commit();
@@ -266,7 +292,10 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
         TripBreaker(RecentAutomatic.size() + done.size(), tripAt);
         throw TPassEnded();
     }
+    // The lines go to the file first; journal and mail follow them. Lines the file refuses now stay
+    // pending, and are given up with their records when their alert grows too old.
     TransWriter->ReleaseTransactions(done);
+    TransWriter->FlushTransactions();
     SentOrders << std::move(sent);
     if (Automatic && !done.isEmpty()) {
         const qint64 now = Clock.NowMs();
@@ -275,8 +304,6 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
     }
     if (!Automatic) RefreshOpenPositions();
     JournalRef.FlushJournal();
-    // The alert is sent once its rows are committed: lines the file refuses now stay pending.
-    TransWriter->FlushTransactions();
     if (InformationSound) InformationSound();
 }
 

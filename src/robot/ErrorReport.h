@@ -20,6 +20,12 @@ public:
     std::function<void(const QString&)> Reported;
 
     void Report(const QString& text);
+    // An event the operator should see without a box: the last-error panel shows it. The caller
+    // journals it.
+    void Notice(const QString& text) {
+        Last = text;
+        if (Reported) Reported(text);
+    }
     // An event ended well: the next error is shown again, even one with the same text.
     void EventSucceeded() { ShownText.clear(); }
     int ReportedCount() const { return Count; }

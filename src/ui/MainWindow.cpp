@@ -547,7 +547,7 @@ void TfmMain::HandleClientsResult(int result) {
 
 void TfmMain::actAboutExecute() {
     fmAbout->SetCounters(QStringLiteral("%1/%2/%3")
-                             .arg(Robot.Writer().TransSent)
+                             .arg(Robot.Book().Sent)
                              .arg(Robot.Reader().TransAtServer)
                              .arg(Robot.Reader().TransDone));
     fmAbout->show();

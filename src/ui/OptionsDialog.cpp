@@ -298,7 +298,7 @@ QWidget* TfmOpt::CreateMailPage() {
     tf->addRow(QStringLiteral("Сообщение:"), edtMsg);
     auto* test = new QPushButton(QStringLiteral("Тест"));
     connect(test, &QPushButton::clicked, this,
-            [this] { Robot.RunEvent([this] { Robot.Mail().SendNotification(edtMsg->text()); }); });
+            [this] { Robot.RunEvent([this] { Robot.Mail().SendNow(edtMsg->text()); }); });
     tf->addRow(test);
     l->addWidget(to, 0, 1);
 

@@ -122,7 +122,7 @@ private slots:
     void notification_withoutAuth_reachesBothRecipients_inWindows1251() {
         TSmtpServer server("plain");
         TMailFixture f(server.Port);
-        f.Mail.SendNotification(QStringLiteral("Соединение разорвано"));
+        f.Mail.SendNow(QStringLiteral("Соединение разорвано"));
         const auto mails = server.Of("mail", 2);
         QCOMPARE(mails.size(), 1);
         QVERIFY(server.Of("auth").isEmpty());
@@ -172,7 +172,7 @@ private slots:
         f.S.User = user;
         f.S.Password = password;
         f.S.FromName = fromName;
-        f.Mail.SendNotification("Test.");
+        f.Mail.SendNow("Test.");
         const auto auth = server.Of("auth", 2);
         QCOMPARE(auth.size(), 1);
         QCOMPARE(auth.first().value("mechanism").toString(), QStringLiteral("LOGIN"));
@@ -212,7 +212,7 @@ private slots:
         f.S.Auten = mode == "auth";
         f.S.User = "robot";
         f.S.Password = password;
-        f.Mail.SendNotification("Test.");
+        f.Mail.SendNow("Test.");
         QCOMPARE(f.Texts(), QStringList{QStringLiteral("Cann`t connect to server or failed authentication")});
         if (server) QVERIFY(server->Of("mail").isEmpty());
     }
@@ -222,7 +222,7 @@ private slots:
         TMailFixture f(server.Port);
         QElapsedTimer t;
         t.start();
-        f.Mail.SendNotification("Test.");
+        f.Mail.SendNow("Test.");
         QVERIFY(t.elapsed() < 15000);
         QCOMPARE(f.Texts(), QStringList{QStringLiteral("Cann`t connect to server or failed authentication")});
     }
@@ -236,7 +236,7 @@ private slots:
         QFETCH(QString, mode);
         TSmtpServer server(mode);
         TMailFixture f(server.Port);
-        f.Mail.SendNotification("Test.");
+        f.Mail.SendNow("Test.");
         const QStringList t = f.Texts();
         QVERIFY2(t.size() >= 3, qPrintable(t.join('|')));
         QVERIFY(t[0].startsWith("Message: \"Test.\""));
@@ -246,7 +246,7 @@ private slots:
         // The robot goes on: the next notification to a working server succeeds.
         TSmtpServer good("plain");
         f.S.Port = QString::number(good.Port);
-        f.Mail.SendNotification("again");
+        f.Mail.SendNow("again");
         QCOMPARE(f.Texts().last(), QStringLiteral("Success"));
     }
 
@@ -256,7 +256,7 @@ private slots:
         QVERIFY(f.Mail.MailConnect());
         QVERIFY(f.Mail.IsConnected());
         QCOMPARE(server.Of("ehlo", 1).size(), 1);
-        f.Mail.SendNotification("one");
+        f.Mail.SendNow("one");
         QVERIFY(!f.Mail.IsConnected());
         QCOMPARE(server.Of("mail", 2).size(), 1);
         QCOMPARE(server.Of("ehlo").size(), 1); // no second hello: the open connection was used
@@ -268,11 +268,11 @@ private slots:
         TSmtpServer server("plain");
         TMailFixture f(server.Port);
         f.S.Email2.clear();
-        f.Mail.SendNotification("one");
+        f.Mail.SendNow("one");
         QCOMPARE(server.Of("mail", 2).first().value("to").toArray().size(), 1);
         QCOMPARE(f.Texts()[0], QStringLiteral("Message: \"one\" is sending to <a@example.test>"));
         f.S.Email1.clear();
-        f.Mail.SendNotification("two");
+        f.Mail.SendNow("two");
         QCOMPARE(f.Texts().last(),
                  QStringLiteral("Message not sent: no recipient address (Email1 and Email2 are empty)"));
         QCOMPARE(server.Of("mail").size(), 1);

@@ -50,7 +50,9 @@ private slots:
         QTest::newRow("price as last word is not read") << "Sell 10 at 12.5"
                                                         << "S" << 10 << 0.0 << false << false;
         QTest::newRow("lower-case buy") << "buy 10 at 12.5 Limit"
-                                        << "" << 10 << 12.5 << false << false;
+                                        << "B" << 10 << 12.5 << false << false;
+        QTest::newRow("comma separator") << "SELL 10 at 5,176 Stop"
+                                         << "S" << 10 << 5.176 << true << false;
         QTest::newRow("bracket ends a word") << "Sell 5(at 7.25 x"
                                              << "S" << 5 << 7.25 << false << false;
         QTest::newRow("Stoploss sets stop") << "Sell 1 at 9 Stoploss"
@@ -83,6 +85,48 @@ private slots:
                      qPrintable(e.Message));
         }
         QVERIFY_THROWS_EXCEPTION(ConversionError, ParseOrderText(o, Alert("Buy 1.5 at 2 x")));
+    }
+
+    // An alert whose side or quantity does not read is refused with a line naming it, never dropped.
+    void parse_unreadableSideOrQuantity_refusesTheAlert_data() {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("empty") << "";
+        QTest::newRow("other verb") << "Short 10 at 100 Limit";
+        QTest::newRow("zero") << "Buy 0 at 100 Limit";
+        QTest::newRow("negative") << "Sell -5 at 100 Limit";
+        QTest::newRow("no quantity") << "Buy";
+    }
+    void parse_unreadableSideOrQuantity_refusesTheAlert() {
+        QFETCH(QString, text);
+        TOrder o;
+        try {
+            ParseOrderText(o, Alert(text));
+            QFAIL("expected a refusal");
+        } catch (const ConversionError& e) {
+            QVERIFY2(e.Message.startsWith("Ордер # 42"), qPrintable(e.Message));
+        }
+    }
+
+    // A price that does not read, or cannot be a price, never reaches QUIK: the alert is refused.
+    void newOrder_unusablePrice_refusesTheAlert_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("filled");
+        QTest::addColumn<double>("fillPrice");
+        QTest::newRow("price word unread") << "Buy 5 at x Stop" << false << 0.0;
+        QTest::newRow("price is the last word") << "Buy 5 at 100" << false << 0.0;
+        QTest::newRow("fill price 0") << "Buy 5 at 1 Limit" << true << 0.0;
+        QTest::newRow("fill price negative") << "Buy 5 at 1 Limit" << true << -100.1;
+        QTest::newRow("fill price NaN") << "Buy 5 at 1 Limit" << true << qQNaN();
+        QTest::newRow("fill price 1e300") << "Buy 5 at 1 Limit" << true << 1e300;
+    }
+    void newOrder_unusablePrice_refusesTheAlert() {
+        QFETCH(QString, text);
+        QFETCH(bool, filled);
+        QFETCH(double, fillPrice);
+        Instrument();
+        TOrder o;
+        QVERIFY_THROWS_EXCEPTION(
+            ConversionError, BuildNewOrder(R->Engine->Context(), o, Alert(text, filled, fillPrice), Account));
     }
 
     void newOrder_priceTable_data() {
@@ -138,14 +182,22 @@ private slots:
         QCOMPARE(RouteAccount(classCode, Account), account);
     }
 
-    void newOrder_belowOneLot_isNotBuilt() {
+    void newOrder_belowOneLot_orWithoutAccount_isNotBuilt_withOneLine() {
         Instrument();
+        Ws->Exec(Ws->Trading(), "UPDATE tSecCode SET LotSize = 10");
         TOrder o;
-        QVERIFY(!BuildNewOrder(R->Engine->Context(), o, Alert("Buy 0 at 100 Limit"), Account));
-        // Unknown instrument: journalled by the sizing, nothing built.
-        TOmegaOrder a = Alert("Buy 5 at 100 Limit");
+        const int before = R->JournalTexts().size();
+        QVERIFY(!BuildNewOrder(R->Engine->Context(), o, Alert("Buy 5 at 100 Limit"), Account));
+        QCOMPARE(R->JournalTexts().size(), before + 1);
+        QVERIFY(R->JournalTexts().last().contains("меньше одного лота"));
+        // Unknown instrument: journalled by the sizing alone, nothing built.
+        TOmegaOrder a = Alert("Buy 50 at 100 Limit");
         a.Symbol = "NONE";
         QVERIFY(!BuildNewOrder(R->Engine->Context(), o, a, Account));
+        QCOMPARE(R->JournalTexts().size(), before + 2);
+        // A client without an account for the class gets no line with ACCOUNT= empty.
+        QVERIFY(!BuildNewOrder(R->Engine->Context(), o, Alert("Buy 50 at 100 Limit"), {"111", "", "SPB01"}));
+        QVERIFY(R->JournalTexts().last().contains("AccountMicex"));
     }
 
     void cancellation_cases() {

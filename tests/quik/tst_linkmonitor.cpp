@@ -1,3 +1,4 @@
+#include "notify/MailNotifier.h"
 #include "quik/LinkMonitor.h"
 #include "support/TestSupport.h"
 
@@ -66,6 +67,7 @@ private slots:
         QCOMPARE(r.Engine->StatusPanels()[2], QStringLiteral("Связь Quik с сервером: ОК"));
         m.timInfoLogTimer();
         m.timInfoLogTimer();
+        QVERIFY(r.Engine->Mail().WaitIdle(30000));
         const QStringList j = r.JournalTexts();
         QCOMPARE(j.filter("Соединение установлено").size(), 1);
         QCOMPARE(j.filter("Соединение разорвано").size(), 1);

@@ -1,7 +1,9 @@
 #include "common/Codec.h"
 #include "common/Journal.h"
+#include "notify/MailNotifier.h"
 #include "quik/ResultLine.h"
 #include "quik/ResultReader.h"
+#include "quik/TransactionBook.h"
 #include "quik/TransactionWriter.h"
 #include "support/TestSupport.h"
 
@@ -17,9 +19,14 @@ class TestResultReader : public QObject, TRobotFixture {
     Q_OBJECT
 
     TResultReader& Rd() { return R->Engine->Reader(); }
+    // A transaction of this run whose line reached the file.
     void Record(int trans, int idOrder, bool filled) {
         Ws->Insert(Ws->Trading(), "tOrderNumber",
                    {{"trans_id", trans}, {"id_order", idOrder}, {"filled", filled ? 1 : 0}, {"code", "111"}});
+        TTransactionBook::TEffect e;
+        e.MarkTable = filled ? 'F' : 'A';
+        R->Engine->Book().Add(trans, e);
+        R->Engine->Book().LineWritten(trans);
     }
     QString Row(int trans) {
         return Ws
@@ -86,17 +93,34 @@ private slots:
         const QStringList j = R->JournalTexts();
         QVERIFY(j.contains(QStringLiteral("Транзакция номер 5 отправлена на сервер Quik.")));
         QCOMPARE(j.last(), QStringLiteral("Транзакция номер 5 успешно выполнена."));
-        QCOMPARE(R->Engine->StatusPanels()[3], QStringLiteral("Отправлено транзакций: 0/1/1"));
+        QCOMPARE(R->Engine->StatusPanels()[3], QStringLiteral("Отправлено транзакций: 1/1/1"));
     }
 
-    void otherStatus_isOnlyStored_missingNameStoresEmptyText() {
+    void anyOtherFinalStatus_isARefusal_missingNameStoresEmptyText() {
         Record(2, 9, false);
         Append("TRANS_ID=2;STATUS=2;DESCRIPTION=\"Insufficient funds\";\r\n");
-        const int before = R->Journal.Lines().size();
         Rd().actCheckTROExecute();
         QCOMPARE(Row(2), QStringLiteral("2||Insufficient funds|0"));
-        QCOMPARE(R->Journal.Lines().size(), before);
+        QCOMPARE(R->JournalTexts().last(),
+                 QStringLiteral("Транзакция номер 2 отвергнута: Insufficient funds"));
         QCOMPARE(Rd().TransAtServer + Rd().TransDone, 0);
+        QCOMPARE(Rd().TransRefused, 1);
+    }
+
+    // Each answer takes effect once and only forward; a number this run never sent changes nothing.
+    void answers_takeEffectOnceAndOnlyForward_unknownNumbersChangeNothing() {
+        Record(0, 1, false);
+        Append("TRANS_ID=0;STATUS=0;\r\nTRANS_ID=0;STATUS=0;\r\n"
+               "TRANS_ID=0;STATUS=3;ORDER_NUMBER=500;\r\nTRANS_ID=0;STATUS=3;ORDER_NUMBER=500;\r\n"
+               "TRANS_ID=0;STATUS=3;ORDER_NUMBER=600;\r\nTRANS_ID=0;STATUS=0;ORDER_NUMBER=0;\r\n"
+               "TRANS_ID=777;STATUS=3;ORDER_NUMBER=1;\r\nTRANS_ID=-1;STATUS=3;\r\n");
+        Rd().actCheckTROExecute();
+        QCOMPARE(Rd().TransAtServer, 1);
+        QCOMPARE(Rd().TransDone, 1);
+        QCOMPARE(Row(0), QStringLiteral("3|||500"));
+        QCOMPARE(R->JournalTexts().filter("успешно выполнена").size(), 1);
+        QCOMPARE(R->JournalTexts().filter("в этом запуске не отправлялась").size(), 2);
+        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT count(*) FROM tOrderNumber").toInt(), 1);
     }
 
     void refusal_isJournalledWithQuiksWords_andCounted_data() {
@@ -125,7 +149,7 @@ private slots:
         Rd().actCheckTROExecute(); // read once, told once
         QCOMPARE(R->JournalTexts().filter("отвергнута"),
                  QStringList{"Транзакция номер 7 отвергнута: " + journal});
-        QCOMPARE(R->Engine->StatusPanels()[3], QStringLiteral("Отправлено транзакций: 0/0/0, отвергнуто: 1"));
+        QCOMPARE(R->Engine->StatusPanels()[3], QStringLiteral("Отправлено транзакций: 1/0/0, отвергнуто: 1"));
     }
 
     void threeLinesThenTwoMore_secondReadingHandlesOnlyTheNew() {
@@ -203,6 +227,7 @@ private slots:
         o.ClientCode = "111";
         o.Quantity = 1;
         R->Engine->Writer().WriteTransaction(o, alert);
+        R->Engine->Writer().FlushTransactions();
         Append("TRANS_ID=0;STATUS=3;ORDER_NUMBER=5;\r\n");
         Rd().actCheckTROExecute();
         QCOMPARE(
@@ -271,11 +296,13 @@ private slots:
         QVERIFY(quik.open());
         int attempts = 0, refused = 0;
         auto conn = connect(&R->Journal, &TJournal::LinesAdded, this, [&](const QStringList& lines) {
-            if (!lines.last().contains("Cann`t connect")) return;
-            ++attempts;
+            const int failed = static_cast<int>(lines.filter("Cann`t connect").size());
+            if (failed == 0) return;
+            attempts += failed;
             if (!QSqlQuery(quik).exec("UPDATE tParam SET bid = bid")) ++refused;
         });
         Rd().actCheckTROExecute();
+        QVERIFY(R->Engine->Mail().WaitIdle(30000));
         disconnect(conn);
         quik.close();
         QCOMPARE(attempts, 3);

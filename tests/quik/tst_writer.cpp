@@ -55,10 +55,12 @@ private slots:
 
     void firstMarketBuy_lineJournalAndRecord() {
         W().WriteTransaction(Market(), AlertFor());
+        QVERIFY(!QFileInfo::exists(Ws->TriPath())); // nothing reaches the file before the flush
+        // The operator hears of the line once it is in the file, not before.
+        QVERIFY(R->JournalTexts().filter("отправлена в Quik").isEmpty());
+        W().FlushTransactions();
         QCOMPARE(R->JournalTexts().last(),
                  QStringLiteral("Транзакция номер 0 [B 10 EESR at 5.176]  по счету 111 отправлена в Quik."));
-        QVERIFY(!QFileInfo::exists(Ws->TriPath())); // nothing reaches the file before the flush
-        W().FlushTransactions();
         QCOMPARE(
             ReadBytes(Ws->TriPath()),
             QByteArray("TRANS_ID "
@@ -144,6 +146,39 @@ private slots:
         QVERIFY(W().FlushTransactions());
         QCOMPARE(ReadBytes(Ws->TriPath()).count("\r\n"), 1);
         QCOMPARE(R->JournalTexts().filter("Транзакция номер 1 не отправлена в Quik").size(), 1);
+        // Given up means undone: its position, its row and its count are gone; the first stays.
+        QCOMPARE(OpenPositions(), 1);
+        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT count(*) FROM tOrderNumber WHERE trans_id = 1").toInt(),
+                 0);
+        QCOMPARE(R->Engine->Book().Sent, 1);
+        QVERIFY(R->JournalTexts().filter("Транзакция номер 1 [").isEmpty());
+    }
+
+    // A field holding the separator or a line break would make QUIK read a line never meant.
+    void hostileField_refusesTheTransaction_nothingRecorded_data() {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("semicolon in account") << "Account"
+                                              << "L01;QUANTITY=1000";
+        QTest::newRow("LF in client code") << "ClientCode"
+                                           << "111\nTRANS_ID =9";
+        QTest::newRow("CR in sec code") << "SecCode"
+                                        << "EESR\r";
+        QTest::newRow("NUL in class code") << "ClassCode" << QString(QChar(0)) + "TQBR";
+    }
+    void hostileField_refusesTheTransaction_nothingRecorded() {
+        QFETCH(QString, field);
+        QFETCH(QString, value);
+        TOrder o = Market();
+        (field == "Account"      ? o.Account
+         : field == "ClientCode" ? o.ClientCode
+         : field == "SecCode"    ? o.SecCode
+                                 : o.ClassCode) = value;
+        QVERIFY_THROWS_EXCEPTION(ConversionError, W().WriteTransaction(o, AlertFor()));
+        QVERIFY(W().PendingLines.isEmpty());
+        QCOMPARE(OpenPositions(), 0);
+        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT count(*) FROM tOrderNumber").toInt(), 0);
+        QVERIFY(!TTransactionWriter::UnsafeField(o, R->S()).contains(QChar(0)));
     }
 
     void partialWrite_finishesTheCutLine_neverWritesAByteTwice() {

@@ -75,7 +75,8 @@ private slots:
         QVERIFY(R->Tick());
         QCOMPARE(R->TriLines().size(), 1);
         QVERIFY(R->TriLines()[0].contains("PRICE=290;"));
-        QCOMPARE(R->JournalTexts().filter(QStringLiteral("Ордер # %1: цена").arg(huge)).size(), 1);
+        QCOMPARE(R->JournalTexts().filter(QStringLiteral("Ордер # %1 не отправлен: цена").arg(huge)).size(),
+                 1);
     }
 
     void pullEveryOrder_cancelsAcceptedOrdersAndStops_notRefusedOrPulledOnes() {
