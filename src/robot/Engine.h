@@ -187,6 +187,7 @@ private:
     // Thrown when a store or a file ended a watch pass; already reported.
     struct TPassEnded {};
     QHash<QString, QHash<qint64, qint64>> FirstSeen; // alert table -> id -> first seen, ms since the epoch
+    QHash<QString, qint64> LastLook; // alert table -> when its last id was last looked at, clock ms
     QString LastPassFailure;
 
     QList<TSentOrder> SentOrders;

@@ -1,16 +1,20 @@
 // The tick, the watch passes, the account dispatch and the manual orders.
 #include "robot/Engine.h"
 
+#include "common/FileNames.h"
 #include "common/Journal.h"
 #include "common/KorvexError.h"
 #include "common/Regional.h"
+#include "data/Connection.h"
 #include "data/SqlRun.h"
 #include "notify/MailNotifier.h"
 #include "pipeline/AlertDecoding.h"
 #include "quik/ResultReader.h"
 #include "quik/TransactionWriter.h"
 
+#include <QFileInfo>
 #include <QSqlRecord>
+#include <algorithm>
 #include <vector>
 
 void TEngine::timTable() {
@@ -99,9 +103,28 @@ qint64 TEngine::RetryPeriodMs() const {
     return TTransactionWriter::RetryPeriodMs(Settings.RetryPeriod);
 }
 
+namespace {
+// When the alerts database last changed (its file or its WAL, clock ms); -1 when it is no file.
+qint64 AlertsChangedMs(const QString& setting) {
+    const TConnectionTarget target = ConnectionTargetFor(setting);
+    if (setting.trimmed().startsWith(QLatin1String("odbc:"), Qt::CaseInsensitive)) return -1;
+    const QString path =
+        target.Driver == QLatin1String("QSQLITE") ? target.DatabaseName : LocalFilePath(setting);
+    qint64 latest = -1;
+    for (const QString& f : {path, QString(path + QStringLiteral("-wal"))}) {
+        const QFileInfo info(f);
+        if (info.exists()) latest = std::max(latest, info.lastModified().toMSecsSinceEpoch());
+    }
+    return latest;
+}
+} // namespace
+
 void TEngine::ReadWindow(const QString& table, qint64& lastId, TDataTable* t, bool filledSource,
                          const std::function<void(TOmegaOrder&)>& rule) {
     const qint64 prev = lastId;
+    // Rows above the last id seen at the previous look came after it.
+    const qint64 lookedBefore = LastLook.value(table, -1);
+    LastLook[table] = Clock.NowMs();
     const qint64 cur = DM->GetLastID(t);
     if (cur <= prev) return;
     // The filter's tables are looked at once in a pass, as its alerts are read once.
@@ -125,10 +148,17 @@ void TEngine::ReadWindow(const QString& table, qint64& lastId, TDataTable* t, bo
     auto& seen = FirstSeen[table];
     const qint64 now = Clock.NowMs();
     // Every alert of the window is seen now, also those behind one that ends the pass: the retry
-    // period of each counts from here, across failing passes and reconnects.
+    // period of each counts from here, across failing passes and reconnects. Rows that came while
+    // the robot waited (a locked database holds a pass for seconds) are dated by the database's last
+    // change, which cannot be before the previous look nor after now.
+    qint64 seenAt = now;
+    if (lookedBefore >= 0 && rows.Rows.size() > 0) {
+        const qint64 changed = AlertsChangedMs(Settings.Alerts);
+        if (changed >= 0) seenAt = std::clamp(changed, std::min(lookedBefore, now), now);
+    }
     for (const QSqlRecord& row : rows.Rows) {
         const qint64 id = ColumnValue(row, QStringLiteral("ID")).toLongLong();
-        if (!seen.contains(id)) seen.insert(id, now);
+        if (!seen.contains(id)) seen.insert(id, seenAt);
     }
     const TAlertColumns columns = rows.Rows.empty() ? TAlertColumns() : AlertColumns(rows.Rows.front());
     for (const QSqlRecord& row : rows.Rows) {

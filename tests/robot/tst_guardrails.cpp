@@ -1,3 +1,4 @@
+#include "quik/ResultReader.h"
 #include "support/TestSupport.h"
 
 #include <QTest>
@@ -60,11 +61,46 @@ private slots:
         if (!sent)
             QVERIFY2(refused[0].contains(key) && refused[0].contains("B 10 SBER at 285.69"),
                      qPrintable(refused[0]));
+        // Counted as QUIK's refusals are.
+        QCOMPARE(E().Reader().TransRefused, sent ? 0 : accounts);
         // The same limit holds for a manual order.
         E().PageControl1Change(TMainPage::tshFilledOrders);
         R->Engine->DatMod().RefreshDataSet(R->Engine->DatMod().tFilledOrders);
         QVERIFY(E().RunEvent([&] { E().actSendNewOrderManualExecute(); }));
         QCOMPARE(R->TriLines().size(), sent ? 2 * accounts : 0);
+    }
+
+    // A limit never holds back an exit of what is recorded, and one that does not read keeps the
+    // watching from starting.
+    void limits_letAnExitCloseTheRecordedQuantity_unreadableOnesKeepWatchingOff() {
+        R->S().ExitQty = true;
+        Start(1, 0);
+        Ws->InsertAlert("FilledOrders", {});
+        QVERIFY(R->Tick());
+        R->S().MaxLots = "5";
+        Ws->InsertAlert("FilledOrders", {{"OrderType", "LX"}, {"Order", "Sell 100 at 285.40 Limit"}});
+        QVERIFY(R->Tick());
+        QCOMPARE(R->TriLines().size(), 2);
+        QVERIFY(R->TriLines().last().endsWith("QUANTITY=10"));
+        E().actStopWatchExecute();
+        for (const auto& [key, value] :
+             std::initializer_list<std::pair<QString, QString>>{{"MaxLots", "abc"},
+                                                                {"MaxLots", "1e400"},
+                                                                {"MaxMoney", "-1"},
+                                                                {"MaxTransPerMinute", "2.5"}}) {
+            R->S().MaxLots = R->S().MaxMoney = R->S().MaxTransPerMinute = "0";
+            (key == "MaxLots"    ? R->S().MaxLots
+             : key == "MaxMoney" ? R->S().MaxMoney
+                                 : R->S().MaxTransPerMinute) = value;
+            QVERIFY(!E().RunEvent([&] { E().actStartWatchExecute(); }));
+            QVERIFY(!E().Watching);
+            QVERIFY2(R->Errors.last().contains(key + "=" + value), qPrintable(R->Errors.last()));
+        }
+        // Either decimal separator, blanks around.
+        R->S().MaxTransPerMinute = "0";
+        R->S().MaxMoney = " 10000,5 ";
+        QVERIFY(E().RunEvent([&] { E().actStartWatchExecute(); }));
+        QVERIFY(E().Watching);
     }
 
     void unwritablePrice_refusesTheAlertWithItsLine_theNextOneGoes() {

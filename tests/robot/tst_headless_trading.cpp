@@ -1,8 +1,13 @@
 #include "support/TestSupport.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QTest>
 #include <QThread>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 // The real program, headless and watching, fed by a second connection as the platform and QUIK.
 class TestHeadlessTrading : public QObject {
@@ -74,6 +79,82 @@ private slots:
         QCOMPARE(robot.Process.state(), QProcess::Running);
         QVERIFY(robot.Stop());
         QVERIFY(ReadCp1251(ws.Path("Korvex.log")).contains(QStringLiteral("Транзакция номер %1 ").arg(n)));
+    }
+
+    // A mail server that takes the connection and never answers holds no line back and loses none.
+    void silentMailServer_holdsNoLineBack_losesNone() {
+        const int server = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        QVERIFY(bind(server, reinterpret_cast<sockaddr*>(&addr), len) == 0 && listen(server, 16) == 0);
+        QVERIFY(getsockname(server, reinterpret_cast<sockaddr*>(&addr), &len) == 0);
+        TTestWorkspace ws(true);
+        // A retry period shorter than one mail exchange: a line that waited for mail would be given up.
+        ws.WriteRobotIni(
+            "rgpFilled=0\r\n", "RetryPeriod=3\r\n",
+            QStringLiteral("SMTP=127.0.0.1\r\nPort=%1\r\nEmail1=ops@example.test\r\nSendTrans_id=-1\r\n")
+                .arg(ntohs(addr.sin_port)));
+        TRobotProcess robot(QStringLiteral(KORVEX_EXE), ws);
+        QVERIFY2(robot.WaitFor([&] { return robot.Out.contains("Загрузка ордеров включена."); }, 15000),
+                 robot.Out.constData());
+        auto triLines = [&] { return static_cast<int>(ReadBytes(ws.TriPath()).count("\r\n")); };
+        for (int i = 1; i <= 3; ++i) {
+            ws.InsertAlert("ActiveOrders", {{"Order", "Buy 30 at 130 Limit"}, {"Symbol", "GAZP"}});
+            QVERIFY2(robot.WaitFor([&] { return triLines() == i; }, 15000), robot.Out.constData());
+        }
+        // At exit the queue gets at most the reply limit; what is left is named.
+        QVERIFY(robot.Stop(60000));
+        close(server);
+        const QString log = ReadCp1251(ws.Path("Korvex.log"));
+        QVERIFY(!log.contains(QStringLiteral("не отправлена в Quik")));
+        QVERIFY2(log.contains(QStringLiteral("Mail queue stopped at exit")), qPrintable(log));
+    }
+
+    // The .TRI replaced by a folder for longer than the retry period: the entry is given up and its
+    // records taken back; once the file can be written, the next alert goes out.
+    void triUnwritablePastTheRetryPeriod_entryUndone_nextAlertGoes() {
+        TTestWorkspace ws(true);
+        ws.WriteRobotIni("rgpFilled=0\r\n", "RetryPeriod=2\r\n");
+        TRobotProcess robot(QStringLiteral(KORVEX_EXE), ws);
+        QVERIFY2(robot.WaitFor([&] { return robot.Out.contains("Загрузка ордеров включена."); }, 15000),
+                 robot.Out.constData());
+        QFile::remove(ws.TriPath());
+        QVERIFY(QDir().mkpath(ws.TriPath()));
+        ws.InsertAlert("ActiveOrders", {{"Order", "Buy 30 at 130 Limit"}, {"Symbol", "GAZP"}});
+        QVERIFY2(robot.WaitFor([&] { return robot.Out.contains("Транзакция номер 0 не отправлена в Quik"); },
+                               20000),
+                 robot.Out.constData());
+        auto count = [&](const char* table) {
+            return ws.Scalar(ws.Trading(), QStringLiteral("SELECT count(*) FROM %1").arg(table)).toInt();
+        };
+        QCOMPARE(count("tClientOpenPositions"), 0);
+        QCOMPARE(count("tOrderNumber"), 0);
+        QVERIFY(QDir().rmdir(ws.TriPath()));
+        ws.InsertAlert("ActiveOrders", {{"Order", "Buy 30 at 130 Limit"}, {"Symbol", "GAZP"}});
+        QVERIFY2(robot.WaitFor([&] { return ReadBytes(ws.TriPath()).startsWith("TRANS_ID =1;"); }, 15000),
+                 robot.Out.constData());
+        QCOMPARE(count("tClientOpenPositions"), 1);
+        QVERIFY(robot.Stop());
+    }
+
+    // Three alerts behind a lock longer than the retry period: none goes out late, each is named.
+    void alertsBehindALongLock_noneSentLate_eachNamed() {
+        TTestWorkspace ws(true);
+        ws.WriteRobotIni("rgpFilled=0\r\n", "RetryPeriod=2\r\n");
+        TRobotProcess robot(QStringLiteral(KORVEX_EXE), ws);
+        QVERIFY2(robot.WaitFor([&] { return robot.Out.contains("Загрузка ордеров включена."); }, 15000),
+                 robot.Out.constData());
+        ws.Exec(ws.Trading(), "BEGIN EXCLUSIVE");
+        for (int i = 0; i < 3; ++i)
+            ws.InsertAlert("ActiveOrders", {{"Order", "Buy 30 at 130 Limit"}, {"Symbol", "GAZP"}});
+        robot.WaitFor([] { return false; }, 5000);
+        ws.Exec(ws.Trading(), "COMMIT");
+        const QByteArray late = QStringLiteral("пропущен: поздний сигнал не исполняется").toUtf8();
+        QVERIFY2(robot.WaitFor([&] { return robot.Out.count(late) == 3; }, 20000), robot.Out.constData());
+        QVERIFY(robot.Stop());
+        QVERIFY(!ReadBytes(ws.TriPath()).contains("TRANS_ID"));
     }
 };
 

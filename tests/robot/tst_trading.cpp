@@ -181,6 +181,95 @@ private slots:
         QCOMPARE(j.filter(QRegularExpression("^Ордер # \\d+ не прошел фильтры\\.$")).size(), 2 - sent);
     }
 
+    int Positions() {
+        return Ws->Scalar(Ws->Trading(), "SELECT ifnull(sum(quantity), 0) FROM tClientOpenPositions").toInt();
+    }
+    void Answer(const QByteArray& lines) {
+        WriteBytes(Ws->TroPath(), lines, true);
+        QVERIFY(R->Tick());
+    }
+
+    // The book follows QUIK: a refused entry leaves no position; two entries and one exact exit close
+    // both; a refused exit puts both back.
+    void quikRefusals_correctTheBook_exactExitClosesTheSum() {
+        Start(1);
+        Ws->InsertAlert("FilledOrders", {}); // LE SBER: 10 lots, trans 0
+        QVERIFY(R->Tick());
+        QCOMPARE(Positions(), 10);
+        Answer("TRANS_ID=0;STATUS=4;DESCRIPTION=\"refused\";\r\n");
+        QCOMPARE(Positions(), 0);
+        Ws->InsertAlert("FilledOrders", {});
+        Ws->InsertAlert("FilledOrders", {});
+        QVERIFY(R->Tick());
+        Answer("TRANS_ID=1;STATUS=3;ORDER_NUMBER=11;\r\nTRANS_ID=2;STATUS=3;ORDER_NUMBER=12;\r\n");
+        QCOMPARE(Positions(), 20);
+        Ws->InsertAlert("FilledOrders", {{"OrderType", "LX"}, {"Order", "Sell 100 at 285.40 Limit"}});
+        QVERIFY(R->Tick());
+        QVERIFY2(Lines().last().contains("OPERATION=S;") && Lines().last().endsWith("QUANTITY=20"),
+                 qPrintable(Lines().last()));
+        QCOMPARE(Positions(), 0);
+        Answer("TRANS_ID=3;STATUS=5;DESCRIPTION=\"no\";\r\n");
+        QCOMPARE(Positions(), 20);
+        QCOMPARE(R->JournalTexts().filter("книга исправлена").size(), 2);
+    }
+
+    // A plain short entry is recorded, and its exit removes it.
+    void shortEntry_isRecorded_itsExitRemovesIt() {
+        Start(1);
+        Ws->InsertAlert("FilledOrders", {{"OrderType", "SE"}, {"Order", "Sell 100 at 285.40 Market"}});
+        QVERIFY(R->Tick());
+        QVERIFY(Lines().last().contains("OPERATION=S;"));
+        QCOMPARE(Positions(), 10);
+        Ws->InsertAlert("FilledOrders", {{"OrderType", "SX"}, {"Order", "Buy 30 at 285.40 Market"}});
+        QVERIFY(R->Tick());
+        QVERIFY(Lines().last().contains("OPERATION=B;") && Lines().last().endsWith("QUANTITY=10"));
+        QCOMPARE(Positions(), 0);
+    }
+
+    // One alert to three clients is one transaction: the third client's failure leaves nothing of it.
+    void groupDispatch_thirdClientFails_nothingRemains_thenAllThreeGoOnce() {
+        R->S().rgpSingleMulti = 1;
+        Start(1);
+        Ws->Exec(Ws->Trading(),
+                 "CREATE TRIGGER refuse333 BEFORE INSERT ON tOrderNumber WHEN NEW.code = '333' "
+                 "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+        Ws->InsertAlert("FilledOrders", {});
+        R->Tick();
+        QVERIFY(Lines().isEmpty());
+        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT count(*) FROM tOrderNumber").toInt(), 0);
+        QCOMPARE(Positions(), 0);
+        Ws->Exec(Ws->Trading(), "DROP TRIGGER refuse333");
+        QVERIFY(R->Tick());
+        QCOMPARE(Lines().size(), 3);
+        QCOMPARE(Positions(), 30);
+        QVERIFY(R->Tick());
+        QCOMPARE(Lines().size(), 3);
+    }
+
+    // A ";", CR, LF or NUL in a client's or an instrument's field never reaches a line.
+    void hostileFields_neverReachALine_eachNamedOnce() {
+        R->S().rgpSingleMulti = 1;
+        Start(1);
+        Ws->Exec(Ws->Trading(), "UPDATE tClients SET AccountMicex = 'L01;QUANTITY=1000' WHERE Code = '222'");
+        Ws->Exec(
+            Ws->Trading(),
+            "UPDATE tClients SET Code = '333' || char(13) || char(10) || 'TRANS_ID =9' WHERE Code = '333'");
+        Ws->InsertAlert("FilledOrders", {});
+        QVERIFY(R->Tick());
+        QCOMPARE(Lines().size(), 1);
+        QVERIFY(Lines()[0].contains("CLIENT_CODE=111;"));
+        QCOMPARE(R->JournalTexts().filter("AccountMicex").size(), 1);
+        QCOMPARE(R->JournalTexts().filter("поле Code").size(), 1);
+        Ws->Exec(Ws->Trading(), "UPDATE tSecCode SET SecCode = 'SBER' || char(0) WHERE Ticker = 'SBER'");
+        Ws->InsertAlert("FilledOrders", {});
+        QVERIFY(R->Tick());
+        QCOMPARE(Lines().size(), 1);
+        QVERIFY(!R->JournalTexts().filter("поле SecCode").isEmpty());
+        QVERIFY(!ReadBytes(Ws->TriPath()).contains("QUANTITY=1000"));
+        for (const QString& l : R->Journal.Lines())
+            QVERIFY(!l.contains(QChar(0)) && !l.contains('\n'));
+    }
+
     void groupMode_threeClients_consecutiveNumbersOneFlush() {
         R->S().rgpSingleMulti = 1;
         Start(1);

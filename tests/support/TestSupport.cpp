@@ -139,13 +139,14 @@ void TTestWorkspace::Exec(const QSqlDatabase& db, const QString& sql) const {
     if (!q.exec(sql)) qFatal("%s failed: %s", qPrintable(sql), qPrintable(q.lastError().text()));
 }
 
-void TTestWorkspace::WriteRobotIni(const QString& position, const QString& quik) const {
+void TTestWorkspace::WriteRobotIni(const QString& position, const QString& quik, const QString& mail) const {
     WriteBytes(Path(QStringLiteral("Korvex.ini")),
                QStringLiteral("[Position]\r\ntime1=0:00:00\r\ntime2=23:59:59\r\n%1"
                               "[Quik]\r\npathTRI=%2\r\npathTRO=%3\r\npathInfoLog=%4\r\nAlerts=%5\r\nQuikData="
                               "%6\r\nConnect=-1\r\nintTable=1\r\n%7"
-                              "[Mail]\r\nEmail1=\r\nEmail2=\r\n")
-                   .arg(position, TriPath(), TroPath(), InfoLogPath(), AlertsPath(), TradingPath(), quik)
+                              "[Mail]\r\n%8")
+                   .arg(position, TriPath(), TroPath(), InfoLogPath(), AlertsPath(), TradingPath(), quik,
+                        mail.isEmpty() ? QStringLiteral("Email1=\r\nEmail2=\r\n") : mail)
                    .toUtf8());
 }
 
@@ -180,9 +181,9 @@ bool TRobotProcess::WaitFor(const std::function<bool()>& done, int ms) {
     return done();
 }
 
-bool TRobotProcess::Stop() {
+bool TRobotProcess::Stop(int ms) {
     Process.terminate(); // SIGTERM here, a close request on Windows
-    const bool ended = Process.waitForFinished(10000);
+    const bool ended = Process.waitForFinished(ms);
     Out += Process.readAll();
     return ended && Process.exitStatus() == QProcess::NormalExit && Process.exitCode() == 0;
 }

@@ -46,7 +46,8 @@ public:
     void Exec(const QSqlDatabase& db, const QString& sql) const;
     // A Korvex.ini for a headless robot process on this workspace: all trading hours, no mail,
     // connect at start, the table timer at one second; `position` and `quik` add their own lines.
-    void WriteRobotIni(const QString& position, const QString& quik = QString()) const;
+    void WriteRobotIni(const QString& position, const QString& quik = QString(),
+                       const QString& mail = QString()) const;
     QVariant Scalar(const QSqlDatabase& db, const QString& sql) const;
 
 private:
@@ -64,8 +65,8 @@ public:
     ~TRobotProcess();
     // Collects output until `done` holds or `ms` pass; returns `done`.
     bool WaitFor(const std::function<bool()>& done, int ms);
-    // Asks the robot to shut down in order; true when it ended with exit code 0.
-    bool Stop();
+    // Asks the robot to shut down in order; true when it ended with exit code 0 within `ms`.
+    bool Stop(int ms = 10000);
     QProcess Process;
     QByteArray Out;
 };
