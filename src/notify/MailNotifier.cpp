@@ -29,7 +29,12 @@ bool TMailNotifier::MailConnect() {
             auto port = Regional::ParseInteger(Settings.Port);
             if (!port || *port < 1 || *port > 65535) throw std::runtime_error("invalid port");
             Client->Connect(Settings.SMTP.trimmed(), static_cast<int>(*port), Settings.Auten, Settings.User,
-                            Settings.Password);
+                            Settings.Password, MailSecurityOf(Settings.Security),
+                            Settings.TrustedCertificate);
+        } catch (const TMailSecurityError& e) {
+            Journal.AddJournalLine(
+                QStringLiteral("Cann`t connect to server securely: %1").arg(QString::fromUtf8(e.what())));
+            result = false;
         } catch (const std::exception&) {
             Journal.AddJournalLine(QStringLiteral("Cann`t connect to server or failed authentication"));
             result = false;
