@@ -385,6 +385,7 @@ void TfmOpt::StartMailTest() {
     lblMailTest->setText(QStringLiteral("Проверка…"));
     btnMailTest->setEnabled(false);
     MailTestThread = QThread::create([settings, text, outcome] { *outcome = RunMailTest(settings, text); });
+    MailTestThread->setParent(this);
     connect(MailTestThread, &QThread::finished, this, [this, outcome] {
         MailTestThread->deleteLater();
         MailTestThread = nullptr;
