@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace MailTls {
@@ -95,9 +96,14 @@ void TCertificateCheck::verify(vmime::shared_ptr<cert::certificateChain> chain, 
 
     std::vector<std::string> names;
     if (!leaf->verifyHostName(Host, &names)) {
+        // The common name is usually among the alternative names too: each name once.
+        std::vector<std::string> unique;
         std::string listed;
         for (const auto& n : names)
-            listed += (listed.empty() ? "" : ", ") + n;
+            if (std::find(unique.begin(), unique.end(), n) == unique.end()) {
+                unique.push_back(n);
+                listed += (listed.empty() ? "" : ", ") + n;
+            }
         Refuse("wrong name: the server's certificate is for " +
                (listed.empty() ? std::string("another name") : listed) + ", not for " + Host);
     }

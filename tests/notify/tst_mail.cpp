@@ -332,38 +332,39 @@ private slots:
 
     void certificateCheck_refusesWithTheReason_orTrustsTheNamedFile_data() {
         QTest::addColumn<QString>("mode");
+        QTest::addColumn<int>("security");
         QTest::addColumn<QString>("certificate");
         QTest::addColumn<QString>("trusted");
         QTest::addColumn<QString>("reason"); // empty: the mail goes out
-        QTest::newRow("another name") << "tls"
-                                      << "wrong-name"
-                                      << "ca.pem"
-                                      << "wrong name: the server's certificate is for mail.example.test";
-        QTest::newRow("expired") << "starttls"
-                                 << "expired"
+        QTest::newRow("another name")
+            << "tls" << 2 << "wrong-name"
+            << "ca.pem"
+            << "wrong name: the server's certificate is for mail.example.test, not for 127.0.0.1";
+        QTest::newRow("expired") << "starttls" << 1 << "expired"
                                  << "ca.pem"
                                  << "the server's certificate expired on ";
-        QTest::newRow("unknown authority") << "tls"
-                                           << "unknown"
+        QTest::newRow("unknown authority") << "tls" << 2 << "unknown"
                                            << "ca.pem"
                                            << "the server's certificate is signed by an unknown issuer";
-        QTest::newRow("no STARTTLS offered") << "auth"
-                                             << ""
+        QTest::newRow("no STARTTLS offered") << "auth" << 1 << ""
                                              << "ca.pem"
                                              << "the server does not offer STARTTLS";
-        QTest::newRow("unknown authority, named as trusted") << "starttls"
-                                                             << "unknown"
+        QTest::newRow("TLS chosen, the server speaks plain") << "auth" << 2 << ""
+                                                             << "ca.pem"
+                                                             << "TLS handshake failed";
+        QTest::newRow("unknown authority, named as trusted") << "starttls" << 1 << "unknown"
                                                              << "other-ca.pem"
                                                              << "";
     }
     void certificateCheck_refusesWithTheReason_orTrustsTheNamedFile() {
         QFETCH(QString, mode);
+        QFETCH(int, security);
         QFETCH(QString, certificate);
         QFETCH(QString, trusted);
         QFETCH(QString, reason);
         TSmtpServer server(mode, "robot", "secret", Cert(certificate));
         TMailFixture f(server.Port);
-        f.S.Security = mode == "tls" ? 2 : 1;
+        f.S.Security = security;
         f.S.TrustedCertificate = Cert(trusted);
         f.S.Auten = true;
         f.S.User = "robot";
