@@ -177,7 +177,7 @@ void TSmtpClient::Connect(const QString& host, int port, bool authenticate, cons
         if (Impl->Probe->Began() && TlsVersion().isEmpty()) Refuse("TLS handshake failed: " + Described(e));
         throw std::runtime_error(Described(e));
     }
-    // Not expected from the library with TLS required; checked all the same before anything is sent.
+    // Not expected, as the library was told to require TLS; checked all the same before a message goes out.
     if (security != TMailSecurity::None && !Impl->Transport->isSecuredConnection())
         Refuse("the connection is not encrypted");
 }
