@@ -9,7 +9,7 @@ PACKAGES=(
   qt6-base-dev qt6-svg-dev libqt6svg6 libqt6sql6-sqlite libqt6sql6-odbc
   libvmime-dev libsimpleini-dev
   unixodbc libsqliteodbc sqlite3
-  python3 python3-aiosmtpd
+  python3 python3-aiosmtpd python3-cryptography
   libbenchmark-dev
   xvfb xauth fonts-dejavu-core
   locales

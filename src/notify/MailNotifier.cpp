@@ -31,10 +31,13 @@ struct TMailTarget {
     QString FromName;
     QString Email1;
     QString Email2;
+    int Security = 0;
+    QString TrustedCertificate;
 };
 
 TMailTarget TargetOf(const TSettings& s) {
-    return {s.SMTP, s.Port, s.Auten, s.User, s.Password, s.FromAddress, s.FromName, s.Email1, s.Email2};
+    return {s.SMTP,     s.Port,   s.Auten,  s.User,     s.Password,          s.FromAddress,
+            s.FromName, s.Email1, s.Email2, s.Security, s.TrustedCertificate};
 }
 
 using TLineSink = std::function<void(const QString&)>;
@@ -44,8 +47,12 @@ bool ConnectTo(TSmtpClient& client, const TMailTarget& t, const TLineSink& line)
     try {
         auto port = Regional::ParseInteger(t.Port);
         if (!port || *port < 1 || *port > 65535) throw std::runtime_error("invalid port");
-        client.Connect(t.Host.trimmed(), static_cast<int>(*port), t.Auten, t.User, t.Password);
+        client.Connect(t.Host.trimmed(), static_cast<int>(*port), t.Auten, t.User, t.Password,
+                       MailSecurityOf(t.Security), t.TrustedCertificate);
         return true;
+    } catch (const TMailSecurityError& e) {
+        line(QStringLiteral("Cann`t connect to server securely: %1").arg(QString::fromUtf8(e.what())));
+        return false;
     } catch (const std::exception&) {
         line(QStringLiteral("Cann`t connect to server or failed authentication"));
         return false;

@@ -1,6 +1,9 @@
 #include "notify/SmtpClient.h"
 
 #include "common/Codec.h"
+#include "notify/MailTls.h"
+
+#include <QFileInfo>
 
 #include <vmime/vmime.hpp>
 
@@ -69,14 +72,44 @@ const vmime::charset& Windows1251Charset() {
     return cs;
 }
 
+std::string Described(const vmime::exception& e) {
+    return e.what() + (e.other() ? std::string(": ") + e.other()->what() : std::string());
+}
+
+// The system's authorities, plus the operator's own when a file is named. Without any authority every
+// certificate is refused: there is no way to connect without checking.
+MailTls::TCertificates SystemAuthorities() {
+    for (const QString& f : MailTls::SystemAuthorityFiles())
+        if (QFileInfo::exists(f)) {
+            try {
+                return MailTls::ReadCertificates(f);
+            } catch (const std::runtime_error&) {
+                return {};
+            }
+        }
+    return {};
+}
+
 } // namespace
 
 struct TSmtpClient::TImpl {
     vmime::shared_ptr<vmime::net::session> Session = vmime::net::session::create();
     vmime::shared_ptr<vmime::net::transport> Transport;
+    vmime::shared_ptr<MailTls::TVersionProbe> Probe;
     int ConnectSeconds = 10;
     int ReplySeconds = 30;
 };
+
+TMailSecurity MailSecurityOf(int setting) {
+    switch (setting) {
+    case 1:
+        return TMailSecurity::StartTls;
+    case 2:
+        return TMailSecurity::Tls;
+    default:
+        return TMailSecurity::None;
+    }
+}
 
 TSmtpClient::TSmtpClient() : Impl(std::make_unique<TImpl>()) {}
 
@@ -97,11 +130,28 @@ bool TSmtpClient::IsConnected() const {
 }
 
 void TSmtpClient::Connect(const QString& host, int port, bool authenticate, const QString& user,
-                          const QString& password) {
+                          const QString& password, TMailSecurity security,
+                          const QString& trustedCertificateFile) {
+    vmime::shared_ptr<MailTls::TCertificateCheck> check;
+    if (security != TMailSecurity::None) {
+        MailTls::TCertificates extra;
+        if (!trustedCertificateFile.trimmed().isEmpty()) {
+            try {
+                extra = MailTls::ReadCertificates(trustedCertificateFile.trimmed());
+            } catch (const std::runtime_error& e) {
+                throw TMailSecurityError(e.what());
+            }
+        }
+        check =
+            vmime::make_shared<MailTls::TCertificateCheck>(Utf8(host), SystemAuthorities(), std::move(extra));
+    }
+    Impl->Probe = vmime::make_shared<MailTls::TVersionProbe>();
     try {
-        vmime::utility::url url("smtp", Utf8(host), port);
+        vmime::utility::url url(security == TMailSecurity::Tls ? "smtps" : "smtp", Utf8(host), port);
         auto transport = Impl->Session->getTransport(url, vmime::make_shared<TLoginOnlyAuthenticator>());
-        transport->setProperty("connection.tls", false);
+        // STARTTLS is required when chosen: a server that refuses it is left, never spoken to in clear.
+        transport->setProperty("connection.tls", security == TMailSecurity::StartTls);
+        transport->setProperty("connection.tls.required", security == TMailSecurity::StartTls);
         transport->setProperty("options.need-authentication", authenticate);
         transport->setProperty("options.sasl", authenticate);
         transport->setProperty("options.sasl.fallback", false);
@@ -111,12 +161,36 @@ void TSmtpClient::Connect(const QString& host, int port, bool authenticate, cons
         }
         transport->setTimeoutHandlerFactory(
             vmime::make_shared<TTimeoutFactory>(Impl->ConnectSeconds, Impl->ReplySeconds));
+        if (check) transport->setCertificateVerifier(check);
+        transport->setSocketFactory(
+            MailTls::ObservedSocketFactory(vmime::platform::getHandler()->getSocketFactory(), Impl->Probe));
         Impl->Transport = transport;
         transport->connect();
+    } catch (const vmime::exceptions::command_error& e) {
+        if (security == TMailSecurity::StartTls && e.command() == "STARTTLS")
+            Refuse("the server does not offer STARTTLS (" + e.response() + ")");
+        throw std::runtime_error(Described(e));
+    } catch (const vmime::exceptions::authentication_error& e) {
+        throw TMailAuthenticationError(Described(e));
     } catch (const vmime::exception& e) {
-        throw std::runtime_error(e.what() +
-                                 (e.other() ? std::string(": ") + e.other()->what() : std::string()));
+        if (check && !check->Failure().empty()) Refuse(check->Failure());
+        if (Impl->Probe->Began() && TlsVersion().isEmpty()) Refuse("TLS handshake failed: " + Described(e));
+        throw std::runtime_error(Described(e));
     }
+    // Not expected, as the library was told to require TLS; checked all the same before a message goes out.
+    if (security != TMailSecurity::None && !Impl->Transport->isSecuredConnection())
+        Refuse("the connection is not encrypted");
+}
+
+void TSmtpClient::Refuse(const std::string& reason) {
+    // The library may keep a refused connection open: dropping the transport closes it, so the server
+    // hears nothing more.
+    Impl->Transport.reset();
+    throw TMailSecurityError(reason);
+}
+
+QString TSmtpClient::TlsVersion() const {
+    return Impl->Probe ? Impl->Probe->Version() : QString();
 }
 
 void TSmtpClient::Disconnect() {
@@ -145,7 +219,6 @@ void TSmtpClient::Send(const QString& fromAddress, const QString& fromName, cons
         msg->getHeader()->Sender()->setValue(vmime::make_shared<vmime::mailbox>(from));
         Impl->Transport->send(msg);
     } catch (const vmime::exception& e) {
-        throw std::runtime_error(e.what() +
-                                 (e.other() ? std::string(": ") + e.other()->what() : std::string()));
+        throw std::runtime_error(Described(e));
     }
 }

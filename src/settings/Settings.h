@@ -40,6 +40,11 @@ struct TSettings {
     QString User = QStringLiteral("User");
     QString Password;
     bool Auten = false;
+    // Connection security: 0 none (plain text), 1 STARTTLS, 2 TLS from the first byte.
+    int Security = 0;
+    // A certificate file (PEM or DER) trusted beside the system's authorities: a company's own
+    // authority, or the server's own certificate. Empty: the system's authorities only.
+    QString TrustedCertificate;
     QString FromName = QStringLiteral("User");
     QString FromAddress = QStringLiteral("korvex@localhost");
     QString Email1 = QStringLiteral("korvex@localhost");

@@ -55,6 +55,8 @@ const std::vector<KeyDef>& Keys() {
         {"Mail", "User", Kind::Text, &TSettings::User},
         {"Mail", "Password", Kind::Password, &TSettings::Password},
         {"Mail", "Auten", Kind::Boolean, &TSettings::Auten},
+        {"Mail", "Security", Kind::Choice, &TSettings::Security, 2},
+        {"Mail", "TrustedCertificate", Kind::Text, &TSettings::TrustedCertificate},
         {"Mail", "FromName", Kind::Text, &TSettings::FromName},
         {"Mail", "FromAddress", Kind::Text, &TSettings::FromAddress},
         {"Mail", "Email1", Kind::Text, &TSettings::Email1},

@@ -1,8 +1,10 @@
 #include "ui/OptionsDialog.h"
 
+#include "common/Journal.h"
 #include "common/Regional.h"
 #include "data/DatMod.h"
 #include "notify/MailNotifier.h"
+#include "notify/MailTest.h"
 #include "robot/Engine.h"
 #include "ui/DbGrid.h"
 #include "ui/NavigatorBar.h"
@@ -10,6 +12,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFormLayout>
@@ -24,11 +27,23 @@
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
 #include <QShortcut>
+#include <QSignalBlocker>
 #include <QSqlRecord>
 #include <QTabWidget>
+#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+namespace {
+
+// The [Mail] Security value as the index of its choice; anything out of range is no protection, as
+// the mail client reads it.
+int MailSecurityIndex(int setting) {
+    return setting >= 0 && setting <= 2 ? setting : 0;
+}
+
+} // namespace
 
 TfmOpt::TfmOpt(TEngine& engine, QWidget* parent) : QDialog(parent), Robot(engine) {
     setWindowTitle(QStringLiteral("Настройки"));
@@ -72,6 +87,10 @@ TfmOpt::TfmOpt(TEngine& engine, QWidget* parent) : QDialog(parent), Robot(engine
         ApplyWhenValid(e, time);
     connect(&Robot, &TEngine::SumListChanged, this, &TfmOpt::UpdateSumList);
     ShowSettings();
+}
+
+TfmOpt::~TfmOpt() {
+    if (MailTestThread) MailTestThread->wait();
 }
 
 void TfmOpt::reject() {
@@ -268,6 +287,32 @@ QWidget* TfmOpt::CreateMailPage() {
     sf->addRow(QStringLiteral("Пароль: "), edtPassword);
     chAuten = BindCheck(&s.Auten, QStringLiteral("Требуется аутентификация"));
     sf->addRow(chAuten);
+    cmbSecurity = new QComboBox;
+    cmbSecurity->addItems({QStringLiteral("Нет (порт 25)"), QStringLiteral("STARTTLS (порт 587)"),
+                           QStringLiteral("SSL/TLS (порт 465)")});
+    sf->addRow(QStringLiteral("Защита соединения:"), cmbSecurity);
+    edtTrustedCertificate = BindText(&s.TrustedCertificate);
+    edtTrustedCertificate->setToolTip(
+        QStringLiteral("Файл сертификата (PEM или DER), которому доверять наряду с центрами сертификации "
+                       "системы, например корпоративный центр сертификации"));
+    sf->addRow(QStringLiteral("Доверять сертификату:"), FileField(edtTrustedCertificate, true));
+    lblClearPassword = new QLabel(QStringLiteral("Без защиты пароль передаётся открытым текстом!"));
+    lblClearPassword->setStyleSheet(QStringLiteral("color: #b00000"));
+    lblClearPassword->setWordWrap(true);
+    sf->addRow(lblClearPassword);
+    auto showClearPassword = [this] {
+        lblClearPassword->setVisible(cmbSecurity->currentIndex() == 0 && chAuten->isChecked());
+    };
+    Refreshers << [this, &s, showClearPassword] {
+        const QSignalBlocker quiet(cmbSecurity);
+        cmbSecurity->setCurrentIndex(MailSecurityIndex(s.Security));
+        showClearPassword();
+    };
+    connect(cmbSecurity, &QComboBox::currentIndexChanged, this, [this, showClearPassword](int i) {
+        ChooseSecurity(i);
+        showClearPassword();
+    });
+    connect(chAuten, &QCheckBox::toggled, this, showClearPassword);
     auto* buttons = new QHBoxLayout;
     auto* connectButton = new QPushButton(QStringLiteral("Коннект"));
     auto* disconnectButton = new QPushButton(QStringLiteral("Дисконнект"));
@@ -296,10 +341,13 @@ QWidget* TfmOpt::CreateMailPage() {
     tf->addRow(QStringLiteral("E-Mail 1:"), edtEmail1);
     tf->addRow(QStringLiteral("E-Mail 2:"), edtEmail2);
     tf->addRow(QStringLiteral("Сообщение:"), edtMsg);
-    auto* test = new QPushButton(QStringLiteral("Тест"));
-    connect(test, &QPushButton::clicked, this,
-            [this] { Robot.RunEvent([this] { Robot.Mail().SendNow(edtMsg->text()); }); });
-    tf->addRow(test);
+    btnMailTest = new QPushButton(QStringLiteral("Тест"));
+    connect(btnMailTest, &QPushButton::clicked, this, &TfmOpt::StartMailTest);
+    tf->addRow(btnMailTest);
+    lblMailTest = new QLabel;
+    lblMailTest->setWordWrap(true);
+    lblMailTest->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    tf->addRow(lblMailTest);
     l->addWidget(to, 0, 1);
 
     auto* events = new QGroupBox(QStringLiteral(" События для сообщений по почте "));
@@ -313,6 +361,42 @@ QWidget* TfmOpt::CreateMailPage() {
     el->addWidget(chSendQuikConnect);
     l->addWidget(events, 1, 1);
     return page;
+}
+
+void TfmOpt::ChooseSecurity(int security) {
+    TSettings& s = Robot.Settings;
+    // A choice proposes its usual port, unless the operator typed another one than the former choice's.
+    static const QString usualPorts[] = {QStringLiteral("25"), QStringLiteral("587"), QStringLiteral("465")};
+    const QString port = edtPort->text().trimmed();
+    if (port.isEmpty() || port == usualPorts[MailSecurityIndex(s.Security)]) {
+        edtPort->setText(usualPorts[security]);
+        s.Port = usualPorts[security];
+    }
+    s.Security = security;
+}
+
+void TfmOpt::StartMailTest() {
+    if (MailTestThread) return;
+    // The fields as they stand, a number typed but not yet left included.
+    TSettings settings = Robot.Settings;
+    settings.Port = edtPort->text();
+    const QString text = edtMsg->text();
+    auto outcome = std::make_shared<TMailTestOutcome>();
+    lblMailTest->setText(QStringLiteral("Проверка…"));
+    btnMailTest->setEnabled(false);
+    MailTestThread = QThread::create([settings, text, outcome] { *outcome = RunMailTest(settings, text); });
+    MailTestThread->setParent(this);
+    connect(MailTestThread, &QThread::finished, this, [this, outcome] {
+        MailTestThread->deleteLater();
+        MailTestThread = nullptr;
+        btnMailTest->setEnabled(true);
+        lblMailTest->setText(outcome->Report());
+        Robot.RunEvent([this, outcome] {
+            Robot.Journal().AddJournalLine(outcome->JournalLine());
+            Robot.Journal().FlushJournal();
+        });
+    });
+    MailTestThread->start();
 }
 
 TNavigatorBar* TfmOpt::Navigator(TDbGrid* grid) {

@@ -9,8 +9,12 @@ class TDbGrid;
 class TNavigatorBar;
 class QButtonGroup;
 class QCheckBox;
+class QComboBox;
+class QLabel;
 class QLineEdit;
+class QPushButton;
 class QTabWidget;
+class QThread;
 
 // "Настройки": every setting, edited in place (the robot sees a text at once, a number or a time once it
 // reads and the field is left), and the instruments,
@@ -20,6 +24,8 @@ class TfmOpt : public QDialog {
     Q_OBJECT
 public:
     TfmOpt(TEngine& engine, QWidget* parent = nullptr);
+    // Waits for a running mail test: it ends within its time-outs.
+    ~TfmOpt() override;
 
     // Puts the settings' current values into the controls (after a load).
     void ShowSettings();
@@ -44,6 +50,11 @@ public:
     QLineEdit *edtSMTP, *edtPort, *edtUser, *edtPassword, *edtFromName, *edtFromAddress, *edtEmail1,
         *edtEmail2, *edtMsg;
     QCheckBox *chAuten, *chSendTrans_Id, *chSendTrans_done, *chSendQuikConnect;
+    QComboBox* cmbSecurity;
+    QLineEdit* edtTrustedCertificate;
+    QLabel* lblClearPassword; // shown while the password would cross the network in clear
+    QPushButton* btnMailTest;
+    QLabel* lblMailTest; // the answer of "Тест"
     QLineEdit *edtMaxLots, *edtMaxMoney, *edtMaxTransPerMinute;
     QCheckBox* chConfirmManualOrders;
     TDbGrid* grdSecCode;
@@ -51,6 +62,11 @@ public:
     TDbGrid* grdStrategy;
     QList<TNavigatorBar*> Navigators;
     QWidget* FailedField = nullptr;
+
+    // "Тест": connects, authenticates and sends the test text with the mail fields as they stand, on a
+    // thread of its own; the answer appears in lblMailTest and in the journal. Ignored while one runs.
+    void StartMailTest();
+    bool MailTestRunning() const { return MailTestThread != nullptr; }
 
     // Finds `text` in the current column of the instruments grid, from the row after the current one.
     bool FindInstrument(const QString& text);
@@ -78,7 +94,9 @@ private:
     // Numbers and times: applied when the field is left or OK pressed, and only when they read.
     void ApplyWhenValid(QLineEdit* edit, std::function<bool(const QString&)> valid);
     void ApplyChecked(QLineEdit* edit);
+    void ChooseSecurity(int security);
     TEngine& Robot;
+    QThread* MailTestThread = nullptr;
     QList<std::function<void()>> Refreshers;
     QHash<QLineEdit*, QString*> Fields;
     QHash<QLineEdit*, std::function<bool(const QString&)>> Checks;

@@ -1,5 +1,6 @@
 #include "common/Codec.h"
 #include "notify/MailNotifier.h"
+#include "notify/MailTest.h"
 #include "support/TestSupport.h"
 
 #include <QElapsedTimer>
@@ -16,10 +17,11 @@ namespace {
 // The SMTP server of one test case, a real one on 127.0.0.1.
 class TSmtpServer {
 public:
+    // `certificate`: the stem of the certificate and key files of a TLS mode.
     explicit TSmtpServer(const QString& mode, const QString& user = "robot",
-                         const QString& password = "secret") {
+                         const QString& password = "secret", const QString& certificate = {}) {
         Proc.start(QStringLiteral("/usr/bin/python3"),
-                   {QStringLiteral(SMTP_SERVER_PY), mode, user, password});
+                   {QStringLiteral(SMTP_SERVER_PY), mode, user, password, certificate});
         Proc.waitForStarted();
         QByteArray out;
         for (int i = 0; i < 100 && !out.contains('\n'); ++i) {
@@ -50,6 +52,14 @@ public:
         for (const QJsonObject& e : Events(atLeast))
             if (e.contains(kind)) out << e.value(kind).toObject();
         return out;
+    }
+    // The first event of `kind`, waiting for it as long as Events does.
+    QJsonObject Await(const QString& kind) {
+        for (int i = 0; i < 50; ++i) {
+            const auto found = Of(kind);
+            if (!found.isEmpty()) return found.first();
+        }
+        return {};
     }
     int Port = 0;
 
@@ -116,7 +126,17 @@ struct TMailFixture {
 
 class TestMail : public QObject {
     Q_OBJECT
+    // The test authority, an authority nobody trusts and the servers' certificates (see test_authority.py).
+    QTemporaryDir Certificates;
+    QString Cert(const QString& stem) const { return Certificates.filePath(stem); }
+
 private slots:
+    void initTestCase() {
+        QVERIFY(Certificates.isValid());
+        QCOMPARE(QProcess::execute(QStringLiteral("/usr/bin/python3"),
+                                   {QStringLiteral(TEST_AUTHORITY_PY), Certificates.path()}),
+                 0);
+    }
     void init() { KORVEX_TEST_INIT(); }
 
     void notification_withoutAuth_reachesBothRecipients_inWindows1251() {
@@ -276,6 +296,122 @@ private slots:
         QCOMPARE(f.Texts().last(),
                  QStringLiteral("Message not sent: no recipient address (Email1 and Email2 are empty)"));
         QCOMPARE(server.Of("mail").size(), 1);
+    }
+
+    void security_sendsWithThePasswordOnlyInsideTls_data() {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<int>("security");
+        QTest::addColumn<bool>("inClear");
+        QTest::newRow("STARTTLS") << "starttls" << 1 << false;
+        QTest::newRow("TLS from the first byte") << "tls" << 2 << false;
+        // The wire check itself: without TLS the password is seen.
+        QTest::newRow("none") << "auth" << 0 << true;
+    }
+    void security_sendsWithThePasswordOnlyInsideTls() {
+        QFETCH(QString, mode);
+        QFETCH(int, security);
+        QFETCH(bool, inClear);
+        TSmtpServer server(mode, "robot", "secret", Cert("good"));
+        TMailFixture f(server.Port);
+        f.S.Security = security;
+        f.S.TrustedCertificate = Cert("ca.pem");
+        f.S.Auten = true;
+        f.S.User = "robot";
+        f.S.Password = "secret";
+        // Through the queue: the worker's exchange speaks TLS as the direct one does.
+        f.Mail.SendNotification("Test.");
+        QVERIFY(f.Mail.WaitIdle(30000));
+        QCOMPARE(f.Texts().last(), QStringLiteral("Success"));
+        const QJsonObject wire = server.Await("wire");
+        QVERIFY(!wire.isEmpty());
+        QCOMPARE(wire.value("password_in_clear").toBool(), inClear);
+        const auto auth = server.Of("auth");
+        QCOMPARE(auth.size(), 1);
+        QVERIFY(auth.first().value("ok").toBool());
+        QCOMPARE(auth.first().value("tls").toBool(), !inClear);
+        QCOMPARE(server.Of("mail").size(), 1);
+    }
+
+    void certificateCheck_refusesWithTheReason_orTrustsTheNamedFile_data() {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<int>("security");
+        QTest::addColumn<QString>("certificate");
+        QTest::addColumn<QString>("trusted");
+        QTest::addColumn<QString>("reason"); // empty: the mail goes out
+        QTest::newRow("another name")
+            << "tls" << 2 << "wrong-name"
+            << "ca.pem"
+            << "wrong name: the server's certificate is for mail.example.test, not for 127.0.0.1";
+        QTest::newRow("expired") << "starttls" << 1 << "expired"
+                                 << "ca.pem"
+                                 << "the server's certificate expired on ";
+        QTest::newRow("unknown authority") << "tls" << 2 << "unknown"
+                                           << "ca.pem"
+                                           << "the server's certificate is signed by an unknown issuer";
+        QTest::newRow("no STARTTLS offered") << "auth" << 1 << ""
+                                             << "ca.pem"
+                                             << "the server does not offer STARTTLS";
+        QTest::newRow("TLS chosen, the server speaks plain") << "auth" << 2 << ""
+                                                             << "ca.pem"
+                                                             << "TLS handshake failed";
+        QTest::newRow("unknown authority, named as trusted") << "starttls" << 1 << "unknown"
+                                                             << "other-ca.pem"
+                                                             << "";
+    }
+    void certificateCheck_refusesWithTheReason_orTrustsTheNamedFile() {
+        QFETCH(QString, mode);
+        QFETCH(int, security);
+        QFETCH(QString, certificate);
+        QFETCH(QString, trusted);
+        QFETCH(QString, reason);
+        TSmtpServer server(mode, "robot", "secret", Cert(certificate));
+        TMailFixture f(server.Port);
+        f.S.Security = security;
+        f.S.TrustedCertificate = Cert(trusted);
+        f.S.Auten = true;
+        f.S.User = "robot";
+        f.S.Password = "secret";
+        f.Mail.SendNotification("Test.");
+        const QStringList t = f.Texts();
+        if (reason.isEmpty()) {
+            QCOMPARE(t.last(), QStringLiteral("Success"));
+            QCOMPARE(server.Of("mail", 4).size(), 1);
+            return;
+        }
+        QCOMPARE(t.size(), 1);
+        QVERIFY2(t.first().startsWith("Cann`t connect to server securely: " + reason), qPrintable(t.first()));
+        // Refused before the login: the server never heard it, in clear or otherwise.
+        const QJsonObject wire = server.Await("wire");
+        QVERIFY(!wire.isEmpty());
+        QVERIFY(!wire.value("password_in_clear").toBool());
+        QVERIFY(server.Of("auth").isEmpty());
+        QVERIFY(server.Of("mail").isEmpty());
+    }
+
+    void mailTest_reportsConnectionTlsVersionAndLogin_orTheReason_data() {
+        QTest::addColumn<QString>("certificate");
+        QTest::addColumn<QString>("report");
+        QTest::newRow("sent")
+            << "good"
+            << "Соединение установлено, TLS 1.3; аутентификация пройдена; письмо отправлено "
+               "(адресатов: 2).";
+        QTest::newRow("refused") << "unknown"
+                                 << "Ошибка: the server's certificate is signed by an unknown issuer (not a "
+                                    "trusted authority).";
+    }
+    void mailTest_reportsConnectionTlsVersionAndLogin_orTheReason() {
+        QFETCH(QString, certificate);
+        QFETCH(QString, report);
+        TSmtpServer server("tls", "robot", "secret", Cert(certificate));
+        TMailFixture f(server.Port);
+        f.S.Security = 2;
+        f.S.TrustedCertificate = Cert("ca.pem");
+        f.S.Auten = true;
+        f.S.User = "robot";
+        f.S.Password = "secret";
+        const TMailTestOutcome outcome = RunMailTest(f.S, "Test.", 2, 2);
+        QCOMPARE(outcome.Report(), report);
+        QCOMPARE(server.Of("mail", 4).size(), outcome.Succeeded() ? 1 : 0);
     }
 };
 

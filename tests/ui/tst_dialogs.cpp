@@ -11,9 +11,12 @@
 #include "ui/OptionsDialog.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
 
@@ -129,6 +132,45 @@ private slots:
         Opt()->BitBtn1Click();
         QVERIFY(Messages.isEmpty());
         QCOMPARE(Opt()->result(), 1);
+    }
+
+    void mailPage_securityProposesItsPort_keepsATypedOne_andWarnsOfAClearPassword() {
+        Opt()->open();
+        Opt()->Pages->setCurrentIndex(2); // "Сообщения"
+        QCOMPARE(R->S().Security, 0);
+        Type(Opt()->edtPort, "25");
+        emit Opt()->edtPort->editingFinished();
+        Opt()->chAuten->setChecked(true);
+        QVERIFY(Opt()->lblClearPassword->isVisibleTo(Opt()));
+        Opt()->cmbSecurity->setCurrentIndex(1);
+        QCOMPARE(Opt()->edtPort->text(), QStringLiteral("587"));
+        QCOMPARE(R->S().Port, QStringLiteral("587"));
+        QVERIFY(!Opt()->lblClearPassword->isVisibleTo(Opt()));
+        Opt()->cmbSecurity->setCurrentIndex(2);
+        QCOMPARE(R->S().Port, QStringLiteral("465"));
+        QCOMPARE(R->S().Security, 2);
+        Type(Opt()->edtPort, "2465");
+        emit Opt()->edtPort->editingFinished();
+        Opt()->cmbSecurity->setCurrentIndex(0);
+        QCOMPARE(Opt()->edtPort->text(), QStringLiteral("2465"));
+        QCOMPARE(R->S().Port, QStringLiteral("2465"));
+        QCOMPARE(R->S().Security, 0);
+        QVERIFY(Opt()->lblClearPassword->isVisibleTo(Opt()));
+        Opt()->chAuten->setChecked(false);
+        QVERIFY(!Opt()->lblClearPassword->isVisibleTo(Opt()));
+    }
+
+    void mailTest_answersInTheDialogAndTheJournal() {
+        Opt()->open();
+        Type(Opt()->edtSMTP, "127.0.0.1");
+        Type(Opt()->edtPort, "1"); // nobody listens there
+        Opt()->btnMailTest->click();
+        QVERIFY(!Opt()->btnMailTest->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(!Opt()->MailTestRunning(), 30000);
+        QVERIFY(Opt()->btnMailTest->isEnabled());
+        QVERIFY2(Opt()->lblMailTest->text().startsWith(QStringLiteral("Ошибка: ")),
+                 qPrintable(Opt()->lblMailTest->text()));
+        QVERIFY(R->JournalTexts().last().startsWith(QStringLiteral("Mail test: failed: ")));
     }
 
     void riskPage_limitsMustBeWholeOrDecimalAndNotNegative_data() {
