@@ -298,6 +298,38 @@ private slots:
         QCOMPARE(server.Of("mail").size(), 1);
     }
 
+    // The queue keeps the order of what it is given and never makes its caller wait for a server.
+    void queue_keepsTheOrder_aSilentServerHoldsNobody_whatIsLeftIsNamedAtExit() {
+        {
+            TSmtpServer server("plain");
+            TMailFixture f(server.Port);
+            for (const char* text : {"one", "two", "three"})
+                f.Mail.SendNotification(text);
+            QVERIFY(f.Mail.WaitIdle(30000));
+            const auto mails = server.Of("mail", 3);
+            QCOMPARE(mails.size(), 3);
+            for (int i = 0; i < 3; ++i)
+                QVERIFY(mails[i].value("data").toString().contains(QStringList{"one", "two", "three"}[i]));
+        }
+        TSmtpServer silent("silent");
+        TMailFixture f(silent.Port);
+        const int n = TMailNotifier::QueueLimit + 10;
+        for (int i = 0; i < n; ++i)
+            f.Mail.SendNotification(QString::number(i));
+        QVERIFY(f.Mail.Backlog() > 0); // the caller went on while the server stays silent
+        f.Mail.StopQueue();
+        static const QRegularExpression left("^Mail queue stopped at exit: (\\d+) message"),
+            dropped("^Mail queue full \\(\\d+ messages\\): (\\d+) message");
+        int notSent = 0, lost = 0;
+        for (const QString& t : f.Texts()) {
+            if (auto m = left.match(t); m.hasMatch()) notSent = m.captured(1).toInt();
+            if (auto m = dropped.match(t); m.hasMatch()) lost = m.captured(1).toInt();
+        }
+        QVERIFY2(notSent > 0 && lost > 0 && notSent + lost == n, qPrintable(f.Texts().join('|')));
+        f.Mail.SendNotification("after");
+        QVERIFY(f.Texts().last().startsWith("Message not sent, the mail queue is stopped"));
+    }
+
     void security_sendsWithThePasswordOnlyInsideTls_data() {
         QTest::addColumn<QString>("mode");
         QTest::addColumn<int>("security");
@@ -371,7 +403,7 @@ private slots:
         f.S.Auten = true;
         f.S.User = "robot";
         f.S.Password = "secret";
-        f.Mail.SendNotification("Test.");
+        f.Mail.SendNow("Test.");
         const QStringList t = f.Texts();
         if (reason.isEmpty()) {
             QCOMPARE(t.last(), QStringLiteral("Success"));
