@@ -34,6 +34,8 @@ private slots:
         QVERIFY(log.endsWith(QStringLiteral("\r\n")));
         QVERIFY(log.contains(QStringLiteral("При подключении к базе данных %1 произошла ошибка:\r\n")
                                  .arg(dir.filePath("missing.db"))));
+        // The help and icons staged in the build tree are found beside the program.
+        QVERIFY2(!log.contains(QStringLiteral("Не найден файл программы")), qPrintable(log));
         // Standard output carries the same lines, as UTF-8.
         QVERIFY(QString::fromUtf8(out).contains(QStringLiteral("При подключении к базе данных")));
     }
