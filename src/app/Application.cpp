@@ -57,6 +57,8 @@ int RunKorvex(int argc, char** argv) {
         // Only closing the main window ends the program: the window may be hidden in the tray while
         // the About box or the help is the last window to close.
         QApplication::setQuitOnLastWindowClosed(false);
+        // The desktop matches the window to the installed menu entry and its icon by this name.
+        QGuiApplication::setDesktopFileName(QStringLiteral("example.korvex.Korvex"));
     }
     QCoreApplication::setApplicationName(QStringLiteral("Korvex"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KORVEX_VERSION));
