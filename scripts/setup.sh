@@ -13,6 +13,7 @@ PACKAGES=(
   libbenchmark-dev
   xvfb xauth fonts-dejavu-core
   locales
+  dpkg-dev file lintian desktop-file-utils appstream
 )
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -5,6 +5,7 @@
 #include "common/Clock.h"
 #include "common/Journal.h"
 #include "common/KorvexError.h"
+#include "common/ProgramFiles.h"
 #include "quik/TransactionWriter.h"
 #include "robot/Engine.h"
 #include "ui/MainWindow.h"
@@ -19,10 +20,11 @@ namespace {
 
 const char* const ApplicationTitle = "Korvex v 2.0";
 
-bool WantsHeadless(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i)
-        if (QByteArray(argv[i]) == "--headless") return true;
-    return false;
+QStringList RawArguments(int argc, char** argv) {
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    return args;
 }
 
 void Fail(bool headless, const QString& text) {
@@ -33,7 +35,20 @@ void Fail(bool headless, const QString& text) {
 } // namespace
 
 int RunKorvex(int argc, char** argv) {
-    const bool headless = WantsHeadless(argc, argv);
+    // --help, --version and a bad option are answered before any application object exists: they need
+    // no display, and a window system that is not there must not turn a typo into a crash.
+    QString error;
+    const auto early = ParseCommandLine(RawArguments(argc, argv), &error, TQtOptions::Pass);
+    if (!early) {
+        std::fputs(error.toLocal8Bit().constData(), stderr);
+        return 2;
+    }
+    if (early->Help || early->Version) {
+        std::fputs((early->Help ? CommandLineHelp() : CommandLineVersion()).toLocal8Bit().constData(),
+                   stdout);
+        return 0;
+    }
+    const bool headless = early->Headless;
     std::unique_ptr<QCoreApplication> app;
     if (headless) {
         app = std::make_unique<QCoreApplication>(argc, argv);
@@ -42,18 +57,19 @@ int RunKorvex(int argc, char** argv) {
         // Only closing the main window ends the program: the window may be hidden in the tray while
         // the About box or the help is the last window to close.
         QApplication::setQuitOnLastWindowClosed(false);
+        // The desktop matches the window to the installed menu entry and its icon by this name.
+        QGuiApplication::setDesktopFileName(QStringLiteral("example.korvex.Korvex"));
     }
     QCoreApplication::setApplicationName(QStringLiteral("Korvex"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("2.0"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KORVEX_VERSION));
     // A termination request during start-up is honoured as soon as the event loop runs.
     TSignalWatcher signalWatcher;
     QObject::connect(&signalWatcher, &TSignalWatcher::Terminate, app.get(), &QCoreApplication::quit,
                      Qt::QueuedConnection);
 
-    QString error;
     const auto cl = ParseCommandLine(QCoreApplication::arguments(), &error);
     if (!cl) {
-        Fail(true, error);
+        std::fputs(error.toLocal8Bit().constData(), stderr);
         return 2;
     }
     if (!cl->WorkDir.isEmpty() && !QDir::setCurrent(cl->WorkDir)) {
@@ -75,6 +91,10 @@ int RunKorvex(int argc, char** argv) {
         Fail(headless, error);
         return 1;
     }
+    // The help and the icons are read from files beside the program: an installation that lost them
+    // still trades, and says so.
+    for (const QString& file : MissingProgramFiles())
+        journal.AddJournalLine(QStringLiteral("Не найден файл программы: %1").arg(file));
 
     int exitCode = 0;
     {

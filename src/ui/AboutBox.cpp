@@ -1,5 +1,7 @@
 #include "ui/AboutBox.h"
 
+#include "common/ProgramFiles.h"
+
 #include <QDesktopServices>
 #include <QEvent>
 #include <QFrame>
@@ -49,7 +51,7 @@ TfmAbout::TfmAbout(QWidget* parent) : QDialog(parent) {
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setModal(false);
     auto* picture = new QLabel(this);
-    picture->setPixmap(QIcon(QStringLiteral(":/icons/app.svg")).pixmap(153, 153));
+    picture->setPixmap(QIcon(IconFile(QStringLiteral("app"))).pixmap(153, 153));
     picture->setFixedSize(153, 206);
     picture->setAlignment(Qt::AlignTop);
     auto* Label1 = new QLabel(QStringLiteral("Korvex"), this);

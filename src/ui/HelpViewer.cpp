@@ -1,23 +1,24 @@
 #include "ui/HelpViewer.h"
 
+#include "common/ProgramFiles.h"
+
 #include <QApplication>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
 THelpViewer::THelpViewer(QWidget* parent) : QDialog(parent), Browser(new QTextBrowser(this)), Home(parent) {
-    Q_INIT_RESOURCE(help);
     setWindowTitle(QStringLiteral("Справка Korvex"));
     setWindowFlags(Qt::Window);
     auto* l = new QVBoxLayout(this);
     l->setContentsMargins(0, 0, 0, 0);
     l->addWidget(Browser);
     Browser->setOpenExternalLinks(true);
-    Browser->setSearchPaths({QStringLiteral(":/help")});
+    Browser->setSearchPaths({HelpDir()});
     resize(760, 640);
 }
 
 void THelpViewer::Open(const QString& page) {
-    Browser->setSource(QUrl(QStringLiteral("qrc:/help/") + page));
+    Browser->setSource(QUrl::fromLocalFile(HelpDir() + QLatin1Char('/') + page));
     // A modal dialog blocks every window but its own: the help then belongs to the dialog, so it opens
     // on top of it and can be read and scrolled while the dialog stays open.
     QWidget* owner = QApplication::activeModalWidget() ? QApplication::activeModalWidget() : Home;

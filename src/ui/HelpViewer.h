@@ -4,7 +4,8 @@
 
 class QTextBrowser;
 
-// The program's help: Russian HTML pages shipped in the program, shown in a browser window.
+// The program's help: Russian HTML pages shipped beside the program (see ProgramFiles.h), shown in a
+// browser window.
 class THelpViewer : public QDialog {
     Q_OBJECT
 public:

@@ -1,6 +1,7 @@
 #include "ui/MainWindow.h"
 
 #include "common/Journal.h"
+#include "common/ProgramFiles.h"
 #include "common/Regional.h"
 #include "quik/ResultReader.h"
 #include "quik/TransactionWriter.h"
@@ -38,12 +39,11 @@ const QString Count = QStringLiteral("### ### ### ##0");
 } // namespace
 
 TfmMain::TfmMain(TEngine& engine, QWidget* parent) : QMainWindow(parent), Robot(engine) {
-    Q_INIT_RESOURCE(ui);
     setWindowTitle(QStringLiteral("Korvex v2.0"));
-    setWindowIcon(QIcon(QStringLiteral(":/icons/app.svg")));
+    setWindowIcon(QIcon(IconFile(QStringLiteral("app"))));
     resize(992, 712);
     for (int i = 0; i < 4; ++i)
-        TrayIcons << QIcon(QStringLiteral(":/icons/tray%1.svg").arg(i));
+        TrayIcons << QIcon(IconFile(QStringLiteral("tray%1").arg(i)));
     CreateActions();
     CreatePages();
     CreateStatusBar();
@@ -112,7 +112,7 @@ void TfmMain::CreateActions() {
         auto* a = new QAction(caption, this);
         a->setToolTip(hint);
         a->setStatusTip(hint);
-        if (!icon.isEmpty()) a->setIcon(QIcon(QStringLiteral(":/icons/%1.svg").arg(icon)));
+        if (!icon.isEmpty()) a->setIcon(QIcon(IconFile(icon)));
         return a;
     };
     actStartWatch = make(QStringLiteral("Начать загрузку"), QStringLiteral("Начать загрузку"), "start");

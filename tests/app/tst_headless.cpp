@@ -34,8 +34,54 @@ private slots:
         QVERIFY(log.endsWith(QStringLiteral("\r\n")));
         QVERIFY(log.contains(QStringLiteral("При подключении к базе данных %1 произошла ошибка:\r\n")
                                  .arg(dir.filePath("missing.db"))));
+        // The help and icons staged in the build tree are found beside the program.
+        QVERIFY2(!log.contains(QStringLiteral("Не найден файл программы")), qPrintable(log));
         // Standard output carries the same lines, as UTF-8.
         QVERIFY(QString::fromUtf8(out).contains(QStringLiteral("При подключении к базе данных")));
+    }
+
+    void commandLine_answersBeforeStarting_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("stdoutStart");
+        QTest::addColumn<QByteArray>("stderrStart");
+        QTest::newRow("version") << QStringList{"--version"} << 0 << QByteArray("korvex " KORVEX_VERSION "\n")
+                                 << QByteArray();
+        QTest::newRow("help") << QStringList{"--help"} << 0 << QByteArray("Usage: korvex") << QByteArray();
+        // Qt's own options are left to Qt: they are no reason to refuse --help.
+        QTest::newRow("help after a Qt option") << QStringList{"-platform", "offscreen", "-h"} << 0
+                                                << QByteArray("Usage: korvex") << QByteArray();
+        QTest::newRow("unknown option") << QStringList{"--watch", "--no-such"} << 2 << QByteArray()
+                                        << QByteArray("Unknown argument: --no-such");
+        // A word Qt does not take is refused once the application object has taken out its own.
+        QTest::newRow("stray word headless") << QStringList{"--headless", "stray"} << 2 << QByteArray()
+                                             << QByteArray("Unknown argument: stray");
+        QTest::newRow("workdir without folder")
+            << QStringList{"--workdir"} << 2 << QByteArray() << QByteArray("--workdir needs a folder");
+    }
+
+    void commandLine_answersBeforeStarting() {
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QFETCH(QByteArray, stdoutStart);
+        QFETCH(QByteArray, stderrStart);
+        QTemporaryDir dir; // a start that went too far would leave its journal here, not in the test's folder
+        QProcess p;
+        p.setWorkingDirectory(dir.path());
+        // No display at all: answering the command line must not need one.
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QString::fromLatin1(name));
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(KORVEX_EXE), args);
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), exitCode);
+        const QByteArray out = p.readAllStandardOutput(), err = p.readAllStandardError();
+        QVERIFY2(out.startsWith(stdoutStart) && (!stdoutStart.isEmpty() || out.isEmpty()), out.constData());
+        QVERIFY2(err.startsWith(stderrStart), err.constData());
+        if (exitCode == 2) QVERIFY2(err.contains("\nUsage: korvex"), err.constData());
+        QVERIFY(!QFileInfo::exists(dir.filePath("Korvex.log")));
     }
 
     void unwritableWorkdir_endsStartupWithClearError() {
