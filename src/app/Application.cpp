@@ -8,6 +8,7 @@
 #include "quik/TransactionWriter.h"
 #include "robot/Engine.h"
 #include "ui/MainWindow.h"
+#include "ui/QtTranslations.h"
 
 #include <QApplication>
 #include <QDir>
@@ -42,6 +43,7 @@ int RunKorvex(int argc, char** argv) {
         // Only closing the main window ends the program: the window may be hidden in the tray while
         // the About box or the help is the last window to close.
         QApplication::setQuitOnLastWindowClosed(false);
+        InstallQtTranslations(QLocale());
     }
     QCoreApplication::setApplicationName(QStringLiteral("Korvex"));
     QCoreApplication::setApplicationVersion(QStringLiteral("2.0"));
