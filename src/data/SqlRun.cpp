@@ -29,12 +29,21 @@ QVariant Bindable(const QVariant& v) {
     return v;
 }
 
+// The engine's words for a failure; a driver that fails without a word still gets a reason.
+QString Reason(const QSqlError& e, const QSqlDatabase& db) {
+    const QString text = e.text().trimmed();
+    if (!text.isEmpty()) return text;
+    return QStringLiteral("база данных %1 не ответила (драйвер не сообщил причину%2)")
+        .arg(db.databaseName(),
+             e.nativeErrorCode().isEmpty() ? QString() : QStringLiteral(", код ") + e.nativeErrorCode());
+}
+
 TSqlRows Finish(QSqlQuery& q, const QSqlDatabase& db) {
     TSqlRows rows;
     if (q.isSelect()) {
         while (q.next())
             rows.Rows.push_back(q.record());
-        if (q.lastError().isValid()) throw StoreError(q.lastError().text());
+        if (q.lastError().isValid()) throw StoreError(Reason(q.lastError(), db));
     } else {
         rows.Affected = q.numRowsAffected();
         NoteLocalWrite(db.connectionName());
@@ -120,7 +129,7 @@ std::shared_ptr<TStatement> PreparedText(TConnectionStatements& mine, const QSql
     auto st = std::make_shared<TStatement>();
     st->Query = QSqlQuery(db);
     st->Query.setForwardOnly(true);
-    if (!st->Query.prepare(text)) throw StoreError(st->Query.lastError().text());
+    if (!st->Query.prepare(text)) throw StoreError(Reason(st->Query.lastError(), db));
     st->Names = PlaceholderNames(text, &st->Marks);
     // Qt counts every appearance of a name: equal counts mean each name appears once.
     st->Unique = st->Names.size() == st->Query.boundValues().size() && st->Names.size() <= 64;
@@ -183,7 +192,7 @@ void BindAt(TStatement& st, qsizetype pos, const QVariant& value) {
 
 TSqlRows Run(const QSqlDatabase& db, QSqlQuery& q) {
     if (!q.exec()) {
-        const QString error = q.lastError().text();
+        const QString error = Reason(q.lastError(), db);
         q.finish();
         throw StoreError(error);
     }
@@ -309,7 +318,7 @@ TDbTransaction::TDbTransaction(const QSqlDatabase& db) : Db(db) {
     if (IsSqlite(Db))
         RunSql(Db, {QStringLiteral("BEGIN IMMEDIATE")});
     else if (!Db.transaction())
-        throw StoreError(Db.lastError().text());
+        throw StoreError(Reason(Db.lastError(), Db));
     Open = true;
 }
 
@@ -330,7 +339,7 @@ void TDbTransaction::Commit() {
     if (IsSqlite(Db))
         RunSql(Db, {QStringLiteral("COMMIT")}); // throws; the destructor rolls back
     else if (!Db.commit())
-        throw StoreError(Db.lastError().text());
+        throw StoreError(Reason(Db.lastError(), Db));
     Open = false;
     NoteLocalWrite(Db.connectionName());
 }

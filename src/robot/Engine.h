@@ -93,6 +93,9 @@ public:
 
     // --- The tick and watching ---
     void timTable();
+    // A database file that vanished or was replaced at its path: its connection is closed, the status
+    // bar says so, and the tick ends with the reason (told once, as the connection is then closed).
+    void CheckDatabaseFiles();
     void actStartWatchExecute();
     void actStopWatchExecute();
     void actWatchingExecute();

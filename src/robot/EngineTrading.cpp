@@ -14,6 +14,7 @@
 #include <vector>
 
 void TEngine::timTable() {
+    CheckDatabaseFiles();
     for (TDataTable* t : {DM->tFilledOrders, DM->tActiveOrders, DM->tCanceledOrders, DM->tOpenPisitions})
         DM->RefreshDataSet(t);
     DM->RefreshDataSet(DM->tParam);
@@ -154,8 +155,10 @@ void TEngine::ReadWindow(const QString& table, qint64& lastId, TDataTable* t, bo
             // Refused for its own content (an order text that does not read): nothing was written.
             JournalRef.AddJournalLine(e.Message);
         } catch (const std::exception& e) {
+            const QString reason = ErrorText(e).trimmed();
             const QString text = QStringLiteral("Ордер # ") + idText + QStringLiteral(" (") + table +
-                                 QStringLiteral(") не отправлен: ") + ErrorText(e) +
+                                 QStringLiteral(") не отправлен: ") +
+                                 (reason.isEmpty() ? QStringLiteral("причина не сообщена") : reason) +
                                  QStringLiteral(". Повтор на следующем такте.");
             // Said once while the same alert fails for the same reason.
             if (text != LastPassFailure) {
