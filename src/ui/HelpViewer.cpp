@@ -35,8 +35,9 @@ void THelpViewer::ShowContents() {
     Open(QStringLiteral("index.html"));
 }
 
-void THelpViewer::ShowTopic(int topic) {
-    Open(topic == 2 ? QStringLiteral("settings.html") : QStringLiteral("main-window.html"));
+void THelpViewer::ShowTopic(int topic, const QString& section) {
+    const QString page = topic == 2 ? QStringLiteral("settings.html") : QStringLiteral("main-window.html");
+    Open(section.isEmpty() ? page : page + QLatin1Char('#') + section);
 }
 
 QUrl THelpViewer::CurrentPage() const {

@@ -52,6 +52,9 @@ public:
     QList<TNavigatorBar*> Navigators;
     QWidget* FailedField = nullptr;
 
+    // The help's section on the page shown.
+    QString HelpSection() const;
+
     // Finds `text` in the current column of the instruments grid, from the row after the current one.
     bool FindInstrument(const QString& text);
 
@@ -60,6 +63,8 @@ signals:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // What the grids post from now on is undone by "Отмена".
+    void showEvent(QShowEvent* e) override;
 
 private:
     QWidget* CreatePositionsPage();
@@ -78,6 +83,7 @@ private:
     // Numbers and times: applied when the field is left or OK pressed, and only when they read.
     void ApplyWhenValid(QLineEdit* edit, std::function<bool(const QString&)> valid);
     void ApplyChecked(QLineEdit* edit);
+    void MarkValidity(QLineEdit* edit);
     TEngine& Robot;
     QList<std::function<void()>> Refreshers;
     QHash<QLineEdit*, QString*> Fields;
