@@ -72,9 +72,9 @@ TDbGrid::TDbGrid(TDataTable* table, QVector<TGridColumn> columns, bool editable,
     Table->setSelectionBehavior(QAbstractItemView::SelectRows);
     Table->setSelectionMode(QAbstractItemView::SingleSelection);
     Table->verticalHeader()->setDefaultSectionSize(Table->fontMetrics().height() + 6);
-    // Row numbers gain a digit now and then: room for six keeps the columns from shifting under the eye.
+    // Row numbers gain a digit now and then: room for five keeps the columns from shifting under the eye.
     Table->verticalHeader()->setMinimumWidth(
-        Table->verticalHeader()->fontMetrics().horizontalAdvance(QStringLiteral("000000")) +
+        Table->verticalHeader()->fontMetrics().horizontalAdvance(QStringLiteral("00000")) +
         2 * Table->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, Table->verticalHeader()) + 4);
     Editable = editable;
     if (!editable) Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -220,8 +220,11 @@ void TDbGrid::RestoreView() {
 int TDbGrid::TitleWidth(int column) const {
     QHeaderView* h = Table->horizontalHeader();
     const QString title = FieldsProxy->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
-    // The header's own margins on both sides, and room for the sort arrow of the sortable grids.
-    return QFontMetrics(h->font()).horizontalAdvance(title) +
+    // A title is drawn bold while its section is highlighted (a row is current): measured so. The
+    // header's own margins on both sides, and room for the sort arrow of the sortable grids.
+    QFont bold = h->font();
+    bold.setBold(true);
+    return QFontMetrics(bold).horizontalAdvance(title) +
            2 * h->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, h) + 8;
 }
 

@@ -358,7 +358,9 @@ private slots:
             if (h->isHidden()) continue;
             for (int c = 0; c < h->count(); ++c) {
                 const QString title = g->Proxy()->headerData(c, Qt::Horizontal).toString();
-                const int needed = QFontMetrics(h->font()).horizontalAdvance(title) +
+                QFont bold = h->font(); // as the title shows while a row is current
+                bold.setBold(true);
+                const int needed = QFontMetrics(bold).horizontalAdvance(title) +
                                    2 * h->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, h);
                 QVERIFY2(h->sectionSize(c) >= needed, qPrintable(g->objectName() + ": " + title));
             }
