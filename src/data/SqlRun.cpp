@@ -33,8 +33,10 @@ QVariant Bindable(const QVariant& v) {
 QString Reason(const QSqlError& e, const QSqlDatabase& db) {
     const QString text = e.text().trimmed();
     if (!text.isEmpty()) return text;
+    // An ODBC connection string may carry a password: only a file's name is shown.
+    const QString where = db.driverName() == QLatin1String("QSQLITE") ? db.databaseName() : db.driverName();
     return QStringLiteral("база данных %1 не ответила (драйвер не сообщил причину%2)")
-        .arg(db.databaseName(),
+        .arg(where,
              e.nativeErrorCode().isEmpty() ? QString() : QStringLiteral(", код ") + e.nativeErrorCode());
 }
 
