@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 PACKAGES=(
   g++ cmake ninja-build ccache pkg-config clang-format
-  qt6-base-dev qt6-svg-dev libqt6svg6 libqt6sql6-sqlite libqt6sql6-odbc
+  qt6-base-dev qt6-svg-dev libqt6svg6 libqt6sql6-sqlite libqt6sql6-odbc qt6-translations-l10n
   libvmime-dev libsimpleini-dev
   unixodbc libsqliteodbc sqlite3
   python3 python3-aiosmtpd python3-cryptography

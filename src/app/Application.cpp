@@ -9,6 +9,7 @@
 #include "quik/TransactionWriter.h"
 #include "robot/Engine.h"
 #include "ui/MainWindow.h"
+#include "ui/QtTranslations.h"
 
 #include <QApplication>
 #include <QDir>
@@ -59,6 +60,7 @@ int RunKorvex(int argc, char** argv) {
         QApplication::setQuitOnLastWindowClosed(false);
         // The desktop matches the window to the installed menu entry and its icon by this name.
         QGuiApplication::setDesktopFileName(QStringLiteral("example.korvex.Korvex"));
+        InstallQtTranslations(QLocale());
     }
     QCoreApplication::setApplicationName(QStringLiteral("Korvex"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KORVEX_VERSION));

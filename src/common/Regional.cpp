@@ -46,6 +46,20 @@ std::optional<double> ParseDecimalAnySeparator(const QString& text) {
     return v;
 }
 
+QString WithoutGroups(const QString& text) {
+    const QLocale loc;
+    const QString point = loc.decimalPoint();
+    QString separators = QStringLiteral(" \u00a0\u202f");
+    if (loc.groupSeparator() != point) separators += loc.groupSeparator();
+    const QString sep = QLatin1Char('[') + QRegularExpression::escape(separators) + QLatin1Char(']');
+    const QRegularExpression grouped(QStringLiteral("^\\s*[+-]?\\d{1,3}(?:%1\\d{3})+(?:%2\\d*)?\\s*$")
+                                         .arg(sep, QRegularExpression::escape(point)));
+    if (!grouped.match(text).hasMatch()) return text;
+    QString out = text.trimmed();
+    out.removeIf([&](QChar c) { return separators.contains(c); });
+    return out;
+}
+
 std::optional<qint64> ParseInteger(const QString& text) {
     // Blanks around, a sign, ASCII digits: nothing else is a whole number here.
     const auto blank = [](QChar c) {

@@ -17,6 +17,10 @@ std::optional<double> ParseDecimal(const QString& text);
 // program may write with other settings): blanks around, a sign, digits, at most one separator; no
 // grouping, no exponent.
 std::optional<double> ParseDecimalAnySeparator(const QString& text);
+// The number without its thousands separators when it is grouped as the grids show it ("1 000 000,50":
+// blanks, no-break spaces or the regional group separator between groups of three digits); any other
+// text unchanged.
+QString WithoutGroups(const QString& text);
 // A whole number in decimal digits with an optional sign.
 std::optional<qint64> ParseInteger(const QString& text);
 // A time of day "H:MM:SS", "HH:MM:SS", "H:MM" or "HH:MM" (blanks around are ignored); std::nullopt

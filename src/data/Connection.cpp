@@ -17,7 +17,7 @@ TConnectionTarget ConnectionTargetFor(const QString& setting) {
     return {QStringLiteral("QSQLITE"), LocalFilePath(setting)};
 }
 
-void OpenConnection(const QString& connectionName, const QString& setting) {
+bool OpenConnection(const QString& connectionName, const QString& setting) {
     const TConnectionTarget target = ConnectionTargetFor(setting);
     ForgetStatements(connectionName);
     {
@@ -44,13 +44,28 @@ void OpenConnection(const QString& connectionName, const QString& setting) {
     }
     db.setDatabaseName(target.DatabaseName);
     if (!db.open()) throw KorvexError(db.lastError().text());
-    if (target.Driver == QLatin1String("QSQLITE")) {
-        QSqlQuery q(db);
-        // A file that is not a database fails here rather than at the first table.
-        if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL"))) {
-            QString msg = q.lastError().text();
+    if (target.Driver != QLatin1String("QSQLITE")) return false;
+    // WAL lets the platform and QUIK write while the robot reads (a rollback journal makes every writer
+    // wait for the readers). The mode stays in the file: it is set once, and the caller says so.
+    QSqlQuery q(db);
+    // A file that is not a database fails here rather than at the first table.
+    auto run = [&](const QString& text) {
+        if (!q.exec(text) || !q.next()) {
+            const QString msg = q.lastError().text();
+            q.finish();
             db.close();
-            throw KorvexError(msg);
+            throw KorvexError(
+                msg.isEmpty() ? QStringLiteral("Файл не является базой данных: %1").arg(target.DatabaseName)
+                              : msg);
         }
+        const QString mode = q.value(0).toString().toLower();
+        q.finish();
+        return mode;
+    };
+    if (run(QStringLiteral("PRAGMA journal_mode")) == QLatin1String("wal")) return false;
+    if (run(QStringLiteral("PRAGMA journal_mode=WAL")) != QLatin1String("wal")) {
+        db.close();
+        throw KorvexError(QStringLiteral("Режим WAL для файла %1 не включен").arg(target.DatabaseName));
     }
+    return true;
 }

@@ -13,6 +13,7 @@ struct TConnectionTarget {
 
 TConnectionTarget ConnectionTargetFor(const QString& setting);
 
-// (Re)opens the named connection on the target of `setting`. Throws KorvexError with the engine's
+// (Re)opens the named connection on the target of `setting`; an SQLite file is put in WAL mode, which
+// stays in the file. True when this call changed the file's mode. Throws KorvexError with the engine's
 // message when the database cannot be opened.
-void OpenConnection(const QString& connectionName, const QString& setting);
+bool OpenConnection(const QString& connectionName, const QString& setting);

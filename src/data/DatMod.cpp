@@ -5,8 +5,16 @@
 #include "data/SqlRun.h"
 
 #include <QAtomicInt>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSqlError>
 #include <QSqlRecord>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 namespace {
 QAtomicInt InstanceCounter;
@@ -84,24 +92,76 @@ bool TDatMod::QuikDataConnected() const {
     return conQuikData().isOpen();
 }
 
+namespace {
+// What tells a file from another one put at its path later: its device and inode where there are
+// such, its creation time elsewhere. Empty when there is no file.
+QString FileIdentity(const QString& path) {
+    const QFileInfo fi(path);
+    if (!fi.exists()) return QString();
+#ifdef Q_OS_UNIX
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0)
+        return QStringLiteral("%1:%2")
+            .arg(static_cast<qulonglong>(st.st_dev))
+            .arg(static_cast<qulonglong>(st.st_ino));
+#endif
+    return QString::number(fi.birthTime().toMSecsSinceEpoch());
+}
+} // namespace
+
+void TDatMod::RememberFile(const QString& connectionName, const QString& setting) {
+    const TConnectionTarget target = ConnectionTargetFor(setting);
+    if (target.Driver == QLatin1String("QSQLITE"))
+        OpenedFiles.insert(connectionName, {target.DatabaseName, FileIdentity(target.DatabaseName)});
+    else
+        OpenedFiles.remove(connectionName);
+}
+
+QStringList TDatMod::CheckDatabaseFiles() {
+    QStringList told;
+    for (const QString& name : {OmegaName, QuikName}) {
+        auto f = OpenedFiles.constFind(name);
+        if (f == OpenedFiles.cend() || !QSqlDatabase::database(name, false).isOpen()) continue;
+        const QString now = FileIdentity(f->Path);
+        if (now == f->Identity) continue;
+        const QString path = QDir::toNativeSeparators(f->Path);
+        told << (now.isEmpty() ? QStringLiteral("Файл базы данных %1 исчез: подключение закрыто. "
+                                                "Верните файл и подключитесь заново.")
+                                     .arg(path)
+                               : QStringLiteral("Файл базы данных %1 заменен другим файлом: подключение "
+                                                "закрыто. Подключитесь заново.")
+                                     .arg(path));
+        // The robot must not go on with a file that is no longer the one at the path.
+        for (TDataTable* t : Tables())
+            if (t->ConnectionName() == name) t->Close();
+        ForgetStatements(name);
+        QSqlDatabase::database(name, false).close();
+    }
+    return told;
+}
+
 void TDatMod::Reconnected(const QString& connectionName) {
     for (TDataTable* t : Tables())
         if (t->ConnectionName() == connectionName) t->Rebind();
 }
 
-void TDatMod::OpenOmega(const QString& setting) {
+bool TDatMod::OpenOmega(const QString& setting) {
     // Tables on a reopened connection are read afresh at their next use.
     for (TDataTable* t : Tables())
         if (t->ConnectionName() == OmegaName) t->Close();
-    OpenConnection(OmegaName, setting);
+    const bool switched = OpenConnection(OmegaName, setting);
+    RememberFile(OmegaName, setting);
     Reconnected(OmegaName);
+    return switched;
 }
 
-void TDatMod::OpenQuikData(const QString& setting) {
+bool TDatMod::OpenQuikData(const QString& setting) {
     for (TDataTable* t : Tables())
         if (t->ConnectionName() == QuikName) t->Close();
-    OpenConnection(QuikName, setting);
+    const bool switched = OpenConnection(QuikName, setting);
+    RememberFile(QuikName, setting);
     Reconnected(QuikName);
+    return switched;
 }
 
 TDatMod::TBusyGuard::TBusyGuard(TDatMod& dm, const QString& conn) : DM(dm), Conn(conn) {
@@ -148,16 +208,17 @@ void TDatMod::ClearOrderNumbers() {
 }
 
 TSecCodeSum TDatMod::qSecCodeSum() {
-    TSqlRows q = RunSql(
-        conQuikData(),
-        {QStringLiteral("Select Count(Traded) as SumTraded,  Sum(FixVol) as SumFixVol, Sum(Part) as SumPart"),
-         QStringLiteral("From tSecCode"), QStringLiteral("Where Traded =  True")});
+    // Summed here, not in SQL: an instrument is traded by the same rule the sizing reads it with (any
+    // non-zero value, as Access stores True as -1), whatever wrote the table.
+    TSqlRows q = RunSql(conQuikData(),
+                        {QStringLiteral("Select Traded, FixVol, Part"), QStringLiteral("From tSecCode")});
     TSecCodeSum s;
-    if (q.next()) {
-        const QSqlRecord r = q.record();
-        s.SumTraded = ColumnInt(r, QStringLiteral("SumTraded"));
-        s.SumFixVol = ColumnDouble(r, QStringLiteral("SumFixVol"));
-        s.SumPart = ColumnDouble(r, QStringLiteral("SumPart"));
+    while (q.next()) {
+        const QSqlRecord& r = q.record();
+        if (!ColumnBool(r, QStringLiteral("Traded"))) continue;
+        ++s.SumTraded;
+        s.SumFixVol += ColumnDouble(r, QStringLiteral("FixVol"));
+        s.SumPart += ColumnDouble(r, QStringLiteral("Part"));
     }
     return s;
 }
@@ -168,7 +229,8 @@ TPortfolioSum TDatMod::qPortfolioSum() {
         {QStringLiteral("Select Count(id_client) as SumId_client,  Sum(openassets) as SumOpenAssets,"),
          QStringLiteral("Sum(shorts) as SumShorts, Sum(longs) as Sumlongs, Sum(CurAssets) as SumCurAssets,"),
          QStringLiteral("Sum(OpenAllAssets) as SumOpenAllAssets, Sum(CurAllAssets) as SumCurAllAssets,"),
-         QStringLiteral("Avg(margin) as AvgMargin, Avg(curLeverage) as AvgCurLeverage,"),
+         QStringLiteral(
+             "Avg(margin) as AvgMargin, Avg(leverage) as AvgLeverage, Avg(curLeverage) as AvgCurLeverage,"),
          QStringLiteral("Sum(profitloss) as SumProfitLoss, Avg(change) as AvgChange"),
          QStringLiteral("From tPortfolio")});
     TPortfolioSum s;
@@ -182,6 +244,7 @@ TPortfolioSum TDatMod::qPortfolioSum() {
         s.SumOpenAllAssets = ColumnDouble(r, QStringLiteral("SumOpenAllAssets"));
         s.SumCurAllAssets = ColumnDouble(r, QStringLiteral("SumCurAllAssets"));
         s.AvgMargin = ColumnDouble(r, QStringLiteral("AvgMargin"));
+        s.AvgLeverage = ColumnDouble(r, QStringLiteral("AvgLeverage"));
         s.AvgCurLeverage = ColumnDouble(r, QStringLiteral("AvgCurLeverage"));
         s.SumProfitLoss = ColumnDouble(r, QStringLiteral("SumProfitLoss"));
         s.AvgChange = ColumnDouble(r, QStringLiteral("AvgChange"));

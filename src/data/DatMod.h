@@ -21,7 +21,8 @@ struct TSecCodeSum {
 struct TPortfolioSum {
     int SumId_client = 0;
     double SumOpenAssets = 0, SumShorts = 0, Sumlongs = 0, SumCurAssets = 0, SumOpenAllAssets = 0,
-           SumCurAllAssets = 0, AvgMargin = 0, AvgCurLeverage = 0, SumProfitLoss = 0, AvgChange = 0;
+           SumCurAllAssets = 0, AvgMargin = 0, AvgLeverage = 0, AvgCurLeverage = 0, SumProfitLoss = 0,
+           AvgChange = 0;
 };
 
 // The data module: both database connections and every table object of the program. Statements that
@@ -38,9 +39,10 @@ public:
     bool OmegaConnected() const;
     bool QuikDataConnected() const;
 
-    // Opens one connection from its setting. Throws KorvexError with the engine's message.
-    void OpenOmega(const QString& setting);
-    void OpenQuikData(const QString& setting);
+    // Opens one connection from its setting; true when an SQLite file was switched to WAL mode now.
+    // Throws KorvexError with the engine's message.
+    bool OpenOmega(const QString& setting);
+    bool OpenQuikData(const QString& setting);
 
     // Alerts database tables.
     TDataTable* tFilledOrders;
@@ -58,6 +60,11 @@ public:
     TDataTable* tClientOpenPositions;
 
     QList<TDataTable*> Tables() const;
+
+    // Whether the SQLite files of the open connections are still the files that were opened. A file
+    // that vanished or was replaced at its path closes its connection and its tables; returns a text
+    // for each. A closed connection is not looked at, so each loss is told once.
+    QStringList CheckDatabaseFiles();
 
     // Re-reads what changed in one table (nothing when the database did not change), keeping its
     // current row by id; a failure closes the table, and the next refresh opens it again. Never throws.
@@ -97,6 +104,12 @@ signals:
 
 private:
     void Reconnected(const QString& connectionName);
+    void RememberFile(const QString& connectionName, const QString& setting);
+    struct TOpenedFile {
+        QString Path;
+        QString Identity;
+    };
+    QHash<QString, TOpenedFile> OpenedFiles; // SQLite connections by name
     QString OmegaName;
     QString QuikName;
     QHash<QString, int> Busy;

@@ -50,6 +50,8 @@ void TTableModel::clear() {
     Edits.clear();
     Deleted.clear();
     PendingRow = -1;
+    // Another table or another database from now on: what was read before cannot be put back here.
+    UndoRows.reset();
     endResetModel();
 }
 
@@ -96,27 +98,30 @@ void TTableModel::ReadKeys() {
     endResetModel();
 }
 
-void TTableModel::ReadWhole() {
+std::vector<TTableModel::TRow> TTableModel::ReadAllRows() const {
     std::vector<TRow> rows;
-    {
-        QSqlQuery q(Db(Connection));
-        q.setForwardOnly(true);
-        if (!q.exec(QStringLiteral("SELECT * FROM %1%2").arg(Bracket(Table), OrderClause())))
-            throw StoreError(q.lastError().text());
-        QVector<int> map;
-        while (q.next()) {
-            const QSqlRecord r = q.record();
-            if (map.isEmpty())
-                for (int c = 0; c < Columns.count(); ++c)
-                    map << r.indexOf(Columns.fieldName(c));
-            TRow row(Columns.count());
+    QSqlQuery q(Db(Connection));
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT * FROM %1%2").arg(Bracket(Table), OrderClause())))
+        throw StoreError(q.lastError().text());
+    QVector<int> map;
+    while (q.next()) {
+        const QSqlRecord r = q.record();
+        if (map.isEmpty())
             for (int c = 0; c < Columns.count(); ++c)
-                if (map[c] >= 0) row[c] = r.value(map[c]);
-            rows.push_back(std::move(row));
-        }
-        if (q.lastError().isValid()) throw StoreError(q.lastError().text());
-        q.finish();
+                map << r.indexOf(Columns.fieldName(c));
+        TRow row(Columns.count());
+        for (int c = 0; c < Columns.count(); ++c)
+            if (map[c] >= 0) row[c] = r.value(map[c]);
+        rows.push_back(std::move(row));
     }
+    if (q.lastError().isValid()) throw StoreError(q.lastError().text());
+    q.finish();
+    return rows;
+}
+
+void TTableModel::ReadWhole() {
+    std::vector<TRow> rows = ReadAllRows();
     beginResetModel();
     Whole = std::move(rows);
     endResetModel();
@@ -469,6 +474,7 @@ bool TTableModel::submitAll() {
     // Whoever keeps what it read of this table must read again.
     NoteTableWrite(Connection, Table);
     try {
+        if (UndoSession && !UndoRows) UndoRows = ReadAllRows();
         for (int base : Deleted) {
             DeleteRow(base);
             emit AfterPost();
@@ -488,6 +494,58 @@ bool TTableModel::submitAll() {
     Edits.clear();
     Deleted.clear();
     PendingRow = -1;
+    return select();
+}
+
+void TTableModel::keepRow(int row) {
+    const int base = BaseRow(row);
+    if (base >= 0 && Deleted.remove(base)) emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+}
+
+void TTableModel::beginUndoSession() {
+    if (UndoSession) return; // shown again after a refused OK: the session goes on
+    UndoSession = true;
+    UndoRows.reset();
+}
+
+void TTableModel::endUndoSession() {
+    UndoSession = false;
+    UndoRows.reset();
+}
+
+bool TTableModel::undoSession() {
+    LastError = QSqlError();
+    revertAll();
+    UndoSession = false;
+    if (!UndoRows) return true; // nothing was written
+    const std::vector<TRow> rows = std::move(*UndoRows);
+    UndoRows.reset();
+    // The operator's tables are small and written only through these grids: the rows are put back
+    // whole, keys included, so that nothing he posted in the dialog survives its "Отмена".
+    NoteTableWrite(Connection, Table);
+    try {
+        const QSqlDatabase db = Db(Connection);
+        QStringList cols, marks;
+        for (int c = 0; c < Columns.count(); ++c) {
+            cols << Bracket(Columns.fieldName(c));
+            marks << QStringLiteral("?");
+        }
+        const QString insert =
+            QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                .arg(Bracket(Table), cols.join(QStringLiteral(", ")), marks.join(QStringLiteral(", ")));
+        TDbTransaction tx(db);
+        RunSqlPositional(db, QStringLiteral("DELETE FROM %1").arg(Bracket(Table)), {});
+        for (const TRow& row : rows) {
+            QVariantList values;
+            for (const QVariant& v : row)
+                values << (v.isNull() ? QVariant() : v); // a NULL stays NULL, not an empty text
+            RunSqlPositional(db, insert, values);
+        }
+        tx.Commit();
+    } catch (const std::exception& e) {
+        return Fail(e);
+    }
+    emit AfterPost();
     return select();
 }
 
@@ -671,4 +729,20 @@ bool TDataTable::PostEdits() {
 
 void TDataTable::CancelEdits() {
     SqlModel->revertAll();
+}
+
+void TDataTable::BeginDialogEdits() {
+    SqlModel->beginUndoSession();
+}
+
+void TDataTable::KeepDialogEdits() {
+    SqlModel->endUndoSession();
+}
+
+void TDataTable::UndoDialogEdits() {
+    bool done = true;
+    KeepCurrentAcross([this, &done] { done = SqlModel->undoSession(); });
+    if (!done)
+        throw KorvexError(
+            QStringLiteral("Таблица %1 не восстановлена: %2").arg(Table, SqlModel->lastError().text()));
 }

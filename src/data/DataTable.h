@@ -8,6 +8,7 @@
 #include <QSqlError>
 #include <QSqlRecord>
 #include <functional>
+#include <optional>
 #include <vector>
 
 // The rows of one table for a grid, read so that no statement stays open between two operations.
@@ -72,10 +73,25 @@ public:
     // The row showing this id, -1 when none.
     int rowOfId(qint64 id) const;
     bool hasIdColumn() const { return IdColumn >= 0; }
+    // The row of the highest id (the newest row wherever the sort puts it), -1 when none.
+    int newestRow() const { return Keys.empty() ? -1 : rowOfId(KnownMax); }
 
     // Returns false to refuse the post; the row then stays in editing.
     std::function<bool(const QSqlRecord& row)> BeforePost;
     bool HasPendingInsert() const { return PendingRow >= 0; }
+    // Takes back the delete of a row not yet posted.
+    void keepRow(int row);
+
+    // A dialog's session of edits: what its grids post while it is open stays undoable until it
+    // closes. The table is read as it stands before the session's first write (nothing is read when
+    // nothing is written). A session already open goes on.
+    void beginUndoSession();
+    // Throws away the pending edits and puts the table back as it was before the session's first
+    // write, in one database transaction. False with lastError() set when that failed (the table then
+    // keeps what was posted).
+    bool undoSession();
+    // Keeps what the session posted.
+    void endUndoSession();
     int PendingInsertedRow() const { return PendingRow; }
 
 signals:
@@ -86,6 +102,7 @@ private:
     bool Fail(const std::exception& e);
     void ReadKeys();
     void ReadWhole();
+    std::vector<TRow> ReadAllRows() const;
     int BaseRow(int row) const; // the stored row shown at `row`, -1 for the new row
     const TRow* StoredRow(int base) const;
     QVariant Value(int row, int column) const;
@@ -117,6 +134,8 @@ private:
     int PendingRow = -1;
     TRow PendingValues;
     QSqlError LastError;
+    bool UndoSession = false;
+    std::optional<std::vector<TRow>> UndoRows; // the table before the session's first write
 };
 
 // One table object: a grid model with an open/closed state and a current row, on one connection.
@@ -170,6 +189,12 @@ public:
     bool IsEditingExistingRow() const;
     bool PostEdits();
     void CancelEdits();
+    // A dialog's "Отмена" throws away everything changed while it was open, rows its grids already
+    // posted included; its OK keeps them (see TTableModel::beginUndoSession).
+    void BeginDialogEdits();
+    // Throws KorvexError when the table could not be put back.
+    void UndoDialogEdits();
+    void KeepDialogEdits();
 
     // Called when the connection was recreated with another driver.
     void Rebind();

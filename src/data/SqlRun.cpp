@@ -29,12 +29,23 @@ QVariant Bindable(const QVariant& v) {
     return v;
 }
 
+// The engine's words for a failure; a driver that fails without a word still gets a reason.
+QString Reason(const QSqlError& e, const QSqlDatabase& db) {
+    const QString text = e.text().trimmed();
+    if (!text.isEmpty()) return text;
+    // An ODBC connection string may carry a password: only a file's name is shown.
+    const QString where = db.driverName() == QLatin1String("QSQLITE") ? db.databaseName() : db.driverName();
+    return QStringLiteral("база данных %1 не ответила (драйвер не сообщил причину%2)")
+        .arg(where,
+             e.nativeErrorCode().isEmpty() ? QString() : QStringLiteral(", код ") + e.nativeErrorCode());
+}
+
 TSqlRows Finish(QSqlQuery& q, const QSqlDatabase& db) {
     TSqlRows rows;
     if (q.isSelect()) {
         while (q.next())
             rows.Rows.push_back(q.record());
-        if (q.lastError().isValid()) throw StoreError(q.lastError().text());
+        if (q.lastError().isValid()) throw StoreError(Reason(q.lastError(), db));
     } else {
         rows.Affected = q.numRowsAffected();
         rows.LastInsertId = q.lastInsertId();
@@ -121,7 +132,7 @@ std::shared_ptr<TStatement> PreparedText(TConnectionStatements& mine, const QSql
     auto st = std::make_shared<TStatement>();
     st->Query = QSqlQuery(db);
     st->Query.setForwardOnly(true);
-    if (!st->Query.prepare(text)) throw StoreError(st->Query.lastError().text());
+    if (!st->Query.prepare(text)) throw StoreError(Reason(st->Query.lastError(), db));
     st->Names = PlaceholderNames(text, &st->Marks);
     // Qt counts every appearance of a name: equal counts mean each name appears once.
     st->Unique = st->Names.size() == st->Query.boundValues().size() && st->Names.size() <= 64;
@@ -184,7 +195,7 @@ void BindAt(TStatement& st, qsizetype pos, const QVariant& value) {
 
 TSqlRows Run(const QSqlDatabase& db, QSqlQuery& q) {
     if (!q.exec()) {
-        const QString error = q.lastError().text();
+        const QString error = Reason(q.lastError(), db);
         q.finish();
         throw StoreError(error);
     }
@@ -310,7 +321,7 @@ TDbTransaction::TDbTransaction(const QSqlDatabase& db) : Db(db) {
     if (IsSqlite(Db))
         RunSql(Db, {QStringLiteral("BEGIN IMMEDIATE")});
     else if (!Db.transaction())
-        throw StoreError(Db.lastError().text());
+        throw StoreError(Reason(Db.lastError(), Db));
     Open = true;
 }
 
@@ -331,7 +342,7 @@ void TDbTransaction::Commit() {
     if (IsSqlite(Db))
         RunSql(Db, {QStringLiteral("COMMIT")}); // throws; the destructor rolls back
     else if (!Db.commit())
-        throw StoreError(Db.lastError().text());
+        throw StoreError(Reason(Db.lastError(), Db));
     Open = false;
     NoteLocalWrite(Db.connectionName());
 }

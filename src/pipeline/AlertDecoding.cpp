@@ -63,8 +63,8 @@ QString StrategyKey(const QString& system) {
 
 namespace {
 
-// Whole-value lookup without regard to case over the table's current contents. A found row is made
-// current in the table object when it is open.
+// Whole-value lookup without regard to case over the table's current contents; an empty key and
+// empty or NULL values match nothing. A found row is made current in the table object when it is open.
 bool LookUp(const TPipelineContext& ctx, TDataTable* table, const QString& column, const QString& key,
             qint64 stamp) {
     // The column's values are read again only when the table may have changed.
@@ -73,10 +73,13 @@ bool LookUp(const TPipelineContext& ctx, TDataTable* table, const QString& colum
         TSqlRows q = RunSql(ctx.DM.conQuikData(), {QStringLiteral("SELECT %1").arg(column),
                                                    QStringLiteral("FROM %1").arg(table->TableName())});
         kept.Values.clear();
+        // A NULL or empty row is a row not filled in: it lets no alert through, not even one whose
+        // workspace or strategy is empty.
         while (q.next())
-            kept.Values << q.value(0).toString();
+            if (const QString v = q.value(0).toString(); !v.isEmpty()) kept.Values << v;
         kept.Stamp = stamp;
     }
+    if (key.isEmpty()) return false;
     bool found = false;
     for (const QString& v : kept.Values)
         if (v.compare(key, Qt::CaseInsensitive) == 0) {

@@ -216,9 +216,13 @@ bool TTransactionWriter::FlushTransactions() {
             ++i;
             continue;
         }
-        GiveUp(i, QStringLiteral("файл транзакций %1 недоступен дольше %2 с")
-                      .arg(Ctx.Settings.pathTRI,
-                           QString::number(RetryPeriodMs(Ctx.Settings.RetryPeriod) / 1000)));
+        const QString period = QString::number(RetryPeriodMs(Ctx.Settings.RetryPeriod) / 1000);
+        GiveUp(
+            i,
+            LastFlushError.isEmpty()
+                ? QStringLiteral("ордер старше %1 с (RetryPeriod), поздний сигнал не исполняется").arg(period)
+                : QStringLiteral("файл транзакций %1 недоступен дольше %2 с")
+                      .arg(Ctx.Settings.pathTRI, period));
         givenUp = true;
     }
     if (givenUp && OnStatusChanged) OnStatusChanged();

@@ -35,7 +35,8 @@ TEngine::TEngine(TJournal& journal, const TClock& clock, const QString& settings
     State->Load();
     Watcher = std::make_unique<TChangeWatcher>();
     connect(Watcher.get(), &TChangeWatcher::AlertsChanged, this, [this] {
-        if (Watching && timUpdateTable.Enabled()) RunEvent([this] { WatchReaders(); });
+        // A pass on a change turns the tray icon as a pass on the tick does.
+        if (Watching && timUpdateTable.Enabled()) RunEvent([this] { actWatchingExecute(); });
     });
     connect(Watcher.get(), &TChangeWatcher::ResultsChanged, this, [this] {
         if (timUpdateTable.Enabled()) RunEvent([this] { ResultReader->actCheckTROExecute(); });
@@ -184,9 +185,14 @@ bool TEngine::ConnectDatabases() {
     bool omega = false, quik = false;
     auto open = [this](bool& ok, const QString& path, auto openFn) {
         try {
-            (DM.get()->*openFn)(path);
+            const bool switched = (DM.get()->*openFn)(path);
             ok = true;
             JournalRef.AddJournalLine(QStringLiteral("Подключение к базе данных %1: OK").arg(path));
+            if (switched)
+                JournalRef.AddJournalLine(
+                    QStringLiteral("Файл базы данных %1 переведен в режим WAL: так чтение робота не "
+                                   "задерживает запись Omega Research и Quik. Режим остается в файле.")
+                        .arg(path));
         } catch (const std::exception& e) {
             JournalRef.AddJournalLine(
                 QStringLiteral("При подключении к базе данных %1 произошла ошибка:\r\n%2")
@@ -278,6 +284,14 @@ void TEngine::UpdatePortfolioTotals() {
     if (!DM->QuikDataConnected()) return;
     PortfolioTotals = DM->qPortfolioSum();
     emit PortfolioTotalsChanged();
+}
+
+void TEngine::CheckDatabaseFiles() {
+    const QStringList lost = DM->CheckDatabaseFiles();
+    if (lost.isEmpty()) return;
+    ApplyWakeOnChange();
+    UpdateStatusBar();
+    throw KorvexError(lost.join(QLatin1Char('\n')));
 }
 
 void TEngine::UpdateSumList() {

@@ -95,6 +95,9 @@ public:
 
     // --- The tick and watching ---
     void timTable();
+    // A database file that vanished or was replaced at its path: its connection is closed, the status
+    // bar says so, and the tick ends with the reason (told once, as the connection is then closed).
+    void CheckDatabaseFiles();
     void actStartWatchExecute();
     void actStopWatchExecute();
     void actWatchingExecute();
@@ -186,6 +189,8 @@ private:
     qint64 DispatchSeenMs = -1;
     // Thrown when a store or a file ended a watch pass; already reported.
     struct TPassEnded {};
+    // Thrown when an alert grew older than the retry period while its dispatch waited for the database.
+    struct TAlertTooLate {};
     QHash<QString, QHash<qint64, qint64>> FirstSeen; // alert table -> id -> first seen, ms since the epoch
     QHash<QString, qint64> LastLook; // alert table -> when its last id was last looked at, clock ms
     QString LastPassFailure;

@@ -11,13 +11,16 @@
 
 QString TEngine::ManualOrderQuestion(const TOmegaOrder& alert, const TOrderBuilder& builder, bool cancel) {
     const auto accounts = DispatchAccounts();
-    // The orders are built as the send would build them, and nothing of it is kept.
+    // The orders are built as the send would build them, and nothing of it is kept: neither the rows
+    // (rolled back) nor the journal lines, which the send's own build writes once more.
     QList<TOrder> orders;
     {
+        TJournal trialJournal(Clock);
+        const TPipelineContext trial{*DM, Settings, trialJournal, Clock};
         TDbTransaction dryRun(DM->conQuikData());
         for (const TClientAccount& account : *accounts) {
             TOrder order;
-            if (builder(Ctx, order, alert, account)) orders << order;
+            if (builder(trial, order, alert, account)) orders << order;
         }
     }
     if (orders.isEmpty()) return QString();

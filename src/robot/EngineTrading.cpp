@@ -18,6 +18,7 @@
 #include <vector>
 
 void TEngine::timTable() {
+    CheckDatabaseFiles();
     for (TDataTable* t : {DM->tFilledOrders, DM->tActiveOrders, DM->tCanceledOrders, DM->tOpenPisitions})
         DM->RefreshDataSet(t);
     DM->RefreshDataSet(DM->tParam);
@@ -166,13 +167,16 @@ void TEngine::ReadWindow(const QString& table, qint64& lastId, TDataTable* t, bo
         const qint64 id = idValue.toLongLong();
         const QString idText = idValue.toString();
         const qint64 firstSeen = seen.value(id, now);
-        // The clock read again: the alerts before this one may have taken their time.
-        if (Clock.NowMs() - firstSeen > RetryPeriodMs()) {
+        const auto tooLate = [&] {
             JournalRef.AddJournalLine(QStringLiteral("Ордер # ") + idText + QStringLiteral(" (") + table +
                                       QStringLiteral(") не отправлен за ") +
                                       QString::number(RetryPeriodMs() / 1000) +
                                       QStringLiteral(" с и пропущен: поздний сигнал не исполняется."));
             lastId = id;
+        };
+        // The clock read again: the alerts before this one may have taken their time.
+        if (Clock.NowMs() - firstSeen > RetryPeriodMs()) {
+            tooLate();
             continue;
         }
         try {
@@ -194,14 +198,20 @@ void TEngine::ReadWindow(const QString& table, qint64& lastId, TDataTable* t, bo
             DispatchSeenMs = firstSeen;
             rule(alert);
             DispatchSeenMs = -1;
+        } catch (const TAlertTooLate&) {
+            DispatchSeenMs = -1;
+            tooLate();
+            continue;
         } catch (const ConversionError& e) {
             DispatchSeenMs = -1;
             // Refused for its own content (an order text that does not read): nothing was written.
             JournalRef.AddJournalLine(e.Message);
         } catch (const std::exception& e) {
             DispatchSeenMs = -1;
+            const QString reason = ErrorText(e).trimmed();
             const QString text = QStringLiteral("Ордер # ") + idText + QStringLiteral(" (") + table +
-                                 QStringLiteral(") не отправлен: ") + ErrorText(e) +
+                                 QStringLiteral(") не отправлен: ") +
+                                 (reason.isEmpty() ? QStringLiteral("причина не сообщена") : reason) +
                                  QStringLiteral(". Повтор на следующем такте.");
             // Said once while the same alert fails for the same reason.
             if (text != LastPassFailure) {
@@ -269,6 +279,8 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
     const qint64 seenMs = DispatchSeenMs >= 0 ? DispatchSeenMs : Clock.NowMs();
     {
         TDbTransaction tx(DM->conQuikData());
+        // Waiting for the database may have taken the alert past its retry period: it is not sent late.
+        if (DispatchSeenMs >= 0 && Clock.NowMs() - seenMs > RetryPeriodMs()) throw TAlertTooLate();
         // One look at the database for both kept tables, inside the transaction: what it sees is
         // what this dispatch writes against.
         const std::vector<qint64> stamps =

@@ -100,6 +100,19 @@ bool ReadBoolean(const QString& text) {
 
 constexpr int MaxValueLength = 2047;
 
+// A password the scrambled line cannot hold whole: "ю" (0xFE) becomes a zero byte that ends the value,
+// a scrambled line break splits the line, blanks at either end are trimmed by the reader, and a letter
+// without a Windows-1251 byte is lost. Such a password is kept beside it, its UTF-8 bytes scrambled and
+// written in hex; every other password stays in the one line as always.
+const char* const PasswordHexKey = "PasswordHex";
+
+bool LineHoldsPassword(const QString& password, const QByteArray& scrambled) {
+    if (Cp1251::Decode(Cp1251::Encode(password)) != password) return false;
+    if (scrambled.contains('\0') || scrambled.contains('\r') || scrambled.contains('\n')) return false;
+    auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    return scrambled.isEmpty() || (!blank(scrambled.front()) && !blank(scrambled.back()));
+}
+
 } // namespace
 
 QByteArray ScramblePassword(const QByteArray& text, bool store) {
@@ -129,8 +142,12 @@ void TSettingsFile::Load(TSettings& s) const {
         const char* raw = ini.GetValue(k.Section, k.Key, nullptr);
         QByteArray bytes = raw ? QByteArray(raw).left(MaxValueLength) : QByteArray();
         if (k.kind == Kind::Password) {
-            s.*(std::get<QString TSettings::*>(k.Field)) =
-                raw ? Cp1251::Decode(ScramblePassword(bytes, false)) : QString();
+            const char* hex = ini.GetValue(k.Section, PasswordHexKey, nullptr);
+            QString& password = s.*(std::get<QString TSettings::*>(k.Field));
+            if (hex && *hex)
+                password = QString::fromUtf8(ScramblePassword(QByteArray::fromHex(hex), false));
+            else
+                password = raw ? Cp1251::Decode(ScramblePassword(bytes, false)) : QString();
             continue;
         }
         const QString text = raw ? Cp1251::Decode(bytes) : DefaultText(k);
@@ -181,7 +198,16 @@ void TSettingsFile::Save(const TSettings& s) const {
         QByteArray value;
         if (auto p = std::get_if<QString TSettings::*>(&k.Field)) {
             value = Cp1251::Encode(s.*(*p));
-            if (k.kind == Kind::Password) value = ScramblePassword(value, true);
+            if (k.kind == Kind::Password) {
+                value = ScramblePassword(value, true);
+                if (LineHoldsPassword(s.*(*p), value)) {
+                    ini.Delete(k.Section, PasswordHexKey);
+                } else {
+                    ini.SetValue(k.Section, PasswordHexKey,
+                                 ScramblePassword((s.*(*p)).toUtf8(), true).toHex().constData());
+                    value.clear();
+                }
+            }
         } else if (auto p = std::get_if<int TSettings::*>(&k.Field)) {
             value = QByteArray::number(s.*(*p));
         } else {

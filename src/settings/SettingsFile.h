@@ -7,7 +7,8 @@
 #include <QStringList>
 
 // Korvex.ini: sections Position, Quik, Mail and Risk, keys and sections matched without regard to case,
-// Windows-1251 text, Booleans written "-1"/"0", the password stored scrambled.
+// Windows-1251 text, Booleans written "-1"/"0", the password stored scrambled (one that the scrambled
+// line cannot hold, such as one with "ю", goes to PasswordHex beside it).
 class TSettingsFile {
 public:
     explicit TSettingsFile(QString path) : FilePath(std::move(path)) {}

@@ -9,7 +9,7 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
-TfmClients::TfmClients(TEngine& engine, QWidget* parent) : QDialog(parent) {
+TfmClients::TfmClients(TEngine& engine, QWidget* parent) : QDialog(parent), Robot(engine) {
     setWindowTitle(QStringLiteral("Клиенты"));
     auto* box = new QGroupBox(QStringLiteral(" Список клиентов "), this);
     auto* bl = new QVBoxLayout(box);
@@ -44,4 +44,9 @@ TfmClients::TfmClients(TEngine& engine, QWidget* parent) : QDialog(parent) {
     setFixedSize(767, 469);
     connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this,
             &TfmClients::HelpRequested);
+}
+
+void TfmClients::showEvent(QShowEvent* e) {
+    Robot.DatMod().tClients->BeginDialogEdits();
+    QDialog::showEvent(e);
 }

@@ -17,4 +17,11 @@ public:
 
 signals:
     void HelpRequested();
+
+protected:
+    // What the grid posts from now on is undone by "Отмена".
+    void showEvent(QShowEvent* e) override;
+
+private:
+    TEngine& Robot;
 };

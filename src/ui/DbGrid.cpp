@@ -2,6 +2,7 @@
 
 #include "data/DataTable.h"
 
+#include <QEvent>
 #include <QHeaderView>
 #include <QPainter>
 #include <QScrollBar>
@@ -71,6 +72,10 @@ TDbGrid::TDbGrid(TDataTable* table, QVector<TGridColumn> columns, bool editable,
     Table->setSelectionBehavior(QAbstractItemView::SelectRows);
     Table->setSelectionMode(QAbstractItemView::SingleSelection);
     Table->verticalHeader()->setDefaultSectionSize(Table->fontMetrics().height() + 6);
+    // Row numbers gain a digit now and then: room for five keeps the columns from shifting under the eye.
+    Table->verticalHeader()->setMinimumWidth(
+        Table->verticalHeader()->fontMetrics().horizontalAdvance(QStringLiteral("00000")) +
+        2 * Table->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, Table->verticalHeader()) + 4);
     Editable = editable;
     if (!editable) Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     connect(Table->horizontalHeader(), &QHeaderView::sectionResized, this,
@@ -89,8 +94,10 @@ TDbGrid::TDbGrid(TDataTable* table, QVector<TGridColumn> columns, bool editable,
     });
     Table->horizontalHeader()->setSectionsMovable(true);
     Table->horizontalHeader()->setTextElideMode(Qt::ElideRight);
-    connect(Table->horizontalHeader(), &QHeaderView::sectionClicked, this,
-            [this](int logical) { emit TitleClicked(FieldsProxy->FieldAt(logical)); });
+    connect(Table->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int logical) {
+        emit TitleClicked(FieldsProxy->FieldAt(logical));
+        ShowSortIndicator(); // the header turns its arrow on a click: it shows the table's own order
+    });
     connect(Data, &TDataTable::Rebound, this, &TDbGrid::Bind);
     Bind();
 }
@@ -108,6 +115,8 @@ void TDbGrid::Bind() {
             Qt::UniqueConnection);
     connect(FieldsProxy, &QAbstractItemModel::modelReset, this, &TDbGrid::GrowToContents,
             Qt::UniqueConnection);
+    connect(FieldsProxy, &QAbstractItemModel::modelReset, this, &TDbGrid::ShowSortIndicator,
+            Qt::UniqueConnection);
     connect(Data->Selection(), &QItemSelectionModel::currentChanged, this, &TDbGrid::FromTableToView,
             Qt::UniqueConnection);
     connect(Table->selectionModel(), &QItemSelectionModel::currentChanged, this, &TDbGrid::FromViewToTable,
@@ -121,11 +130,11 @@ void TDbGrid::FollowNewestRows() {
     // A growing table follows its newest row, as QUIK's tables do, unless the operator scrolled away;
     // its range grows also while its page is not shown.
     QScrollBar* v = Table->verticalScrollBar();
-    connect(v, &QScrollBar::valueChanged, this, [this, v](int value) {
-        if (!Place.Valid) Following = value >= v->maximum();
+    connect(v, &QScrollBar::valueChanged, this, [this] {
+        if (!Place.Valid && !Adjusting) Following = NewestInView();
     });
-    connect(v, &QScrollBar::rangeChanged, this, [this, v](int, int max) {
-        if (!Place.Valid && Following) v->setValue(max);
+    connect(v, &QScrollBar::rangeChanged, this, [this] {
+        if (!Place.Valid && Following) ShowNewest();
     });
 }
 
@@ -134,12 +143,43 @@ bool TDbGrid::AtBottom() const {
     return v->value() >= v->maximum();
 }
 
+bool TDbGrid::NewestInView() const {
+    if (Data->SortColumn().isEmpty()) return AtBottom();
+    const int row = Data->Model()->newestRow();
+    if (row < 0) return true;
+    const QRect r = Table->visualRect(FieldsProxy->mapFromSource(Data->Model()->index(row, 0)));
+    return r.isValid() && r.top() >= 0 && r.bottom() <= Table->viewport()->height();
+}
+
+void TDbGrid::ShowNewest() {
+    QScrollBar* v = Table->verticalScrollBar();
+    const int row = Data->SortColumn().isEmpty() ? -1 : Data->Model()->newestRow();
+    if (row < 0) {
+        v->setValue(v->maximum());
+        return;
+    }
+    // Sorted: the newest row is wherever the sort put it, not at the end.
+    const bool adjusting = std::exchange(Adjusting, true);
+    const int h = Table->horizontalScrollBar()->value();
+    Table->scrollTo(FieldsProxy->mapFromSource(Data->Model()->index(row, 0)));
+    Table->horizontalScrollBar()->setValue(h);
+    Adjusting = adjusting;
+}
+
+void TDbGrid::ShowSortIndicator() {
+    QHeaderView* h = Table->horizontalHeader();
+    const QString sort = Data->SortColumn();
+    const int column = sort.isEmpty() ? -1 : FieldsProxy->ColumnOf(sort);
+    h->setSortIndicatorShown(column >= 0);
+    if (column >= 0) h->setSortIndicator(column, Qt::AscendingOrder);
+}
+
 void TDbGrid::RememberView() {
     Place = TViewPlace();
     Place.Valid = true;
     Place.HScroll = Table->horizontalScrollBar()->value();
     Place.VScroll = Table->verticalScrollBar()->value();
-    Place.AtBottom = AtBottom();
+    Place.AtBottom = Follows ? NewestInView() : AtBottom();
     const QModelIndex cur = Table->currentIndex();
     if (cur.isValid()) {
         const QModelIndex src = FieldsProxy->mapToSource(cur);
@@ -170,16 +210,21 @@ void TDbGrid::RestoreView() {
         Table->setAutoScroll(scroll);
     }
     Table->horizontalScrollBar()->setValue(Place.HScroll);
-    Table->verticalScrollBar()->setValue(Follows && Place.AtBottom ? Table->verticalScrollBar()->maximum()
-                                                                   : Place.VScroll);
+    if (Follows && Place.AtBottom)
+        ShowNewest();
+    else
+        Table->verticalScrollBar()->setValue(Place.VScroll);
     Following = Place.AtBottom;
 }
 
 int TDbGrid::TitleWidth(int column) const {
     QHeaderView* h = Table->horizontalHeader();
     const QString title = FieldsProxy->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
-    // The header's own margins on both sides, and room for the sort arrow of the sortable grids.
-    return QFontMetrics(h->font()).horizontalAdvance(title) +
+    // A title is drawn bold while its section is highlighted (a row is current): measured so. The
+    // header's own margins on both sides, and room for the sort arrow of the sortable grids.
+    QFont bold = h->font();
+    bold.setBold(true);
+    return QFontMetrics(bold).horizontalAdvance(title) +
            2 * h->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, h) + 8;
 }
 
@@ -206,6 +251,29 @@ void TDbGrid::ApplyColumns() {
     }
     Adjusting = false;
     if (!SizedToContent && Data->Model()->rowCount() > 0) FitColumnsToContents();
+}
+
+void TDbGrid::showEvent(QShowEvent* e) {
+    QWidget::showEvent(e);
+    FitTitles();
+}
+
+void TDbGrid::changeEvent(QEvent* e) {
+    QWidget::changeEvent(e);
+    if (e->type() == QEvent::FontChange || e->type() == QEvent::StyleChange) FitTitles();
+}
+
+void TDbGrid::FitTitles() {
+    if (OperatorSized) return;
+    QHeaderView* h = Table->horizontalHeader();
+    Adjusting = true;
+    for (int c = 0; c < h->count(); ++c) {
+        const int title = TitleWidth(c);
+        if (h->sectionSize(c) >= title) continue;
+        h->resizeSection(c, title);
+        Widths[FieldsProxy->FieldAt(c).toLower()] = title;
+    }
+    Adjusting = false;
 }
 
 void TDbGrid::GrowToContents() {
@@ -306,21 +374,26 @@ void TDbGrid::FromTableToView() {
 void TDbGrid::FromViewToTable(const QModelIndex& current, const QModelIndex& previous) {
     if (Syncing || !current.isValid()) return;
     if (Editable && previous.isValid() && previous.row() != current.row() && Data->Model()->isDirty()) {
-        // Leaving an edited row posts it, as a table grid does; the row to go to is found again by its
-        // place after the table was read anew.
+        // Leaving an edited row posts it, as a table grid does, once the view is done with this move:
+        // the post reads the table anew, and an index the view still keeps of the move would outlive
+        // it (and bring the program down at the next removal of a row). The row to go to is then found
+        // again by its place.
         const int row = current.row();
         const int column = current.column();
-        auto post = [this] { Data->PostEdits(); };
-        if (Run)
-            Run(post);
-        else {
-            try {
-                post();
-            } catch (const std::exception&) {
-                // Not posted: the edit stays in the row, and OK or the navigator's post tries again.
+        QTimer::singleShot(0, this, [this, row, column] {
+            if (!Data->Model()->isDirty()) return;
+            auto post = [this] { Data->PostEdits(); };
+            if (Run)
+                Run(post);
+            else {
+                try {
+                    post();
+                } catch (const std::exception&) {
+                    // Not posted: the edit stays in the row, and OK or the navigator's post tries again.
+                }
             }
-        }
-        if (row < FieldsProxy->rowCount()) Table->setCurrentIndex(FieldsProxy->index(row, column));
+            if (row < FieldsProxy->rowCount()) Table->setCurrentIndex(FieldsProxy->index(row, column));
+        });
         return;
     }
     Syncing = true;

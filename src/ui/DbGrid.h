@@ -62,16 +62,29 @@ public:
 signals:
     void TitleClicked(const QString& field);
 
+protected:
+    // The font a grid is finally shown with is known only once it is polished and shown: titles sized
+    // with the font of its creation could be cut.
+    void showEvent(QShowEvent* e) override;
+    void changeEvent(QEvent* e) override;
+
 private:
     void Bind();
     void ApplyColumns();
     void FromTableToView();
     void FromViewToTable(const QModelIndex& current, const QModelIndex& previous);
     bool AtBottom() const;
+    // A growing table's newest row: at the end, or where the table's sort puts it.
+    bool NewestInView() const;
+    void ShowNewest();
+    // The sort arrow over the column the table is sorted by.
+    void ShowSortIndicator();
     void RememberView();
     void RestoreView();
     int TitleWidth(int column) const;
     void GrowToContents();
+    // Widens every column narrower than its title, unless the operator sized the columns.
+    void FitTitles();
     TDataTable* Data;
     QTableView* Table;
     TFieldsProxy* FieldsProxy;

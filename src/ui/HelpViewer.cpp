@@ -18,7 +18,11 @@ THelpViewer::THelpViewer(QWidget* parent) : QDialog(parent), Browser(new QTextBr
 }
 
 void THelpViewer::Open(const QString& page) {
-    Browser->setSource(QUrl::fromLocalFile(HelpDir() + QLatin1Char('/') + page));
+    // The section after "#" is the URL's fragment, not part of the file name.
+    const qsizetype hash = page.indexOf(QLatin1Char('#'));
+    QUrl url = QUrl::fromLocalFile(HelpDir() + QLatin1Char('/') + (hash < 0 ? page : page.left(hash)));
+    if (hash >= 0) url.setFragment(page.mid(hash + 1));
+    Browser->setSource(url);
     // A modal dialog blocks every window but its own: the help then belongs to the dialog, so it opens
     // on top of it and can be read and scrolled while the dialog stays open.
     QWidget* owner = QApplication::activeModalWidget() ? QApplication::activeModalWidget() : Home;
@@ -36,8 +40,9 @@ void THelpViewer::ShowContents() {
     Open(QStringLiteral("index.html"));
 }
 
-void THelpViewer::ShowTopic(int topic) {
-    Open(topic == 2 ? QStringLiteral("settings.html") : QStringLiteral("main-window.html"));
+void THelpViewer::ShowTopic(int topic, const QString& section) {
+    const QString page = topic == 2 ? QStringLiteral("settings.html") : QStringLiteral("main-window.html");
+    Open(section.isEmpty() ? page : page + QLatin1Char('#') + section);
 }
 
 QUrl THelpViewer::CurrentPage() const {

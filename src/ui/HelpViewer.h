@@ -11,8 +11,8 @@ class THelpViewer : public QDialog {
 public:
     explicit THelpViewer(QWidget* parent = nullptr);
     void ShowContents();
-    // Topic 1: the main window; topic 2: the options dialog.
-    void ShowTopic(int topic);
+    // Topic 1: the main window; topic 2: the options dialog; `section`: the anchor of a part of it.
+    void ShowTopic(int topic, const QString& section = QString());
     QUrl CurrentPage() const;
 
 private:

@@ -1,8 +1,10 @@
 #include "ui/MainWindow.h"
 
 #include "common/Journal.h"
+#include "common/KorvexError.h"
 #include "common/ProgramFiles.h"
 #include "common/Regional.h"
+#include "quik/LinkMonitor.h"
 #include "quik/ResultReader.h"
 #include "quik/TransactionWriter.h"
 #include "robot/Engine.h"
@@ -15,12 +17,15 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCursor>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QSettings>
 #include <QShortcut>
 #include <QSplitter>
@@ -28,6 +33,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 namespace {
@@ -36,6 +42,25 @@ const QString& Price = TFieldsProxy::PriceFormat;
 const QString Index3 = QStringLiteral("### ### ##0.000");
 const QString Percent = QStringLiteral("#0.00");
 const QString Count = QStringLiteral("### ### ### ##0");
+
+// A panel whose text may be longer than the room the bar leaves it: cut with "…" (the whole text is
+// in its tool tip), never pushing the other panels or itself off the bar.
+class TElidedPanel : public QLabel {
+public:
+    using QLabel::QLabel;
+    QSize minimumSizeHint() const override { return {minimumWidth(), QLabel::minimumSizeHint().height()}; }
+    QSize sizeHint() const override { return minimumSizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        drawFrame(&p);
+        const QRect r = contentsRect().adjusted(3, 0, -3, 0);
+        p.setPen(palette().color(foregroundRole()));
+        p.drawText(r, Qt::AlignLeft | Qt::AlignVCenter,
+                   fontMetrics().elidedText(text(), Qt::ElideRight, r.width()));
+    }
+};
 } // namespace
 
 TfmMain::TfmMain(TEngine& engine, QWidget* parent) : QMainWindow(parent), Robot(engine) {
@@ -53,8 +78,9 @@ TfmMain::TfmMain(TEngine& engine, QWidget* parent) : QMainWindow(parent), Robot(
     fmAbout = new TfmAbout(this);
     fmClients = new TfmClients(Robot, this);
     Help = new THelpViewer(this);
-    connect(fmOpt, &TfmOpt::HelpRequested, this, [this] { Help->ShowTopic(2); });
-    connect(fmClients, &TfmClients::HelpRequested, this, [this] { Help->ShowTopic(1); });
+    connect(fmOpt, &TfmOpt::HelpRequested, this, [this] { Help->ShowTopic(2, fmOpt->HelpSection()); });
+    connect(fmClients, &TfmClients::HelpRequested, this,
+            [this] { Help->ShowTopic(1, QStringLiteral("clients")); });
 
     ShowMessage = [this](const QString& m) {
         QMessageBox::warning(QApplication::activeWindow() ? QApplication::activeWindow() : this,
@@ -95,7 +121,10 @@ void TfmMain::ShowPendingLog() {
     if (LogPending.isEmpty()) return;
     QStringList lines = std::exchange(LogPending, {});
     if (lines.size() > TJournal::KeptLines) lines.remove(0, lines.size() - TJournal::KeptLines);
+    LogAppending = true;
     mLog->appendPlainText(lines.join(QLatin1Char('\n')));
+    LogAppending = false;
+    if (LogFollows) mLog->verticalScrollBar()->setValue(mLog->verticalScrollBar()->maximum());
 }
 
 TfmMain::~TfmMain() {
@@ -317,6 +346,15 @@ void TfmMain::CreatePages() {
     mLog->setMaximumBlockCount(TJournal::KeptLines);
     mLog->setLineWrapMode(QPlainTextEdit::NoWrap);
     mLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // The memo follows its newest line unless the operator scrolled away, also while another page is
+    // shown: the memo's own rule looks only while it is visible and lost the end in bursts.
+    QScrollBar* logBar = mLog->verticalScrollBar();
+    connect(logBar, &QScrollBar::valueChanged, this, [this, logBar](int value) {
+        if (!LogAppending) LogFollows = value >= logBar->maximum();
+    });
+    connect(logBar, &QScrollBar::rangeChanged, this, [this, logBar](int, int max) {
+        if (LogFollows) logBar->setValue(max);
+    });
     page(mLog, "tshLog", QStringLiteral("Журнал"));
     connect(PageControl1, &QTabWidget::currentChanged, this,
             [this](int index) { Robot.PageControl1Change(static_cast<TMainPage>(index)); });
@@ -403,10 +441,12 @@ void TfmMain::CreateStatusBar() {
     WatchPanel->setAlignment(Qt::AlignCenter);
     statusBar()->addPermanentWidget(WatchPanel);
     for (int i = 0; i < 5; ++i) {
-        StatusPanels << panel(texts[i], widths[i] + (i < 4 ? 40 : 0));
+        StatusPanels << panel(texts[i], widths[i]);
         statusBar()->addPermanentWidget(StatusPanels.last());
     }
-    ErrorPanel = panel(QStringLiteral("Ошибок нет"), 160);
+    ErrorPanel = new TElidedPanel(QStringLiteral("Ошибок нет"));
+    ErrorPanel->setMinimumWidth(160);
+    ErrorPanel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     statusBar()->addPermanentWidget(ErrorPanel, 1);
     StatusPanels << panel(texts[5], 50);
     statusBar()->addPermanentWidget(StatusPanels.last());
@@ -427,8 +467,12 @@ void TfmMain::CreateStatusBar() {
         JournalAlarm->setText(QStringLiteral("Журнал не записывается"));
         JournalAlarm->setToolTip(message);
         JournalAlarm->show();
+        UpdateStatusBar();
     });
-    connect(&Robot.Journal(), &TJournal::WriteRecovered, this, [this] { JournalAlarm->hide(); });
+    connect(&Robot.Journal(), &TJournal::WriteRecovered, this, [this] {
+        JournalAlarm->hide();
+        UpdateStatusBar();
+    });
 }
 
 void TfmMain::CreateTray() {
@@ -469,18 +513,39 @@ void TfmMain::UpdateStatusBar() {
                                              : QStringLiteral("QLabel { color: #7f8c8d; }"));
     StatusPanels[3]->setStyleSheet(
         Robot.Reader().TransRefused > 0 ? QStringLiteral("QLabel { color: #c0392b; }") : QString());
+    // QUIK without its server sends nothing anywhere: the loudest alarm of the bar.
+    StatusPanels[2]->setStyleSheet(
+        LinkLost() ? QStringLiteral("QLabel { color: white; background: #c0392b; }") : QString());
     QLabel* breaker = StatusPanels.last();
     breaker->setText(Robot.BreakerTripped ? Robot.BreakerText : QString());
     breaker->setStyleSheet(
         Robot.BreakerTripped ? QStringLiteral("QLabel { color: white; background: #c0392b; }") : QString());
-    if (RxTrayIcon1) RxTrayIcon1->setToolTip(TrayText());
+    breaker->setVisible(Robot.BreakerTripped); // its room goes to the last error meanwhile
+    if (RxTrayIcon1) {
+        const QString before = RxTrayIcon1->toolTip();
+        const QString text = TrayText();
+        if (text != before) {
+            RxTrayIcon1->setToolTip(text);
+            // A tip already on the screen keeps the text it opened with: it is shown anew.
+            if (QToolTip::isVisible() && QToolTip::text() == before) QToolTip::showText(QCursor::pos(), text);
+        }
+    }
+}
+
+bool TfmMain::LinkLost() const {
+    return Robot.Settings.QuikConnect && Robot.Monitor().QuikLinkState == TLinkMonitor::Broken;
 }
 
 QString TfmMain::TrayText() const {
-    QStringList lines{windowTitle(), WatchPanel->text()};
+    // A tool tip has no colours: the alarms come first, marked, right under the title.
+    const QString mark = QStringLiteral("\u26a0 ");
+    QStringList lines{windowTitle()};
+    if (LinkLost()) lines << mark + StatusPanels[2]->text();
+    if (!StatusPanels.last()->text().isEmpty()) lines << mark + StatusPanels.last()->text();
+    if (JournalAlarm->isVisibleTo(this)) lines << mark + JournalAlarm->text();
+    lines << WatchPanel->text();
     for (int i = 0; i < 4; ++i)
-        lines << StatusPanels[i]->text();
-    if (!StatusPanels.last()->text().isEmpty()) lines << StatusPanels.last()->text();
+        if (i != 2 || !LinkLost()) lines << StatusPanels[i]->text();
     lines << ErrorPanel->text();
     return lines.join(QLatin1Char('\n'));
 }
@@ -505,7 +570,9 @@ void TfmMain::UpdatePortfolioTotals() {
     grdPortfolio->SetFooter("curassets", Regional::FormatGrouped(s.SumCurAssets, 2));
     grdPortfolio->SetFooter("openallassets", Regional::FormatGrouped(s.SumOpenAllAssets, 2));
     grdPortfolio->SetFooter("curallassets", Regional::FormatGrouped(s.SumCurAllAssets, 2));
-    grdPortfolio->SetFooter("margin", Regional::FormatGrouped(s.AvgMargin, 0));
+    // The averages with the decimals their rows show.
+    grdPortfolio->SetFooter("margin", Regional::FormatGrouped(s.AvgMargin, 2));
+    grdPortfolio->SetFooter("leverage", Regional::FormatGrouped(s.AvgLeverage, 2));
     grdPortfolio->SetFooter("curleverage", Regional::FormatGrouped(s.AvgCurLeverage, 2));
     grdPortfolio->SetFooter("change", Regional::FormatGrouped(s.AvgChange, 2));
     grdPortfolio->SetFooter("profitloss", Regional::FormatGrouped(s.SumProfitLoss, 2));
@@ -516,33 +583,74 @@ void TfmMain::actOptExecute() {
     }
 }
 
+bool TfmMain::PostDialogEdits(TDataTable* t) {
+    // A refused row has told the operator why; an error of the database is reported here. Either way
+    // the dialog comes back with his rows as typed.
+    try {
+        if (!t->PostEdits()) return false;
+    } catch (const std::exception& e) {
+        Robot.ErrorReport().Report(ErrorText(e));
+        return false;
+    }
+    t->CancelEdits(); // a new row nobody typed into
+    return true;
+}
+
+void TfmMain::UndoDialogEdits(const QList<TDataTable*>& tables) {
+    QStringList failed;
+    for (TDataTable* t : tables) {
+        try {
+            t->UndoDialogEdits();
+        } catch (const std::exception& e) {
+            failed << ErrorText(e);
+        }
+    }
+    if (!failed.isEmpty()) throw KorvexError(failed.join(QLatin1Char('\n')));
+}
+
 bool TfmMain::HandleOptionsResult(int result) {
     TDatMod& dm = Robot.DatMod();
     const QList<TDataTable*> tables = {dm.tSecCode, dm.tWorkSpaces, dm.tStrategy};
     if (result == 1) {
+        // OK keeps every change of the three tables, a typed new row included.
         for (TDataTable* t : tables)
-            if (t->IsEditingExistingRow()) t->PostEdits();
+            if (!PostDialogEdits(t)) {
+                fmOpt->Pages->setCurrentIndex(t == dm.tSecCode ? 3 : 4);
+                return true;
+            }
+        for (TDataTable* t : tables)
+            t->KeepDialogEdits();
         Robot.SaveSettings();
         UpdateStatusBar();
         return false;
     }
     if (result == 4) return true;
-    for (TDataTable* t : tables)
-        if (t->IsEditingExistingRow()) t->CancelEdits();
+    // "Отмена" throws away everything changed since the dialog opened, posted rows included.
+    try {
+        UndoDialogEdits(tables);
+    } catch (...) {
+        Robot.LoadSettings();
+        throw;
+    }
     Robot.LoadSettings();
     return false;
 }
 
 void TfmMain::actClientsExecute() {
-    HandleClientsResult(fmClients->exec());
+    while (HandleClientsResult(fmClients->exec())) {
+    }
 }
 
-void TfmMain::HandleClientsResult(int result) {
+bool TfmMain::HandleClientsResult(int result) {
     TDataTable* t = Robot.DatMod().tClients;
-    if (result == 1 && t->IsEditingExistingRow())
-        t->PostEdits();
-    else if (result == 2 && t->IsEditingExistingRow())
-        t->CancelEdits();
+    if (result == 1) {
+        if (!PostDialogEdits(t)) return true;
+        t->KeepDialogEdits();
+        return false;
+    }
+    // A new client half typed, or one posted by moving to another row, is not traded after "Отмена".
+    UndoDialogEdits({t});
+    return false;
 }
 
 void TfmMain::actAboutExecute() {

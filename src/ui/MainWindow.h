@@ -5,6 +5,7 @@
 #include <functional>
 
 class TEngine;
+class TDataTable;
 class TDbGrid;
 class TfmOpt;
 class TfmAbout;
@@ -68,7 +69,9 @@ public:
     // What the window does with the dialog's result; true when the dialog is to be shown again.
     bool HandleOptionsResult(int result);
     void actClientsExecute();
-    void HandleClientsResult(int result);
+    // What the window does with the client list's result; true when the dialog is to be shown again
+    // (OK while a row could not be posted).
+    bool HandleClientsResult(int result);
     void actAboutExecute();
     // The window's geometry, the portfolio strip's height and every grid's columns, kept across runs
     // in Korvex.ui.ini beside Korvex.ini (the settings file keeps only settings). A file that cannot
@@ -100,10 +103,18 @@ private:
     void Run(const std::function<void()>& f);
     QList<TDbGrid*> Grids() const;
     void UsePriceDigits();
+    // Posts a dialog's table on OK; false when a row was refused or the database failed (reported).
+    bool PostDialogEdits(TDataTable* t);
+    // Puts the tables back as they were when the dialog opened; throws once with every failure.
+    void UndoDialogEdits(const QList<TDataTable*>& tables);
     // Journal lines wait here until the robot is done with its event, then go to the memo at once: a
     // burst of thousands (QUIK answering a backlog) added a line at a time held the robot for seconds.
     QStringList LogPending;
     void ShowPendingLog();
+    bool LogFollows = true;    // the memo shows its newest line and keeps doing so
+    bool LogAppending = false; // the memo itself moves its scroll bar
+    // QUIK reports no link to its server (and the check is on).
+    bool LinkLost() const;
     QHash<QString, int> DigitsByTicker, DigitsByCode; // instrument decimals by Omega ticker, by QUIK code
     TEngine& Robot;
     bool LeftMaximized = true;

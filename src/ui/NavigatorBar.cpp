@@ -1,5 +1,6 @@
 #include "ui/NavigatorBar.h"
 
+#include "common/KorvexError.h"
 #include "data/DataTable.h"
 #include "ui/DbGrid.h"
 
@@ -35,8 +36,21 @@ TNavigatorBar::TNavigatorBar(TDbGrid* grid, QWidget* parent) : QToolBar(parent),
     Delete = add(QStyle::SP_TrashIcon, QStringLiteral("Удалить запись"), [this, t] {
         const QModelIndex i = Grid->View()->currentIndex();
         if (!i.isValid() || !Confirm(QStringLiteral("Удалить запись?"))) return;
-        t->Model()->removeRow(Grid->Proxy()->mapToSource(i).row());
-        t->PostEdits();
+        const int row = Grid->Proxy()->mapToSource(i).row();
+        t->Model()->removeRow(row);
+        bool posted = false;
+        try {
+            posted = t->PostEdits();
+        } catch (...) {
+            t->Model()->keepRow(row);
+            throw;
+        }
+        if (!posted) {
+            // Another row of the table was refused (a new instrument half typed): it stays as typed.
+            t->Model()->keepRow(row);
+            throw KorvexError(QStringLiteral("Запись не удалена: сначала допишите или отмените "
+                                             "несохраненную запись."));
+        }
         t->Reread();
     });
     Edit = add(QStyle::SP_FileDialogDetailedView, QStringLiteral("Изменить запись"), [this] {

@@ -76,8 +76,13 @@ TfmOpt::TfmOpt(TEngine& engine, QWidget* parent) : QDialog(parent), Robot(engine
     l->addLayout(strip);
     setFixedSize(708 + 40, 493 + 60);
 
-    auto decimal = [](const QString& t) { return Regional::ParseDecimal(t).has_value(); };
-    auto integer = [](const QString& t) { return Regional::ParseInteger(t).has_value(); };
+    // Numbers as the grids show them are taken too ("1 000 000,50"); the robot gets them without groups.
+    auto decimal = [](const QString& t) {
+        return Regional::ParseDecimal(Regional::WithoutGroups(t)).has_value();
+    };
+    auto integer = [](const QString& t) {
+        return Regional::ParseInteger(Regional::WithoutGroups(t)).has_value();
+    };
     auto time = [](const QString& t) { return Regional::ParseTimeOfDay(t).has_value(); };
     for (QLineEdit* e : {edtFixVol, edtPart, edtMaxMoney})
         ApplyWhenValid(e, decimal);
@@ -97,14 +102,31 @@ void TfmOpt::reject() {
     done(2);
 }
 
+void TfmOpt::showEvent(QShowEvent* e) {
+    for (TDataTable* t : {Robot.DatMod().tSecCode, Robot.DatMod().tWorkSpaces, Robot.DatMod().tStrategy})
+        t->BeginDialogEdits();
+    QDialog::showEvent(e);
+}
+
 void TfmOpt::ApplyWhenValid(QLineEdit* edit, std::function<bool(const QString&)> valid) {
     Checks.insert(edit, valid);
     connect(edit, &QLineEdit::editingFinished, this, [this, edit] { ApplyChecked(edit); });
+    // A value that does not read is marked as it is typed, not only when OK is pressed.
+    connect(edit, &QLineEdit::textChanged, this, [this, edit] { MarkValidity(edit); });
+}
+
+void TfmOpt::MarkValidity(QLineEdit* edit) {
+    const bool invalid = !Checks.value(edit)(edit->text());
+    if (edit->property("invalid").toBool() == invalid) return;
+    edit->setProperty("invalid", invalid);
+    edit->setStyleSheet(invalid ? QStringLiteral("QLineEdit { background: #fadbd8; }") : QString());
+    edit->setToolTip(invalid ? QStringLiteral("Значение не читается и не будет применено") : QString());
 }
 
 void TfmOpt::ApplyChecked(QLineEdit* edit) {
     QString* field = Fields.value(edit);
-    if (field && Checks.value(edit)(edit->text())) *field = edit->text();
+    // A grouped number reaches the robot and the file without its groups.
+    if (field && Checks.value(edit)(edit->text())) *field = Regional::WithoutGroups(edit->text());
 }
 
 void TfmOpt::ShowSettings() {
@@ -501,26 +523,26 @@ void TfmOpt::BitBtn1Click() {
     };
     // Numbers: their form only; 0 and negative values pass.
     for (QLineEdit* e : {edtFixVol, edtPart})
-        if (!Regional::ParseDecimal(e->text())) {
+        if (!Regional::ParseDecimal(Regional::WithoutGroups(e->text()))) {
             fail(e, QStringLiteral("Введите верные данные!"));
             break;
         }
     if (result == 1)
         for (QLineEdit* e : {edtPort, edtIntTable, edtQuikConnectTimeOut, edtMaxLots, edtMaxTransPerMinute})
-            if (!Regional::ParseInteger(e->text())) {
+            if (!Regional::ParseInteger(Regional::WithoutGroups(e->text()))) {
                 fail(e, QStringLiteral("Введите верные данные!"));
                 break;
             }
     if (result == 1) {
         // A limit is never negative: 0 switches it off.
         for (QLineEdit* e : {edtMaxLots, edtMaxTransPerMinute})
-            if (Regional::ParseInteger(e->text()).value_or(0) < 0) {
+            if (Regional::ParseInteger(Regional::WithoutGroups(e->text())).value_or(0) < 0) {
                 fail(e, QStringLiteral("Введите верные данные!"));
                 break;
             }
     }
     if (result == 1) {
-        const auto money = Regional::ParseDecimal(edtMaxMoney->text());
+        const auto money = Regional::ParseDecimal(Regional::WithoutGroups(edtMaxMoney->text()));
         if (!money || *money < 0) fail(edtMaxMoney, QStringLiteral("Введите верные данные!"));
     }
     for (QLineEdit* e : {edtTime1, edtTime2})
@@ -539,6 +561,12 @@ void TfmOpt::UpdateSumList() {
     grdSecCode->SetFooter("Traded", QString::number(s.SumTraded));
     grdSecCode->SetFooter("FixVol", Regional::FormatGrouped(s.SumFixVol, 2));
     grdSecCode->SetFooter("Part", Regional::FormatGeneral(s.SumPart));
+}
+
+QString TfmOpt::HelpSection() const {
+    static const char* const sections[] = {"positions", "quik", "mail", "instruments", "filters", "risk"};
+    const int page = Pages->currentIndex();
+    return page >= 0 && page < 6 ? QLatin1String(sections[page]) : QString();
 }
 
 bool TfmOpt::FindInstrument(const QString& text) {

@@ -67,6 +67,8 @@ public:
     // thread of its own; the answer appears in lblMailTest and in the journal. Ignored while one runs.
     void StartMailTest();
     bool MailTestRunning() const { return MailTestThread != nullptr; }
+    // The help's section on the page shown.
+    QString HelpSection() const;
 
     // Finds `text` in the current column of the instruments grid, from the row after the current one.
     bool FindInstrument(const QString& text);
@@ -76,6 +78,8 @@ signals:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // What the grids post from now on is undone by "Отмена".
+    void showEvent(QShowEvent* e) override;
 
 private:
     QWidget* CreatePositionsPage();
@@ -95,6 +99,7 @@ private:
     void ApplyWhenValid(QLineEdit* edit, std::function<bool(const QString&)> valid);
     void ApplyChecked(QLineEdit* edit);
     void ChooseSecurity(int security);
+    void MarkValidity(QLineEdit* edit);
     TEngine& Robot;
     QThread* MailTestThread = nullptr;
     QList<std::function<void()>> Refreshers;

@@ -1,5 +1,6 @@
 #include "support/TestSupport.h"
 
+#include <QFile>
 #include <QTest>
 
 class TestConnect : public QObject {
@@ -47,6 +48,41 @@ private slots:
         QCOMPARE(r.Engine->SumList.SumTraded, 6);
         QCOMPARE(r.Engine->PortfolioTotals.SumId_client, 3);
         QCOMPARE(r.Engine->StatusPanels()[0], QStringLiteral("Подключение к Omega: OK"));
+    }
+
+    void rollbackJournalFile_isSwitchedToWalOnce_andTheJournalSaysSo() {
+        TTestWorkspace ws;
+        ws.Exec(ws.Alerts(), "PRAGMA journal_mode=DELETE");
+        TTestRobot r(ws);
+        QVERIFY(r.Connect());
+        QVERIFY(r.Connect());
+        const QStringList wal = r.JournalTexts().filter("режим WAL");
+        QCOMPARE(wal.size(), 1);
+        QVERIFY(wal[0].contains(ws.AlertsPath()));
+    }
+
+    void databaseFileGoneOrReplaced_isToldOnce_andTheConnectionShowsClosed() {
+        TTestWorkspace ws(true);
+        TTestRobot r(ws);
+        QVERIFY(r.Connect());
+        QVERIFY(QFile::rename(ws.TradingPath(), ws.Path("moved.db")));
+        QVERIFY(!r.Tick());
+        r.Tick(); // the next tick has nothing new to tell
+        QCOMPARE(r.Errors.filter(QStringLiteral("Файл базы данных %1 исчез").arg(ws.TradingPath())).size(),
+                 1);
+        QCOMPARE(r.Engine->StatusPanels()[1], QStringLiteral("Подключение к Quik: Нет"));
+        // Another file put at the alerts database's path.
+        QVERIFY(QFile::copy(ws.AlertsPath(), ws.Path("copy.db")));
+        QVERIFY(QFile::remove(ws.AlertsPath()));
+        QVERIFY(QFile::rename(ws.Path("copy.db"), ws.AlertsPath()));
+        r.Tick();
+        r.Tick();
+        QCOMPARE(r.Errors.filter(QStringLiteral("Файл базы данных %1 заменен").arg(ws.AlertsPath())).size(),
+                 1);
+        QCOMPARE(r.Engine->StatusPanels()[0], QStringLiteral("Подключение к Omega: Нет"));
+        for (const QString& e : r.Errors)
+            QVERIFY2(!e.contains(": .") && !e.trimmed().endsWith(':'),
+                     qPrintable(e)); // every text has its reason
     }
 
     void secondConnectWhileWatching_keepsActions_andClearsAgain() {

@@ -65,6 +65,11 @@ private slots:
             << ws << "Breakout (20,2)" << QTime(12, 0) << false;
         QTest::newRow("strategy other case") << ws << "BREAKOUT(1)" << QTime(12, 0) << true;
         QTest::newRow("strategy unknown") << ws << "Other(1)" << QTime(12, 0) << false;
+        // The tables also hold a NULL and an empty row: they let no alert through.
+        QTest::newRow("workspace empty") << ""
+                                         << "Breakout" << QTime(12, 0) << false;
+        QTest::newRow("strategy empty") << ws << "" << QTime(12, 0) << false;
+        QTest::newRow("strategy only a bracket") << ws << "(20)" << QTime(12, 0) << false;
         QTest::newRow("session start exact") << ws << "Breakout" << QTime(10, 30, 0, 0) << true;
         QTest::newRow("just before start") << ws << "Breakout" << QTime(10, 29, 59, 999) << false;
         QTest::newRow("session end exact") << ws << "Breakout" << QTime(17, 45, 0, 0) << true;
@@ -78,6 +83,8 @@ private slots:
         TTestWorkspace ws;
         ws.Exec(ws.Trading(), "INSERT INTO tWorkSpaces (workspace) VALUES ('trend.ORW')");
         ws.Exec(ws.Trading(), "INSERT INTO tStrategy (strategy) VALUES ('Breakout')");
+        for (const char* t : {"tWorkSpaces (workspace)", "tStrategy (strategy)"})
+            ws.Exec(ws.Trading(), QStringLiteral("INSERT INTO %1 VALUES (NULL), ('')").arg(t));
         TTestRobot r(ws);
         QVERIFY(r.Connect());
         r.Clock.SetTime(now);

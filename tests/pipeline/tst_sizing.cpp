@@ -80,6 +80,24 @@ private slots:
         QCOMPARE(R->JournalTexts().size(), 2); // only the two connect lines
     }
 
+    void traded_anyNonZero_inSizingAndInTheTotals_data() {
+        QTest::addColumn<QVariant>("traded");
+        QTest::addColumn<bool>("isTraded");
+        QTest::newRow("1") << QVariant(1) << true;
+        QTest::newRow("-1 as Access writes it") << QVariant(-1) << true;
+        QTest::newRow("2") << QVariant(2) << true;
+        QTest::newRow("0") << QVariant(0) << false;
+    }
+    void traded_anyNonZero_inSizingAndInTheTotals() {
+        QFETCH(QVariant, traded);
+        QFETCH(bool, isTraded);
+        Instrument({{"Traded", traded}});
+        QCOMPARE(Sized(Order(10, 1.0)).Traded, isTraded);
+        const TSecCodeSum sum = R->Engine->DatMod().qSecCodeSum();
+        QCOMPARE(sum.SumTraded, isTraded ? 1 : 0);
+        QCOMPARE(sum.SumFixVol, isTraded ? 30000.0 : 0.0);
+    }
+
     void slippage_raisesBuysLowersSells() {
         Instrument({});
         QCOMPARE(Sized(Order(10, 100, "B")).StopPrice, 100.5);

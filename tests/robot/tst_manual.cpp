@@ -103,6 +103,17 @@ private slots:
         QCOMPARE(R->TriLines().size(), 6);
     }
 
+    void confirmedManualOrder_journalsWhatTheBuildersFindOnce() {
+        QVERIFY(R->Connect());
+        Ws->InsertAlert("FilledOrders", {{"Order", "Buy 20 at 1 Limit"}, {"Symbol", "NOSUCH"}});
+        QVERIFY(R->Tick());
+        E().PageControl1Change(TMainPage::tshFilledOrders);
+        E().ConfirmManualOrder = [](const QString&) { return true; };
+        const int before = R->JournalTexts().filter("Не найден код акции NOSUCH").size();
+        QVERIFY(E().RunEvent([&] { E().actSendNewOrderManualExecute(); }));
+        QCOMPARE(R->JournalTexts().filter("Не найден код акции NOSUCH").size(), before + 1);
+    }
+
     void otherPage_doesNothingAtAll() {
         QVERIFY(R->Connect());
         Ws->InsertAlert("ActiveOrders", {});

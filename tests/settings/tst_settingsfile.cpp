@@ -139,6 +139,31 @@ private slots:
         QCOMPARE(back.Password, s.Password);
     }
 
+    void password_thatTheLineCannotHold_readsBackWhole_data() {
+        QTest::addColumn<QString>("password");
+        QTest::newRow("ю becomes a zero byte") << QStringLiteral("парю123");
+        QTest::newRow("only ю") << QStringLiteral("ю");
+        QTest::newRow("blank at the end") << QStringLiteral("secret\x1e");
+        QTest::newRow("no Windows-1251 byte") << QStringLiteral("ключ\u20ac\u4e2d");
+    }
+    void password_thatTheLineCannotHold_readsBackWhole() {
+        QFETCH(QString, password);
+        QTemporaryDir dir;
+        TSettingsFile file(dir.filePath("Korvex.ini"));
+        TSettings s;
+        s.Password = password;
+        file.Save(s);
+        TSettings back;
+        file.Load(back);
+        QCOMPARE(back.Password, password);
+        // An ordinary password afterwards is stored as always again, and read as such.
+        s.Password = QStringLiteral("обычный");
+        file.Save(s);
+        QVERIFY(!ReadBytes(file.Path()).contains("PasswordHex"));
+        file.Load(back);
+        QCOMPARE(back.Password, s.Password);
+    }
+
     void save_updatesKeysInPlace_keepsForeignLines_appendsMissing() {
         QTemporaryDir dir;
         const QString path = dir.filePath("Korvex.ini");

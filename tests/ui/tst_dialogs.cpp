@@ -9,10 +9,12 @@
 #include "ui/MainWindow.h"
 #include "ui/NavigatorBar.h"
 #include "ui/OptionsDialog.h"
+#include "ui/QtTranslations.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -112,6 +114,7 @@ private slots:
 
     void f1_inBothDialogs_opensHelpOnTopOfTheModalDialog() {
         W->show();
+        Opt()->Pages->setCurrentIndex(3);
         for (QDialog* d : {static_cast<QDialog*>(Opt()), static_cast<QDialog*>(W->fmClients)}) {
             d->open();
             QApplication::setActiveWindow(d);
@@ -119,10 +122,44 @@ private slots:
             QTest::keyClick(d, Qt::Key_F1);
             QVERIFY(W->Help->isVisible());
             QCOMPARE(W->Help->parentWidget(), d); // the modal dialog does not block its own windows
-            QVERIFY(W->Help->CurrentPage().toString().endsWith(d == Opt() ? "settings.html"
-                                                                          : "main-window.html"));
+            // The section of what the operator is looking at: the page shown, the client list.
+            QVERIFY(W->Help->CurrentPage().toString().endsWith(d == Opt() ? "settings.html#instruments"
+                                                                          : "main-window.html#clients"));
             d->reject();
         }
+    }
+
+    void qtOwnButtonsAndDialogs_speakRussian() {
+        QVERIFY(InstallQtTranslations(QLocale(QLocale::Russian, QLocale::Russia)));
+        QDialogButtonBox box(QDialogButtonBox::Yes | QDialogButtonBox::No | QDialogButtonBox::Cancel);
+        QCOMPARE(box.button(QDialogButtonBox::Yes)->text().remove('&'), QStringLiteral("Да"));
+        QCOMPARE(box.button(QDialogButtonBox::No)->text().remove('&'), QStringLiteral("Нет"));
+        QCOMPARE(box.button(QDialogButtonBox::Cancel)->text().remove('&'), QStringLiteral("Отмена"));
+        InstallQtTranslations(QLocale(QLocale::English));
+        QDialogButtonBox english(QDialogButtonBox::Cancel);
+        QCOMPARE(english.button(QDialogButtonBox::Cancel)->text().remove('&'), QStringLiteral("Cancel"));
+    }
+
+    void numbers_asTheGridsShowThem_areTaken_badOnesMarkedAsTyped() {
+        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+        Opt()->open();
+        Type(Opt()->edtFixVol, QStringLiteral("1\u00a0000\u00a0000,50"));
+        Type(Opt()->edtMaxMoney, "2 500 000");
+        QVERIFY(!Opt()->edtFixVol->property("invalid").toBool());
+        Type(Opt()->edtPart, "12,5%");
+        QVERIFY(Opt()->edtPart->property("invalid").toBool()); // marked before OK
+        Type(Opt()->edtPart, "12,5");
+        QVERIFY(!Opt()->edtPart->property("invalid").toBool());
+        Opt()->BitBtn1Click();
+        QVERIFY(Messages.isEmpty());
+        QCOMPARE(Opt()->result(), 1);
+        QCOMPARE(R->S().FixVol, QStringLiteral("1000000,50"));
+        QCOMPARE(R->S().MaxMoney, QStringLiteral("2500000"));
+        Opt()->open();
+        Type(Opt()->edtFixVol, "1 00 000"); // not grouped in threes
+        Opt()->BitBtn1Click();
+        QCOMPARE(Opt()->result(), 4);
+        QLocale::setDefault(QLocale::c());
     }
 
     void okCheck_zeroAndNegativePass() {
@@ -309,25 +346,104 @@ private slots:
         QVERIFY(!Opt()->FindInstrument("nothing"));
     }
 
-    void clients_okPosts_cancelRestores_movedRowStaysPosted() {
+    void clients_okKeepsEveryChange_cancelUndoesEveryChangeSinceTheDialogOpened() {
         QVERIFY(R->Connect());
         TDbGrid* g = W->fmClients->Grid;
+        TDataTable* t = R->Engine->DatMod().tClients;
+        auto scalar = [this](const char* sql) { return Ws->Scalar(Ws->Trading(), sql).toString(); };
+        auto newClient = [&](const QString& code) {
+            t->Model()->insertRow(t->Model()->rowCount());
+            const int row = g->Proxy()->rowCount() - 1;
+            g->Proxy()->setData(Cell(g, row, "Code"), code);
+            g->Proxy()->setData(Cell(g, row, "Active"), Qt::Checked, Qt::CheckStateRole);
+        };
+        W->fmClients->open();
         g->Proxy()->setData(Cell(g, 0, "AccountMicex"), "NEW-1");
-        W->HandleClientsResult(1);
-        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT AccountMicex FROM tClients WHERE Code='111'").toString(),
-                 QStringLiteral("NEW-1"));
-        g->Proxy()->setData(Cell(g, 0, "AccountMicex"), "NEW-2");
-        W->HandleClientsResult(2);
-        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT AccountMicex FROM tClients WHERE Code='111'").toString(),
-                 QStringLiteral("NEW-1"));
-        QCOMPARE(Cell(g, 0, "AccountMicex").data().toString(), QStringLiteral("NEW-1"));
-        // Changing a row and moving to another posts the first; a later cancel keeps it.
+        newClient("555");
+        W->fmClients->accept();
+        QVERIFY(!W->HandleClientsResult(1));
+        QCOMPARE(scalar("SELECT AccountMicex FROM tClients WHERE Code='111'"), QStringLiteral("NEW-1"));
+        QCOMPARE(scalar("SELECT count(*) FROM tClients WHERE Code='555' AND Active"), QStringLiteral("1"));
+
+        // An edit posted by moving to another row, an edit in place and a new client half typed.
+        const QString note = scalar("SELECT note FROM tClients WHERE Code='111'");
+        const int rows = t->RowCount();
+        W->fmClients->open();
         g->View()->setCurrentIndex(Cell(g, 0, "note"));
         g->Proxy()->setData(Cell(g, 0, "note"), "moved away");
         g->View()->setCurrentIndex(Cell(g, 1, "note"));
-        W->HandleClientsResult(2);
-        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT note FROM tClients WHERE Code='111'").toString(),
-                 QStringLiteral("moved away"));
+        QApplication::processEvents();
+        QCOMPARE(scalar("SELECT note FROM tClients WHERE Code='111'"), QStringLiteral("moved away"));
+        g->Proxy()->setData(Cell(g, 1, "AccountMicex"), "NEW-2");
+        newClient("444");
+        W->fmClients->reject();
+        QVERIFY(!W->HandleClientsResult(W->fmClients->result()));
+        QCOMPARE(scalar("SELECT note FROM tClients WHERE Code='111'"), note);
+        QCOMPARE(scalar("SELECT count(*) FROM tClients WHERE Code IN ('444', '555')"), QStringLiteral("1"));
+        QVERIFY(!t->Model()->isDirty());
+        QCOMPARE(t->RowCount(), rows);
+        QVERIFY(Cell(g, 1, "AccountMicex").data().toString() != QStringLiteral("NEW-2"));
+        // The robot trades for the clients as they were.
+        R->S().rgpSingleMulti = 1;
+        QCOMPARE(static_cast<int>(R->Engine->DispatchAccounts()->size()),
+                 scalar("SELECT count(*) FROM tClients WHERE Active").toInt());
+    }
+
+    void options_cancelUndoesInstrumentsAndFilters_postedOnesIncluded() {
+        QVERIFY(R->Connect());
+        TDbGrid* g = Opt()->grdSecCode;
+        TDataTable* t = R->Engine->DatMod().tSecCode;
+        const QString count = "SELECT count(*) || '/' || sum(LotSize) FROM tSecCode";
+        const QString before = Ws->Scalar(Ws->Trading(), count).toString();
+        Opt()->open();
+        t->Model()->insertRow(t->Model()->rowCount());
+        int row = g->Proxy()->rowCount() - 1;
+        g->Proxy()->setData(Cell(g, row, "Ticker"), "AFLT");
+        g->Proxy()->setData(Cell(g, row, "SecCode"), "AFLT");
+        g->Proxy()->setData(Cell(g, row, "LotSize"), 100);
+        QVERIFY(t->PostEdits());
+        g->Proxy()->setData(Cell(g, 0, "LotSize"), 77);
+        QVERIFY(t->PostEdits());
+        TNavigatorBar* nav = Opt()->Navigators[1]; // workspaces
+        nav->Confirm = [](const QString&) { return true; };
+        Opt()->grdWorkSpaces->View()->setCurrentIndex(Opt()->grdWorkSpaces->Proxy()->index(0, 0));
+        nav->Delete->trigger();
+        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT count(*) FROM tWorkSpaces").toInt(), 1);
+        // Refused OK: shown again, the session goes on.
+        Type(Opt()->edtFixVol, "abc");
+        Opt()->BitBtn1Click();
+        QVERIFY(W->HandleOptionsResult(Opt()->result()));
+        Opt()->open();
+        Opt()->reject();
+        QVERIFY(!W->HandleOptionsResult(Opt()->result()));
+        QCOMPARE(Ws->Scalar(Ws->Trading(), count).toString(), before);
+        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT count(*) FROM tWorkSpaces").toInt(), 2);
+        QCOMPARE(R->Engine->DatMod().tWorkSpaces->RowCount(), 2);
+        QCOMPARE(g->Proxy()->rowCount(), t->RowCount());
+    }
+
+    void instruments_deleteWhileANewRowIsHalfTyped_keepsBoth_andSaysWhy() {
+        QVERIFY(R->Connect());
+        TDbGrid* g = Opt()->grdSecCode;
+        TDataTable* t = R->Engine->DatMod().tSecCode;
+        const int rows = t->RowCount();
+        t->Model()->insertRow(t->Model()->rowCount());
+        g->Proxy()->setData(Cell(g, rows, "Ticker"), "AFLT"); // no QUIK code yet: refused on post
+        g->View()->setCurrentIndex(Cell(g, 0, "Ticker"));
+        TNavigatorBar* nav = Opt()->Navigators[0];
+        nav->Confirm = [](const QString&) { return true; };
+        nav->Delete->trigger();
+        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT count(*) FROM tSecCode").toInt(), rows);
+        QVERIFY(t->Model()->HasPendingInsert());
+        QCOMPARE(Cell(g, rows, "Ticker").data().toString(), QStringLiteral("AFLT"));
+        QCOMPARE(Messages, QStringList{QStringLiteral("Введите данные в поле \"Код в Quik`е\"")});
+        QVERIFY(R->Errors.join('\n').contains(QStringLiteral("Запись не удалена")));
+        // Completed, the row posts, and the delete then goes through.
+        g->Proxy()->setData(Cell(g, rows, "SecCode"), "AFLT");
+        g->View()->setCurrentIndex(Cell(g, 0, "Ticker"));
+        nav->Delete->trigger();
+        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT count(*) FROM tSecCode").toInt(), rows);
+        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT count(*) FROM tSecCode WHERE Ticker='AFLT'").toInt(), 1);
     }
 
     void about_showsCountersOfTheMomentOfOpening() {

@@ -21,6 +21,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTabWidget>
@@ -140,6 +141,13 @@ private slots:
         R->S().QuikConnect = true;
         W->UpdateStatusBar();
         QCOMPARE(W->StatusPanels[2]->text(), QStringLiteral("Связь Quik с сервером: ОК"));
+        QVERIFY(W->StatusPanels[2]->styleSheet().isEmpty());
+        // The server link lost: an alarm in the bar and first in the tray's tool tip.
+        R->Engine->Monitor().QuikLinkState = TLinkMonitor::Broken;
+        W->UpdateStatusBar();
+        QCOMPARE(W->StatusPanels[2]->text(), QStringLiteral("Связь Quik с сервером: Нет"));
+        QVERIFY(W->StatusPanels[2]->styleSheet().contains("#c0392b"));
+        QCOMPARE(W->TrayText().section('\n', 1, 1), QStringLiteral("\u26a0 Связь Quik с сервером: Нет"));
         R->S().rgpSingleMulti = 1;
         W->UpdateStatusBar();
         QCOMPARE(W->StatusPanels[4]->text(), QStringLiteral("MULTI"));
@@ -178,6 +186,12 @@ private slots:
         W->actStartWatch->trigger();
         QVERIFY(R->Tick());
         QCOMPARE(W->ShownTrayFrame(), 3);
+        // A pass on a change of the alerts database turns it as well (the timer would not come now).
+        R->S().intTable = "3600";
+        R->Engine->ApplyTimerPeriods();
+        QSignalSpy turned(R->Engine.get(), &TEngine::TrayFrameChanged);
+        Ws->InsertAlert("FilledOrders", {});
+        QTRY_VERIFY(R->TriLines().size() == 1 && !turned.isEmpty());
     }
 
     void portfolioFooter_emptyAndFilled() {
@@ -186,14 +200,16 @@ private slots:
         QVERIFY(R->Connect());
         QCOMPARE(W->grdPortfolio->FooterText("id_client"), QStringLiteral("0"));
         QCOMPARE(W->grdPortfolio->FooterText("curallassets"), QStringLiteral("0,00"));
-        QCOMPARE(W->grdPortfolio->FooterText("margin"), QStringLiteral("0"));
-        QCOMPARE(W->grdPortfolio->FooterText("leverage"), QString());
-        Ws->Exec(Ws->Trading(), "INSERT INTO tPortfolio (id_client, curallassets, margin, profitloss) VALUES "
-                                "('1', 1234567.5, 2, -10), ('2', 1000, 4, 0.25)");
+        QCOMPARE(W->grdPortfolio->FooterText("margin"), QStringLiteral("0,00"));
+        QCOMPARE(W->grdPortfolio->FooterText("leverage"), QStringLiteral("0,00"));
+        Ws->Exec(Ws->Trading(),
+                 "INSERT INTO tPortfolio (id_client, curallassets, margin, leverage, profitloss) VALUES "
+                 "('1', 1234567.5, 2, 1, -10), ('2', 1000, 4.5, 2, 0.25)");
         QVERIFY(R->Tick());
         QCOMPARE(W->grdPortfolio->FooterText("id_client"), QStringLiteral("2"));
         QCOMPARE(W->grdPortfolio->FooterText("curallassets"), QStringLiteral("1\u00a0235\u00a0567,50"));
-        QCOMPARE(W->grdPortfolio->FooterText("margin"), QStringLiteral("3"));
+        QCOMPARE(W->grdPortfolio->FooterText("margin"), QStringLiteral("3,25")); // as the rows show it
+        QCOMPARE(W->grdPortfolio->FooterText("leverage"), QStringLiteral("1,50"));
         QCOMPARE(W->grdPortfolio->FooterText("profitloss"), QStringLiteral("-9,75"));
         QCOMPARE(W->grdPortfolio->View()->model()->rowCount(), 2);
         QLocale::setDefault(QLocale::c());
@@ -229,6 +245,22 @@ private slots:
         QCOMPARE(W->RxDBGrid4->Proxy()->index(0, col).data().toString(),
                  QStringLiteral("AAA")); // stays sorted
         QCOMPARE(R->Engine->DatMod().GetLastID(R->Engine->DatMod().tFilledOrders), 2);
+        QVERIFY(h->isSortIndicatorShown());
+        QCOMPARE(h->sortIndicatorSection(), col);
+        QTest::mouseClick(h->viewport(), Qt::LeftButton, {},
+                          QPoint(h->sectionViewportPosition(col) + 5, h->height() / 2));
+        QCOMPARE(h->sortIndicatorOrder(), Qt::AscendingOrder); // the order the rows are in
+        // Following the newest row of a sorted grid goes where the sort puts it, not to the end.
+        for (int i = 0; i < 80; ++i)
+            Ws->InsertAlert("FilledOrders",
+                            {{"Symbol", QStringLiteral("M%1").arg(i, 2, 10, QLatin1Char('0'))}});
+        QVERIFY(R->Tick());
+        Ws->InsertAlert("FilledOrders", {{"Symbol", "AAB"}});
+        QVERIFY(R->Tick());
+        QApplication::processEvents();
+        QTableView* v = W->RxDBGrid4->View();
+        QCOMPARE(W->RxDBGrid4->Proxy()->index(1, col).data().toString(), QStringLiteral("AAB"));
+        QVERIFY(v->viewport()->rect().contains(v->visualRect(W->RxDBGrid4->Proxy()->index(1, col))));
     }
 
     void quotesAndReport_keepTheOperatorsPlace_growingTablesFollowTheNewest() {
@@ -268,7 +300,10 @@ private slots:
             QVERIFY(R->Tick());
             QApplication::processEvents();
         };
-        addResults(80);
+        addResults(5);
+        const int numbersWidth = report->verticalHeader()->width();
+        addResults(75);
+        QCOMPARE(report->verticalHeader()->width(), numbersWidth); // 5 rows or 80: the columns stay put
         QCOMPARE(report->verticalScrollBar()->value(),
                  report->verticalScrollBar()->maximum()); // followed the newest
         report->verticalScrollBar()->setValue(3);         // the operator reads older results
@@ -308,6 +343,10 @@ private slots:
     void columnTitles_areNotCut_at1366x768() {
         QVERIFY(R->Connect());
         W->resize(1366, 768);
+        // The font the platform gives the dialog may be larger than the one its grids were made with.
+        QFont larger = W->fmOpt->font();
+        larger.setPointSizeF(larger.pointSizeF() * 1.3);
+        W->fmOpt->setFont(larger);
         W->show();
         W->fmOpt->show();
         W->fmClients->show();
@@ -319,11 +358,22 @@ private slots:
             if (h->isHidden()) continue;
             for (int c = 0; c < h->count(); ++c) {
                 const QString title = g->Proxy()->headerData(c, Qt::Horizontal).toString();
-                const int needed = QFontMetrics(h->font()).horizontalAdvance(title) +
+                QFont bold = h->font(); // as the title shows while a row is current
+                bold.setBold(true);
+                const int needed = QFontMetrics(bold).horizontalAdvance(title) +
                                    2 * h->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, h);
                 QVERIFY2(h->sectionSize(c) >= needed, qPrintable(g->objectName() + ": " + title));
             }
         }
+        // The last error has room to be read, and a long one is cut inside its panel, not off the bar.
+        R->Engine->RunEvent([] {
+            throw KorvexError(
+                QStringLiteral("Ордер # 1282 (FilledOrders) не отправлен: база данных заблокирована "
+                               "другой программой. Повтор на следующем такте."));
+        });
+        QApplication::processEvents();
+        QVERIFY(W->ErrorPanel->width() >= 300);
+        QVERIFY(W->ErrorPanel->geometry().right() <= W->statusBar()->width());
     }
 
     void columnsAndWindow_areKeptAcrossRuns_besideTheSettingsFile() {
@@ -368,6 +418,34 @@ private slots:
         R->Journal.AddJournalLine("three");
         QTRY_COMPARE(W->mLog->document()->blockCount(), blocks + 3);
         QVERIFY(W->mLog->document()->lastBlock().text().endsWith(" three"));
+        // Bursts while another page is shown: the newest line is in sight once the page is.
+        W->resize(900, 600);
+        W->show();
+        QScrollBar* bar = W->mLog->verticalScrollBar();
+        auto burst = [this](int n) {
+            QStringList lines;
+            for (int i = 0; i < n; ++i)
+                lines << QStringLiteral("burst %1").arg(i);
+            R->Journal.AddJournalLines(lines);
+            QApplication::processEvents();
+        };
+        for (int i = 0; i < 5; ++i)
+            burst(400);
+        W->PageControl1->setCurrentWidget(W->mLog);
+        QApplication::processEvents();
+        QVERIFY(bar->maximum() > 0);
+        QCOMPARE(bar->value(), bar->maximum());
+        burst(2000);
+        QCOMPARE(bar->value(), bar->maximum());
+        // Scrolled away by the operator: the view stays where he put it, until he is back at the end.
+        bar->setValue(bar->maximum() / 2);
+        const int place = bar->value();
+        burst(50);
+        QCOMPARE(bar->value(), place);
+        bar->setValue(bar->maximum());
+        burst(50);
+        QCOMPARE(bar->value(), bar->maximum());
+        W->hide();
         W->actHelpCont->trigger();
         QVERIFY(W->Help->CurrentPage().toString().endsWith("index.html"));
         W->show();

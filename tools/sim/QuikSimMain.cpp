@@ -87,11 +87,18 @@ int main(int argc, char** argv) {
     QTimer poll, log, quotes;
     QObject::connect(&poll, &QTimer::timeout, [&] { sim.AnswerTransactions(); });
     QObject::connect(&log, &QTimer::timeout, [&] { sim.GrowInfoLog(); });
-    QObject::connect(&quotes, &QTimer::timeout, [&] { sim.ExportQuotes(); });
+    // Exported on every period, as QUIK does; a failed export is said and tried again next time.
+    auto exportQuotes = [&] {
+        const QString error = sim.ExportQuotes();
+        if (!error.isEmpty())
+            std::fprintf(stderr, "quiksim: quotes and portfolios not exported: %s\n",
+                         error.toUtf8().constData());
+    };
+    QObject::connect(&quotes, &QTimer::timeout, exportQuotes);
     poll.start(pollMs);
     log.start(logMs);
     if (!paths.TradingDb.isEmpty() && quotesMs > 0) {
-        sim.ExportQuotes();
+        exportQuotes();
         quotes.start(quotesMs);
     }
     sim.GrowInfoLog();

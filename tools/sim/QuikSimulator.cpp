@@ -2,6 +2,7 @@
 
 #include "DemoData.h"
 #include "common/Codec.h"
+#include "common/KorvexError.h"
 #include "common/Regional.h"
 #include "data/SqlRun.h"
 
@@ -138,10 +139,12 @@ void TQuikSimulator::GrowInfoLog() {
                            QStringLiteral(" Обмен данными с сервером")});
 }
 
-void TQuikSimulator::ExportQuotes() {
+QString TQuikSimulator::ExportQuotes() {
     QSqlDatabase db = QSqlDatabase::database(Conn, false);
     try {
-        RunSql(db, {QStringLiteral("BEGIN")});
+        // The write lock is taken up front: a read snapshot of a deferred transaction that the robot's
+        // commit overtook could never be turned into a write.
+        TDbTransaction tx(db);
         for (const TDemoInstrument& i : DemoInstruments()) {
             const QString code = QString::fromLatin1(i.SecCode);
             double& p = Prices[code];
@@ -165,19 +168,37 @@ void TQuikSimulator::ExportQuotes() {
                           QStringLiteral(" biddepth, offerdepth, lastchange, voltoday, valtoday, timelast)"),
                           QStringLiteral("VALUES (:c, :c, :c, :class, :lot, :bid, :offer, :last, :last, "
                                          ":last, :last, :last, :bd, :od, :chg, :vol, :val, :t)")};
-            RunSql(db, sql,
-                   {{"c", code},
-                    {"class", QString::fromLatin1(i.ClassCode)},
-                    {"lot", i.LotSize},
-                    {"bid", p - spread},
-                    {"offer", p + spread},
-                    {"last", p},
-                    {"bd", Random.bounded(1, 500)},
-                    {"od", Random.bounded(1, 500)},
-                    {"chg", (p - i.Price) / i.Price * 100},
-                    {"vol", Random.bounded(1, 1000) * i.LotSize},
-                    {"val", p * i.LotSize * Random.bounded(1, 1000)},
-                    {"t", QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))}});
+            const int bd = Random.bounded(1, 500), od = Random.bounded(1, 500);
+            const int vol = Random.bounded(1, 1000) * i.LotSize;
+            const double val = p * i.LotSize * Random.bounded(1, 1000);
+            const QString t = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+            // A statement takes exactly its own values: the update has no class and lot to set.
+            if (exists)
+                RunSql(db, sql,
+                       {{"bid", p - spread},
+                        {"offer", p + spread},
+                        {"last", p},
+                        {"bd", bd},
+                        {"od", od},
+                        {"chg", (p - i.Price) / i.Price * 100},
+                        {"vol", vol},
+                        {"val", val},
+                        {"t", t},
+                        {"c", code}});
+            else
+                RunSql(db, sql,
+                       {{"c", code},
+                        {"class", QString::fromLatin1(i.ClassCode)},
+                        {"lot", i.LotSize},
+                        {"bid", p - spread},
+                        {"offer", p + spread},
+                        {"last", p},
+                        {"bd", bd},
+                        {"od", od},
+                        {"chg", (p - i.Price) / i.Price * 100},
+                        {"vol", vol},
+                        {"val", val},
+                        {"t", t}});
         }
         // Portfolios drift with the market.
         RunSql(db,
@@ -188,8 +209,10 @@ void TQuikSimulator::ExportQuotes() {
                 QStringLiteral(" ddate = :t")},
                {{"k", 1 + (Random.generateDouble() - 0.5) * 0.002},
                 {"t", QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))}});
-        RunSql(db, {QStringLiteral("COMMIT")});
-    } catch (...) {
-        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+        tx.Commit();
+    } catch (const std::exception& e) {
+        // Rolled back; the next export tries again, as QUIK keeps exporting.
+        return ErrorText(e);
     }
+    return QString();
 }

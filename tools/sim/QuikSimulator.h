@@ -21,8 +21,9 @@ public:
     int AnswerTransactions();
     // One line more in info.log while connected.
     void GrowInfoLog();
-    // One step of the random walk of quotes and portfolios.
-    void ExportQuotes();
+    // One step of the random walk of quotes and portfolios, in one transaction. Returns why it failed
+    // (nothing was written then), empty when it was written.
+    QString ExportQuotes();
 
     void SetConnected(bool on) { Connected = on; }
     // Connected unless told otherwise, or while the file "<info.log>.down" exists (a switch that
