@@ -10,6 +10,9 @@ public:
     // The same moment as milliseconds since the epoch, without the local time zone's arithmetic:
     // what intervals and ages are measured in.
     virtual qint64 NowMs() const;
+    // Milliseconds on a clock that never jumps (the wall clock may be set back or forward): what ages,
+    // retry periods and the breaker's minute are measured on. Its zero means nothing.
+    virtual qint64 MonotonicMs() const;
 };
 
 class TManualClock : public TClock {
@@ -17,6 +20,7 @@ public:
     explicit TManualClock(QDateTime at = QDateTime(QDate(2026, 1, 15), QTime(12, 0))) { Set(at); }
     QDateTime Now() const override { return At; }
     qint64 NowMs() const override { return AtMs; }
+    qint64 MonotonicMs() const override { return AtMs; }
     void Set(const QDateTime& at) {
         At = at;
         AtMs = at.toMSecsSinceEpoch();

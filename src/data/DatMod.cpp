@@ -1,5 +1,6 @@
 #include "data/DatMod.h"
 
+#include "common/FileNames.h"
 #include "common/KorvexError.h"
 #include "data/Connection.h"
 #include "data/SqlRun.h"
@@ -11,10 +12,6 @@
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlRecord>
-
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#endif
 
 namespace {
 QAtomicInt InstanceCounter;
@@ -92,23 +89,6 @@ bool TDatMod::QuikDataConnected() const {
     return conQuikData().isOpen();
 }
 
-namespace {
-// What tells a file from another one put at its path later: its device and inode where there are
-// such, its creation time elsewhere. Empty when there is no file.
-QString FileIdentity(const QString& path) {
-    const QFileInfo fi(path);
-    if (!fi.exists()) return QString();
-#ifdef Q_OS_UNIX
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) == 0)
-        return QStringLiteral("%1:%2")
-            .arg(static_cast<qulonglong>(st.st_dev))
-            .arg(static_cast<qulonglong>(st.st_ino));
-#endif
-    return QString::number(fi.birthTime().toMSecsSinceEpoch());
-}
-} // namespace
-
 void TDatMod::RememberFile(const QString& connectionName, const QString& setting) {
     const TConnectionTarget target = ConnectionTargetFor(setting);
     if (target.Driver == QLatin1String("QSQLITE"))
@@ -117,14 +97,23 @@ void TDatMod::RememberFile(const QString& connectionName, const QString& setting
         OpenedFiles.remove(connectionName);
 }
 
-QStringList TDatMod::CheckDatabaseFiles() {
+QStringList TDatMod::CheckDatabaseFiles(bool* alertsReplaced) {
     QStringList told;
+    if (alertsReplaced) *alertsReplaced = false;
     for (const QString& name : {OmegaName, QuikName}) {
         auto f = OpenedFiles.constFind(name);
         if (f == OpenedFiles.cend() || !QSqlDatabase::database(name, false).isOpen()) continue;
         const QString now = FileIdentity(f->Path);
         if (now == f->Identity) continue;
         const QString path = QDir::toNativeSeparators(f->Path);
+        if (alertsReplaced && name == OmegaName && !now.isEmpty()) {
+            *alertsReplaced = true;
+            for (TDataTable* t : Tables())
+                if (t->ConnectionName() == name) t->Close();
+            ForgetStatements(name);
+            QSqlDatabase::database(name, false).close();
+            continue;
+        }
         told << (now.isEmpty() ? QStringLiteral("Файл базы данных %1 исчез: подключение закрыто. "
                                                 "Верните файл и подключитесь заново.")
                                      .arg(path)

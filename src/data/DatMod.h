@@ -64,7 +64,9 @@ public:
     // Whether the SQLite files of the open connections are still the files that were opened. A file
     // that vanished or was replaced at its path closes its connection and its tables; returns a text
     // for each. A closed connection is not looked at, so each loss is told once.
-    QStringList CheckDatabaseFiles();
+    // `alertsReplaced` (when given) is set when the alerts database's file was replaced by another
+    // (not when it vanished); that one is then left to the caller to reopen.
+    QStringList CheckDatabaseFiles(bool* alertsReplaced = nullptr);
 
     // Re-reads what changed in one table (nothing when the database did not change), keeping its
     // current row by id; a failure closes the table, and the next refresh opens it again. Never throws.

@@ -6,6 +6,7 @@
 #include <QSqlRecord>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -75,4 +76,7 @@ struct TPipelineContext {
     // the pass.
     mutable std::optional<std::vector<qint64>> PassFilterStamps{};
     mutable TDispatchMemo Memo{};
+    // The QUIK number of the latest order living in QUIK for an alert id, its market flag and a client
+    // code, when tOrderNumber (emptied at every connect) no longer knows it; unset: none.
+    std::function<std::optional<qint64>(qint64, bool, const QString&)> LiveOrderNumber{};
 };

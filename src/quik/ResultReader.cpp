@@ -43,12 +43,20 @@ void TResultReader::actCheckTROExecute() {
     if (!f.open(QIODevice::ReadOnly))
         throw IoError(
             QStringLiteral("Не удалось открыть файл %1: %2").arg(Ctx.Settings.pathTRO, f.errorString()));
-    if (f.size() < ReadOffset) {
-        // QUIK started the file anew: every line in it is new to us.
+    // A file put at the path in place of the one read so far is told by its identity, not by its size:
+    // QUIK's new file may already be longer than the old offset, and every line in it is new to us.
+    const QString identity = FileIdentity(path);
+    const bool replaced = !ReadIdentity.isEmpty() && identity != ReadIdentity;
+    if (replaced || f.size() < ReadOffset) {
+        if (replaced && ReadOffset > 0)
+            Ctx.Journal.AddJournalLine(
+                QStringLiteral("Файл результатов %1 заменен новым: он читается с начала.")
+                    .arg(Ctx.Settings.pathTRO));
         ReadOffset = 0;
         TroLinesRead = 0;
         Progress.clear();
     }
+    ReadIdentity = identity;
     f.seek(ReadOffset);
     const QByteArray data = f.readAll();
     f.close();

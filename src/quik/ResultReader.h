@@ -59,4 +59,5 @@ private:
     TMailNotifier& Mail;
     TTransactionBook& Book;
     qint64 ReadOffset = 0;
+    QString ReadIdentity; // of the file the offset belongs to
 };

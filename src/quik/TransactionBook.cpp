@@ -1,5 +1,6 @@
 #include "quik/TransactionBook.h"
 
+#include "common/Clock.h"
 #include "common/FileNames.h"
 #include "common/Journal.h"
 #include "data/DatMod.h"
@@ -25,7 +26,12 @@ TTransactionBook::TEffect TTransactionBook::Record(qint32 transId, const TOrder&
             {"code", order.ClientCode}});
     TEffect e;
     e.MarkTable = alert.Filled ? 'F' : 'A';
-    if (order.Action.startsWith(QLatin1String("KILL"))) e.Kind = TKind::Cancel;
+    if (order.Action.startsWith(QLatin1String("KILL"))) {
+        e.Kind = TKind::Cancel;
+        e.Pulls = order.OrderKey.toLongLong();
+    } else if (order.Action.startsWith(QLatin1String("NEW"))) {
+        e.Sent = std::make_shared<const TOrder>(order);
+    }
     if (order.Action != QLatin1String("NEW_ORDER")) return e;
 
     const QString workspace = WorkspaceFileName(alert.Workspace);
@@ -94,6 +100,7 @@ void TTransactionBook::Add(qint32 transId, TEffect effect) {
     }
     const size_t at = static_cast<size_t>(transId - Base);
     if (Effects.size() <= at) Effects.resize(at + 1);
+    if (effect.Kind == TKind::Cancel && effect.Pulls > 0) Live.KillSent(effect.Pulls, transId);
     Effects[at] = std::move(effect);
 }
 
@@ -182,6 +189,8 @@ QString TTransactionBook::GiveUp(qint32 transId) {
         throw;
     }
     e->Stage = TStage::GivenUp;
+    e->Sent.reset();
+    if (e->Kind == TKind::Cancel) Live.KillFailed(e->Pulls, transId);
     return text;
 }
 
@@ -200,13 +209,31 @@ TTransactionBook::TAnswerResult TTransactionBook::Answer(qint32 transId, const Q
     if (e->OrderNumber <= 0 && orderNumber > 0) e->OrderNumber = orderNumber;
     r.OrderNumber = e->OrderNumber;
     r.Answer = TAnswer::Applied;
+    // What lives in QUIK changes with the reading's commit.
+    auto live = [this](std::function<void()> change) {
+        if (InBatch)
+            BatchLive.push_back(std::move(change));
+        else
+            change();
+    };
     if (inProgress) {
         e->Stage = TStage::AtServer;
     } else if (status == QLatin1String("3")) {
         e->Stage = TStage::Done;
+        if (e->Kind == TKind::Cancel) {
+            live([this, pulls = e->Pulls] { Live.Pulled(pulls); });
+        } else if (e->Sent && e->OrderNumber > 0) {
+            live([this, number = e->OrderNumber, transId, fromFilled = e->MarkTable == 'F', sent = e->Sent] {
+                Live.Accepted(number, transId, fromFilled, *sent);
+            });
+        }
+        e->Sent.reset();
     } else {
         e->Stage = TStage::Refused;
         if (e->Kind == TKind::Entry || e->Kind == TKind::Exit) r.Corrected = TakeBack(transId, *e);
+        if (e->Kind == TKind::Cancel)
+            live([this, pulls = e->Pulls, transId] { Live.KillFailed(pulls, transId); });
+        e->Sent.reset();
     }
     return r;
 }
@@ -215,16 +242,33 @@ void TTransactionBook::BeginBatch() {
     InBatch = true;
     BatchBefore.clear();
     BatchKept.clear();
+    BatchLive.clear();
 }
 
 void TTransactionBook::CommitBatch() {
     InBatch = false;
+    for (const auto& change : BatchLive)
+        change();
+    BatchLive.clear();
     BatchBefore.clear();
     BatchKept.clear();
+    SaveLive();
 }
 
 void TTransactionBook::RollbackBatch() {
     for (auto& [id, before] : BatchBefore)
         if (TEffect* e = At(id)) *e = std::move(before);
+    BatchLive.clear();
     CommitBatch();
+}
+
+void TTransactionBook::SaveLive() {
+    if (!Live.Dirty) return;
+    if (!Live.Save(Ctx.Clock.Now().date()) && !LiveSaveFailed) {
+        LiveSaveFailed = true;
+        Ctx.Journal.AddJournalLine(QStringLiteral("Не удалось записать файл заявок для переноса после "
+                                                  "перезапуска; повтор при следующем изменении."));
+    } else if (!Live.Dirty) {
+        LiveSaveFailed = false;
+    }
 }

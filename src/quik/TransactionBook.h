@@ -2,10 +2,13 @@
 
 #include "pipeline/PipelineContext.h"
 #include "pipeline/Records.h"
+#include "quik/LiveOrders.h"
 
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <functional>
+#include <memory>
 #include <vector>
 
 // The robot's book follows what QUIK got: each transaction's row of tOrderNumber, the open positions
@@ -29,10 +32,12 @@ public:
     struct TEffect {
         TKind Kind = TKind::Other;
         TStage Stage = TStage::Committed;
-        char MarkTable = 0;                // 'F' FilledOrders, 'A' ActiveOrders: the alert row it marks
-        std::vector<TPositionRow> Added;   // the open-position row an entry added
-        std::vector<TPositionRow> Removed; // the rows an exit closed
-        qint64 OrderNumber = 0;            // QUIK's, once known
+        char MarkTable = 0;                 // 'F' FilledOrders, 'A' ActiveOrders: the alert row it marks
+        std::vector<TPositionRow> Added;    // the open-position row an entry added
+        std::vector<TPositionRow> Removed;  // the rows an exit closed
+        qint64 OrderNumber = 0;             // QUIK's, once known
+        std::shared_ptr<const TOrder> Sent; // a new order as sent, until QUIK's final answer
+        qint64 Pulls = 0;                   // a cancellation: the order number it pulls
     };
 
     // Writes the transaction's tOrderNumber row and its effect on the open positions, on the caller's
@@ -67,9 +72,13 @@ public:
     void BeginBatch();
     void CommitBatch();
     void RollbackBatch();
+    // Writes the live orders' file when they changed.
+    void SaveLive();
 
     // Lines that reached the .TRI file in this run.
     qint32 Sent = 0;
+    // The orders living in QUIK, this run's and an earlier run's of the day.
+    TLiveOrders Live;
 
     // QUIK's codes for an answer that is not final: sent to the server, received by it.
     static bool InProgress(const QString& status) {
@@ -90,6 +99,8 @@ private:
     qint32 Base = -1; // the first number of the run: effects are kept by number from it
     std::vector<TEffect> Effects;
     bool InBatch = false;
+    bool LiveSaveFailed = false;
+    std::vector<std::function<void()>> BatchLive; // changes of the live orders, made when the batch commits
     std::vector<std::pair<qint32, TEffect>> BatchBefore;
     QSet<qint32> BatchKept;
 };

@@ -150,7 +150,7 @@ void TTransactionWriter::WriteTransaction(const TOrder& order, const TOmegaOrder
     QList<TRecorded> done;
     {
         TDbTransaction tx(Ctx.DM.conQuikData());
-        done << RecordTransaction(order, alert, Ctx.Clock.NowMs());
+        done << RecordTransaction(order, alert, Ctx.Clock.MonotonicMs());
         tx.Commit();
     }
     ReleaseTransactions(done);
@@ -209,7 +209,7 @@ bool TTransactionWriter::FlushTransactions() {
     if (PendingLines.isEmpty() && LastFlushError.isEmpty()) return true;
     const QString path = LocalFilePath(Ctx.Settings.pathTRI);
     // Lines never started whose alert is older than the retry period are not sent late.
-    const qint64 now = PendingLines.isEmpty() ? 0 : Ctx.Clock.NowMs();
+    const qint64 now = PendingLines.isEmpty() ? 0 : Ctx.Clock.MonotonicMs();
     bool givenUp = false;
     for (int i = FirstLineWritten > 0 ? 1 : 0; i < PendingLines.size();) {
         if (now <= Pending[i].DeadlineMs) {

@@ -46,7 +46,7 @@ public:
         QString Line;
         QString JournalText;
         QString MailText;      // empty when mails of sent transactions are off
-        qint64 DeadlineMs = 0; // given up when not started by then (clock ms)
+        qint64 DeadlineMs = 0; // given up when not started by then (monotonic ms)
         bool OpenPositionsChanged = false;
         TTransactionBook::TEffect Effect; // what it did to the book, handed to the book on release
     };

@@ -16,6 +16,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
+#include <limits>
 
 TEngine::TEngine(TJournal& journal, const TClock& clock, const QString& settingsPath, QObject* parent)
     : QObject(parent), JournalRef(journal), Clock(clock), File(std::make_unique<TSettingsFile>(settingsPath)),
@@ -33,6 +35,10 @@ TEngine::TEngine(TJournal& journal, const TClock& clock, const QString& settings
     State =
         std::make_unique<TRunState>(QFileInfo(settingsPath).dir().filePath(QStringLiteral("Korvex.state")));
     State->Load();
+    TransBook->Live.SetPath(QFileInfo(settingsPath).dir().filePath(QStringLiteral("Korvex.orders")));
+    Ctx.LiveOrderNumber = [this](qint64 alertId, bool market, const QString& code) {
+        return TransBook->Live.NumberFor(alertId, market, code);
+    };
     Watcher = std::make_unique<TChangeWatcher>();
     connect(Watcher.get(), &TChangeWatcher::AlertsChanged, this, [this] {
         // A pass on a change turns the tray icon as a pass on the tick does.
@@ -151,14 +157,58 @@ QString TrrPath(const QString& troPath) {
     const QString base = dot < 0 ? name : name.left(dot);
     return fi.dir().filePath(base + QStringLiteral(".TRR"));
 }
+
+// The highest TRANS_ID the .TRI holds; -1 when it holds none or cannot be read.
+qint64 HighestTransId(const QString& triPath) {
+    qint64 highest = -1;
+    QFile f(triPath);
+    if (!f.open(QIODevice::ReadOnly)) return highest;
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        if (!line.startsWith("TRANS_ID =")) continue;
+        const int end = line.indexOf(';');
+        bool ok = false;
+        const qint64 id = line.mid(10, end < 0 ? -1 : end - 10).trimmed().toLongLong(&ok);
+        if (ok) highest = std::max(highest, id);
+    }
+    return highest;
+}
 } // namespace
 
+void TEngine::ContinueTransactionNumbers(bool triEmptied, qint64 triHighest) {
+    // QUIK must never see a TRANS_ID twice in a trading day: a late answer to an earlier run's number
+    // would land on another order. The first run of a day starts at 0.
+    qint64 last = -1;
+    if (State && State->Day == Clock.Now().date().toString(Qt::ISODate))
+        last = std::max(State->LastTransId, triHighest);
+    // A file that could not be emptied still holds its numbers, whatever day they are from.
+    if (!triEmptied) last = std::max(last, triHighest);
+    if (last < 0) return;
+    if (last >= std::numeric_limits<qint32>::max() - 1) {
+        JournalRef.AddJournalLine(
+            QStringLiteral("Номера транзакций дня исчерпаны (%1): счет начат с 0.").arg(last));
+        return;
+    }
+    TransWriter->TransSent = static_cast<qint32>(last + 1);
+    JournalRef.AddJournalLine(
+        QStringLiteral("Номера транзакций продолжаются с %1: в течение торгового дня они не повторяются.")
+            .arg(TransWriter->TransSent));
+}
+
 void TEngine::PrepareTransactionFiles() {
+    const qint64 triHighest = HighestTransId(LocalFilePath(Settings.pathTRI));
+    bool triEmptied = false;
+    struct TContinue {
+        TEngine& E;
+        const bool& Emptied;
+        qint64 Highest;
+        ~TContinue() { E.ContinueTransactionNumbers(Emptied, Highest); }
+    } numbers{*this, triEmptied, triHighest};
     try {
         const QString tri = LocalFilePath(Settings.pathTRI);
         const QString tro = LocalFilePath(Settings.pathTRO);
         CreateFolderOneLevel(tri);
         CreateEmpty(tri);
+        triEmptied = true;
         CreateFolderOneLevel(tro);
         CreateEmpty(tro);
         CreateEmpty(TrrPath(tro));
@@ -222,7 +272,24 @@ bool TEngine::ConnectDatabases() {
 
 void TEngine::actConnectToBaseExecute() {
     if (!ConnectDatabases()) return;
+    // tOrderNumber starts empty; the orders living in QUIK are kept beside it and can be cancelled.
     DM->ClearOrderNumbers();
+    if (!CarriedTold) {
+        // What an earlier run of the day left living in QUIK is taken over once, at the first connect.
+        CarriedTold = true;
+        int dropped = 0;
+        const int carried = TransBook->Live.Load(Clock.Now().date(), &dropped);
+        if (dropped > 0) {
+            JournalRef.AddJournalLine(
+                QStringLiteral("Новый торговый день: заявки прошлого дня (%1) не перенесены.").arg(dropped));
+            TransBook->SaveLive();
+        }
+        if (carried > 0)
+            JournalRef.AddJournalLine(
+                QStringLiteral("Перенесено заявок прошлого запуска, живущих в Quik: %1. Их можно снять.")
+                    .arg(carried));
+        JournalRef.FlushJournal();
+    }
     timUpdateTable.SetEnabled(true);
     ApplyWakeOnChange();
     if (!Actions.actStopWatch) {
@@ -287,7 +354,30 @@ void TEngine::UpdatePortfolioTotals() {
 }
 
 void TEngine::CheckDatabaseFiles() {
-    const QStringList lost = DM->CheckDatabaseFiles();
+    bool alertsReplaced = false;
+    const QStringList lost = DM->CheckDatabaseFiles(&alertsReplaced);
+    // The platform made its database anew (a new day): it is connected to and watched as after
+    // "Начать загрузку": what it already holds is named as passed over, what comes after goes out.
+    if (alertsReplaced) {
+        DM->OpenOmega(Settings.Alerts);
+        FirstSeen.clear();
+        LastLook.clear();
+        JournalRef.AddJournalLine(
+            QStringLiteral("Файл базы данных %1 заменен новым: подключение открыто заново%2.")
+                .arg(Settings.Alerts,
+                     Watching ? QStringLiteral(", загрузка продолжается с новым файлом") : QString()));
+        if (Watching) {
+            LastActiveID = DM->GetLastID(DM->tActiveOrders);
+            LastFilledID = DM->GetLastID(DM->tFilledOrders);
+            LastCanceledID = DM->GetLastID(DM->tCanceledOrders);
+            ReportPassedOver(QStringLiteral("FilledOrders"), DM->tFilledOrders, LastFilledID, 0);
+            ReportPassedOver(QStringLiteral("ActiveOrders"), DM->tActiveOrders, LastActiveID, 0);
+            ReportPassedOver(QStringLiteral("CanceledOrders"), DM->tCanceledOrders, LastCanceledID, 0);
+            SaveLastIds();
+        }
+        ApplyWakeOnChange();
+        JournalRef.FlushJournal();
+    }
     if (lost.isEmpty()) return;
     ApplyWakeOnChange();
     UpdateStatusBar();

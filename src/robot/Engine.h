@@ -86,6 +86,9 @@ public:
     // Empties the .TRI, .TRO and .TRR files (creating their folder one level deep); a failure is
     // journalled and start-up goes on.
     void PrepareTransactionFiles();
+    // Sets the next TRANS_ID after the highest one used today (the state file's, and the .TRI's as
+    // it stood before it was emptied); journals where the numbers go on.
+    void ContinueTransactionNumbers(bool triEmptied, qint64 triHighest);
     // Connects when so set and takes the first size of info.log; a failure is journalled.
     void ConnectAtStartUp();
 
@@ -138,10 +141,10 @@ public:
     // More automatic transactions in one minute than MaxTransPerMinute stop the watching.
     bool BreakerTripped = false;
     QString BreakerText;
-    // The orders of this run that QUIK accepted (status 3 with an order number) and that no
-    // cancellation of this run has pulled yet.
+    // The orders living in QUIK (accepted, status 3 with an order number) that no cancellation has
+    // pulled, this run's and an earlier run's of the same day.
     int PullAllOrdersCount();
-    // Stops watching and sends the cancellation of each of them, for every account.
+    // Stops watching and sends the cancellation of each of them, to its own client and account.
     void actPullAllOrdersExecute();
 
     // --- What the window shows ---
@@ -153,17 +156,6 @@ public:
     TSecCodeSum SumList;
     void AdvanceTrayIcon();
     void ResetTrayIcon();
-
-    // One transaction sent in this run, as the cancellations of "pull every order" need it: small,
-    // since a day holds a hundred thousand of them; the alert itself is read again when pulled, the
-    // account is its place in SentAccounts.
-    struct TSentOrder {
-        qint32 TransId;
-        qint32 Account;
-        qint64 AlertId;
-        bool Filled;
-        bool IsNew;
-    };
 
 signals:
     void SettingsLoaded(); // also after a load that stopped at a bad key
@@ -185,33 +177,28 @@ private:
                     const std::function<void(TOmegaOrder&)>& rule);
     // How long an alert that could not be sent is tried again (setting RetryPeriod).
     qint64 RetryPeriodMs() const;
-    // When the robot first saw the alert being dispatched (clock ms); -1: now (a manual order).
+    // When the robot first saw the alert being dispatched (monotonic ms); -1: now (a manual order).
     qint64 DispatchSeenMs = -1;
     // Thrown when a store or a file ended a watch pass; already reported.
     struct TPassEnded {};
     // Thrown when an alert grew older than the retry period while its dispatch waited for the database.
     struct TAlertTooLate {};
-    QHash<QString, QHash<qint64, qint64>> FirstSeen; // alert table -> id -> first seen, ms since the epoch
-    QHash<QString, qint64> LastLook; // alert table -> when its last id was last looked at, clock ms
+    QHash<QString, QHash<qint64, qint64>> FirstSeen; // alert table -> id -> first seen, monotonic ms
+    QHash<QString, qint64> LastLook; // alert table -> when its last id was last looked at, monotonic ms
     QString LastPassFailure;
 
-    QList<TSentOrder> SentOrders;
-    // Every account a transaction went to in this run, once.
-    QList<TClientAccount> SentAccounts;
-    QHash<TClientAccount, qint32> SentAccountIndex;
-    qint32 SentAccount(const TClientAccount& account);
     // The active clients as last read, and the table's stamp then (-1: read every time).
     std::shared_ptr<const std::vector<TClientAccount>> ActiveClients;
     qint64 ClientsStamp = -1;
-    QList<qint64>
-        RecentAutomatic; // times of the automatic transactions of the last minute, ms since the epoch
+    QList<qint64> RecentAutomatic; // times of the automatic transactions of the last minute, monotonic ms
     void TripBreaker(int wouldBe, int limit);
-    QList<TSentOrder> OrdersToPull();
     // The last alert ids handled, kept beside the settings across runs.
     std::unique_ptr<TRunState> State;
     std::unique_ptr<class TChangeWatcher> Watcher;
     void SaveLastIds();
-    void ReportPassedOver(const QString& table, TDataTable* t, qint64 cur);
+    // Names the alerts of `table` in (after, cur] as passed over; `after` < 0: the last id the state
+    // file keeps for the table.
+    void ReportPassedOver(const QString& table, TDataTable* t, qint64 cur, qint64 after = -1);
 
     TJournal& JournalRef;
     const TClock& Clock;
@@ -226,6 +213,6 @@ private:
     TErrorReport Errors;
     QString Panel5 = QStringLiteral("SINGLE");
     bool OpenPositionsChanged = false;
+    // The orders an earlier run of the day left living in QUIK are taken over at the first connect.
+    bool CarriedTold = false;
 };
-// Moved as bytes when a list of them grows: a day's sent orders are many.
-Q_DECLARE_TYPEINFO(TEngine::TSentOrder, Q_RELOCATABLE_TYPE);

@@ -118,77 +118,42 @@ void TEngine::TripBreaker(int wouldBe, int limit) {
     UpdateStatusBar();
 }
 
-QList<TEngine::TSentOrder> TEngine::OrdersToPull() {
-    QList<TSentOrder> pull;
-    QSet<QString> seen;
-    auto key = [this](const TSentOrder& s) -> QString {
-        return QString::number(s.AlertId) + QLatin1Char('/') + QString::number(s.Filled) + QLatin1Char('/') +
-               SentAccounts[s.Account].Code;
-    };
-    // Newest first: a cancellation sent after an order pulls it.
-    for (int i = SentOrders.size() - 1; i >= 0; --i) {
-        const TSentOrder& s = SentOrders[i];
-        const QString k = key(s);
-        if (seen.contains(k)) continue;
-        seen.insert(k);
-        if (!s.IsNew) continue;
-        TSqlRows q =
-            RunSql(DM->conQuikData(),
-                   {QStringLiteral("SELECT status, order_number FROM tOrderNumber WHERE trans_id = :t")},
-                   {{"t", s.TransId}});
-        if (!q.next()) continue;
-        const QSqlRecord& r = q.record();
-        if (ColumnText(r, QStringLiteral("status")) == QLatin1String("3") &&
-            ColumnInt64(r, QStringLiteral("order_number")) > 0)
-            pull.prepend(s);
-    }
-    return pull;
-}
-
 int TEngine::PullAllOrdersCount() {
-    return DM->QuikDataConnected() ? OrdersToPull().size() : 0;
+    return DM->QuikDataConnected() ? static_cast<int>(TransBook->Live.ToPull().size()) : 0;
 }
 
 void TEngine::actPullAllOrdersExecute() {
     if (Watching) actStopWatchExecute();
     if (!DM->QuikDataConnected()) throw KorvexError(QStringLiteral("Нет подключения к базе данных Quik"));
-    const QList<TSentOrder> pull = OrdersToPull();
+    // Every order living in QUIK that no cancellation is on its way for, this run's and an earlier
+    // run's of the day alike: each is cancelled from the order as it was sent.
+    const QList<TLiveOrders::TLive> pull = TransBook->Live.ToPull();
     if (!TransWriter->FlushTransactions()) throw IoError(TransWriter->FlushError());
     QList<TTransactionWriter::TRecorded> done;
-    QList<TSentOrder> sent;
+    int carried = 0;
     {
         TDbTransaction tx(DM->conQuikData());
-        TOrder order;
-        for (const TSentOrder& s : pull) {
-            // The alert as it stands in its table: its order text tells a stop from a limit order.
+        const qint64 now = Clock.MonotonicMs();
+        for (const TLiveOrders::TLive& l : pull) {
+            TOrder kill = l.Order;
+            kill.Action = kill.IsStop ? QStringLiteral("KILL_STOP_ORDER") : QStringLiteral("KILL_ORDER");
+            kill.OrderKey = QString::number(l.OrderNumber);
+            kill.StopOrderKey = kill.IsStop ? kill.OrderKey : QString();
             TOmegaOrder alert;
-            TSqlRows row =
-                RunSql(DM->conOmega(),
-                       {QStringLiteral("SELECT * FROM ") +
-                        (s.Filled ? QStringLiteral("FilledOrders") : QStringLiteral("ActiveOrders")) +
-                        QStringLiteral(" WHERE id = :id")},
-                       {{"id", s.AlertId}});
-            bool built = false;
-            if (row.next()) {
-                LoadOmegaOrder(alert, row.record(), s.Filled);
-                built = BuildKillOrder(Ctx, order, alert, SentAccounts[s.Account]);
-            }
-            if (!built) {
-                JournalRef.AddJournalLine(
-                    QStringLiteral("Снятие заявки по ордеру # %1 для счета %2 не построено.")
-                        .arg(QString::number(s.AlertId), SentAccounts[s.Account].Code));
-                continue;
-            }
-            done << TransWriter->RecordTransaction(order, alert, Clock.NowMs());
-            sent << TSentOrder{done.last().TransId, s.Account, alert.ID, alert.Filled, false};
+            alert.ID = kill.IdOrder;
+            alert.Filled = l.FromFilled;
+            alert.Symbol = kill.Ticker;
+            alert.OrderType = kill.OrderType;
+            done << TransWriter->RecordTransaction(kill, alert, now);
+            if (l.Carried) ++carried;
         }
         tx.Commit();
     }
     TransWriter->ReleaseTransactions(done);
     TransWriter->FlushTransactions();
-    SentOrders << std::move(sent);
     JournalRef.AddJournalLine(
-        QStringLiteral("Снять все заявки: отправлено снятий %1 из %2.").arg(done.size()).arg(pull.size()));
+        QStringLiteral("Снять все заявки: отправлено снятий %1 из %2.").arg(done.size()).arg(pull.size()) +
+        (carried > 0 ? QStringLiteral(" Из них заявок прошлого запуска: %1.").arg(carried) : QString()));
     JournalRef.FlushJournal();
     if (InformationSound) InformationSound();
 }
@@ -200,26 +165,51 @@ void TEngine::SaveLastIds() {
     State->LastHandled[QStringLiteral("FilledOrders")] = LastFilledID;
     State->LastHandled[QStringLiteral("ActiveOrders")] = LastActiveID;
     State->LastHandled[QStringLiteral("CanceledOrders")] = LastCanceledID;
-    if (before.Alerts == State->Alerts && before.LastHandled == State->LastHandled) return;
+    if (TransWriter->TransSent > 0) {
+        State->Day = Clock.Now().date().toString(Qt::ISODate);
+        State->LastTransId = TransWriter->TransSent - 1;
+    }
+    if (before.Alerts == State->Alerts && before.LastHandled == State->LastHandled &&
+        before.Day == State->Day && before.LastTransId == State->LastTransId)
+        return;
     State->Save();
 }
 
-void TEngine::ReportPassedOver(const QString& table, TDataTable* t, qint64 cur) {
-    if (!State || State->Alerts != Settings.Alerts || !State->LastHandled.contains(table) || cur < 0) return;
-    const qint64 last = State->LastHandled.value(table);
-    if (cur <= last || last < 0) return;
+namespace {
+// Ids as ranges ("#5–#9, #12"): a long list is never cut.
+QString IdRanges(const QList<qint64>& ids) {
+    QStringList parts;
+    for (qsizetype i = 0; i < ids.size();) {
+        qsizetype j = i;
+        while (j + 1 < ids.size() && ids[j + 1] == ids[j] + 1)
+            ++j;
+        parts << (j == i ? QStringLiteral("#%1").arg(ids[i])
+                         : QStringLiteral("#%1–#%2").arg(ids[i]).arg(ids[j]));
+        i = j + 1;
+    }
+    return parts.join(QStringLiteral(", "));
+}
+} // namespace
+
+void TEngine::ReportPassedOver(const QString& table, TDataTable* t, qint64 cur, qint64 after) {
+    if (after < 0) {
+        if (!State || State->Alerts != Settings.Alerts || !State->LastHandled.contains(table) || cur < 0)
+            return;
+        after = State->LastHandled.value(table);
+    }
+    if (cur <= after || after < 0) return;
     TSqlRows q = RunSql(DM->conOmega(),
                         {QStringLiteral("SELECT id FROM ") + t->TableName() +
                          QStringLiteral(" WHERE id > :last and id <= :cur ORDER BY id")},
-                        {{"last", last}, {"cur", cur}});
+                        {{"last", after}, {"cur", cur}});
     if (q.size() == 0) return;
-    QStringList ids;
-    while (q.next() && ids.size() < 20)
-        ids << q.value(0).toString();
-    if (q.size() > ids.size()) ids << QStringLiteral("…");
+    QList<qint64> ids;
+    ids.reserve(q.size());
+    while (q.next())
+        ids << q.value(0).toLongLong();
     JournalRef.AddJournalLine(QStringLiteral("В таблице %1 пришли без наблюдения и не отправлены ордера: %2 "
-                                             "(#%3). Поздний сигнал не исполняется.")
+                                             "(%3). Поздний сигнал не исполняется.")
                                   .arg(table)
                                   .arg(q.size())
-                                  .arg(ids.join(QStringLiteral(", #"))));
+                                  .arg(IdRanges(ids)));
 }

@@ -125,7 +125,7 @@ void TEngine::ReadWindow(const QString& table, qint64& lastId, TDataTable* t, bo
     const qint64 prev = lastId;
     // Rows above the last id seen at the previous look came after it.
     const qint64 lookedBefore = LastLook.value(table, -1);
-    LastLook[table] = Clock.NowMs();
+    LastLook[table] = Clock.MonotonicMs();
     const qint64 cur = DM->GetLastID(t);
     if (cur <= prev) return;
     // The filter's tables are looked at once in a pass, as its alerts are read once.
@@ -147,7 +147,7 @@ void TEngine::ReadWindow(const QString& table, qint64& lastId, TDataTable* t, bo
                       {{"prev", prev}, {"cur", cur}});
     }
     auto& seen = FirstSeen[table];
-    const qint64 now = Clock.NowMs();
+    const qint64 now = Clock.MonotonicMs();
     // Every alert of the window is seen now, also those behind one that ends the pass: the retry
     // period of each counts from here, across failing passes and reconnects. Rows that came while
     // the robot waited (a locked database holds a pass for seconds) are dated by the database's last
@@ -155,7 +155,9 @@ void TEngine::ReadWindow(const QString& table, qint64& lastId, TDataTable* t, bo
     qint64 seenAt = now;
     if (lookedBefore >= 0 && rows.Rows.size() > 0) {
         const qint64 changed = AlertsChangedMs(Settings.Alerts);
-        if (changed >= 0) seenAt = std::clamp(changed, std::min(lookedBefore, now), now);
+        // The file's time is on the wall clock: only its distance from now carries over.
+        if (changed >= 0)
+            seenAt = std::clamp(now - (Clock.NowMs() - changed), std::min(lookedBefore, now), now);
     }
     for (const QSqlRecord& row : rows.Rows) {
         const qint64 id = ColumnValue(row, QStringLiteral("ID")).toLongLong();
@@ -175,7 +177,7 @@ void TEngine::ReadWindow(const QString& table, qint64& lastId, TDataTable* t, bo
             lastId = id;
         };
         // The clock read again: the alerts before this one may have taken their time.
-        if (Clock.NowMs() - firstSeen > RetryPeriodMs()) {
+        if (Clock.MonotonicMs() - firstSeen > RetryPeriodMs()) {
             tooLate();
             continue;
         }
@@ -222,6 +224,9 @@ void TEngine::ReadWindow(const QString& table, qint64& lastId, TDataTable* t, bo
         }
         lastId = id;
         LastPassFailure.clear();
+        // The state file moves with every alert handled, so that a start after a crash names exactly
+        // the alerts that were not handled.
+        SaveLastIds();
     }
     lastId = std::max(lastId, cur);
     for (auto it = seen.begin(); it != seen.end();)
@@ -268,7 +273,6 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
     // Everything one alert writes for all its accounts commits together; its lines become pending
     // only after the commit. A failure rolls it all back and the alert can be tried again.
     QList<TTransactionWriter::TRecorded> done;
-    QList<TSentOrder> sent;
     int tripAt = -1;
     // What is the same for every account of this alert is worked out once.
     struct TMemoScope {
@@ -276,11 +280,11 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
         explicit TMemoScope(const TPipelineContext& c) : Ctx(c) { Ctx.Memo.Active = true; }
         ~TMemoScope() { Ctx.Memo.Clear(); }
     } memo(Ctx);
-    const qint64 seenMs = DispatchSeenMs >= 0 ? DispatchSeenMs : Clock.NowMs();
+    const qint64 seenMs = DispatchSeenMs >= 0 ? DispatchSeenMs : Clock.MonotonicMs();
     {
         TDbTransaction tx(DM->conQuikData());
         // Waiting for the database may have taken the alert past its retry period: it is not sent late.
-        if (DispatchSeenMs >= 0 && Clock.NowMs() - seenMs > RetryPeriodMs()) throw TAlertTooLate();
+        if (DispatchSeenMs >= 0 && Clock.MonotonicMs() - seenMs > RetryPeriodMs()) throw TAlertTooLate();
         // One look at the database for both kept tables, inside the transaction: what it sees is
         // what this dispatch writes against.
         const std::vector<qint64> stamps =
@@ -288,7 +292,6 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
         Ctx.Memo.SecCodeStamp = stamps[1];
         const auto accounts = DispatchAccounts(stamps[0]);
         done.reserve(static_cast<qsizetype>(accounts->size()));
-        sent.reserve(static_cast<qsizetype>(accounts->size()));
         TOrder order;
         for (const TClientAccount& account : *accounts) {
             if (!builder(Ctx, order, alert, account)) continue;
@@ -304,10 +307,6 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
                 if (!WithinLimits(order, alert)) continue;
                 done << TransWriter->RecordTransaction(order, alert, seenMs);
                 if (!Automatic) MarkManual(done.last());
-                sent << TSentOrder{
-                    done.last().TransId,
-                    SentAccount(TClientAccount{order.ClientCode, order.Account, order.Account}), alert.ID,
-                    alert.Filled, order.Action.startsWith(QLatin1String("NEW"))};
             } else {
                 JournalRef.AddJournalLine(QStringLiteral("Ордер # ") + QString::number(alert.ID) +
                                           QStringLiteral(" не прошел фильтр по счету ") +
@@ -319,7 +318,7 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
             // The circuit breaker: a strategy that fires in a loop must not reach QUIK for every client.
             // A limit that does not read stops the watching as a tripped one does.
             const auto max = Regional::ParseInteger(Settings.MaxTransPerMinute);
-            const qint64 now = Clock.NowMs();
+            const qint64 now = Clock.MonotonicMs();
             while (!RecentAutomatic.isEmpty() && now - RecentAutomatic.first() >= 60000)
                 RecentAutomatic.removeFirst();
             if (!max || *max < 0)
@@ -338,9 +337,8 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
     // pending, and are given up with their records when their alert grows too old.
     TransWriter->ReleaseTransactions(done);
     TransWriter->FlushTransactions();
-    SentOrders << std::move(sent);
     if (Automatic && !done.isEmpty()) {
-        const qint64 now = Clock.NowMs();
+        const qint64 now = Clock.MonotonicMs();
         for (int i = 0; i < done.size(); ++i)
             RecentAutomatic << now;
     }
@@ -372,15 +370,6 @@ TEngine::DispatchAccounts(std::optional<qint64> clientsStamp) {
         ClientsStamp = stamp;
     }
     return accounts;
-}
-
-qint32 TEngine::SentAccount(const TClientAccount& account) {
-    const auto found = SentAccountIndex.constFind(account);
-    if (found != SentAccountIndex.cend()) return *found;
-    const auto index = static_cast<qint32>(SentAccounts.size());
-    SentAccounts << account;
-    SentAccountIndex.insert(account, index);
-    return index;
 }
 
 void TEngine::RefreshOpenPositions() {

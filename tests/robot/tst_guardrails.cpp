@@ -177,7 +177,7 @@ private slots:
             R->JournalTexts()
                 .filter(
                     QStringLiteral(
-                        "В таблице FilledOrders пришли без наблюдения и не отправлены ордера: 2 (#%1, #%2)")
+                        "В таблице FilledOrders пришли без наблюдения и не отправлены ордера: 2 (#%1–#%2)")
                         .arg(a)
                         .arg(b))
                 .size(),

@@ -81,6 +81,55 @@ private slots:
         QVERIFY(ReadCp1251(ws.Path("Korvex.log")).contains(QStringLiteral("Транзакция номер %1 ").arg(n)));
     }
 
+    // A stop order QUIK accepted is still cancelled by the strategy after the robot was stopped or
+    // killed and started again; the numbers go on.
+    void stopOrderAccepted_restart_strategysCancellationPullsIt_data() {
+        QTest::addColumn<bool>("killed");
+        QTest::newRow("stopped in order") << false;
+        QTest::newRow("killed") << true;
+    }
+    void stopOrderAccepted_restart_strategysCancellationPullsIt() {
+        QFETCH(bool, killed);
+        TTestWorkspace ws(true);
+        ws.WriteRobotIni("rgpFilled=0\r\n");
+        qint64 id = 0;
+        {
+            TRobotProcess robot(QStringLiteral(KORVEX_EXE), ws);
+            QVERIFY2(robot.WaitFor([&] { return robot.Out.contains("Загрузка ордеров включена."); }, 15000),
+                     robot.Out.constData());
+            id = ws.InsertAlert("ActiveOrders", {{"Order", "Sell 30 at 130 Stop"}, {"Symbol", "GAZP"}});
+            QVERIFY2(robot.WaitFor([&] { return ReadBytes(ws.TriPath()).contains("\r\n"); }, 15000),
+                     robot.Out.constData());
+            WriteBytes(ws.TroPath(), "TRANS_ID=0;STATUS=3;ORDER_NUMBER=4242;\r\n", true);
+            QVERIFY(robot.WaitFor(
+                [&] {
+                    return ws.Scalar(ws.Trading(), "SELECT order_number FROM tOrderNumber WHERE trans_id = 0")
+                               .toInt() == 4242;
+                },
+                15000));
+            if (killed) {
+                robot.Process.kill();
+                robot.Process.waitForFinished();
+            } else {
+                QVERIFY(robot.Stop());
+            }
+        }
+        TRobotProcess robot(QStringLiteral(KORVEX_EXE), ws);
+        QVERIFY2(robot.WaitFor([&] { return robot.Out.contains("Загрузка ордеров включена."); }, 15000),
+                 robot.Out.constData());
+        ws.InsertAlert(
+            "CanceledOrders",
+            {{"Order", "Sell 30 at 130 Stop"}, {"Symbol", "GAZP"}, {"Order Number", QString::number(id)}});
+        QVERIFY2(robot.WaitFor([&] { return ReadBytes(ws.TriPath()).contains("\r\n"); }, 15000),
+                 robot.Out.constData());
+        const QByteArray kill = ReadBytes(ws.TriPath());
+        QVERIFY2(kill.startsWith("TRANS_ID =1;ACTION=KILL_STOP_ORDER;ACCOUNT=L01-00000F00;SECCODE=GAZP;") &&
+                     kill.contains("CLIENT_CODE=111;") &&
+                     kill.contains("Order_key=4242;Stop_Order_key=4242;"),
+                 kill.constData());
+        QVERIFY(robot.Stop());
+    }
+
     // A mail server that takes the connection and never answers holds no line back and loses none.
     void silentMailServer_holdsNoLineBack_losesNone() {
         const int server = socket(AF_INET, SOCK_STREAM, 0);

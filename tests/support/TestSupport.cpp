@@ -71,6 +71,12 @@ TTestWorkspace::~TTestWorkspace() {
 QSqlDatabase TTestWorkspace::Alerts() const {
     return QSqlDatabase::database(AlertsConn, false);
 }
+void TTestWorkspace::ReopenAlerts() const {
+    QSqlDatabase db = QSqlDatabase::database(AlertsConn, false);
+    db.close();
+    db.open();
+}
+
 QSqlDatabase TTestWorkspace::Trading() const {
     return QSqlDatabase::database(TradingConn, false);
 }

@@ -33,6 +33,8 @@ public:
 
     // Second connections, as the strategy platform and QUIK would have them.
     QSqlDatabase Alerts() const;
+    // Opens the alerts connection again: after its file was replaced at its path.
+    void ReopenAlerts() const;
     QSqlDatabase Trading() const;
 
     // Inserts a row; returns its id.

@@ -1,0 +1,139 @@
+#include "quik/ResultReader.h"
+#include "quik/TransactionBook.h"
+#include "quik/TransactionWriter.h"
+#include "support/TestSupport.h"
+
+#include <QFile>
+#include <QSqlQuery>
+#include <QTest>
+#include <csignal>
+
+// A restart or a file replaced in the middle of the day: the robot keeps track of its orders.
+class TestRestart : public QObject, TRobotFixture {
+    Q_OBJECT
+
+    TEngine& E() { return *R->Engine; }
+    // The robot stopped and started again on the same workspace, as a new process would be.
+    void Restart(const QDateTime& at = QDateTime()) {
+        R.reset();
+        R = std::make_unique<TTestRobot>(*Ws);
+        if (at.isValid()) R->Clock.Set(at);
+        E().PrepareTransactionFiles();
+        QVERIFY(R->Connect());
+    }
+    void Answer(const QByteArray& lines) {
+        WriteBytes(Ws->TroPath(), lines, true);
+        QVERIFY(R->Tick());
+    }
+
+private slots:
+    void init() {
+        StartRobot(true, false);
+        R->S().PositionSize = 0;
+    }
+    void cleanup() { StopRobot(); }
+
+    // The earlier run's accepted orders are pulled once after a restart, with numbers that go on;
+    // a late answer to the earlier run's number touches nothing of the new run.
+    void afterARestart_pullAllTakesTheEarlierOrdersOnce_numbersGoOn_lateAnswersTouchNothing() {
+        R->S().rgpSingleMulti = 1;
+        R->S().rgpFilled = 0;
+        QVERIFY(R->Connect());
+        E().actStartWatchExecute();
+        Ws->InsertAlert("ActiveOrders", {{"Order", "Sell 100 at 270 Stop"}}); // trans 0..2, three clients
+        QVERIFY(R->Tick());
+        Answer("TRANS_ID=0;STATUS=3;ORDER_NUMBER=900;\r\nTRANS_ID=1;STATUS=3;ORDER_NUMBER=901;\r\n");
+        Restart();
+        QVERIFY(R->JournalTexts().contains(
+            QStringLiteral("Перенесено заявок прошлого запуска, живущих в Quik: 2. "
+                           "Их можно снять.")));
+        QCOMPARE(E().PullAllOrdersCount(), 2);
+        QVERIFY(E().RunEvent([&] { E().actPullAllOrdersExecute(); }));
+        const QStringList kills = R->TriLines();
+        QCOMPARE(kills.size(), 2);
+        QVERIFY2(kills[0].startsWith("TRANS_ID =3;ACTION=KILL_STOP_ORDER;") &&
+                     kills[0].contains("Order_key=900;Stop_Order_key=900;") &&
+                     kills[0].contains("CLIENT_CODE=111;"),
+                 qPrintable(kills[0]));
+        QVERIFY(R->JournalTexts().last().contains("Из них заявок прошлого запуска: 2."));
+        QCOMPARE(E().PullAllOrdersCount(), 0);
+        // QUIK's late answer to the earlier run's transaction 2 is not this run's.
+        Answer("TRANS_ID=2;STATUS=3;ORDER_NUMBER=902;\r\n");
+        QCOMPARE(R->JournalTexts().filter("в этом запуске не отправлялась").size(), 1);
+        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT count(*) FROM tOrderNumber WHERE trans_id = 2").toInt(),
+                 0);
+        // The cancellations confirmed: nothing is carried any more.
+        Answer("TRANS_ID=3;STATUS=3;ORDER_NUMBER=900;\r\nTRANS_ID=4;STATUS=3;ORDER_NUMBER=901;\r\n");
+        Restart();
+        QCOMPARE(E().PullAllOrdersCount(), 0);
+    }
+
+    // A new trading day starts with no orders and numbers from 0.
+    void aNewDay_carriesNothingOver_numbersStartAgain() {
+        QVERIFY(R->Connect());
+        R->S().rgpFilled = 0;
+        E().actStartWatchExecute();
+        Ws->InsertAlert("ActiveOrders", {{"Order", "Sell 100 at 270 Stop"}});
+        QVERIFY(R->Tick());
+        Answer("TRANS_ID=0;STATUS=3;ORDER_NUMBER=900;\r\n");
+        Restart(R->Clock.Now().addDays(1));
+        QCOMPARE(E().PullAllOrdersCount(), 0);
+        QCOMPARE(E().Writer().TransSent, 0);
+        QVERIFY(R->JournalTexts().contains(
+            QStringLiteral("Новый торговый день: заявки прошлого дня (1) не перенесены.")));
+    }
+
+    // The platform's new database put in place of the watched one is connected to and watched.
+    void alertsDatabaseReplacedWhileWatching_itsNewAlertsGoOut() {
+        QVERIFY(R->Connect());
+        R->S().rgpFilled = 1;
+        E().actStartWatchExecute();
+        Ws->InsertAlert("FilledOrders", {});
+        QVERIFY(R->Tick());
+        QCOMPARE(R->TriLines().size(), 1);
+        // A fresh file with the same tables, its ids starting again, moved over the old one.
+        const QString fresh = Ws->Path("fresh.db");
+        Ws->Exec(Ws->Alerts(), "VACUUM INTO '" + fresh + "'");
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "fresh");
+            db.setDatabaseName(fresh);
+            QVERIFY(db.open());
+            QSqlQuery(db).exec("DELETE FROM FilledOrders");
+            QSqlQuery(db).exec("DELETE FROM sqlite_sequence");
+            db.close();
+        }
+        QSqlDatabase::removeDatabase("fresh");
+        QVERIFY(QFile::remove(Ws->AlertsPath()));
+        QFile::remove(Ws->AlertsPath() + "-wal");
+        QFile::remove(Ws->AlertsPath() + "-shm");
+        QVERIFY(QFile::rename(fresh, Ws->AlertsPath()));
+        Ws->ReopenAlerts();
+        Ws->InsertAlert("FilledOrders", {});
+        QVERIFY(R->Tick());
+        QVERIFY(R->Tick());
+        QCOMPARE(R->TriLines().size(), 2);
+        QCOMPARE(R->JournalTexts().filter("заменен новым").size(), 1);
+    }
+
+    // QUIK's new result file is read from its start, even when it is already longer than the old one.
+    void newResultFileLongerThanTheOldOffset_everyResultIsRead() {
+        QVERIFY(R->Connect());
+        for (int t = 0; t < 4; ++t) {
+            TTransactionBook::TEffect e;
+            e.MarkTable = 'A';
+            E().Book().Add(t, e);
+            E().Book().LineWritten(t);
+        }
+        Answer("TRANS_ID=0;STATUS=0;\r\n");
+        QCOMPARE(E().Reader().TransAtServer, 1);
+        const QString next = Ws->Path("next.tro");
+        WriteBytes(next, "TRANS_ID=1;STATUS=0;\r\nTRANS_ID=2;STATUS=0;\r\nTRANS_ID=3;STATUS=0;\r\n");
+        QVERIFY(QFile::remove(Ws->TroPath()));
+        QVERIFY(QFile::rename(next, Ws->TroPath()));
+        QVERIFY(R->Tick());
+        QCOMPARE(E().Reader().TransAtServer, 4);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRestart)
+#include "tst_restart.moc"
