@@ -2,6 +2,7 @@
 
 #include "common/FileNames.h"
 #include "common/KorvexError.h"
+#include "common/QuikField.h"
 #include "data/Connection.h"
 #include "data/SqlRun.h"
 
@@ -44,7 +45,7 @@ TDatMod::TDatMod(QObject* parent) : QObject(parent) {
     tClients = new TDataTable(QStringLiteral("tClients"), QStringLiteral("tClients"), QuikName, this);
     tClientOpenPositions = new TDataTable(QStringLiteral("tClientOpenPositions"),
                                           QStringLiteral("tClientOpenPositions"), QuikName, this);
-    SetInstrumentRule();
+    SetEditRules();
 }
 
 TDatMod::~TDatMod() {
@@ -60,15 +61,47 @@ TDatMod::~TDatMod() {
     }
 }
 
-void TDatMod::SetInstrumentRule() {
+namespace {
+// The first of these fields whose value QUIK would read as more than one field or line, empty when
+// none is.
+QString HostileField(const QSqlRecord& row, std::initializer_list<const char*> fields) {
+    for (const char* f : fields) {
+        const QString name = QString::fromLatin1(f);
+        if (BreaksQuikLine(ColumnText(row, name))) return name;
+    }
+    return QString();
+}
+
+QString HostileFieldText(const QString& table, const QString& field) {
+    return QStringLiteral("Таблица %1, поле \"%2\": значение содержит \";\" или управляющий символ "
+                          "(перевод строки, табуляцию…). Quik прочел бы его как другую транзакцию; "
+                          "исправьте значение.")
+        .arg(table, field);
+}
+} // namespace
+
+void TDatMod::SetEditRules() {
     tSecCode->Model()->BeforePost = [this](const QSqlRecord& row) {
         if (ColumnText(row, QStringLiteral("SecCode")).isEmpty()) {
             emit PostRefused(QStringLiteral("Введите данные в поле \"Код в Quik`е\""));
             return false;
         }
+        const QString field = HostileField(row, {"SecCode", "Class_Code", "Ticker"});
+        if (!field.isEmpty()) {
+            emit PostRefused(HostileFieldText(QStringLiteral("tSecCode"), field));
+            return false;
+        }
         return true;
     };
     connect(tSecCode->Model(), &TTableModel::AfterPost, this, &TDatMod::SecCodeChanged, Qt::UniqueConnection);
+    tClients->Model()->BeforePost = [this](const QSqlRecord& row) {
+        const QString field = HostileField(row, {"Code", "AccountMicex", "AccountFORTS"});
+        if (!field.isEmpty()) {
+            emit PostRefused(HostileFieldText(QStringLiteral("tClients"), field));
+            return false;
+        }
+        return true;
+    };
 }
 
 QList<TDataTable*> TDatMod::Tables() const {

@@ -97,8 +97,9 @@ public:
         QString Conn;
     };
 
-    // Emitted after a refused tSecCode post with the message to show.
-    void SetInstrumentRule();
+    // The checks a typed tSecCode or tClients row passes before it is written: a refused row stays in
+    // editing and PostRefused says why.
+    void SetEditRules();
 
 signals:
     void PostRefused(const QString& message);

@@ -6,6 +6,7 @@
 #include "common/Journal.h"
 #include "common/KorvexError.h"
 #include "common/LineAppend.h"
+#include "common/QuikField.h"
 #include "common/Regional.h"
 #include "data/DatMod.h"
 #include "data/SqlRun.h"
@@ -25,16 +26,6 @@ qint64 TTransactionWriter::RetryPeriodMs(const QString& setting) {
     if (!v || *v < 1) return 30000;
     return std::min<qint64>(*v, 3600) * 1000;
 }
-
-namespace {
-// A character that would let QUIK read a line other than the one meant: the field separator, a line
-// break, NUL or any other control character.
-bool Unsafe(const QString& text) {
-    for (const QChar c : text)
-        if (c == QLatin1Char(';') || c.unicode() < 0x20 || c.unicode() == 0x7F) return true;
-    return false;
-}
-} // namespace
 
 QString TTransactionWriter::UnsafeField(const TOrder& o, const TSettings& settings) {
     const bool single = settings.rgpSingleMulti == 0;
@@ -61,7 +52,7 @@ QString TTransactionWriter::UnsafeField(const TOrder& o, const TSettings& settin
         {o.Operation, QStringLiteral("ордер"), QStringLiteral("OPERATION")},
     };
     for (const auto& f : fields)
-        if (Unsafe(f.Value))
+        if (BreaksQuikLine(f.Value))
             return QStringLiteral("%1, поле %2: \"%3\" содержит \";\" или управляющий символ")
                 .arg(f.Where, f.Field, JournalField(f.Value));
     return QString();

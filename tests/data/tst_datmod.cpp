@@ -115,6 +115,59 @@ private slots:
         QCOMPARE(dm.qSecCodeSum().SumTraded, before.SumTraded);
     }
 
+    // A typed value QUIK would read as another key or another line never reaches the database: the
+    // row stays in editing with the field named, and posts once the value is mended.
+    void editors_refuseHostileValues_data() {
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("account with a key") << "tClients"
+                                            << "AccountMicex"
+                                            << "L01;QUANTITY=1000";
+        QTest::newRow("client code with LF") << "tClients"
+                                             << "Code"
+                                             << "C1\nTRANS_ID =9";
+        QTest::newRow("forts account with NUL") << "tClients"
+                                                << "AccountFORTS" << QStringLiteral("F1") + QChar(0);
+        QTest::newRow("seccode with CR") << "tSecCode"
+                                         << "SecCode"
+                                         << "SBER\r";
+        QTest::newRow("class with a key") << "tSecCode"
+                                          << "Class_Code"
+                                          << "TQBR;ACCOUNT=X";
+        QTest::newRow("ticker with DEL") << "tSecCode"
+                                         << "Ticker" << QStringLiteral("SBER") + QChar(0x7F);
+    }
+    void editors_refuseHostileValues() {
+        QFETCH(QString, table);
+        QFETCH(QString, field);
+        QFETCH(QString, value);
+        TTestWorkspace ws(true);
+        TDatMod dm;
+        dm.OpenQuikData(ws.TradingPath());
+        TDataTable* t = table == "tClients" ? dm.tClients : dm.tSecCode;
+        t->Open();
+        QSignalSpy refused(&dm, &TDatMod::PostRefused);
+        const QString count = QStringLiteral("SELECT COUNT(*) FROM %1").arg(table);
+        const int before = ws.Scalar(ws.Trading(), count).toInt();
+        auto* m = t->Model();
+        const int row = m->rowCount();
+        QVERIFY(m->insertRow(row));
+        const QStringList fields = table == "tClients" ? QStringList{"Code", "AccountMicex", "AccountFORTS"}
+                                                       : QStringList{"SecCode", "Class_Code", "Ticker"};
+        for (const QString& f : fields)
+            m->setData(m->index(row, m->fieldIndex(f)), f == field ? value : QStringLiteral("OK1"));
+        QVERIFY(!t->PostEdits());
+        QCOMPARE(refused.size(), 1);
+        QVERIFY(refused.first().first().toString().contains(QStringLiteral("\"%1\"").arg(field)));
+        QVERIFY(m->isDirty());
+        QCOMPARE(ws.Scalar(ws.Trading(), count).toInt(), before);
+        // Mended, the same row posts.
+        m->setData(m->index(row, m->fieldIndex(field)), QStringLiteral("OK2"));
+        QVERIFY(t->PostEdits());
+        QCOMPARE(ws.Scalar(ws.Trading(), count).toInt(), before + 1);
+    }
+
     void totals_readNullsAsZero() {
         TTestWorkspace ws;
         TDatMod dm;
