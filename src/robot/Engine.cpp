@@ -6,7 +6,9 @@
 #include "common/KorvexError.h"
 #include "common/Regional.h"
 #include "data/Connection.h"
+#include "data/SqlRun.h"
 #include "notify/MailNotifier.h"
+#include "pipeline/AlertDecoding.h"
 #include "quik/LinkMonitor.h"
 #include "quik/ResultReader.h"
 #include "quik/TransactionBook.h"
@@ -16,6 +18,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
+#include <QSqlRecord>
 #include <algorithm>
 #include <limits>
 
@@ -158,19 +162,20 @@ QString TrrPath(const QString& troPath) {
     return fi.dir().filePath(base + QStringLiteral(".TRR"));
 }
 
-// The highest TRANS_ID the .TRI holds; -1 when it holds none or cannot be read.
-qint64 HighestTransId(const QString& triPath) {
-    qint64 highest = -1;
+// The TRANS_IDs the .TRI holds; nullopt when it cannot be read.
+std::optional<QSet<qint64>> TransIdsInFile(const QString& triPath) {
     QFile f(triPath);
-    if (!f.open(QIODevice::ReadOnly)) return highest;
+    if (!f.exists()) return QSet<qint64>(); // no line reached a file that is not there
+    if (!f.open(QIODevice::ReadOnly)) return std::nullopt;
+    QSet<qint64> ids;
     for (const QByteArray& line : f.readAll().split('\n')) {
         if (!line.startsWith("TRANS_ID =")) continue;
         const int end = line.indexOf(';');
         bool ok = false;
         const qint64 id = line.mid(10, end < 0 ? -1 : end - 10).trimmed().toLongLong(&ok);
-        if (ok) highest = std::max(highest, id);
+        if (ok) ids.insert(id);
     }
-    return highest;
+    return ids;
 }
 } // namespace
 
@@ -195,7 +200,13 @@ void TEngine::ContinueTransactionNumbers(bool triEmptied, qint64 triHighest) {
 }
 
 void TEngine::PrepareTransactionFiles() {
-    const qint64 triHighest = HighestTransId(LocalFilePath(Settings.pathTRI));
+    // What the file holds before it is emptied: the numbers the last run wrote. The connect names the
+    // transactions the last run committed that never got there.
+    TriAtStart = TransIdsInFile(LocalFilePath(Settings.pathTRI));
+    qint64 triHighest = -1;
+    if (TriAtStart)
+        for (const qint64 id : *TriAtStart)
+            triHighest = std::max(triHighest, id);
     bool triEmptied = false;
     struct TContinue {
         TEngine& E;
@@ -272,6 +283,7 @@ bool TEngine::ConnectDatabases() {
 
 void TEngine::actConnectToBaseExecute() {
     if (!ConnectDatabases()) return;
+    if (!CarriedTold) NameUnsentOfLastRun();
     // tOrderNumber starts empty; the orders living in QUIK are kept beside it and can be cancelled.
     DM->ClearOrderNumbers();
     if (!CarriedTold) {
@@ -297,6 +309,77 @@ void TEngine::actConnectToBaseExecute() {
         a.actStartWatch = true;
         SetActions(a);
     }
+}
+
+void TEngine::NameUnsentOfLastRun() {
+    if (!TriAtStart) return;
+    const QSet<qint64> inFile = *TriAtStart;
+    TriAtStart.reset();
+    // The last run's transactions that QUIK never answered and whose line is not in the file: they
+    // were committed, and the run ended before their line was written.
+    const TSqlRows rows = RunSql(DM->conQuikData(), {QStringLiteral("SELECT trans_id, id_order, filled, code "
+                                                                    "FROM tOrderNumber WHERE status IS NULL "
+                                                                    "ORDER BY trans_id")});
+    int unsent = 0;
+    for (const QSqlRecord& r : rows.Rows) {
+        const qint64 transId = ColumnInt64(r, QStringLiteral("trans_id"));
+        if (inFile.contains(transId)) continue;
+        ++unsent;
+        const qint64 alertId = ColumnInt64(r, QStringLiteral("id_order"));
+        const QString code = ColumnText(r, QStringLiteral("code"));
+        // An entry's open position is taken back: the latest row of its keys is the one it added. What
+        // an exit closed is not known any more.
+        QString taken;
+        try {
+            for (const QString& table :
+                 ColumnBool(r, QStringLiteral("filled"))
+                     ? QStringList{QStringLiteral("FilledOrders"), QStringLiteral("ActiveOrders")}
+                     : QStringList{QStringLiteral("ActiveOrders")}) {
+                TSqlRows a =
+                    RunSql(DM->conOmega(),
+                           {QStringLiteral("SELECT * FROM ") + table + QStringLiteral(" WHERE id = :id")},
+                           {{"id", alertId}});
+                if (!a.next()) continue;
+                TOmegaOrder alert;
+                LoadOmegaOrder(alert, a.record(), table == QLatin1String("FilledOrders"));
+                if (alert.OrderType == QLatin1String("LE") || alert.OrderType == QLatin1String("SE")) {
+                    const TSqlRows pos = RunSql(
+                        DM->conQuikData(),
+                        {QStringLiteral("SELECT id, quantity FROM tClientOpenPositions WHERE code=:code and "
+                                        "symbol=:symbol and system=:system and workspace=:workspace and "
+                                        "[tClientOpenPositions].[interval] = :interval ORDER BY id DESC")},
+                        {{"code", code},
+                         {"symbol", alert.Symbol},
+                         {"system", alert.System},
+                         {"workspace", WorkspaceFileName(alert.Workspace)},
+                         {"interval", alert.Interval}});
+                    if (!pos.Rows.empty()) {
+                        RunSql(DM->conQuikData(),
+                               {QStringLiteral("DELETE FROM tClientOpenPositions WHERE id = :id")},
+                               {{"id", ColumnInt64(pos.Rows.front(), QStringLiteral("id"))}});
+                        taken = QStringLiteral(" Позиция %1 %2 снята с учета.")
+                                    .arg(ColumnText(pos.Rows.front(), QStringLiteral("quantity")),
+                                         JournalField(alert.Symbol));
+                        OpenPositionsChanged = true;
+                    }
+                } else if (alert.OrderType == QLatin1String("LX") || alert.OrderType == QLatin1String("SX")) {
+                    taken =
+                        QStringLiteral(" Закрытые ею позиции не восстановлены: проверьте их по портфелю.");
+                }
+                break;
+            }
+        } catch (const std::exception& e) {
+            taken = QStringLiteral(" Позиции не проверены: ") + ErrorText(e) + QLatin1Char('.');
+        }
+        JournalRef.AddJournalLine(
+            QStringLiteral("Транзакция номер %1 прошлого запуска (ордер # %2, счет %3) не "
+                           "отправлена в Quik: строки нет в файле транзакций.%4")
+                .arg(QString::number(transId), QString::number(alertId), JournalField(code), taken));
+    }
+    if (unsent > 0)
+        JournalRef.AddJournalLine(
+            QStringLiteral("Транзакций прошлого запуска, не отправленных в Quik: %1.").arg(unsent));
+    RefreshOpenPositions();
 }
 
 void TEngine::ApplyWakeOnChange() {

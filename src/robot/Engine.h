@@ -15,6 +15,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -215,4 +216,9 @@ private:
     bool OpenPositionsChanged = false;
     // The orders an earlier run of the day left living in QUIK are taken over at the first connect.
     bool CarriedTold = false;
+    // The TRANS_IDs the .TRI held at start-up, before it was emptied (unset: not read).
+    std::optional<QSet<qint64>> TriAtStart;
+    // At the first connect: journals each transaction the last run committed whose line never reached
+    // the file, and takes back an entry's open position.
+    void NameUnsentOfLastRun();
 };

@@ -130,6 +130,39 @@ private slots:
         QVERIFY(robot.Stop());
     }
 
+    // An entry committed while the .TRI could not be written, the robot killed: the next start names
+    // the transaction and takes its open position back.
+    void entryCommittedButNeverWritten_robotKilled_nextStartNamesIt() {
+        TTestWorkspace ws(true);
+        ws.WriteRobotIni("rgpFilled=0\r\n", "RetryPeriod=600\r\n");
+        qint64 id = 0;
+        {
+            TRobotProcess robot(QStringLiteral(KORVEX_EXE), ws);
+            QVERIFY2(robot.WaitFor([&] { return robot.Out.contains("Загрузка ордеров включена."); }, 15000),
+                     robot.Out.constData());
+            QFile::remove(ws.TriPath());
+            QVERIFY(QDir().mkpath(ws.TriPath()));
+            id = ws.InsertAlert("ActiveOrders", {{"Order", "Buy 30 at 130 Limit"}, {"Symbol", "GAZP"}});
+            QVERIFY(robot.WaitFor(
+                [&] {
+                    return ws.Scalar(ws.Trading(), "SELECT count(*) FROM tClientOpenPositions").toInt() == 1;
+                },
+                15000));
+            robot.Process.kill();
+            robot.Process.waitForFinished();
+        }
+        QVERIFY(QDir().rmdir(ws.TriPath()));
+        TRobotProcess robot(QStringLiteral(KORVEX_EXE), ws);
+        const QByteArray named =
+            QStringLiteral("Транзакция номер 0 прошлого запуска (ордер # %1, счет 111) не "
+                           "отправлена в Quik")
+                .arg(id)
+                .toUtf8();
+        QVERIFY2(robot.WaitFor([&] { return robot.Out.contains(named); }, 15000), robot.Out.constData());
+        QCOMPARE(ws.Scalar(ws.Trading(), "SELECT count(*) FROM tClientOpenPositions").toInt(), 0);
+        QVERIFY(robot.Stop());
+    }
+
     // A mail server that takes the connection and never answers holds no line back and loses none.
     void silentMailServer_holdsNoLineBack_losesNone() {
         const int server = socket(AF_INET, SOCK_STREAM, 0);
