@@ -197,19 +197,21 @@ void TEngine::ReadWindow(const QString& table, qint64& lastId, TDataTable* t, bo
                 lastId = id;
                 continue;
             }
+            // Whatever way the dispatch ends (a tripped breaker ends the pass), the time is this alert's
+            // only.
+            struct TSeenScope {
+                qint64& Seen;
+                ~TSeenScope() { Seen = -1; }
+            } seenScope{DispatchSeenMs};
             DispatchSeenMs = firstSeen;
             rule(alert);
-            DispatchSeenMs = -1;
         } catch (const TAlertTooLate&) {
-            DispatchSeenMs = -1;
             tooLate();
             continue;
         } catch (const ConversionError& e) {
-            DispatchSeenMs = -1;
             // Refused for its own content (an order text that does not read): nothing was written.
             JournalRef.AddJournalLine(e.Message);
         } catch (const std::exception& e) {
-            DispatchSeenMs = -1;
             const QString reason = ErrorText(e).trimmed();
             const QString text = QStringLiteral("Ордер # ") + idText + QStringLiteral(" (") + table +
                                  QStringLiteral(") не отправлен: ") +
