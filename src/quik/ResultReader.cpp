@@ -94,23 +94,12 @@ void TResultReader::actCheckTROExecute() {
             int number = TroLinesRead;
             for (const TLine& l : lines)
                 HandleLine(l.Bytes, l.Offset, ++number);
-            if (!Marks.isEmpty()) {
-                const QSqlDatabase omega = Ctx.DM.conOmega();
-                TDbTransaction marks(omega);
-                for (const TAlertMark& m : Marks)
-                    RunSql(omega,
-                           {QStringLiteral("UPDATE ") + m.Table,
-                            QStringLiteral("SET [order number] = :order_number"),
-                            QStringLiteral("WHERE id = :id")},
-                           {{"order_number", QString::number(m.Id)}, {"id", m.Id}});
-                marks.Commit();
-            }
             trading.Commit();
             Book.CommitBatch();
         } catch (...) {
             Book.RollbackBatch();
             Corrections.clear();
-            // Marks not committed are rolled back with their transaction: the next reading redoes them.
+            // The marks of a reading rolled back are made again when it is read again.
             if (!Marks.isEmpty())
                 for (TLineProgress& p : Progress)
                     p.Marked = false;
@@ -118,6 +107,9 @@ void TResultReader::actCheckTROExecute() {
             if (StatusChanged && OnStatusChanged) OnStatusChanged();
             throw;
         }
+        // The platform's database is marked after QUIK's answers took effect: a platform that holds
+        // its database keeps the marks waiting, never the book. They are written with the next reading.
+        MarksLater += Marks;
         Marks.clear();
         if (!Corrections.isEmpty()) {
             Ctx.Journal.AddJournalLines(Corrections);
@@ -129,7 +121,32 @@ void TResultReader::actCheckTROExecute() {
     ReadOffset += consumed;
     TroLinesRead += lines.size();
     Progress.clear();
+    WriteMarks();
     Ctx.Journal.FlushJournal();
+}
+
+void TResultReader::WriteMarks() {
+    if (MarksLater.isEmpty()) return;
+    try {
+        const QSqlDatabase omega = Ctx.DM.conOmega();
+        TDbTransaction marks(omega);
+        for (const TAlertMark& m : MarksLater)
+            RunSql(omega,
+                   {QStringLiteral("UPDATE ") + m.Table, QStringLiteral("SET [order number] = :order_number"),
+                    QStringLiteral("WHERE id = :id")},
+                   {{"order_number", QString::number(m.Id)}, {"id", m.Id}});
+        marks.Commit();
+        MarksLater.clear();
+        MarksFailure.clear();
+    } catch (const std::exception& e) {
+        const QString text =
+            QStringLiteral("Отметки исполненных ордеров (%1) не записаны в базу сигналов: %2. "
+                           "Повтор при следующем чтении результатов.")
+                .arg(MarksLater.size())
+                .arg(ErrorText(e));
+        if (MarksFailure.isEmpty()) Ctx.Journal.AddJournalLine(text);
+        MarksFailure = text;
+    }
 }
 
 void TResultReader::HandleLine(const QByteArray& bytes, qint64 offset, int number) {

@@ -53,6 +53,10 @@ private:
         qint64 Id;
     };
     QList<TAlertMark> Marks;
+    // Marks of readings whose answers took effect, not yet written to the alerts database.
+    QList<TAlertMark> MarksLater;
+    QString MarksFailure;
+    void WriteMarks();
     bool StatusChanged = false; // a counter moved in this reading
     QStringList Corrections;    // what refusals of this reading took back, journalled after its commit
     TPipelineContext Ctx;

@@ -185,7 +185,9 @@ void TTransactionWriter::TakeBackLater() {
 
 int TTransactionWriter::GiveUpPending(const QString& why) {
     int n = 0;
-    for (int i = FirstLineWritten > 0 ? 1 : 0; i < PendingLines.size();) {
+    // A line cut short goes too: the next start empties the file, and QUIK never takes half a line.
+    FirstLineWritten = 0;
+    for (int i = 0; i < PendingLines.size();) {
         GiveUp(i, why);
         ++n;
     }

@@ -67,8 +67,8 @@ public:
     // (and its end once more), the lines stay pending. Lines never started whose deadline passed are
     // given up with a journal line each, and the book takes back what they did.
     bool FlushTransactions();
-    // Gives up every line never started (an orderly exit); a line cut short stays to be finished.
-    // Returns how many were given up.
+    // Gives up every pending line, a line cut short included (an orderly exit: the next start empties
+    // the file, and QUIK never takes half a line). Returns how many were given up.
     int GiveUpPending(const QString& why);
     // The reason the last flush failed; empty after a flush that wrote everything.
     QString FlushError() const { return LastFlushError; }

@@ -168,7 +168,10 @@ std::optional<QSet<qint64>> TransIdsInFile(const QString& triPath) {
     if (!f.exists()) return QSet<qint64>(); // no line reached a file that is not there
     if (!f.open(QIODevice::ReadOnly)) return std::nullopt;
     QSet<qint64> ids;
-    for (const QByteArray& line : f.readAll().split('\n')) {
+    const QByteArray bytes = f.readAll();
+    // Only whole lines: QUIK never took a line the run did not finish, and its number may be cut too.
+    const QList<QByteArray> lines = bytes.left(bytes.lastIndexOf('\n') + 1).split('\n');
+    for (const QByteArray& line : lines) {
         if (!line.startsWith("TRANS_ID =")) continue;
         const int end = line.indexOf(';');
         bool ok = false;
@@ -194,6 +197,8 @@ void TEngine::ContinueTransactionNumbers(bool triEmptied, qint64 triHighest) {
         return;
     }
     TransWriter->TransSent = static_cast<qint32>(last + 1);
+    // Kept at once: the .TRI that told part of it is emptied now.
+    SaveTransNumber();
     JournalRef.AddJournalLine(
         QStringLiteral("Номера транзакций продолжаются с %1: в течение торгового дня они не повторяются.")
             .arg(TransWriter->TransSent));
@@ -441,8 +446,25 @@ void TEngine::CheckDatabaseFiles() {
     const QStringList lost = DM->CheckDatabaseFiles(&alertsReplaced);
     // The platform made its database anew (a new day): it is connected to and watched as after
     // "Начать загрузку": what it already holds is named as passed over, what comes after goes out.
-    if (alertsReplaced) {
-        DM->OpenOmega(Settings.Alerts);
+    if (alertsReplaced) AlertsReopenPending = true;
+    if (AlertsReopenPending) {
+        // The new file may not be a database yet, or be locked: it is tried again on every tick,
+        // and the failure is told once.
+        try {
+            DM->OpenOmega(Settings.Alerts);
+        } catch (const std::exception& e) {
+            const QString text = QStringLiteral("Файл базы данных %1 заменен, новый файл не открывается: %2. "
+                                                "Повтор на следующем такте.")
+                                     .arg(Settings.Alerts, ErrorText(e));
+            if (text != AlertsReopenFailure) JournalRef.AddJournalLine(text);
+            AlertsReopenFailure = text;
+            UpdateStatusBar();
+            JournalRef.FlushJournal();
+            if (lost.isEmpty()) return;
+            throw KorvexError(lost.join(QLatin1Char('\n')));
+        }
+        AlertsReopenPending = false;
+        AlertsReopenFailure.clear();
         FirstSeen.clear();
         LastLook.clear();
         JournalRef.AddJournalLine(

@@ -197,6 +197,8 @@ private:
     std::unique_ptr<TRunState> State;
     std::unique_ptr<class TChangeWatcher> Watcher;
     void SaveLastIds();
+    // Keeps the day's last TRANS_ID in the state file, the alert ids as they stand there.
+    void SaveTransNumber();
     // Names the alerts of `table` in (after, cur] as passed over; `after` < 0: the last id the state
     // file keeps for the table.
     void ReportPassedOver(const QString& table, TDataTable* t, qint64 cur, qint64 after = -1);
@@ -216,6 +218,9 @@ private:
     bool OpenPositionsChanged = false;
     // The orders an earlier run of the day left living in QUIK are taken over at the first connect.
     bool CarriedTold = false;
+    // The alerts database's file was replaced and the new one is still to be opened.
+    bool AlertsReopenPending = false;
+    QString AlertsReopenFailure;
     // The TRANS_IDs the .TRI held at start-up, before it was emptied (unset: not read).
     std::optional<QSet<qint64>> TriAtStart;
     // At the first connect: journals each transaction the last run committed whose line never reached

@@ -151,11 +151,21 @@ void TEngine::actPullAllOrdersExecute() {
     }
     TransWriter->ReleaseTransactions(done);
     TransWriter->FlushTransactions();
+    SaveTransNumber();
     JournalRef.AddJournalLine(
         QStringLiteral("Снять все заявки: отправлено снятий %1 из %2.").arg(done.size()).arg(pull.size()) +
         (carried > 0 ? QStringLiteral(" Из них заявок прошлого запуска: %1.").arg(carried) : QString()));
     JournalRef.FlushJournal();
     if (InformationSound) InformationSound();
+}
+
+void TEngine::SaveTransNumber() {
+    if (!State || TransWriter->TransSent <= 0) return;
+    const QString day = Clock.Now().date().toString(Qt::ISODate);
+    if (State->Day == day && State->LastTransId == TransWriter->TransSent - 1) return;
+    State->Day = day;
+    State->LastTransId = TransWriter->TransSent - 1;
+    State->Save();
 }
 
 void TEngine::SaveLastIds() {

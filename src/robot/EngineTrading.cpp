@@ -153,7 +153,14 @@ void TEngine::ReadWindow(const QString& table, qint64& lastId, TDataTable* t, bo
     // the robot waited (a locked database holds a pass for seconds) are dated by the database's last
     // change, which cannot be before the previous look nor after now.
     qint64 seenAt = now;
-    if (lookedBefore >= 0 && rows.Rows.size() > 0) {
+    qsizetype unseen = 0;
+    for (const QSqlRecord& row : rows.Rows)
+        if (!seen.contains(ColumnValue(row, QStringLiteral("ID")).toLongLong())) ++unseen;
+    if (lookedBefore >= 0 && unseen > 1) {
+        // Several rows came since the last look and nothing tells them apart: each is taken to have
+        // come right after it, the earliest it can have.
+        seenAt = std::min(lookedBefore, now);
+    } else if (lookedBefore >= 0 && unseen == 1) {
         const qint64 changed = AlertsChangedMs(Settings.Alerts);
         // The file's time is on the wall clock: only its distance from now carries over.
         if (changed >= 0)
@@ -339,6 +346,8 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
     // pending, and are given up with their records when their alert grows too old.
     TransWriter->ReleaseTransactions(done);
     TransWriter->FlushTransactions();
+    // The day's last number is kept at once: a restart must never give it out again.
+    if (!done.isEmpty()) SaveTransNumber();
     if (Automatic && !done.isEmpty()) {
         const qint64 now = Clock.MonotonicMs();
         for (int i = 0; i < done.size(); ++i)

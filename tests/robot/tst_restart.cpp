@@ -66,6 +66,10 @@ private slots:
         Answer("TRANS_ID=3;STATUS=3;ORDER_NUMBER=900;\r\nTRANS_ID=4;STATUS=3;ORDER_NUMBER=901;\r\n");
         Restart();
         QCOMPARE(E().PullAllOrdersCount(), 0);
+        // The cancellations' numbers are the day's too, also once the file that held them is emptied.
+        QCOMPARE(E().Writer().TransSent, 5);
+        Restart();
+        QCOMPARE(E().Writer().TransSent, 5);
     }
 
     // A new trading day starts with no orders and numbers from 0.
