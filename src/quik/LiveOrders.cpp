@@ -17,6 +17,7 @@ QString Dec(const QByteArray& b) {
 
 int TLiveOrders::Load(const QDate& today, int* otherDay) {
     Orders.clear();
+    Waiting.clear();
     Dirty = false;
     if (otherDay) *otherDay = 0;
     QFile f(FilePath);
@@ -29,7 +30,8 @@ int TLiveOrders::Load(const QDate& today, int* otherDay) {
             day = QString::fromLatin1(line.mid(4));
             continue;
         }
-        if (!line.startsWith("order=")) continue;
+        const bool awaiting = line.startsWith("await=");
+        if (!line.startsWith("order=") && !awaiting) continue;
         QHash<QByteArray, QByteArray> v;
         for (const QByteArray& pair : line.split('\t')) {
             const int eq = pair.indexOf('=');
@@ -38,8 +40,12 @@ int TLiveOrders::Load(const QDate& today, int* otherDay) {
         TLive l;
         bool ok = false;
         l.OrderNumber = v.value("order").toLongLong(&ok);
-        if (!ok || l.OrderNumber <= 0) continue;
         l.TransId = v.value("trans").toInt();
+        if (awaiting) {
+            l.OrderNumber = 0;
+            ok = l.TransId >= 0;
+        }
+        if (!ok || (!awaiting && l.OrderNumber <= 0)) continue;
         l.FromFilled = v.value("filled") == "1";
         l.Carried = true;
         TOrder& o = l.Order;
@@ -66,7 +72,10 @@ int TLiveOrders::Load(const QDate& today, int* otherDay) {
         return 0;
     }
     for (const TLive& l : read)
-        Orders.insert(l.OrderNumber, l);
+        if (l.OrderNumber > 0)
+            Orders.insert(l.OrderNumber, l);
+        else
+            Waiting.insert(l.TransId, l);
     return Count();
 }
 
@@ -75,14 +84,14 @@ bool TLiveOrders::Save(const QDate& today) {
     QSaveFile f(FilePath);
     if (!f.open(QIODevice::WriteOnly)) return false;
     QByteArray text = "[LiveOrders]\r\nDay=" + today.toString(Qt::ISODate).toLatin1() + "\r\n";
-    QList<TLive> all = Orders.values();
+    QList<TLive> all = Orders.values() + Waiting.values();
     std::sort(all.begin(), all.end(), [](const TLive& a, const TLive& b) { return a.TransId < b.TransId; });
     for (const TLive& l : all) {
         const TOrder& o = l.Order;
-        text += "order=" + QByteArray::number(l.OrderNumber) + "\ttrans=" + QByteArray::number(l.TransId) +
-                "\tfilled=" + (l.FromFilled ? "1" : "0") + "\talert=" + QByteArray::number(o.IdOrder) +
-                "\taction=" + Enc(o.Action) + "\toperation=" + Enc(o.Operation) +
-                "\tquantity=" + QByteArray::number(o.Quantity) +
+        text += (l.OrderNumber > 0 ? "order=" + QByteArray::number(l.OrderNumber) : QByteArray("await=")) +
+                "\ttrans=" + QByteArray::number(l.TransId) + "\tfilled=" + (l.FromFilled ? "1" : "0") +
+                "\talert=" + QByteArray::number(o.IdOrder) + "\taction=" + Enc(o.Action) +
+                "\toperation=" + Enc(o.Operation) + "\tquantity=" + QByteArray::number(o.Quantity) +
                 "\tprice=" + QByteArray::number(o.Price, 'g', 17) +
                 "\tstopprice=" + QByteArray::number(o.StopPrice, 'g', 17) +
                 "\tmarket=" + (o.Filled ? "1" : "0") + "\tcode=" + Enc(o.ClientCode) +
@@ -105,6 +114,30 @@ void TLiveOrders::Accepted(qint64 orderNumber, qint32 transId, bool fromFilled, 
     l.Order = order;
     Orders.insert(orderNumber, l);
     Dirty = true;
+}
+
+void TLiveOrders::Awaiting(qint32 transId, bool fromFilled, const TOrder& order) {
+    TLive l;
+    l.TransId = transId;
+    l.FromFilled = fromFilled;
+    l.Order = order;
+    Waiting.insert(transId, l);
+    Dirty = true;
+}
+
+void TLiveOrders::Answered(qint32 transId) {
+    if (Waiting.remove(transId) > 0) Dirty = true;
+}
+
+bool TLiveOrders::AcceptAwaited(qint32 transId, qint64 orderNumber) {
+    const auto it = Waiting.constFind(transId);
+    if (it == Waiting.cend() || !it->Carried || orderNumber <= 0) return false;
+    TLive l = *it;
+    Waiting.erase(it);
+    l.OrderNumber = orderNumber;
+    Orders.insert(orderNumber, l);
+    Dirty = true;
+    return true;
 }
 
 void TLiveOrders::KillSent(qint64 orderNumber, qint32 killTrans) {

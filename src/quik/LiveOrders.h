@@ -35,6 +35,17 @@ public:
     bool Save(const QDate& today);
 
     void Accepted(qint64 orderNumber, qint32 transId, bool fromFilled, const TOrder& order);
+    // A new order whose line reached the file and that QUIK has not answered yet: kept too, so that
+    // an answer read only after a restart still makes it a live order.
+    void Awaiting(qint32 transId, bool fromFilled, const TOrder& order);
+    void Answered(qint32 transId);
+    // An earlier run's order awaiting its answer; QUIK accepted it as `orderNumber`: it becomes live.
+    // False when no such order is kept.
+    bool AcceptAwaited(qint32 transId, qint64 orderNumber);
+    bool AwaitsEarlier(qint32 transId) const {
+        const auto it = Waiting.constFind(transId);
+        return it != Waiting.cend() && it->Carried;
+    }
     void KillSent(qint64 orderNumber, qint32 killTrans);
     void KillFailed(qint64 orderNumber, qint32 killTrans);
     void Pulled(qint64 orderNumber);
@@ -49,5 +60,6 @@ public:
 
 private:
     QString FilePath;
-    QHash<qint64, TLive> Orders; // by QUIK's order number
+    QHash<qint64, TLive> Orders;  // by QUIK's order number
+    QHash<qint32, TLive> Waiting; // by TRANS_ID: sent, not answered yet
 };

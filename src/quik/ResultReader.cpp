@@ -185,6 +185,17 @@ void TResultReader::HandleLine(const QByteArray& bytes, qint64 offset, int numbe
     const TTransactionBook::TAnswerResult answer =
         Book.Answer(static_cast<qint32>(*transId), statusText, orderNumber);
     if (answer.Answer == TTransactionBook::TAnswer::Unknown) {
+        // An earlier run's new order that QUIK accepted only now still lives in QUIK and can be pulled.
+        if (statusText == QLatin1String("3") &&
+            Book.AcceptEarlier(static_cast<qint32>(*transId), orderNumber)) {
+            if (!progress.Announced)
+                Ctx.Journal.AddJournalLine(
+                    QStringLiteral("Транзакция номер %1 прошлого запуска принята Quik: "
+                                   "заявка %2 перенесена, ее можно снять.")
+                        .arg(QString::number(*transId), QString::number(orderNumber)));
+            progress.Announced = true;
+            return;
+        }
         if (!progress.Announced)
             Ctx.Journal.AddJournalLine(
                 QStringLiteral("Строка %1 файла результатов: транзакция номер %2 в этом запуске не "

@@ -123,6 +123,16 @@ void TTransactionBook::LineWritten(qint32 transId) {
     if (!e || e->Stage != TStage::Committed) return;
     e->Stage = TStage::InFile;
     ++Sent;
+    if (e->Sent) Live.Awaiting(transId, e->MarkTable == 'F', *e->Sent);
+}
+
+bool TTransactionBook::AcceptEarlier(qint32 transId, qint64 orderNumber) {
+    if (orderNumber <= 0 || !Live.AwaitsEarlier(transId)) return false;
+    if (InBatch)
+        BatchLive.push_back([this, transId, orderNumber] { Live.AcceptAwaited(transId, orderNumber); });
+    else
+        Live.AcceptAwaited(transId, orderNumber);
+    return true;
 }
 
 void TTransactionBook::Keep(qint32 transId) {
@@ -222,9 +232,10 @@ TTransactionBook::TAnswerResult TTransactionBook::Answer(qint32 transId, const Q
         e->Stage = TStage::Done;
         if (e->Kind == TKind::Cancel) {
             live([this, pulls = e->Pulls] { Live.Pulled(pulls); });
-        } else if (e->Sent && e->OrderNumber > 0) {
+        } else if (e->Sent) {
             live([this, number = e->OrderNumber, transId, fromFilled = e->MarkTable == 'F', sent = e->Sent] {
-                Live.Accepted(number, transId, fromFilled, *sent);
+                Live.Answered(transId);
+                if (number > 0) Live.Accepted(number, transId, fromFilled, *sent);
             });
         }
         e->Sent.reset();

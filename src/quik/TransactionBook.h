@@ -72,6 +72,9 @@ public:
     void BeginBatch();
     void CommitBatch();
     void RollbackBatch();
+    // An answer to an earlier run's new order, read in this run: QUIK accepted it as `orderNumber`, and
+    // it becomes a live order. False when it is no such order.
+    bool AcceptEarlier(qint32 transId, qint64 orderNumber);
     // Writes the live orders' file when they changed.
     void SaveLive();
 

@@ -250,6 +250,8 @@ bool TTransactionWriter::FlushTransactions() {
             journal << Pending[i].JournalText;
         }
         Ctx.Journal.AddJournalLines(journal);
+        // The new orders awaiting QUIK's answer are kept beside the settings, after their lines.
+        Book.SaveLive();
         if (Ctx.Settings.SendTrans_id)
             for (int i = 0; i < done; ++i)
                 if (!Pending[i].MailText.isEmpty()) Mail.SendNotification(Pending[i].MailText);

@@ -1,6 +1,7 @@
 #include "robot/Engine.h"
 
 #include "common/Clock.h"
+#include "common/Codec.h"
 #include "common/FileNames.h"
 #include "common/Journal.h"
 #include "common/KorvexError.h"
@@ -10,6 +11,7 @@
 #include "notify/MailNotifier.h"
 #include "pipeline/AlertDecoding.h"
 #include "quik/LinkMonitor.h"
+#include "quik/ResultLine.h"
 #include "quik/ResultReader.h"
 #include "quik/TransactionBook.h"
 #include "quik/TransactionWriter.h"
@@ -208,6 +210,18 @@ void TEngine::PrepareTransactionFiles() {
     // What the file holds before it is emptied: the numbers the last run wrote. The connect names the
     // transactions the last run committed that never got there.
     TriAtStart = TransIdsInFile(LocalFilePath(Settings.pathTRI));
+    // QUIK's acceptances the last run did not read: its orders may live in QUIK all the same.
+    TroAcceptedAtStart.clear();
+    QFile tro(LocalFilePath(Settings.pathTRO));
+    if (tro.open(QIODevice::ReadOnly))
+        for (const QByteArray& line : tro.readAll().split('\n')) {
+            const TResultLine r = ParseResultLine(Cp1251::Decode(line.trimmed()));
+            const auto id = Regional::ParseInteger(r.TRANS_ID);
+            const auto number = Regional::ParseInteger(r.ORDER_NUMBER);
+            if (id && number && *number > 0 && r.STATUS.trimmed() == QLatin1String("3") && *id >= 0 &&
+                *id <= std::numeric_limits<qint32>::max())
+                TroAcceptedAtStart.insert(static_cast<qint32>(*id), *number);
+        }
     qint64 triHighest = -1;
     if (TriAtStart)
         for (const qint64 id : *TriAtStart)
@@ -295,7 +309,11 @@ void TEngine::actConnectToBaseExecute() {
         // What an earlier run of the day left living in QUIK is taken over once, at the first connect.
         CarriedTold = true;
         int dropped = 0;
-        const int carried = TransBook->Live.Load(Clock.Now().date(), &dropped);
+        int carried = TransBook->Live.Load(Clock.Now().date(), &dropped);
+        for (auto it = TroAcceptedAtStart.cbegin(); it != TroAcceptedAtStart.cend(); ++it)
+            if (TransBook->Live.AcceptAwaited(it.key(), it.value())) ++carried;
+        TroAcceptedAtStart.clear();
+        TransBook->SaveLive();
         if (dropped > 0) {
             JournalRef.AddJournalLine(
                 QStringLiteral("Новый торговый день: заявки прошлого дня (%1) не перенесены.").arg(dropped));

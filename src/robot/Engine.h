@@ -223,6 +223,8 @@ private:
     QString AlertsReopenFailure;
     // The TRANS_IDs the .TRI held at start-up, before it was emptied (unset: not read).
     std::optional<QSet<qint64>> TriAtStart;
+    // QUIK's acceptances (TRANS_ID -> order number) in the .TRO at start-up, before it was emptied.
+    QHash<qint32, qint64> TroAcceptedAtStart;
     // At the first connect: journals each transaction the last run committed whose line never reached
     // the file, and takes back an entry's open position.
     void NameUnsentOfLastRun();
