@@ -82,3 +82,49 @@ CREATE TABLE tClientOpenPositions (
   Interval VARCHAR(50) COLLATE NOCASE,
   code VARCHAR(12) COLLATE NOCASE
 );
+
+-- The robot's registry of the day's transactions: one row per TRANS_ID given out, from the alert to
+-- QUIK's last answer, updated in place. It is the only place the robot knows its orders by: marks,
+-- cancellations, "pull all", the restart and the transaction report read it.
+CREATE TABLE tOrderRegistry (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  day VARCHAR(10) COLLATE NOCASE,
+  trans_id INTEGER,
+  run_id INTEGER,
+  recorded DATETIME,
+  alert_table VARCHAR(20) COLLATE NOCASE,
+  alert_id INTEGER,
+  code VARCHAR(12) COLLATE NOCASE,
+  account VARCHAR(50) COLLATE NOCASE,
+  seccode VARCHAR(50) COLLATE NOCASE,
+  classcode VARCHAR(50) COLLATE NOCASE,
+  ticker VARCHAR(50) COLLATE NOCASE,
+  action VARCHAR(20) COLLATE NOCASE,
+  operation VARCHAR(1) COLLATE NOCASE,
+  order_type VARCHAR(2) COLLATE NOCASE,
+  quantity INTEGER,
+  price REAL,
+  stop_price REAL,
+  digits INTEGER,
+  market BOOLEAN NOT NULL DEFAULT 0,
+  manual BOOLEAN NOT NULL DEFAULT 0,
+  cancels INTEGER,
+  stage SMALLINT,
+  order_number INTEGER,
+  status SMALLINT,
+  trans_name VARCHAR(50) COLLATE NOCASE,
+  description VARCHAR(255) COLLATE NOCASE,
+  answered DATETIME,
+  kill_trans INTEGER,
+  cancel_wanted BOOLEAN NOT NULL DEFAULT 0,
+  book VARCHAR(255) COLLATE NOCASE
+);
+CREATE UNIQUE INDEX tOrderRegistry_day_trans ON tOrderRegistry (day, trans_id);
+
+-- What the robot remembers of its watching between runs: the last alert id it handled in each alert
+-- table of the alerts database it watched.
+CREATE TABLE tWatchState (
+  alerts VARCHAR(255) COLLATE NOCASE,
+  alert_table VARCHAR(20) COLLATE NOCASE,
+  last_id INTEGER
+);
