@@ -1,7 +1,7 @@
 // Dispatch of 1,000 alerts x 20 clients against its floor: the durable work no sound robot can avoid,
-// one commit per alert holding its rows (tOrderNumber and tClientOpenPositions, 20 each) at the same
-// synchronous setting, plus appending the same bytes to a .TRI file. Robot and floor run interleaved
-// (ABAB) in one process, 100 alerts a round, so that disk drift weighs on both alike. The robot's
+// one commit per alert holding its rows (the registry's, tOrderNumber's and tClientOpenPositions', 20
+// each) at the same synchronous setting, plus appending the same bytes to a .TRI file. Robot and floor run
+// interleaved (ABAB) in one process, 100 alerts a round, so that disk drift weighs on both alike. The robot's
 // work is checked: every transaction must be in the file and in the table.
 // Argument "grids": every table is shown, as in the window, and read again on each tick that changed it;
 // without it the robot runs as headless, where no table is shown.
@@ -39,7 +39,18 @@ int main(int argc, char** argv) {
     QSqlQuery(fdb).exec("PRAGMA journal_mode=WAL");
     // Every statement prepared once; every value is bound, as a robot must (they come from the alert,
     // not from the statement's text), in Qt's cheapest way: by a name made once, and only when it changes.
-    QSqlQuery order(fdb), position(fdb), begin(fdb), commit(fdb);
+    QSqlQuery order(fdb), position(fdb), registry(fdb), begin(fdb), commit(fdb);
+    // One registry row a transaction, as wide as the robot's: what a durable record of an order needs.
+    registry.prepare(
+        "INSERT INTO tOrderRegistry (day, trans_id, run_id, recorded, alert_table, alert_id, "
+        "code, account, seccode, classcode, ticker, strategy, signal, workspace, bar_interval, "
+        "action, operation, order_type, quantity, price, stop_price, digits, market, manual, "
+        "stage) VALUES (:day, :t, :run, :rec, 'FilledOrders', :o, :c, 'L01-00000F00', 'SBER', "
+        "'TQBR', 'SBER', 'Breakout(20,2)', 'BO-L', 'Trend.orw', '5 min', 'NEW_ORDER', 'S', 'SE', "
+        "1, 1, 1, 2, 1, 0, 0)");
+    registry.bindValue(":day", QStringLiteral("2026-01-15"));
+    registry.bindValue(":run", 1);
+    registry.bindValue(":rec", QStringLiteral("2026-01-15 12:00:00"));
     begin.prepare("BEGIN IMMEDIATE");
     commit.prepare("COMMIT");
     order.prepare("INSERT INTO tOrderNumber (trans_id, id_order, filled, code) VALUES (:t, :o, :f, :c)");
@@ -95,6 +106,10 @@ int main(int argc, char** argv) {
                 order.bindValue(nTrans, floorTrans);
                 order.bindValue(nCode, codes[k]);
                 order.exec();
+                registry.bindValue(nTrans, floorTrans + 1);
+                registry.bindValue(nOrder, a);
+                registry.bindValue(nCode, codes[k]);
+                registry.exec();
                 position.bindValue(nCode, codes[k]);
                 position.exec();
                 ++floorTrans;
@@ -107,9 +122,11 @@ int main(int argc, char** argv) {
         }
         floorSecs += t2.nsecsElapsed() / 1e9;
     }
-    const int written = r.Engine->Writer().TransSent;
+    const int written = r.Engine->Writer().LinesSent;
     const int inFile = ReadBytes(ws.TriPath()).count("\r\n");
     const int inTable = ws.Scalar(ws.Trading(), "SELECT count(*) FROM tOrderNumber").toInt();
+    const int inRegistry =
+        ws.Scalar(ws.Trading(), "SELECT count(*) FROM tOrderRegistry WHERE stage = 1").toInt();
     const int expected = rounds * perRound * clients;
     std::printf("dispatch: %d alerts x %d clients = %d transactions (ABAB, %d rounds), %s\n",
                 rounds * perRound, clients, expected, rounds,
@@ -121,9 +138,10 @@ int main(int argc, char** argv) {
                 ReadBytes(ws.TriPath()).size() / double(expected));
     std::printf("  robot at %.0f %% of the floor (goal >= 80 %%)\n", 100 * floorSecs / robotSecs);
     const bool sameBytes = ReadBytes(ws.Path("floor.tri")) == ReadBytes(ws.TriPath());
-    if (written != expected || inFile != expected || inTable != expected || !sameBytes) {
-        std::printf("  WORK NOT DONE: %d recorded, %d in the file, %d in the table%s\n", written, inFile,
-                    inTable, sameBytes ? "" : ", the floor's file differs");
+    if (written != expected || inFile != expected || inTable != expected || inRegistry != expected ||
+        !sameBytes) {
+        std::printf("  WORK NOT DONE: %d recorded, %d in the file, %d in the table, %d in the registry%s\n",
+                    written, inFile, inTable, inRegistry, sameBytes ? "" : ", the floor's file differs");
         return 1;
     }
     return 0;

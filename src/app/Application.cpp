@@ -8,11 +8,13 @@
 #include "common/ProgramFiles.h"
 #include "quik/TransactionWriter.h"
 #include "robot/Engine.h"
+#include "robot/StartupRecovery.h"
 #include "ui/MainWindow.h"
 #include "ui/QtTranslations.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QLockFile>
 #include <QMessageBox>
 #include <cstdio>
 #include <memory>
@@ -79,6 +81,13 @@ int RunKorvex(int argc, char** argv) {
         return 2;
     }
 
+    // One robot per workdir: a second one is refused before it touches anything, its journal included.
+    const std::unique_ptr<QLockFile> workDirLock = TStartupRecovery::LockWorkDir(QDir::currentPath(), &error);
+    if (!workDirLock) {
+        Fail(headless, error);
+        return 1;
+    }
+
     // 1. The journal comes first: everything after it can report.
     TClock clock;
     TJournal journal(clock);
@@ -112,6 +121,16 @@ int RunKorvex(int argc, char** argv) {
         }
         engine.RunEvent([&] { engine.LoadSettings(); });
 
+        // One robot per .TRI, whatever its workdir: two would give QUIK the same numbers.
+        if (!engine.LockTransactionFile(&error)) {
+            journal.AddJournalLine(error);
+            journal.FlushJournal();
+            window.reset();
+            Fail(headless, error);
+            journal.Close();
+            return 1;
+        }
+
         // 4-6. QUIK's files, the databases, the first size of QUIK's log.
         engine.PrepareTransactionFiles();
         engine.ConnectAtStartUp();
@@ -120,7 +139,7 @@ int RunKorvex(int argc, char** argv) {
         if (cl->Watch) {
             engine.RunEvent([&] {
                 if (engine.DatMod().OmegaConnected() && engine.DatMod().QuikDataConnected() &&
-                    engine.Actions.actStartWatch)
+                    engine.Actions().actStartWatch)
                     engine.actStartWatchExecute();
             });
         }
@@ -134,10 +153,7 @@ int RunKorvex(int argc, char** argv) {
 
         // Shutdown: lines still waiting for the .TRI file never go out; the book takes back what they
         // did, and the journal names each of them.
-        engine.Writer().GiveUpPending(QStringLiteral("программа закрыта, пока строка ждала записи в файл"));
-        engine.Writer().PendingLines.clear();
-        engine.timUpdateTable.SetEnabled(false);
-        engine.timInfoLog.SetEnabled(false);
+        engine.Shutdown();
         window.reset();
     }
     journal.Close();

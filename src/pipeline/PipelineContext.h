@@ -76,7 +76,4 @@ struct TPipelineContext {
     // the pass.
     mutable std::optional<std::vector<qint64>> PassFilterStamps{};
     mutable TDispatchMemo Memo{};
-    // The QUIK number of the latest order living in QUIK for an alert id, its market flag and a client
-    // code, when tOrderNumber (emptied at every connect) no longer knows it; unset: none.
-    std::function<std::optional<qint64>(qint64, bool, const QString&)> LiveOrderNumber{};
 };

@@ -496,10 +496,10 @@ void TfmMain::CreateTray() {
 }
 
 void TfmMain::SyncActions() {
-    actStartWatch->setEnabled(Robot.Actions.actStartWatch);
-    actStopWatch->setEnabled(Robot.Actions.actStopWatch);
-    actSendNewOrderManual->setEnabled(Robot.Actions.actSendNewOrderManual);
-    actSendKillOrderManual->setEnabled(Robot.Actions.actSendKillOrderManual);
+    actStartWatch->setEnabled(Robot.Actions().actStartWatch);
+    actStopWatch->setEnabled(Robot.Actions().actStopWatch);
+    actSendNewOrderManual->setEnabled(Robot.Actions().actSendNewOrderManual);
+    actSendKillOrderManual->setEnabled(Robot.Actions().actSendKillOrderManual);
     UpdateStatusBar(); // watching went on or off
 }
 
@@ -508,19 +508,21 @@ void TfmMain::UpdateStatusBar() {
     for (int i = 0; i < texts.size() && i < StatusPanels.size(); ++i)
         StatusPanels[i]->setText(texts[i]);
     // The last panel: why the robot stopped watching by itself.
-    WatchPanel->setText(Robot.Watching ? QStringLiteral("Загрузка: ВКЛ") : QStringLiteral("Загрузка: выкл"));
-    WatchPanel->setStyleSheet(Robot.Watching ? QStringLiteral("QLabel { color: white; background: #1e8449; }")
-                                             : QStringLiteral("QLabel { color: #7f8c8d; }"));
+    WatchPanel->setText(Robot.Watching() ? QStringLiteral("Загрузка: ВКЛ")
+                                         : QStringLiteral("Загрузка: выкл"));
+    WatchPanel->setStyleSheet(Robot.Watching()
+                                  ? QStringLiteral("QLabel { color: white; background: #1e8449; }")
+                                  : QStringLiteral("QLabel { color: #7f8c8d; }"));
     StatusPanels[3]->setStyleSheet(
         Robot.Reader().TransRefused > 0 ? QStringLiteral("QLabel { color: #c0392b; }") : QString());
     // QUIK without its server sends nothing anywhere: the loudest alarm of the bar.
     StatusPanels[2]->setStyleSheet(
         LinkLost() ? QStringLiteral("QLabel { color: white; background: #c0392b; }") : QString());
     QLabel* breaker = StatusPanels.last();
-    breaker->setText(Robot.BreakerTripped ? Robot.BreakerText : QString());
+    breaker->setText(Robot.BreakerTripped() ? Robot.BreakerText() : QString());
     breaker->setStyleSheet(
-        Robot.BreakerTripped ? QStringLiteral("QLabel { color: white; background: #c0392b; }") : QString());
-    breaker->setVisible(Robot.BreakerTripped); // its room goes to the last error meanwhile
+        Robot.BreakerTripped() ? QStringLiteral("QLabel { color: white; background: #c0392b; }") : QString());
+    breaker->setVisible(Robot.BreakerTripped()); // its room goes to the last error meanwhile
     if (RxTrayIcon1) {
         const QString before = RxTrayIcon1->toolTip();
         const QString text = TrayText();
@@ -562,7 +564,7 @@ void TfmMain::actPullAllOrdersExecute() {
 }
 
 void TfmMain::UpdatePortfolioTotals() {
-    const TPortfolioSum& s = Robot.PortfolioTotals;
+    const TPortfolioSum& s = Robot.PortfolioTotals();
     grdPortfolio->SetFooter("id_client", QString::number(s.SumId_client));
     grdPortfolio->SetFooter("openassets", Regional::FormatGrouped(s.SumOpenAssets, 2));
     grdPortfolio->SetFooter("shorts", Regional::FormatGrouped(s.SumShorts, 2));
@@ -655,7 +657,7 @@ bool TfmMain::HandleClientsResult(int result) {
 
 void TfmMain::actAboutExecute() {
     fmAbout->SetCounters(QStringLiteral("%1/%2/%3")
-                             .arg(Robot.Book().Sent)
+                             .arg(Robot.Writer().LinesSent)
                              .arg(Robot.Reader().TransAtServer)
                              .arg(Robot.Reader().TransDone));
     fmAbout->show();

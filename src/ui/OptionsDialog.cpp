@@ -557,7 +557,7 @@ void TfmOpt::BitBtn1Click() {
 }
 
 void TfmOpt::UpdateSumList() {
-    const TSecCodeSum& s = Robot.SumList;
+    const TSecCodeSum& s = Robot.SumList();
     grdSecCode->SetFooter("Traded", QString::number(s.SumTraded));
     grdSecCode->SetFooter("FixVol", Regional::FormatGrouped(s.SumFixVol, 2));
     grdSecCode->SetFooter("Part", Regional::FormatGeneral(s.SumPart));

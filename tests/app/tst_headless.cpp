@@ -89,7 +89,7 @@ private slots:
         p.start(QStringLiteral(KORVEX_EXE), {"--headless", "--workdir", "/proc"});
         QVERIFY(p.waitForFinished(10000));
         QVERIFY(p.exitCode() != 0);
-        QVERIFY(p.readAllStandardError().contains("Korvex.log"));
+        QVERIFY(p.readAllStandardError().contains("Korvex.lock"));
     }
 };
 

@@ -62,7 +62,7 @@ private slots:
             QVERIFY2(refused[0].contains(key) && refused[0].contains("B 10 SBER at 285.69"),
                      qPrintable(refused[0]));
         // Counted as QUIK's refusals are.
-        QCOMPARE(E().Reader().TransRefused, sent ? 0 : accounts);
+        QCOMPARE(E().RefusedCount(), sent ? 0 : accounts);
         // The same limit holds for a manual order.
         E().PageControl1Change(TMainPage::tshFilledOrders);
         R->Engine->DatMod().RefreshDataSet(R->Engine->DatMod().tFilledOrders);
@@ -93,14 +93,14 @@ private slots:
              : key == "MaxMoney" ? R->S().MaxMoney
                                  : R->S().MaxTransPerMinute) = value;
             QVERIFY(!E().RunEvent([&] { E().actStartWatchExecute(); }));
-            QVERIFY(!E().Watching);
+            QVERIFY(!E().Watching());
             QVERIFY2(R->Errors.last().contains(key + "=" + value), qPrintable(R->Errors.last()));
         }
         // Either decimal separator, blanks around.
         R->S().MaxTransPerMinute = "0";
         R->S().MaxMoney = " 10000,5 ";
         QVERIFY(E().RunEvent([&] { E().actStartWatchExecute(); }));
-        QVERIFY(E().Watching);
+        QVERIFY(E().Watching());
     }
 
     void unwritablePrice_refusesTheAlertWithItsLine_theNextOneGoes() {
@@ -124,16 +124,16 @@ private slots:
         // QUIK accepts all but one; the stop order of client 333 is refused.
         QByteArray tro;
         for (int t = 0; t < 6; ++t)
-            tro += t == 5 ? QByteArray("TRANS_ID=5;STATUS=4;DESCRIPTION=\"refused\";\r\n")
+            tro += t == 5 ? QByteArray("TRANS_ID=6;STATUS=4;DESCRIPTION=\"refused\";\r\n")
                           : QStringLiteral("TRANS_ID=%1;STATUS=3;ORDER_NUMBER=%2;\r\n")
-                                .arg(t)
+                                .arg(t + 1)
                                 .arg(700 + t)
                                 .toUtf8();
         WriteBytes(Ws->TroPath(), tro, true);
         QVERIFY(R->Tick());
         QCOMPARE(E().PullAllOrdersCount(), 5);
         QVERIFY(E().RunEvent([&] { E().actPullAllOrdersExecute(); }));
-        QVERIFY(!E().Watching);
+        QVERIFY(!E().Watching());
         const QStringList kills = R->TriLines().mid(6);
         QCOMPARE(kills.size(), 5);
         for (int t = 0; t < 3; ++t)

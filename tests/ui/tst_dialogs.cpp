@@ -257,7 +257,7 @@ private slots:
         W->HandleOptionsResult(Opt()->result());
         QCOMPARE(R->S().Code, QStringLiteral("111"));
         QCOMPARE(Opt()->edtCode->text(), QStringLiteral("111"));
-        QCOMPARE(R->Engine->timUpdateTable.IntervalMs(), 2000);
+        QCOMPARE(R->Engine->timUpdateTable().IntervalMs(), 2000);
     }
 
     void lastPage_isKeptBetweenShowings() {
@@ -453,7 +453,7 @@ private slots:
         o.Quantity = 1;
         for (int i = 0; i < 5; ++i)
             R->Engine->Writer().WriteTransaction(o, TOmegaOrder());
-        WriteBytes(Ws->TroPath(), "TRANS_ID=0;STATUS=0;\r\nTRANS_ID=1;STATUS=0;\r\nTRANS_ID=1;STATUS=3;\r\n");
+        WriteBytes(Ws->TroPath(), "TRANS_ID=1;STATUS=0;\r\nTRANS_ID=2;STATUS=0;\r\nTRANS_ID=2;STATUS=3;\r\n");
         QVERIFY(R->Tick());
         QCOMPARE(W->fmAbout->pnQty->text(), QStringLiteral("0/0/0"));
         W->actAbout->trigger();

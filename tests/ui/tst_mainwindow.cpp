@@ -70,7 +70,7 @@ private slots:
         R->Engine->actStartWatchExecute();
         Ws->InsertAlert("ActiveOrders", {{"Order", "Buy 100 at 280 Limit"}});
         QVERIFY(R->Tick());
-        WriteBytes(Ws->TroPath(), "TRANS_ID=0;STATUS=3;ORDER_NUMBER=77;\r\n", true);
+        WriteBytes(Ws->TroPath(), "TRANS_ID=1;STATUS=3;ORDER_NUMBER=77;\r\n", true);
         QVERIFY(R->Tick());
         QStringList asked;
         bool answer = false;
@@ -82,12 +82,12 @@ private slots:
         QCOMPARE(asked.size(), 1);
         QVERIFY2(asked[0].contains(": 1 (по всем счетам)"), qPrintable(asked[0]));
         QCOMPARE(R->TriLines().size(), 1);
-        QVERIFY(R->Engine->Watching);
+        QVERIFY(R->Engine->Watching());
         answer = true;
         W->actPullAllOrders->trigger();
         QCOMPARE(R->TriLines().size(), 2);
         QVERIFY(R->TriLines()[1].contains("ACTION=KILL_ORDER") && R->TriLines()[1].contains("Order_key=77;"));
-        QVERIFY(!R->Engine->Watching);
+        QVERIFY(!R->Engine->Watching());
     }
 
     void breaker_showsInTheStatusBar_untilWatchingStartsAgain() {
@@ -98,7 +98,7 @@ private slots:
         Ws->InsertAlert("FilledOrders", {});
         QVERIFY(R->Tick());
         QCOMPARE(R->TriLines().size(), 1);
-        QVERIFY(!R->Engine->Watching);
+        QVERIFY(!R->Engine->Watching());
         QCOMPARE(W->StatusPanels.last()->text(),
                  QStringLiteral("Автостоп: 2 транзакций за минуту, предел 1"));
         R->Engine->actStartWatchExecute();
@@ -131,7 +131,7 @@ private slots:
         o.Quantity = 1;
         for (int i = 0; i < 3; ++i)
             R->Engine->Writer().WriteTransaction(o, TOmegaOrder());
-        WriteBytes(Ws->TroPath(), "TRANS_ID=0;STATUS=0;\r\n");
+        WriteBytes(Ws->TroPath(), "TRANS_ID=1;STATUS=0;\r\n");
         QVERIFY(R->Tick());
         QCOMPARE(W->StatusPanels[3]->text(), QStringLiteral("Отправлено транзакций: 3/1/0"));
         R->S().QuikConnect = false;
@@ -400,12 +400,12 @@ private slots:
         R->S().Code = "999";
         R->S().intTable = "7"; // saved periods take effect only at the next load
         QVERIFY(!W->HandleOptionsResult(1));
-        QCOMPARE(R->Engine->timUpdateTable.IntervalMs(), 1000);
+        QCOMPARE(R->Engine->timUpdateTable().IntervalMs(), 1000);
         R->S().Code = "unsaved";
         QVERIFY(!W->HandleOptionsResult(2));
         QCOMPARE(R->S().Code, QStringLiteral("999"));
         QCOMPARE(W->fmOpt->edtCode->text(), QStringLiteral("999"));
-        QCOMPARE(R->Engine->timUpdateTable.IntervalMs(), 7000);
+        QCOMPARE(R->Engine->timUpdateTable().IntervalMs(), 7000);
         QVERIFY(W->HandleOptionsResult(4));
     }
 
