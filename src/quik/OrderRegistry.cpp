@@ -157,10 +157,19 @@ qint32 TOrderRegistry::Record(TOrderRecord r) {
         throw KorvexError(QStringLiteral("Номера транзакций дня исчерпаны (последний %1): транзакции не "
                                          "отправляются до следующего торгового дня.")
                               .arg(MaxTransId));
+    // The stages of lines written since the last commit go with this one.
+    SaveLinesWritten();
     r.TransId = static_cast<qint32>(Next);
-    r.Day = Ctx.Clock.Now().date().toString(Qt::ISODate);
-    r.RunId = Run;
     r.Recorded = Ctx.Clock.Now();
+    // A dispatch records many transactions within one second: its texts are made once.
+    const qint64 second = r.Recorded.toSecsSinceEpoch();
+    if (second != StampSecond) {
+        StampSecond = second;
+        StampDay = r.Recorded.date().toString(Qt::ISODate);
+        StampText = IsoTime(r.Recorded);
+    }
+    r.Day = StampDay;
+    r.RunId = Run;
     RunSql(Ctx.DM.conQuikData(),
            {QStringLiteral("INSERT INTO tOrderRegistry (") + RecordColumns + QStringLiteral(")"),
             QStringLiteral("VALUES (:day, :trans_id, :run_id, :recorded, :alert_table, :alert_id, :code, "
@@ -171,7 +180,7 @@ qint32 TOrderRegistry::Record(TOrderRecord r) {
            {{"day", r.Day},
             {"trans_id", r.TransId},
             {"run_id", r.RunId},
-            {"recorded", IsoTime(r.Recorded)},
+            {"recorded", StampText},
             {"alert_table", r.AlertTable},
             {"alert_id", r.AlertId},
             {"code", r.Code},
@@ -209,7 +218,7 @@ qint32 TOrderRegistry::Record(TOrderRecord r) {
 }
 
 void TOrderRegistry::Begin() {
-    Scope = TScope{static_cast<qsizetype>(Records.size()), {}};
+    Scope = TScope{static_cast<qsizetype>(Records.size()), {}, std::nullopt};
 }
 
 void TOrderRegistry::Commit() {
@@ -234,6 +243,7 @@ void TOrderRegistry::Rollback() {
             else
                 Wanted.remove(r->TransId);
         }
+    if (Scope->InFileUnsaved) InFileUnsaved = *Scope->InFileUnsaved;
     Scope.reset();
 }
 
@@ -350,43 +360,50 @@ void TOrderRegistry::SetBook(qint32 transId, const QString& book) {
 }
 
 void TOrderRegistry::LinesWritten(const QList<qint32>& ids) {
-    QList<qint32> moved;
     for (const qint32 id : ids) {
         TOrderRecord* r = At(id);
         if (!r) continue;
         if (const auto next = NextStage(r->Stage, TOrderEvent::LineWritten)) {
             r->Stage = *next;
-            moved << id;
+            InFileUnsaved << id;
         }
     }
-    InFileUnsaved += moved;
+}
+
+void TOrderRegistry::SaveLinesWritten() {
     if (InFileUnsaved.isEmpty()) return;
+    if (Scope && !Scope->InFileUnsaved) Scope->InFileUnsaved = InFileUnsaved;
     // The lines of a flush are consecutive numbers: one statement per run of them.
     std::sort(InFileUnsaved.begin(), InFileUnsaved.end());
+    for (qsizetype i = 0; i < InFileUnsaved.size();) {
+        qsizetype j = i;
+        const TOrderRecord* first = Find(InFileUnsaved[i]);
+        const QString day = first ? first->Day : Day;
+        while (j + 1 < InFileUnsaved.size() && InFileUnsaved[j + 1] == InFileUnsaved[j] + 1 &&
+               Find(InFileUnsaved[j + 1]) && Find(InFileUnsaved[j + 1])->Day == day)
+            ++j;
+        RunSql(Ctx.DM.conQuikData(),
+               {QStringLiteral("UPDATE tOrderRegistry SET stage = :in_file"),
+                QStringLiteral("WHERE day = :day and trans_id >= :first and trans_id <= :last and stage = "
+                               ":recorded")},
+               {{"in_file", static_cast<int>(TOrderStage::InFile)},
+                {"day", day},
+                {"first", InFileUnsaved[i]},
+                {"last", InFileUnsaved[j]},
+                {"recorded", static_cast<int>(TOrderStage::Recorded)}});
+        i = j + 1;
+    }
+    InFileUnsaved.clear();
+}
+
+void TOrderRegistry::SaveLinesWrittenNow() {
+    if (InFileUnsaved.isEmpty()) return;
     try {
         TDbTransaction tx(Ctx.DM.conQuikData());
-        for (qsizetype i = 0; i < InFileUnsaved.size();) {
-            qsizetype j = i;
-            const QString day = Find(InFileUnsaved[i]) ? Find(InFileUnsaved[i])->Day : Day;
-            while (j + 1 < InFileUnsaved.size() && InFileUnsaved[j + 1] == InFileUnsaved[j] + 1 &&
-                   Find(InFileUnsaved[j + 1]) && Find(InFileUnsaved[j + 1])->Day == day)
-                ++j;
-            RunSql(
-                Ctx.DM.conQuikData(),
-                {QStringLiteral("UPDATE tOrderRegistry SET stage = :in_file"),
-                 QStringLiteral("WHERE day = :day and trans_id >= :first and trans_id <= :last and stage = "
-                                ":recorded")},
-                {{"in_file", static_cast<int>(TOrderStage::InFile)},
-                 {"day", day},
-                 {"first", InFileUnsaved[i]},
-                 {"last", InFileUnsaved[j]},
-                 {"recorded", static_cast<int>(TOrderStage::Recorded)}});
-            i = j + 1;
-        }
+        SaveLinesWritten();
         tx.Commit();
-        InFileUnsaved.clear();
     } catch (const std::exception&) {
-        // The .TRI holds the lines: a restart reads them from there. Written with the next lines.
+        // The .TRI holds the lines: a restart reads them from there. Written with the next commit.
     }
 }
 

@@ -97,9 +97,14 @@ public:
     void SetCancelWanted(qint32 transId, bool wanted);
     void SetBook(qint32 transId, const QString& book);
 
-    // The lines of these transactions are wholly in the .TRI. Written in a statement of its own; a
-    // refusal is kept and written with the next call (a restart reads the .TRI it left behind).
+    // The lines of these transactions are wholly in the .TRI. The stage is written with the next
+    // commit that records a transaction, or by SaveLinesWrittenNow: until then a restart reads it from
+    // the .TRI the run left behind.
     void LinesWritten(const QList<qint32>& ids);
+    // Writes those stages on the caller's transaction. Throws StoreError.
+    void SaveLinesWritten();
+    // Writes them in a transaction of its own; a refusal leaves them for the next commit.
+    void SaveLinesWrittenNow();
 
     const TOrderRecord* Find(qint32 transId) const;
     // The new orders recorded for an alert row, oldest first.
@@ -125,6 +130,8 @@ private:
     QSet<qint32> Wanted; // accepted or not, with a cancellation waiting for their number
     QString Day;
     qint64 Run = 0;
+    qint64 StampSecond = -1;
+    QString StampDay, StampText;
     qint64 Next = 1;
     bool IsReady = false;
     QString Reason = QStringLiteral("реестр транзакций не прочитан: нет подключения к базе данных Quik");
@@ -133,6 +140,7 @@ private:
     struct TScope {
         qsizetype Size = 0;
         QHash<qint32, TOrderRecord> Before;
+        std::optional<QList<qint32>> InFileUnsaved; // as it was before the scope wrote it
     };
     std::optional<TScope> Scope;
 };

@@ -146,10 +146,11 @@ TTransactionWriter::TRecorded TTransactionWriter::RecordTransaction(const TOrder
             effect.Removed = Book.Close(key);
     }
     rec.Book = effect.ToText();
-    const qint32 id = Registry.Record(rec);
-    if (rec.Cancels > 0) {
-        Registry.SetKill(rec.Cancels, id);
-        Registry.Move(rec.Cancels, TOrderEvent::KillSent);
+    const qint32 cancels = rec.Cancels;
+    const qint32 id = Registry.Record(std::move(rec));
+    if (cancels > 0) {
+        Registry.SetKill(cancels, id);
+        Registry.Move(cancels, TOrderEvent::KillSent);
     }
     // tOrderNumber is the report of QUIK's answers: the transaction gets its row there too.
     RunSql(Ctx.DM.conQuikData(),

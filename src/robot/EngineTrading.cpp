@@ -39,6 +39,7 @@ void TEngine::timTable() {
     TransWriter->FlushTransactions();
     ResultReader->actCheckTROExecute();
     SendWantedCancellations();
+    Orders->SaveLinesWrittenNow();
     JournalRef.FlushJournal();
 }
 

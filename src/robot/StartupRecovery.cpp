@@ -223,6 +223,11 @@ void TStartupRecovery::Recover(qint64 runId) {
     for (const TOrderRecord& r : Registry.All())
         if (r.Stage == TOrderStage::Recorded) (inFile.contains(r.TransId) ? written : unsent) << r.TransId;
     Registry.LinesWritten(written);
+    {
+        TDbTransaction tx(db);
+        Registry.SaveLinesWritten();
+        tx.Commit();
+    }
     for (const qint32 id : unsent) {
         const TOrderRecord r = *Registry.Find(id);
         QString taken = Writer.TakeBackUnsent(id);
