@@ -246,7 +246,8 @@ private slots:
         QCOMPARE(Lines().size(), 3);
     }
 
-    // A ";", CR, LF or NUL in a client's or an instrument's field never reaches a line.
+    // A ";", CR, LF, NUL or a character Windows-1251 cannot hold in a client's or an instrument's
+    // field never reaches a line; each is named once, by the column's title.
     void hostileFields_neverReachALine_eachNamedOnce() {
         R->S().rgpSingleMulti = 1;
         Start(1);
@@ -258,16 +259,31 @@ private slots:
         QVERIFY(R->Tick());
         QCOMPARE(Lines().size(), 1);
         QVERIFY(Lines()[0].contains("CLIENT_CODE=111;"));
-        QCOMPARE(R->JournalTexts().filter("AccountMicex").size(), 1);
-        QCOMPARE(R->JournalTexts().filter("поле Code").size(), 1);
+        QCOMPARE(R->JournalTexts().filter("строка \"222\", колонка \"Счет на ММВБ\"").size(), 1);
+        QCOMPARE(R->JournalTexts().filter("колонка \"Код клиента\"").size(), 1);
         Ws->Exec(Ws->Trading(), "UPDATE tSecCode SET SecCode = 'SBER' || char(0) WHERE Ticker = 'SBER'");
         Ws->InsertAlert("FilledOrders", {});
         QVERIFY(R->Tick());
         QCOMPARE(Lines().size(), 1);
-        QVERIFY(!R->JournalTexts().filter("поле SecCode").isEmpty());
-        QVERIFY(!ReadBytes(Ws->TriPath()).contains("QUANTITY=1000"));
+        QVERIFY(
+            !R->JournalTexts().filter("Инструменты, строка \"SBER\", колонка \"Код в Quik`е\"").isEmpty());
+        // A zero-width space pasted into an account or a code would reach QUIK as byte 0x1A.
+        Ws->Exec(Ws->Trading(), "UPDATE tSecCode SET SecCode = 'SBER' || char(8203) WHERE Ticker = 'SBER'");
+        Ws->InsertAlert("FilledOrders", {});
+        QVERIFY(R->Tick());
+        Ws->Exec(Ws->Trading(), "UPDATE tSecCode SET SecCode = 'SBER' WHERE Ticker = 'SBER'");
+        Ws->Exec(Ws->Trading(), "UPDATE tClients SET AccountMicex = 'L01' || char(8203) WHERE Code = '111'");
+        Ws->InsertAlert("FilledOrders", {});
+        QVERIFY(R->Tick());
+        QCOMPARE(Lines().size(), 1);
+        const QStringList wide = R->JournalTexts().filter("U+200B, которого нет в Windows-1251");
+        QCOMPARE(wide.size(), 2);
+        QVERIFY(wide[0].contains("колонка \"Код в Quik`е\"") &&
+                wide[1].contains("строка \"111\", колонка \"Счет на ММВБ\""));
+        const QByteArray tri = ReadBytes(Ws->TriPath());
+        QVERIFY(!tri.contains("QUANTITY=1000") && !tri.contains('\x1a'));
         for (const QString& l : R->Journal.Lines())
-            QVERIFY(!l.contains(QChar(0)) && !l.contains('\n'));
+            QVERIFY(!l.contains(QChar(0)) && !l.contains('\n') && !l.contains(QChar(0x200B)));
     }
 
     void groupMode_threeClients_consecutiveNumbersOneFlush() {
