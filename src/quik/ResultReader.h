@@ -63,5 +63,6 @@ private:
     TMailNotifier& Mail;
     TTransactionBook& Book;
     qint64 ReadOffset = 0;
-    QString ReadIdentity; // of the file the offset belongs to
+    QString ReadIdentity;  // of the file the offset belongs to
+    bool Utf8Told = false; // the journal said once that the file is read as UTF-8
 };

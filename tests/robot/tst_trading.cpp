@@ -189,14 +189,15 @@ private slots:
         QVERIFY(R->Tick());
     }
 
-    // The book follows QUIK: a refused entry leaves no position; two entries and one exact exit close
-    // both; a refused exit puts both back.
+    // The book follows QUIK: a refused entry leaves no position (also when it is the first answer of
+    // a file that starts with a byte order mark); two entries and one exact exit close both; a refused
+    // exit puts both back.
     void quikRefusals_correctTheBook_exactExitClosesTheSum() {
         Start(1);
         Ws->InsertAlert("FilledOrders", {}); // LE SBER: 10 lots, trans 0
         QVERIFY(R->Tick());
         QCOMPARE(Positions(), 10);
-        Answer("TRANS_ID=0;STATUS=4;DESCRIPTION=\"refused\";\r\n");
+        Answer("\xEF\xBB\xBFTRANS_ID=0;STATUS=4;DESCRIPTION=\"refused\";\r\n");
         QCOMPARE(Positions(), 0);
         Ws->InsertAlert("FilledOrders", {});
         Ws->InsertAlert("FilledOrders", {});
