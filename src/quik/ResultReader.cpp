@@ -23,12 +23,7 @@ TResultReader::TResultReader(const TPipelineContext& ctx, TMailNotifier& mail, T
 namespace {
 // Text from QUIK's file as the journal shows it: printable and of a sane length.
 QString ForJournal(const QByteArray& bytes) {
-    QByteArray clean;
-    for (char c : bytes.left(200))
-        clean += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
-    QString text = Cp1251::Decode(clean);
-    if (bytes.size() > 200) text += QStringLiteral("…");
-    return text;
+    return JournalField(DecodeResultLine(bytes));
 }
 
 bool HasControlBytes(const QByteArray& bytes) {
@@ -185,7 +180,14 @@ void TResultReader::HandleLine(const QByteArray& bytes, qint64 offset, int numbe
                 .arg(QString::number(number), ForJournal(bytes)));
         return;
     }
-    const QString line = Cp1251::Decode(bytes);
+    bool utf8 = false;
+    const QString line = DecodeResultLine(bytes, &utf8);
+    if (utf8 && !Utf8Told) {
+        Utf8Told = true;
+        Ctx.Journal.AddJournalLine(QStringLiteral("Файл результатов %1 записан в UTF-8, а не в Windows-1251: "
+                                                  "его строки читаются как UTF-8.")
+                                       .arg(Ctx.Settings.pathTRO));
+    }
     const TResultLine r = ParseResultLine(line);
     const auto transId = Regional::ParseInteger(r.TRANS_ID);
     if (!transId || *transId < INT_MIN || *transId > INT_MAX) {

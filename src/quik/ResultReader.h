@@ -80,5 +80,6 @@ private:
     TTransactionWriter& Writer;
     bool Earlier = false; // reading an earlier run's file: lines of unknown numbers are not journalled
     qint64 ReadOffset = 0;
-    QString ReadIdentity; // of the file the offset belongs to
+    QString ReadIdentity;  // of the file the offset belongs to
+    bool Utf8Told = false; // the journal said once that the file is read as UTF-8
 };

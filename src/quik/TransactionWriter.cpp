@@ -10,6 +10,7 @@
 #include "common/Regional.h"
 #include "data/DatMod.h"
 #include "data/SqlRun.h"
+#include "data/TableColumns.h"
 #include "notify/MailNotifier.h"
 #include "quik/PriceText.h"
 #include "settings/Settings.h"
@@ -28,33 +29,33 @@ qint64 TTransactionWriter::RetryPeriodMs(const QString& setting) {
 }
 
 QString TTransactionWriter::UnsafeField(const TOrder& o, const TSettings& settings) {
-    const bool single = settings.rgpSingleMulti == 0;
-    const QString client = single ? QStringLiteral("настройки [Position]")
-                                  : QStringLiteral("таблица tClients, строка Code=\"") +
-                                        JournalField(o.ClientCode) + QLatin1Char('"');
-    const QString instrument =
-        QStringLiteral("таблица tSecCode, строка Ticker=\"") + JournalField(o.Ticker) + QLatin1Char('"');
-    const QString accountField = o.ClassCode == QLatin1String("SPBFUT") ? QStringLiteral("AccountFORTS")
-                                 : o.ClassCode == QLatin1String("GTS")  ? QStringLiteral("Code")
-                                                                        : QStringLiteral("AccountMicex");
-    const struct {
-        const QString& Value;
-        QString Where;
-        QString Field;
-    } fields[] = {
-        {o.ClientCode, client, QStringLiteral("Code")},
-        {o.Account, client, accountField},
-        {o.SecCode, instrument, QStringLiteral("SecCode")},
-        {o.ClassCode, instrument, QStringLiteral("Class_Code")},
-        {o.OrderKey, QStringLiteral("таблица tOrderNumber"), QStringLiteral("order_number")},
-        {o.StopOrderKey, QStringLiteral("таблица tOrderNumber"), QStringLiteral("order_number")},
-        {o.Action, QStringLiteral("ордер"), QStringLiteral("ACTION")},
-        {o.Operation, QStringLiteral("ордер"), QStringLiteral("OPERATION")},
-    };
-    for (const auto& f : fields)
-        if (BreaksQuikLine(f.Value))
-            return QStringLiteral("%1, поле %2: \"%3\" содержит \";\" или управляющий символ")
-                .arg(f.Where, f.Field, JournalField(f.Value));
+    const QString* const values[] = {&o.ClientCode, &o.Account,      &o.SecCode, &o.ClassCode,
+                                     &o.OrderKey,   &o.StopOrderKey, &o.Action,  &o.Operation};
+    for (int i = 0; i < 8; ++i) {
+        const QString problem = QuikFieldProblem(*values[i]);
+        if (problem.isEmpty()) continue;
+        // The cell is named as the operator finds it: the key of the settings, or the window, the row
+        // and the column title of the table it came from.
+        const QString accountField = o.ClassCode == QLatin1String("SPBFUT") ? QStringLiteral("AccountFORTS")
+                                     : o.ClassCode == QLatin1String("GTS")  ? QStringLiteral("Code")
+                                                                            : QStringLiteral("AccountMicex");
+        const QString clientField = i == 0 ? QStringLiteral("Code") : accountField;
+        QString where;
+        if (i < 2)
+            where = settings.rgpSingleMulti == 0
+                        ? QStringLiteral("настройки [Quik], ключ ") + clientField
+                        : CellName(QStringLiteral("tClients"), o.ClientCode, clientField);
+        else if (i < 4)
+            where = CellName(QStringLiteral("tSecCode"), o.Ticker,
+                             i == 2 ? QStringLiteral("SecCode") : QStringLiteral("Class_Code"));
+        else if (i < 6)
+            where = QStringLiteral("Отчет по транзакциям, колонка \"%1\"")
+                        .arg(ColumnTitle(QStringLiteral("tOrderNumber"), QStringLiteral("order_number")));
+        else
+            where = i == 6 ? QStringLiteral("ордер, поле ACTION") : QStringLiteral("ордер, поле OPERATION");
+        return where + QStringLiteral(": \"") + JournalField(*values[i]) + QStringLiteral("\" содержит ") +
+               problem;
+    }
     return QString();
 }
 

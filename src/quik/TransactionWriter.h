@@ -96,8 +96,9 @@ public:
     // The retry period in ms (setting RetryPeriod, 1..3600 s, 30 when it does not read).
     static qint64 RetryPeriodMs(const QString& setting);
 
-    // Why a field of the order cannot go into a line (it holds ";" or a control character): the
-    // table, the row and the field it came from. Empty when every field is safe.
+    // Why a field of the order cannot go into a line (it holds ";", a control character or one that
+    // Windows-1251 has no byte for): where it came from (the settings key, or the table's window, row
+    // and column title) and what it holds. Empty when every field is safe.
     static QString UnsafeField(const TOrder& order, const TSettings& settings);
 
     static QString TransactionLine(qint32 transId, const TOrder& order);

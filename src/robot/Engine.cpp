@@ -105,17 +105,21 @@ bool TEngine::RunEvent(const std::function<void()>& event) {
 // ---------------------------------------------------------------------------------------------
 // Settings
 
-void TEngine::LoadSettings() {
-    try {
-        File->Load(Settings);
-    } catch (...) {
-        emit SettingsLoaded();
-        throw;
+QStringList TEngine::LoadSettings() {
+    // A key that does not read is one line in sight of the operator; the rest of the file, the
+    // guards among it, is read all the same.
+    const QStringList unread = File->Load(Settings);
+    if (!unread.isEmpty()) {
+        JournalRef.AddJournalLines(unread);
+        for (const QString& line : unread)
+            Errors.Notice(line);
+        JournalRef.FlushJournal();
     }
     emit SettingsLoaded();
     ApplyTimerPeriods();
     ApplyWakeOnChange();
     emit StatusChanged();
+    return unread;
 }
 
 void TEngine::SaveSettings() {

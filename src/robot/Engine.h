@@ -82,9 +82,10 @@ public:
     bool RunEvent(const std::function<void()>& event);
 
     // --- Settings ---
-    // Reads Korvex.ini and applies both timer periods. Throws ConversionError as the file reader
-    // does; a period that is not a whole number throws after the other fields were read.
-    void LoadSettings();
+    // Reads Korvex.ini and applies both timer periods. Each key that does not read is journalled
+    // (and shown in the last-error panel) and returned; the others are read all the same. A period
+    // that is not a whole number throws ConversionError after every field was read.
+    QStringList LoadSettings();
     void SaveSettings();
     // intTable 1..3600 s, QuikConnectTimeOut 1..86400 s or 0 (link check off); a period outside its
     // limits is replaced (below: the default, above: the limit) with one journal line. A period that
@@ -159,7 +160,7 @@ public:
     int RefusedCount() const;
 
 signals:
-    void SettingsLoaded(); // also after a load that stopped at a bad key
+    void SettingsLoaded(); // also after a load with keys that did not read
     void StatusChanged();
     void ActionsChanged();
     void TrayFrameChanged(int frame);

@@ -417,7 +417,7 @@ void TfmMain::UsePriceDigits() {
         g->Proxy()->PriceDigits = [this, g, key, quotes](int row) {
             TTableModel* m = g->Source()->Model();
             const QString k = m->index(row, m->fieldIndex(key)).data(Qt::EditRole).toString().toUpper();
-            return (quotes ? DigitsByCode : DigitsByTicker).value(k, -1);
+            return (quotes ? DigitsByCode : DigitsByTicker).value(k, TFieldsProxy::UnknownDigits);
         };
     }
 }

@@ -3,6 +3,7 @@
 #include "common/Journal.h"
 #include "common/Regional.h"
 #include "data/DatMod.h"
+#include "data/TableColumns.h"
 #include "notify/MailNotifier.h"
 #include "notify/MailTest.h"
 #include "robot/Engine.h"
@@ -433,16 +434,20 @@ TNavigatorBar* TfmOpt::Navigator(TDbGrid* grid) {
 QWidget* TfmOpt::CreateInstrumentsPage() {
     auto* page = new QWidget;
     auto* l = new QVBoxLayout(page);
+    // The titles are the ones the instrument checks name in their messages.
+    auto title = [](const char* field) {
+        return ColumnTitle(QStringLiteral("tSecCode"), QLatin1String(field));
+    };
     grdSecCode = new TDbGrid(Robot.DatMod().tSecCode,
-                             {{"Ticker", "Тикер в Омеге", "", 85},
-                              {"Traded", "Торгуется", "", 58},
-                              {"FixVol", "Сумма", "### ### ### ##0.00", 98},
-                              {"Part", "Доля счета (%)", "### ###", 82},
-                              {"Slippage", "Проск-е (%)", "#0.00"},
-                              {"LotSize", "Лот", "", 34},
-                              {"Class_Code", "Код класса", "", 66},
-                              {"Digits", "Знаки после запятой", "", 73},
-                              {"SecCode", "Код в Quik`е", "", 87}},
+                             {{"Ticker", title("Ticker"), "", 85},
+                              {"Traded", title("Traded"), "", 58},
+                              {"FixVol", title("FixVol"), "### ### ### ##0.00", 98},
+                              {"Part", title("Part"), "### ###", 82},
+                              {"Slippage", title("Slippage"), "#0.00"},
+                              {"LotSize", title("LotSize"), "", 34},
+                              {"Class_Code", title("Class_Code"), "", 66},
+                              {"Digits", title("Digits"), "", 73},
+                              {"SecCode", title("SecCode"), "", 87}},
                              true, true);
     grdSecCode->setObjectName(QStringLiteral("grdSecCode"));
     l->addWidget(grdSecCode);

@@ -147,6 +147,37 @@ private slots:
         QCOMPARE(R->Engine->StatusPanels()[3], QStringLiteral("Отправлено транзакций: 1/0/0, отвергнуто: 1"));
     }
 
+    // QUIK writes Windows-1251; a file in UTF-8, with or without a byte order mark before its first
+    // answer, is read as written, and the journal says once that it is UTF-8.
+    void encodings_answersReadAsWritten_utf8ToldOnce_data() {
+        QTest::addColumn<QByteArray>("start");
+        QTest::addColumn<bool>("utf8");
+        QTest::newRow("Windows-1251") << QByteArray() << false;
+        QTest::newRow("UTF-8") << QByteArray() << true;
+        QTest::newRow("UTF-8 with a byte order mark") << QByteArray("\xEF\xBB\xBF") << true;
+    }
+    void encodings_answersReadAsWritten_utf8ToldOnce() {
+        QFETCH(QByteArray, start);
+        QFETCH(bool, utf8);
+        Record(1, 1, false);
+        Record(2, 2, false);
+        auto line = [&](int trans) {
+            const QString text =
+                QStringLiteral("TRANS_ID=%1;STATUS=4;DESCRIPTION=\"Недостаточно средств «Ё»\";\r\n")
+                    .arg(trans);
+            return utf8 ? text.toUtf8() : Cp1251::Encode(text);
+        };
+        Append(start + line(1));
+        Rd().actCheckTROExecute();
+        Append(line(2));
+        Rd().actCheckTROExecute();
+        QCOMPARE(R->JournalTexts().filter("отвергнута"),
+                 (QStringList{"Транзакция номер 1 отвергнута: Недостаточно средств «Ё»",
+                              "Транзакция номер 2 отвергнута: Недостаточно средств «Ё»"}));
+        QCOMPARE(Row(2), QStringLiteral("4||Недостаточно средств «Ё»|0"));
+        QCOMPARE(R->JournalTexts().filter("UTF-8").size(), utf8 ? 1 : 0);
+    }
+
     void threeLinesThenTwoMore_secondReadingHandlesOnlyTheNew() {
         for (int i = 1; i <= 5; ++i)
             Record(i, 100 + i, false);

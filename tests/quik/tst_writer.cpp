@@ -154,21 +154,36 @@ private slots:
         QVERIFY(R->JournalTexts().filter("Транзакция номер 2 [").isEmpty());
     }
 
-    // A field holding the separator or a line break would make QUIK read a line never meant.
+    // A field holding the separator or a line break would make QUIK read a line never meant; one
+    // holding a character Windows-1251 has no byte for would reach it as another byte.
     void hostileField_refusesTheTransaction_nothingRecorded_data() {
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("says");
         QTest::newRow("semicolon in account") << "Account"
-                                              << "L01;QUANTITY=1000";
+                                              << "L01;QUANTITY=1000"
+                                              << "содержит \";\"";
         QTest::newRow("LF in client code") << "ClientCode"
-                                           << "111\nTRANS_ID =10";
+                                           << "111\nTRANS_ID =10"
+                                           << "управляющий символ U+000A";
         QTest::newRow("CR in sec code") << "SecCode"
-                                        << "EESR\r";
-        QTest::newRow("NUL in class code") << "ClassCode" << QString(QChar(0)) + "TQBR";
+                                        << "EESR\r"
+                                        << "управляющий символ U+000D";
+        QTest::newRow("NUL in class code") << "ClassCode" << QString(QChar(0)) + "TQBR"
+                                           << "управляющий символ U+0000";
+        QTest::newRow("zero-width space in account")
+            << "Account" << QStringLiteral("L01\u200b") << "символ U+200B, которого нет в Windows-1251";
+        QTest::newRow("zero-width space in sec code")
+            << "SecCode" << QStringLiteral("\u200bEESR") << "символ U+200B, которого нет в Windows-1251";
+        QTest::newRow("line separator in account") << "Account" << QStringLiteral("L01\u2028") << "U+2028";
+        QTest::newRow("NEL in client code") << "ClientCode" << QStringLiteral("111\u0085") << "символ U+0085";
+        QTest::newRow("BOM in account") << "Account" << QStringLiteral("\ufeffL01") << "U+FEFF";
+        QTest::newRow("emoji in client code") << "ClientCode" << QStringLiteral("111\U0001F600") << "U+1F600";
     }
     void hostileField_refusesTheTransaction_nothingRecorded() {
         QFETCH(QString, field);
         QFETCH(QString, value);
+        QFETCH(QString, says);
         TOrder o = Market();
         (field == "Account"      ? o.Account
          : field == "ClientCode" ? o.ClientCode
@@ -178,7 +193,10 @@ private slots:
         QVERIFY(W().PendingLines.isEmpty());
         QCOMPARE(OpenPositions(), 0);
         QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT count(*) FROM tOrderNumber").toInt(), 0);
-        QVERIFY(!TTransactionWriter::UnsafeField(o, R->S()).contains(QChar(0)));
+        const QString why = TTransactionWriter::UnsafeField(o, R->S());
+        QVERIFY2(why.contains(says), qPrintable(why));
+        for (const QChar c : why)
+            QVERIFY(c.unicode() >= 0x20 && Cp1251::Holds(c));
     }
 
     void partialWrite_finishesTheCutLine_neverWritesAByteTwice() {

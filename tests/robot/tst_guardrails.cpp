@@ -103,6 +103,26 @@ private slots:
         QVERIFY(E().Watching());
     }
 
+    // A typo early in the file must not leave the limits after it unread.
+    void settingsWithABadValueEarly_keepTheLimitsAfterIt() {
+        E().SaveSettings();
+        QByteArray ini = ReadBytes(Ws->Path("Korvex.ini"));
+        ini.replace("ExitQty=-1", "ExitQty=maybe").replace("MaxLots=0", "MaxLots=5");
+        WriteBytes(Ws->Path("Korvex.ini"), ini);
+        const QStringList unread = E().LoadSettings();
+        QCOMPARE(unread.size(), 1);
+        QVERIFY2(unread[0].contains("[Position] ExitQty: 'maybe'"), qPrintable(unread[0]));
+        QCOMPARE(R->JournalTexts().filter("ExitQty"), unread);
+        QCOMPARE(R->S().MaxLots, QStringLiteral("5"));
+        Start(1, 0);
+        const qint64 id = Ws->InsertAlert("FilledOrders", {}); // 10 lots
+        QVERIFY(R->Tick());
+        QVERIFY(R->TriLines().isEmpty());
+        QCOMPARE(
+            R->JournalTexts().filter(QStringLiteral("Ордер # %1 по счету").arg(id)).filter("MaxLots").size(),
+            1);
+    }
+
     void unwritablePrice_refusesTheAlertWithItsLine_theNextOneGoes() {
         Ws->Exec(Ws->Trading(), "UPDATE tSecCode SET Digits = -1 WHERE Ticker = 'SBER'");
         Start(1, 0);

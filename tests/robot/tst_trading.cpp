@@ -191,14 +191,15 @@ private slots:
         QVERIFY(R->Tick());
     }
 
-    // The book follows QUIK: a refused entry leaves no position; two entries and one exact exit close
-    // both; a refused exit puts both back.
+    // The book follows QUIK: a refused entry leaves no position (also when it is the first answer of
+    // a file that starts with a byte order mark); two entries and one exact exit close both; a refused
+    // exit puts both back.
     void quikRefusals_correctTheBook_exactExitClosesTheSum() {
         Start(1);
         Ws->InsertAlert("FilledOrders", {}); // LE SBER: 10 lots, trans 0
         QVERIFY(R->Tick());
         QCOMPARE(Positions(), 10);
-        Answer("TRANS_ID=1;STATUS=4;DESCRIPTION=\"refused\";\r\n");
+        Answer("\xEF\xBB\xBFTRANS_ID=1;STATUS=4;DESCRIPTION=\"refused\";\r\n");
         QCOMPARE(Positions(), 0);
         Ws->InsertAlert("FilledOrders", {});
         Ws->InsertAlert("FilledOrders", {});
@@ -248,7 +249,8 @@ private slots:
         QCOMPARE(Lines().size(), 3);
     }
 
-    // A ";", CR, LF or NUL in a client's or an instrument's field never reaches a line.
+    // A ";", CR, LF, NUL or a character Windows-1251 cannot hold in a client's or an instrument's
+    // field never reaches a line; each is named once, by the column's title.
     void hostileFields_neverReachALine_eachNamedOnce() {
         R->S().rgpSingleMulti = 1;
         Start(1);
@@ -260,16 +262,31 @@ private slots:
         QVERIFY(R->Tick());
         QCOMPARE(Lines().size(), 1);
         QVERIFY(Lines()[0].contains("CLIENT_CODE=111;"));
-        QCOMPARE(R->JournalTexts().filter("AccountMicex").size(), 1);
-        QCOMPARE(R->JournalTexts().filter("поле Code").size(), 1);
+        QCOMPARE(R->JournalTexts().filter("строка \"222\", колонка \"Счет на ММВБ\"").size(), 1);
+        QCOMPARE(R->JournalTexts().filter("колонка \"Код клиента\"").size(), 1);
         Ws->Exec(Ws->Trading(), "UPDATE tSecCode SET SecCode = 'SBER' || char(0) WHERE Ticker = 'SBER'");
         Ws->InsertAlert("FilledOrders", {});
         QVERIFY(R->Tick());
         QCOMPARE(Lines().size(), 1);
-        QVERIFY(!R->JournalTexts().filter("поле SecCode").isEmpty());
-        QVERIFY(!ReadBytes(Ws->TriPath()).contains("QUANTITY=1000"));
+        QVERIFY(
+            !R->JournalTexts().filter("Инструменты, строка \"SBER\", колонка \"Код в Quik`е\"").isEmpty());
+        // A zero-width space pasted into an account or a code would reach QUIK as byte 0x1A.
+        Ws->Exec(Ws->Trading(), "UPDATE tSecCode SET SecCode = 'SBER' || char(8203) WHERE Ticker = 'SBER'");
+        Ws->InsertAlert("FilledOrders", {});
+        QVERIFY(R->Tick());
+        Ws->Exec(Ws->Trading(), "UPDATE tSecCode SET SecCode = 'SBER' WHERE Ticker = 'SBER'");
+        Ws->Exec(Ws->Trading(), "UPDATE tClients SET AccountMicex = 'L01' || char(8203) WHERE Code = '111'");
+        Ws->InsertAlert("FilledOrders", {});
+        QVERIFY(R->Tick());
+        QCOMPARE(Lines().size(), 1);
+        const QStringList wide = R->JournalTexts().filter("U+200B, которого нет в Windows-1251");
+        QCOMPARE(wide.size(), 2);
+        QVERIFY(wide[0].contains("колонка \"Код в Quik`е\"") &&
+                wide[1].contains("строка \"111\", колонка \"Счет на ММВБ\""));
+        const QByteArray tri = ReadBytes(Ws->TriPath());
+        QVERIFY(!tri.contains("QUANTITY=1000") && !tri.contains('\x1a'));
         for (const QString& l : R->Journal.Lines())
-            QVERIFY(!l.contains(QChar(0)) && !l.contains('\n'));
+            QVERIFY(!l.contains(QChar(0)) && !l.contains('\n') && !l.contains(QChar(0x200B)));
     }
 
     void groupMode_threeClients_consecutiveNumbersOneFlush() {

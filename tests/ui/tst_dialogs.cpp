@@ -294,6 +294,29 @@ private slots:
         QLocale::setDefault(QLocale::c());
     }
 
+    // The grids refuse what cannot be traded as it is typed, and the message names the column by the
+    // title the grid shows.
+    void grids_refuseBadValuesAsTyped_namingTheirOwnTitles() {
+        QVERIFY(R->Connect());
+        const struct {
+            TDbGrid* Grid;
+            const char* Field;
+            QVariant Value;
+        } cases[] = {{Opt()->grdSecCode, "LotSize", -5},
+                     {Opt()->grdSecCode, "SecCode", QStringLiteral("SBER\u200b")},
+                     {W->fmClients->Grid, "AccountMicex", QStringLiteral("L01\u200b")}};
+        for (const auto& c : cases) {
+            Messages.clear();
+            const QModelIndex cell = Cell(c.Grid, 0, c.Field);
+            const QString before = cell.data().toString();
+            QVERIFY(!c.Grid->Proxy()->setData(cell, c.Value));
+            QCOMPARE(cell.data().toString(), before);
+            const QString title = c.Grid->Proxy()->headerData(cell.column(), Qt::Horizontal).toString();
+            QCOMPARE(Messages.size(), 1);
+            QVERIFY2(Messages[0].contains(", колонка \"" + title + "\": "), qPrintable(Messages[0]));
+        }
+    }
+
     void instruments_okPostsAnEdit_cancelCancelsIt() {
         QVERIFY(R->Connect());
         TDbGrid* g = Opt()->grdSecCode;

@@ -334,6 +334,17 @@ private slots:
                  QStringLiteral("285.40")); // SBER: 2 decimals
         QCOMPARE(f->index(1, f->ColumnOf("Fill Price")).data().toString(),
                  QStringLiteral("7012.5")); // LKOH: 1
+        // Rounded as the line rounds them: SiH7 to whole points, RIH7 (Digits -1) to tens, grouped
+        // as the operator's numbers are.
+        Ws->InsertAlert("FilledOrders", {{"Symbol", "SiH7"}, {"Fill Price", 91250.722674399}});
+        Ws->InsertAlert("FilledOrders", {{"Symbol", "RIH7"}, {"Fill Price", 111970.722674399}});
+        QVERIFY(R->Tick());
+        QCOMPARE(f->index(2, f->ColumnOf("Fill Price")).data().toString(), QStringLiteral("91251"));
+        QCOMPARE(f->index(3, f->ColumnOf("Fill Price")).data().toString(), QStringLiteral("111970"));
+        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+        QCOMPARE(f->index(3, f->ColumnOf("Fill Price")).data().toString(), QStringLiteral("111\u00a0970"));
+        QCOMPARE(f->index(0, f->ColumnOf("Fill Price")).data().toString(), QStringLiteral("285,40"));
+        QLocale::setDefault(QLocale::c());
         QCOMPARE(f->index(0, f->ColumnOf("Time Placed")).data().toString(),
                  Regional::ShortDate(QDate(2024, 3, 1)) + " " + Regional::LongTime(QTime(10, 31, 5)));
         QCOMPARE(f->index(0, f->ColumnOf("ID")).data(Qt::TextAlignmentRole).toInt() & Qt::AlignRight,
