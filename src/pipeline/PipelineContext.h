@@ -14,6 +14,7 @@ class TDatMod;
 class TJournal;
 class TClock;
 struct TSettings;
+struct TOmegaOrder;
 
 // What the order pipeline reads while it works: the tables, the settings as they stand, the journal
 // and the clock.
@@ -76,4 +77,7 @@ struct TPipelineContext {
     // the pass.
     mutable std::optional<std::vector<qint64>> PassFilterStamps{};
     mutable TDispatchMemo Memo{};
+    // The lots that exits already on their way (sent, not yet filled or refused) will close for a
+    // client, an instrument and an alert's keys; unset: none.
+    std::function<qint64(const QString&, const QString&, const TOmegaOrder&)> ReservedByExits{};
 };

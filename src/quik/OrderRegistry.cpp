@@ -61,6 +61,7 @@ void TOrderRegistry::Load(const QString& day, qint64 runId, qint64 atLeast) {
     ByTrans.clear();
     ByAlert.clear();
     Wanted.clear();
+    Exits.clear();
     InFileUnsaved.clear();
     Scope.reset();
     try {
@@ -138,6 +139,25 @@ void TOrderRegistry::Index(qsizetype at) {
     ByTrans.insert(r.TransId, at);
     if (r.IsNew()) ByAlert.insert(r.AlertId, r.TransId);
     if (r.CancelWanted) Wanted.insert(r.TransId);
+    TrackExit(r);
+}
+
+void TOrderRegistry::TrackExit(const TOrderRecord& r) {
+    const bool exit = r.OrderType == QLatin1String("LX") || r.OrderType == QLatin1String("SX");
+    const bool open = r.Stage != TOrderStage::Filled && r.Stage != TOrderStage::Refused &&
+                      r.Stage != TOrderStage::GivenUp && r.Stage != TOrderStage::Cancelled &&
+                      r.Stage != TOrderStage::Done;
+    if (exit && r.CanLive() && open)
+        Exits.insert(r.TransId);
+    else
+        Exits.remove(r.TransId);
+}
+
+QList<const TOrderRecord*> TOrderRegistry::OpenExits() const {
+    QList<const TOrderRecord*> out;
+    for (const qint32 id : Exits)
+        if (const TOrderRecord* r = Find(id)) out << r;
+    return out;
 }
 
 TOrderRecord* TOrderRegistry::At(qint32 transId) {
@@ -233,11 +253,14 @@ void TOrderRegistry::Rollback() {
         const TOrderRecord& r = Records.back();
         ByTrans.remove(r.TransId);
         ByAlert.remove(r.AlertId, r.TransId);
+        Exits.remove(r.TransId);
+        Wanted.remove(r.TransId);
         Records.pop_back();
     }
     for (auto it = Scope->Before.cbegin(); it != Scope->Before.cend(); ++it)
         if (TOrderRecord* r = At(it.key())) {
             *r = it.value();
+            TrackExit(*r);
             if (r->CancelWanted)
                 Wanted.insert(r->TransId);
             else
@@ -290,6 +313,7 @@ bool TOrderRegistry::Move(qint32 transId, TOrderEvent event) {
         throw;
     }
     InFileUnsaved.removeOne(transId);
+    TrackExit(*r);
     return true;
 }
 

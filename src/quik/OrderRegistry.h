@@ -114,6 +114,8 @@ public:
     // Orders that can be live in QUIK on `day`: accepted limit and stop orders with no cancellation
     // on their way, and those still waiting for QUIK's answer.
     QList<const TOrderRecord*> LiveOrders(const QString& day, bool* anyAwaiting = nullptr) const;
+    // Limit and stop exits that may still fill: what they close is not the book's to sell again.
+    QList<const TOrderRecord*> OpenExits() const;
     // Accepted orders whose cancellation came before their number: to be sent now.
     QList<const TOrderRecord*> WantedCancellations() const;
 
@@ -128,6 +130,8 @@ private:
     QHash<qint32, qsizetype> ByTrans;
     QMultiHash<qint64, qint32> ByAlert;
     QSet<qint32> Wanted; // accepted or not, with a cancellation waiting for their number
+    QSet<qint32> Exits;  // limit and stop exits not yet filled, refused, cancelled or given up
+    void TrackExit(const TOrderRecord& r);
     QString Day;
     qint64 Run = 0;
     qint64 StampSecond = -1;

@@ -54,6 +54,18 @@ TEngine::TEngine(TJournal& journal, const TClock& clock, const QString& settings
     connect(&InfoLogTimer, &TPeriodicTimer::Tick, this,
             [this] { RunEvent([this] { LinkMonitor->timInfoLogTimer(); }); });
 
+    Ctx.ReservedByExits = [this](const QString& code, const QString& ticker, const TOmegaOrder& alert) {
+        const QString side = TPositionBook::SideOf(alert.OrderType);
+        const QString workspace = WorkspaceFileName(alert.Workspace);
+        qint64 lots = 0;
+        for (const TOrderRecord* r : Orders->OpenExits())
+            if (r->Code.compare(code, Qt::CaseInsensitive) == 0 &&
+                r->Ticker.compare(ticker, Qt::CaseInsensitive) == 0 &&
+                TPositionBook::SideOf(r->OrderType) == side && r->Strategy == alert.System &&
+                r->Workspace.compare(workspace, Qt::CaseInsensitive) == 0 && r->Interval == alert.Interval)
+                lots += r->Quantity;
+        return lots;
+    };
     TransWriter->OnStatusChanged = [this] { UpdateStatusBar(); };
     // The open-positions grid is re-read once the dispatch is over, not after every account.
     TransWriter->OnOpenPositionsChanged = [this] { OpenPositionsChanged = true; };

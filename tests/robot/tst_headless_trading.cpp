@@ -238,6 +238,41 @@ private slots:
         QVERIFY(robot.Stop());
         QVERIFY(!ReadBytes(ws.TriPath()).contains("TRANS_ID"));
     }
+
+    // A second robot on the same workdir, or on another workdir with the same .TRI, is refused before
+    // it touches anything; the first goes on trading.
+    void secondRobot_sameWorkdirOrSameTri_isRefused() {
+        TTestWorkspace ws(true);
+        ws.WriteRobotIni("rgpFilled=1\r\n");
+        TRobotProcess first(QStringLiteral(KORVEX_EXE), ws);
+        QVERIFY2(first.WaitFor([&] { return first.Out.contains("Загрузка ордеров включена."); }, 15000),
+                 first.Out.constData());
+        const QByteArray log = ReadBytes(ws.Path("Korvex.log"));
+        QProcess same;
+        same.start(QStringLiteral(KORVEX_EXE), {"--headless", "--watch", "--workdir", ws.Path(".")});
+        QVERIFY(same.waitForFinished(15000));
+        QVERIFY(same.exitCode() != 0);
+        QVERIFY2(same.readAllStandardError().contains("уже работает Korvex"), "no reason given");
+        QCOMPARE(ReadBytes(ws.Path("Korvex.log")), log); // not even the journal was touched
+
+        TTestWorkspace other(true);
+        other.WriteRobotIni("rgpFilled=1\r\n");
+        QByteArray ini = ReadBytes(other.Path("Korvex.ini"));
+        ini.replace(other.TriPath().toUtf8(), ws.TriPath().toUtf8());
+        WriteBytes(other.Path("Korvex.ini"), ini);
+        QProcess shared;
+        shared.start(QStringLiteral(KORVEX_EXE), {"--headless", "--watch", "--workdir", other.Path(".")});
+        QVERIFY(shared.waitForFinished(15000));
+        QVERIFY(shared.exitCode() != 0);
+        const QByteArray why = shared.readAllStandardError();
+        QVERIFY2(why.contains("уже занят другим Korvex") &&
+                     why.contains(QDir(ws.Path(".")).canonicalPath().toUtf8()),
+                 why.constData());
+        ws.InsertAlert("FilledOrders", {});
+        QVERIFY2(first.WaitFor([&] { return ReadBytes(ws.TriPath()).startsWith("TRANS_ID =1;"); }, 15000),
+                 first.Out.constData());
+        QVERIFY(first.Stop());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestHeadlessTrading)

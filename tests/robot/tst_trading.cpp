@@ -389,7 +389,7 @@ private slots:
         Start(1);
         Ws->Exec(Ws->Trading(), "ALTER TABLE tClientOpenPositions RENAME TO away");
         const qint64 a =
-            Ws->InsertAlert("FilledOrders", {{"OrderType", "LX"}, {"Order", "Sell 100 at 285 Limit"}});
+            Ws->InsertAlert("FilledOrders", {{"OrderType", "SE"}, {"Order", "Sell 100 at 285 Limit"}});
         const qint64 b = Ws->InsertAlert("FilledOrders", {});
         for (int i = 0; i < 3; ++i)
             QVERIFY(R->Tick());
