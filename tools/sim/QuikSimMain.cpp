@@ -26,7 +26,7 @@ void OnSignal(int sig) {
 int Usage() {
     std::fprintf(stderr,
                  "Usage: korvex-quiksim --workdir DIR | --tri F --tro F --infolog F --trading DB\n"
-                 "       [--poll-ms 200] [--log-ms 1000] [--quotes-ms 2000]\n"
+                 "       [--poll-ms 200] [--log-ms 1000] [--quotes-ms 2000] [--history F]\n"
                  "Answers the robot's .TRI lines in the .TRO file, grows info.log, exports quotes.\n"
                  "The file <info.log>.down drops the server link while it exists (info.log stops growing);\n"
                  "on POSIX systems SIGUSR1 drops it and SIGUSR2 restores it as well.\n");
@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
             TSettings s;
             TSettingsFile(QDir(next()).filePath(QStringLiteral("Korvex.ini"))).Load(s);
             paths = {LocalFilePath(s.pathTRI), LocalFilePath(s.pathTRO), LocalFilePath(s.pathInfoLog),
-                     LocalFilePath(s.QuikData)};
+                     LocalFilePath(s.QuikData), QString()};
         } else if (a[i] == "--tri")
             paths.Tri = next();
         else if (a[i] == "--tro")
@@ -54,6 +54,8 @@ int main(int argc, char** argv) {
             paths.InfoLog = next();
         else if (a[i] == "--trading")
             paths.TradingDb = next();
+        else if (a[i] == "--history")
+            paths.History = next();
         else if (a[i] == "--poll-ms")
             pollMs = next().toInt();
         else if (a[i] == "--log-ms")

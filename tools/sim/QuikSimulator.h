@@ -13,6 +13,7 @@ class TQuikSimulator {
 public:
     struct TPaths {
         QString Tri, Tro, InfoLog, TradingDb;
+        QString History; // when set, every line taken and its answers are appended here, for tests
     };
     explicit TQuikSimulator(const TPaths& paths, quint32 seed = 1);
     ~TQuikSimulator();
@@ -40,6 +41,7 @@ private:
     TPaths Paths;
     QString Conn;
     qint64 TriOffset = 0;
+    QString TriIdentity; // a new file put at the path is read from its start
     bool Connected = true;
     qint64 NextOrderNumber = 4100000;
     QSet<QString> LiveOrders;
