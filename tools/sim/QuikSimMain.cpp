@@ -38,6 +38,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     TQuikSimulator::TPaths paths;
     int pollMs = 200, logMs = 1000, quotesMs = 2000;
+    QString history;
     const QStringList a = app.arguments();
     for (int i = 1; i < a.size(); ++i) {
         auto next = [&]() { return i + 1 < a.size() ? a[++i] : QString(); };
@@ -45,7 +46,7 @@ int main(int argc, char** argv) {
             TSettings s;
             TSettingsFile(QDir(next()).filePath(QStringLiteral("Korvex.ini"))).Load(s);
             paths = {LocalFilePath(s.pathTRI), LocalFilePath(s.pathTRO), LocalFilePath(s.pathInfoLog),
-                     LocalFilePath(s.QuikData), QString()};
+                     LocalFilePath(s.QuikData)};
         } else if (a[i] == "--tri")
             paths.Tri = next();
         else if (a[i] == "--tro")
@@ -55,7 +56,7 @@ int main(int argc, char** argv) {
         else if (a[i] == "--trading")
             paths.TradingDb = next();
         else if (a[i] == "--history")
-            paths.History = next();
+            history = next();
         else if (a[i] == "--poll-ms")
             pollMs = next().toInt();
         else if (a[i] == "--log-ms")
@@ -67,6 +68,7 @@ int main(int argc, char** argv) {
     }
     if (paths.Tri.isEmpty() || paths.Tro.isEmpty()) return Usage();
     TQuikSimulator sim(paths);
+    sim.SetHistory(history);
 
 #ifndef Q_OS_WIN
     ::socketpair(AF_UNIX, SOCK_STREAM, 0, Pipe);

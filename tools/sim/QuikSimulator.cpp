@@ -126,7 +126,7 @@ int TQuikSimulator::AnswerTransactions() {
         if (!line.isEmpty()) {
             const QStringList answer = Answer(line);
             Append(Paths.Tro, answer);
-            if (!Paths.History.isEmpty()) Append(Paths.History, QStringList{line} + answer);
+            if (!History.isEmpty()) Append(History, QStringList{line} + answer);
             ++answered;
         }
         pos = nl + 1;

@@ -13,7 +13,6 @@ class TQuikSimulator {
 public:
     struct TPaths {
         QString Tri, Tro, InfoLog, TradingDb;
-        QString History; // when set, every line taken and its answers are appended here, for tests
     };
     explicit TQuikSimulator(const TPaths& paths, quint32 seed = 1);
     ~TQuikSimulator();
@@ -27,6 +26,8 @@ public:
     QString ExportQuotes();
 
     void SetConnected(bool on) { Connected = on; }
+    // Every line taken and its answers are appended to this file as well (for tests); empty: none.
+    void SetHistory(const QString& path) { History = path; }
     // Connected unless told otherwise, or while the file "<info.log>.down" exists (a switch that
     // works the same on every system: create it to drop the server link, delete it to restore it).
     bool IsConnected() const;
@@ -41,7 +42,8 @@ private:
     TPaths Paths;
     QString Conn;
     qint64 TriOffset = 0;
-    QString TriIdentity; // a new file put at the path is read from its start
+    QString TriIdentity;
+    QString History; // a new file put at the path is read from its start
     bool Connected = true;
     qint64 NextOrderNumber = 4100000;
     QSet<QString> LiveOrders;
