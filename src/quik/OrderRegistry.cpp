@@ -190,13 +190,18 @@ qint32 TOrderRegistry::Record(TOrderRecord r) {
     }
     r.Day = StampDay;
     r.RunId = Run;
+    // A literal statement, prepared once: recording the 100,000th transaction of a day costs what
+    // the first did. What QUIK has not answered yet is left to the columns' defaults.
     RunSql(Ctx.DM.conQuikData(),
-           {QStringLiteral("INSERT INTO tOrderRegistry (") + RecordColumns + QStringLiteral(")"),
+           {QStringLiteral(
+                "INSERT INTO tOrderRegistry (day, trans_id, run_id, recorded, alert_table, alert_id, "
+                "code, account, seccode, classcode, ticker, strategy, signal, workspace, bar_interval, "
+                "action, operation, order_type, quantity, price, stop_price, digits, market, manual, "
+                "cancels, stage, book)"),
             QStringLiteral("VALUES (:day, :trans_id, :run_id, :recorded, :alert_table, :alert_id, :code, "
                            ":account, :seccode, :classcode, :ticker, :strategy, :signal, :workspace, "
                            ":bar_interval, :action, :operation, :order_type, :quantity, :price, :stop_price, "
-                           ":digits, :market, :manual, :cancels, :stage, :order_number, :status, "
-                           ":trans_name, :description, :answered, :kill_trans, :cancel_wanted, :book)")},
+                           ":digits, :market, :manual, :cancels, :stage, :book)")},
            {{"day", r.Day},
             {"trans_id", r.TransId},
             {"run_id", r.RunId},
@@ -223,13 +228,6 @@ qint32 TOrderRegistry::Record(TOrderRecord r) {
             {"manual", r.Manual ? 1 : 0},
             {"cancels", r.Cancels > 0 ? QVariant(r.Cancels) : QVariant()},
             {"stage", static_cast<int>(r.Stage)},
-            {"order_number", QVariant()},
-            {"status", QVariant()},
-            {"trans_name", QVariant()},
-            {"description", QVariant()},
-            {"answered", QVariant()},
-            {"kill_trans", QVariant()},
-            {"cancel_wanted", 0},
             {"book", r.Book}});
     ++Next;
     Records.push_back(std::move(r));

@@ -3,41 +3,35 @@
 #include "data/DatMod.h"
 #include "data/SqlRun.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSqlRecord>
 
 namespace {
-QJsonArray RowsToJson(const std::vector<TPositionBook::TRow>& rows) {
-    QJsonArray a;
-    for (const auto& r : rows)
-        a.append(QJsonObject{{"id", r.Id},
-                             {"q", r.Quantity},
-                             {"signal", r.Signal},
-                             {"code", r.Key.Code},
-                             {"symbol", r.Key.Symbol},
-                             {"side", r.Key.Side},
-                             {"system", r.Key.System},
-                             {"workspace", r.Key.Workspace},
-                             {"interval", r.Key.Interval}});
-    return a;
+// One row a line: "+" for a row opened, "-" for one closed, then its fields separated by tabs, each
+// percent-encoded where it holds a tab, a line break or a percent sign.
+QString Field(const QString& v) {
+    if (!v.contains(QLatin1Char('\t')) && !v.contains(QLatin1Char('\n')) && !v.contains(QLatin1Char('%')))
+        return v;
+    QString out = v;
+    out.replace(QLatin1Char('%'), QStringLiteral("%25"));
+    out.replace(QLatin1Char('\t'), QStringLiteral("%09"));
+    out.replace(QLatin1Char('\n'), QStringLiteral("%0A"));
+    return out;
 }
-
-std::vector<TPositionBook::TRow> RowsFromJson(const QJsonArray& a) {
-    std::vector<TPositionBook::TRow> rows;
-    for (const QJsonValue& v : a) {
-        const QJsonObject o = v.toObject();
-        TPositionBook::TRow r;
-        r.Id = o.value("id").toInteger(-1);
-        r.Quantity = o.value("q").toInt();
-        r.Signal = o.value("signal").toString();
-        r.Key = {o.value("code").toString(),      o.value("symbol").toString(),
-                 o.value("side").toString(),      o.value("system").toString(),
-                 o.value("workspace").toString(), o.value("interval").toString()};
-        rows.push_back(r);
+QString Unfield(QString v) {
+    if (!v.contains(QLatin1Char('%'))) return v;
+    v.replace(QStringLiteral("%09"), QStringLiteral("\t"));
+    v.replace(QStringLiteral("%0A"), QStringLiteral("\n"));
+    v.replace(QStringLiteral("%25"), QStringLiteral("%"));
+    return v;
+}
+void RowsToText(QString& out, QChar mark, const std::vector<TPositionBook::TRow>& rows) {
+    for (const auto& r : rows) {
+        out += mark + QString::number(r.Id) + QLatin1Char('\t') + QString::number(r.Quantity);
+        for (const QString* f : {&r.Signal, &r.Key.Code, &r.Key.Symbol, &r.Key.Side, &r.Key.System,
+                                 &r.Key.Workspace, &r.Key.Interval})
+            out += QLatin1Char('\t') + Field(*f);
+        out += QLatin1Char('\n');
     }
-    return rows;
 }
 
 QString RowText(const TPositionBook::TRow& p) {
@@ -51,18 +45,24 @@ const QString KeyWhere = QStringLiteral(
 } // namespace
 
 QString TPositionBook::TEffect::ToText() const {
-    if (Empty()) return QString();
-    return QString::fromUtf8(
-        QJsonDocument(QJsonObject{{"added", RowsToJson(Added)}, {"removed", RowsToJson(Removed)}})
-            .toJson(QJsonDocument::Compact));
+    QString out;
+    RowsToText(out, QLatin1Char('+'), Added);
+    RowsToText(out, QLatin1Char('-'), Removed);
+    return out;
 }
 
 TPositionBook::TEffect TPositionBook::TEffect::FromText(const QString& text) {
     TEffect e;
-    if (text.isEmpty()) return e;
-    const QJsonObject o = QJsonDocument::fromJson(text.toUtf8()).object();
-    e.Added = RowsFromJson(o.value("added").toArray());
-    e.Removed = RowsFromJson(o.value("removed").toArray());
+    for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const QStringList f = line.mid(1).split(QLatin1Char('\t'));
+        if (f.size() < 9) continue;
+        TRow r;
+        r.Id = f[0].toLongLong();
+        r.Quantity = f[1].toInt();
+        r.Signal = Unfield(f[2]);
+        r.Key = {Unfield(f[3]), Unfield(f[4]), Unfield(f[5]), Unfield(f[6]), Unfield(f[7]), Unfield(f[8])};
+        (line.startsWith(QLatin1Char('+')) ? e.Added : e.Removed).push_back(r);
+    }
     return e;
 }
 

@@ -261,7 +261,8 @@ void TEngine::RunAfterDispatch(const QList<TTransactionWriter::TRecorded>& done,
     TransWriter->ReleaseTransactions(done);
     TransWriter->FlushTransactions();
     if (countedLines > 0) Risk->Count(countedLines, Clock.MonotonicMs());
-    RefreshOpenPositions();
+    // A watch pass re-reads the open positions once at its end; an action does it now.
+    if (!Watch->DispatchSeenMs()) RefreshOpenPositions();
     JournalRef.FlushJournal();
     if (InformationSound) InformationSound();
 }
