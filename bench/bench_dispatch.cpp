@@ -86,16 +86,41 @@ int main(int argc, char** argv) {
     // not from the statement's text), in Qt's cheapest way: by a name made once, and only when it changes.
     QSqlQuery order(fdb), position(fdb), registry(fdb), begin(fdb), commit(fdb);
     // One registry row a transaction, as wide as the robot's: what a durable record of an order needs.
-    registry.prepare(
-        "INSERT INTO tOrderRegistry (day, trans_id, run_id, recorded, alert_table, alert_id, "
-        "code, account, seccode, classcode, ticker, strategy, signal, workspace, bar_interval, "
-        "action, operation, order_type, quantity, price, stop_price, digits, market, manual, "
-        "stage) VALUES (:day, :t, :run, :rec, 'FilledOrders', :o, :c, 'L01-00000F00', 'SBER', "
-        "'TQBR', 'SBER', 'Breakout(20,2)', 'BO-L', 'Trend.orw', '5 min', 'NEW_ORDER', 'S', 'SE', "
-        "1, 1, 1, 2, 1, 0, 0)");
-    registry.bindValue(":day", QStringLiteral("2026-01-15"));
-    registry.bindValue(":run", 1);
-    registry.bindValue(":rec", QStringLiteral("2026-01-15 12:00:00"));
+    // Its values are bound like every other (they come from the alert and the client).
+    registry.prepare("INSERT INTO tOrderRegistry (day, trans_id, run_id, recorded, alert_table, alert_id, "
+                     "code, account, seccode, classcode, ticker, strategy, signal, workspace, bar_interval, "
+                     "action, operation, order_type, quantity, price, stop_price, digits, market, manual, "
+                     "cancels, stage, book) VALUES (:day, :t, :run, :rec, :table, :o, :c, :acc, :sec, :cls, "
+                     ":tick, :sys, :sig, :ws, :int, :act, :op, :type, :q, :p, :sp, :dig, :mkt, :man, :can, "
+                     ":stage, :book)");
+    const std::pair<const char*, QVariant> constant[] = {
+        {":day", QStringLiteral("2026-01-15")},
+        {":run", 1},
+        {":rec", QStringLiteral("2026-01-15 12:00:00")},
+        {":table", QStringLiteral("FilledOrders")},
+        {":acc", QStringLiteral("L01-00000F00")},
+        {":sec", QStringLiteral("SBER")},
+        {":cls", QStringLiteral("TQBR")},
+        {":tick", QStringLiteral("SBER")},
+        {":sys", QStringLiteral("Breakout(20,2)")},
+        {":sig", QStringLiteral("BO-L")},
+        {":ws", QStringLiteral("Trend.orw")},
+        {":int", QStringLiteral("5 min")},
+        {":act", QStringLiteral("NEW_ORDER")},
+        {":op", QStringLiteral("S")},
+        {":type", QStringLiteral("SE")},
+        {":q", 1},
+        {":p", 1.0},
+        {":sp", 1.0},
+        {":dig", 2},
+        {":mkt", 1},
+        {":man", 0},
+        {":can", QVariant()},
+        {":stage", 0},
+        {":book", QStringLiteral("+1\t1\tBO-L\t1000\tSBER\tS\t"
+                                 "Breakout(20,2)\tTrend.orw\t5 min\n")}};
+    for (const auto& [name, value] : constant)
+        registry.bindValue(QString::fromLatin1(name), value);
     begin.prepare("BEGIN IMMEDIATE");
     commit.prepare("COMMIT");
     order.prepare("INSERT INTO tOrderNumber (trans_id, id_order, filled, code) VALUES (:t, :o, :f, :c)");

@@ -177,8 +177,6 @@ qint32 TOrderRegistry::Record(TOrderRecord r) {
         throw KorvexError(QStringLiteral("Номера транзакций дня исчерпаны (последний %1): транзакции не "
                                          "отправляются до следующего торгового дня.")
                               .arg(MaxTransId));
-    // The stages of lines written since the last commit go with this one.
-    SaveLinesWritten();
     r.TransId = static_cast<qint32>(Next);
     r.Recorded = Ctx.Clock.Now();
     // A dispatch records many transactions within one second: its texts are made once.

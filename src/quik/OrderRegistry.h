@@ -97,9 +97,9 @@ public:
     void SetCancelWanted(qint32 transId, bool wanted);
     void SetBook(qint32 transId, const QString& book);
 
-    // The lines of these transactions are wholly in the .TRI. The stage is written with the next
-    // commit that records a transaction, or by SaveLinesWrittenNow: until then a restart reads it from
-    // the .TRI the run left behind.
+    // The lines of these transactions are wholly in the .TRI. The stage is written once a tick for
+    // all of them (SaveLinesWrittenNow), not with every dispatch, which would write the registry's
+    // pages twice: until then a restart reads it from the .TRI the run left behind.
     void LinesWritten(const QList<qint32>& ids);
     // Writes those stages on the caller's transaction. Throws StoreError.
     void SaveLinesWritten();

@@ -66,6 +66,12 @@ TEngine::TEngine(TJournal& journal, const TClock& clock, const QString& settings
                 lots += r->Quantity;
         return lots;
     };
+    Watch->HandledInRegistry = [this](const QString& table) {
+        qint64 highest = 0;
+        for (const TOrderRecord& r : Orders->All())
+            if (r.IsNew() && !r.Manual && r.AlertTable == table) highest = std::max(highest, r.AlertId);
+        return highest;
+    };
     TransWriter->OnStatusChanged = [this] { UpdateStatusBar(); };
     // The open-positions grid is re-read once the dispatch is over, not after every account.
     TransWriter->OnOpenPositionsChanged = [this] { OpenPositionsChanged = true; };

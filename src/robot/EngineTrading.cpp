@@ -125,6 +125,9 @@ void TEngine::ReadCanceledOrders() {
             // The order number is the cancelled alert's id; one that does not read leaves the row's own.
             const auto id = Regional::ParseInteger(alert.OrderNumber);
             CancelAlertOrders(QStringLiteral("ActiveOrders"), id ? *id : alert.ID, true);
+            // A cancellation leaves no row of its own alert in the registry: its being handled is
+            // written now, so that a restart never names it as passed over.
+            Watch->HandledNow(QStringLiteral("CanceledOrders"), alert.ID);
         },
         [this](const QString& text) { Errors.Report(text); });
     JournalRef.FlushJournal();
@@ -234,10 +237,7 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
             // client. A limit that does not read stops the watching as a tripped one does.
             if (Automatic)
                 tripAt = Risk->WouldTrip(static_cast<int>(done.size()), opening, Clock.MonotonicMs());
-            if (tripAt < 0) {
-                if (seen) Watch->WriteDispatched();
-                tx.Commit();
-            }
+            if (tripAt < 0) tx.Commit();
         } catch (...) {
             Orders->Rollback();
             throw;

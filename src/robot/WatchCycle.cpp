@@ -67,7 +67,9 @@ void TWatchCycle::StartAt(bool fromZero) {
         if (fromZero)
             ReportPassedOver(t.Table, t.T, cur, 0);
         else if (SavedAlerts == Ctx.Settings.Alerts && Saved.contains(t.Table) && cur >= 0)
-            ReportPassedOver(t.Table, t.T, cur, Saved.value(t.Table));
+            ReportPassedOver(
+                t.Table, t.T, cur,
+                std::max(Saved.value(t.Table), HandledInRegistry ? HandledInRegistry(t.Table) : 0));
     }
     SaveLastIds();
 }
@@ -116,11 +118,9 @@ void TWatchCycle::WriteId(const QString& table, qint64 id) {
                {{"alerts", Ctx.Settings.Alerts}, {"alert_table", table}, {"id", id}});
 }
 
-void TWatchCycle::WriteDispatched() {
-    if (!DispatchSeen || DispatchTable.isEmpty()) return;
-    if (SavedAlerts != Ctx.Settings.Alerts) return; // the state of another database: written whole later
-    WriteId(DispatchTable, DispatchId);
-    Saved[DispatchTable] = DispatchId;
+void TWatchCycle::HandledNow(const QString& table, qint64 id) {
+    Last[table] = std::max(Last.value(table, 0), id);
+    SaveLastIds();
 }
 
 void TWatchCycle::SaveLastIds() {

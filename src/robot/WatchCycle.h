@@ -40,9 +40,11 @@ public:
 
     // When the alert being dispatched was first seen (monotonic ms); nullopt: none (a manual order).
     std::optional<qint64> DispatchSeenMs() const { return DispatchSeen; }
-    // Writes the last id handled for the alert being dispatched, on the dispatch's database
-    // transaction: its rows and its being handled commit together. Throws StoreError.
-    void WriteDispatched();
+    // The highest alert id of a table that the day's registry holds an order of: handled for sure,
+    // also when the robot died before the last ids were written.
+    std::function<qint64(const QString&)> HandledInRegistry;
+    // An alert handled now, written at once; a failure is journalled once.
+    void HandledNow(const QString& table, qint64 id);
     // Writes the last ids that moved since they were last written; a failure is journalled once.
     void SaveLastIds();
     // Reads the last ids handled in the alerts database of the settings from tWatchState.
