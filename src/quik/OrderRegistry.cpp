@@ -56,7 +56,17 @@ QStringList TOrderRegistry::EnsureTables(const QSqlDatabase& db) {
 }
 
 void TOrderRegistry::Load(const QString& day, qint64 runId, qint64 atLeast) {
+    // Read again in the same day (after the database failed): lines this run knows to be in the file,
+    // whose stage the database has not taken yet, stay in the file.
+    QSet<qint32> inFile;
+    if (day == Day)
+        for (const TOrderRecord& r : Records)
+            if (r.Stage == TOrderStage::InFile) inFile.insert(r.TransId);
     IsReady = false;
+    // What the run knew stays known should the database refuse the reading.
+    std::vector<TOrderRecord> kept;
+    kept.swap(Records);
+    const QList<qint32> keptUnsaved = InFileUnsaved;
     Records.clear();
     ByTrans.clear();
     ByAlert.clear();
@@ -109,18 +119,28 @@ void TOrderRegistry::Load(const QString& day, qint64 runId, qint64 atLeast) {
             r.KillTrans = static_cast<qint32>(ColumnInt64(q, QStringLiteral("kill_trans")));
             r.CancelWanted = ColumnBool(q, QStringLiteral("cancel_wanted"));
             r.Book = ColumnText(q, QStringLiteral("book"));
+            if (r.Stage == TOrderStage::Recorded && inFile.contains(r.TransId)) {
+                r.Stage = TOrderStage::InFile;
+                InFileUnsaved << r.TransId;
+            }
             highest = std::max<qint64>(highest, r.TransId);
             lastRun = std::max(lastRun, r.RunId);
             Records.push_back(std::move(r));
             Index(static_cast<qsizetype>(Records.size()) - 1);
         }
         Next = std::max<qint64>({highest + 1, atLeast + 1, 1});
-        // A run is told from the day's earlier ones by its number, whatever the clocks say.
-        runId = std::max(runId, lastRun + 1);
+        // A run is told from the day's earlier ones by its number, whatever the clocks say; read
+        // again within the run, it keeps its own.
+        runId = Run != 0 && day == Day ? Run : std::max(runId, lastRun + 1);
     } catch (const std::exception& e) {
-        Records.clear();
+        Records.swap(kept);
         ByTrans.clear();
         ByAlert.clear();
+        Wanted.clear();
+        Exits.clear();
+        for (qsizetype i = 0; i < static_cast<qsizetype>(Records.size()); ++i)
+            Index(i);
+        InFileUnsaved = keptUnsaved;
         Reason = QStringLiteral("реестр транзакций (таблица tOrderRegistry) не читается: ") + ErrorText(e);
         throw;
     }
