@@ -86,6 +86,24 @@ public:
     void Begin();
     void Commit();
     void Rollback();
+    // Begin on construction, Rollback on destruction unless committed: beside a TDbTransaction.
+    class TScopeGuard {
+    public:
+        explicit TScopeGuard(TOrderRegistry& r) : R(r) { R.Begin(); }
+        ~TScopeGuard() {
+            if (!Done) R.Rollback();
+        }
+        TScopeGuard(const TScopeGuard&) = delete;
+        TScopeGuard& operator=(const TScopeGuard&) = delete;
+        void Commit() {
+            Done = true;
+            R.Commit();
+        }
+
+    private:
+        TOrderRegistry& R;
+        bool Done = false;
+    };
 
     // Moves a transaction's stage; false when the event does not apply to where it stands (nothing
     // changes then). Written on the caller's transaction, if any. Throws StoreError.

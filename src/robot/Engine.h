@@ -183,6 +183,8 @@ private:
     void AdvanceOrderFilled(const TOmegaOrder& fill);
     // Records and sends the cancellations of `orders` in one database transaction.
     void SendCancellations(const QList<const TOrderRecord*>& orders, bool manual);
+    // These orders are to be cancelled as soon as QUIK gives their number.
+    void WantCancellations(const QList<qint32>& orders);
     // Cancellations that came before their order's number, now that the number is there.
     void SendWantedCancellations();
     // Refuses a new order that is not safe to send (a field, a limit); true when it may go.

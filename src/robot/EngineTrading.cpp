@@ -345,29 +345,34 @@ void TEngine::SendCancellations(const QList<const TOrderRecord*>& orders, bool m
     QList<TTransactionWriter::TRecorded> done;
     {
         TDbTransaction tx(DM->conQuikData());
-        Orders->Begin();
-        try {
-            const qint64 now = Clock.MonotonicMs();
-            // Copies: recording a cancellation changes the order's record.
-            QList<TOrderRecord> targets;
-            for (const TOrderRecord* r : orders)
-                targets << *r;
-            for (const TOrderRecord& r : targets) {
-                TTransactionWriter::TRecordOptions options;
-                options.Manual = manual;
-                options.Cancels = r.TransId;
-                options.AlertTable = r.AlertTable;
-                done << TransWriter->RecordTransaction(KillOf(r), AlertOf(r), now, options);
-                if (manual) MarkManual(done.last());
-            }
-            tx.Commit();
-        } catch (...) {
-            Orders->Rollback();
-            throw;
+        TOrderRegistry::TScopeGuard scope(*Orders);
+        const qint64 now = Clock.MonotonicMs();
+        // Copies: recording a cancellation changes the order's record.
+        QList<TOrderRecord> targets;
+        for (const TOrderRecord* r : orders)
+            targets << *r;
+        for (const TOrderRecord& r : targets) {
+            TTransactionWriter::TRecordOptions options;
+            options.Manual = manual;
+            options.Cancels = r.TransId;
+            options.AlertTable = r.AlertTable;
+            done << TransWriter->RecordTransaction(KillOf(r), AlertOf(r), now, options);
+            if (manual) MarkManual(done.last());
         }
-        Orders->Commit();
+        tx.Commit();
+        scope.Commit();
     }
     RunAfterDispatch(done, 0);
+}
+
+void TEngine::WantCancellations(const QList<qint32>& orders) {
+    if (orders.isEmpty()) return;
+    TDbTransaction tx(DM->conQuikData());
+    TOrderRegistry::TScopeGuard scope(*Orders);
+    for (const qint32 id : orders)
+        Orders->SetCancelWanted(id, true);
+    tx.Commit();
+    scope.Commit();
 }
 
 void TEngine::SendWantedCancellations() {
@@ -422,19 +427,7 @@ void TEngine::CancelAlertOrders(const QString& table, qint64 alertId, bool Autom
                                       QLatin1Char('.'));
         }
     }
-    if (!later.isEmpty()) {
-        TDbTransaction tx(DM->conQuikData());
-        Orders->Begin();
-        try {
-            for (const qint32 id : later)
-                Orders->SetCancelWanted(id, true);
-            tx.Commit();
-        } catch (...) {
-            Orders->Rollback();
-            throw;
-        }
-        Orders->Commit();
-    }
+    WantCancellations(later);
     SendCancellations(now, !Automatic);
     JournalRef.FlushJournal();
 }
@@ -506,19 +499,7 @@ void TEngine::actPullAllOrdersExecute() {
         else
             later << r->TransId;
     }
-    if (!later.isEmpty()) {
-        TDbTransaction tx(DM->conQuikData());
-        Orders->Begin();
-        try {
-            for (const qint32 id : later)
-                Orders->SetCancelWanted(id, true);
-            tx.Commit();
-        } catch (...) {
-            Orders->Rollback();
-            throw;
-        }
-        Orders->Commit();
-    }
+    WantCancellations(later);
     const int sent = static_cast<int>(now.size());
     SendCancellations(now, false);
     JournalRef.AddJournalLine(
