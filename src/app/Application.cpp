@@ -6,6 +6,7 @@
 #include "common/Journal.h"
 #include "common/KorvexError.h"
 #include "common/ProgramFiles.h"
+#include "notify/MailNotifier.h"
 #include "quik/TransactionWriter.h"
 #include "robot/Engine.h"
 #include "ui/MainWindow.h"
@@ -111,6 +112,7 @@ int RunKorvex(int argc, char** argv) {
             engine.InformationSound = [] { QApplication::beep(); };
         }
         engine.RunEvent([&] { engine.LoadSettings(); });
+        engine.RunEvent([&] { engine.Mail().CheckSettings(); });
 
         // 4-6. QUIK's files, the databases, the first size of QUIK's log.
         engine.PrepareTransactionFiles();

@@ -55,7 +55,7 @@ const std::vector<KeyDef>& Keys() {
         {"Mail", "User", Kind::Text, &TSettings::User},
         {"Mail", "Password", Kind::Password, &TSettings::Password},
         {"Mail", "Auten", Kind::Boolean, &TSettings::Auten},
-        {"Mail", "Security", Kind::Choice, &TSettings::Security, 2},
+        {"Mail", "Security", Kind::Choice, &TSettings::Security, INT_MAX},
         {"Mail", "TrustedCertificate", Kind::Text, &TSettings::TrustedCertificate},
         {"Mail", "FromName", Kind::Text, &TSettings::FromName},
         {"Mail", "FromAddress", Kind::Text, &TSettings::FromAddress},
