@@ -198,13 +198,8 @@ struct TMailNotifier::TQueue {
                     continue;
                 }
             }
-            const int tries = TriesOf(job);
-            PostNow(
-                QStringLiteral("Message: %1 is sending to %2%3")
-                    .arg(Quoted(job.Text), Angled(job.To),
-                         tries == 0
-                             ? QString()
-                             : QStringLiteral(" (try %1 of %2)").arg(tries + 1).arg(RetryDelays.size() + 1)));
+            PostNow(QStringLiteral("Message: %1 is sending to %2%3")
+                        .arg(Quoted(job.Text), Angled(job.To), TryNote(job)));
             r.Tried = true;
             r.Outcome = client.Send(job.Target.Server.FromAddress, job.Target.FromName, job.To,
                                     QStringLiteral("Korvex"), Cp1251::Encode(job.Text));
@@ -213,14 +208,16 @@ struct TMailNotifier::TQueue {
         return results;
     }
 
-    int TriesOf(const TJob& job) {
+    // " (try 2 of 4)" when the job is a later try.
+    QString TryNote(const TJob& job) {
         std::lock_guard<std::mutex> g(Lock);
         int tries = 0;
         for (const TMail& m : Mails)
             if (m.Id == job.Id)
                 for (const TDelivery& d : m.To)
                     if (job.To.contains(d.Address)) tries = std::max(tries, d.Tries);
-        return tries;
+        return tries == 0 ? QString()
+                          : QStringLiteral(" (try %1 of %2)").arg(tries + 1).arg(RetryDelays.size() + 1);
     }
 
     // With Lock held. The server's mails wait until `until` at the latest.

@@ -47,9 +47,18 @@ bool MakeNonBlocking(TNative s) {
     u_long on = 1;
     return ioctlsocket(s, FIONBIO, &on) == 0;
 }
-int PollOne(TNative s, short events, int ms) {
-    WSAPOLLFD p{s, events, 0};
-    return WSAPoll(&p, 1, ms);
+// select, not WSAPoll: WSAPoll does not report a refused connection on older Windows.
+int PollOne(TNative s, bool write, int ms) {
+    fd_set ready, failed;
+    FD_ZERO(&ready);
+    FD_ZERO(&failed);
+    FD_SET(s, &ready);
+    FD_SET(s, &failed);
+    timeval wait{ms / 1000, (ms % 1000) * 1000};
+    return select(0, write ? nullptr : &ready, write ? &ready : nullptr, &failed, &wait);
+}
+std::string LookupErrorText(int e) {
+    return std::system_category().message(e);
 }
 constexpr int NoSignal = 0;
 void StartSockets() {
@@ -76,11 +85,18 @@ void CloseNative(TNative s) {
 bool MakeNonBlocking(TNative s) {
     return ::fcntl(s, F_SETFL, ::fcntl(s, F_GETFL) | O_NONBLOCK) == 0;
 }
-int PollOne(TNative s, short events, int ms) {
-    pollfd p{s, events, 0};
+int PollOne(TNative s, bool write, int ms) {
+    pollfd p{s, static_cast<short>(write ? POLLOUT : POLLIN), 0};
     return ::poll(&p, 1, ms);
 }
-constexpr int NoSignal = MSG_NOSIGNAL;
+std::string LookupErrorText(int e) {
+    return gai_strerror(e);
+}
+#ifdef MSG_NOSIGNAL
+constexpr int NoSignal = MSG_NOSIGNAL; // a server that went away fails the call, not the process
+#else
+constexpr int NoSignal = 0;
+#endif
 void StartSockets() {}
 #endif
 
@@ -195,7 +211,7 @@ bool TMailSocket::WaitFor(bool write, int ms) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::min(until, Deadline) - now);
         const int slice = static_cast<int>(std::clamp<long long>(left.count(), 1, SliceMs));
-        const int ready = PollOne(Native(Handle), write ? POLLOUT : POLLIN, slice);
+        const int ready = PollOne(Native(Handle), write, slice);
         if (ready > 0) return true; // readable, writable, or failed: the next call tells which
         if (ready < 0 && !WouldBlock(LastError()))
             Fail(TEnd::Broken, "the connection failed: " + ErrorText(LastError()));
@@ -240,7 +256,7 @@ void TMailSocket::Open(const std::string& host, int port, int seconds) {
 #endif
                 ;
             Fail(TEnd::NotResolved,
-                 "the address " + host + " could not be resolved (" + gai_strerror(lookup->Error) + ")");
+                 "the address " + host + " could not be resolved (" + LookupErrorText(lookup->Error) + ")");
         }
         addresses = lookup->Addresses;
     }

@@ -18,6 +18,7 @@ namespace {
 class TSmtpServer {
 public:
     explicit TSmtpServer(const QString& mode, const QStringList& options = {}) {
+        EndWithThisProcess(Proc);
         Proc.start(QStringLiteral("/usr/bin/python3"),
                    QStringList{QStringLiteral(SMTP_SERVER_PY), mode} + options);
         Proc.waitForStarted();
