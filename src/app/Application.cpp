@@ -6,6 +6,7 @@
 #include "common/Journal.h"
 #include "common/KorvexError.h"
 #include "common/ProgramFiles.h"
+#include "notify/MailNotifier.h"
 #include "quik/TransactionWriter.h"
 #include "robot/Engine.h"
 #include "robot/StartupRecovery.h"
@@ -120,6 +121,7 @@ int RunKorvex(int argc, char** argv) {
             engine.InformationSound = [] { QApplication::beep(); };
         }
         engine.RunEvent([&] { engine.LoadSettings(); });
+        engine.RunEvent([&] { engine.Mail().CheckSettings(); });
 
         // One robot per .TRI, whatever its workdir: two would give QUIK the same numbers.
         if (!engine.LockTransactionFile(&error)) {

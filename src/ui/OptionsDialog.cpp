@@ -38,10 +38,10 @@
 
 namespace {
 
-// The [Mail] Security value as the index of its choice; anything out of range is no protection, as
-// the mail client reads it.
+// The [Mail] Security value as the index of its choice; a value out of range selects none, so that the
+// operator sees that there is no valid choice yet (no mail goes out until there is).
 int MailSecurityIndex(int setting) {
-    return setting >= 0 && setting <= 2 ? setting : 0;
+    return setting >= 0 && setting <= 2 ? setting : -1;
 }
 
 } // namespace
@@ -96,6 +96,7 @@ TfmOpt::TfmOpt(TEngine& engine, QWidget* parent) : QDialog(parent), Robot(engine
 }
 
 TfmOpt::~TfmOpt() {
+    StopMailCheck();
     if (MailTestThread) MailTestThread->wait();
 }
 
@@ -337,14 +338,13 @@ QWidget* TfmOpt::CreateMailPage() {
     });
     connect(chAuten, &QCheckBox::toggled, this, showClearPassword);
     auto* buttons = new QHBoxLayout;
-    auto* connectButton = new QPushButton(QStringLiteral("Коннект"));
-    auto* disconnectButton = new QPushButton(QStringLiteral("Дисконнект"));
-    connect(connectButton, &QPushButton::clicked, this,
-            [this] { Robot.RunEvent([this] { Robot.Mail().MailConnect(); }); });
-    connect(disconnectButton, &QPushButton::clicked, this,
-            [this] { Robot.RunEvent([this] { Robot.Mail().MailDisconnect(); }); });
-    buttons->addWidget(connectButton);
-    buttons->addWidget(disconnectButton);
+    btnMailConnect = new QPushButton(QStringLiteral("Коннект"));
+    btnMailDisconnect = new QPushButton(QStringLiteral("Дисконнект"));
+    btnMailDisconnect->setToolTip(QStringLiteral("Прервать начатые «Коннект» или «Тест»"));
+    connect(btnMailConnect, &QPushButton::clicked, this, &TfmOpt::StartMailConnect);
+    connect(btnMailDisconnect, &QPushButton::clicked, this, &TfmOpt::StopMailCheck);
+    buttons->addWidget(btnMailConnect);
+    buttons->addWidget(btnMailDisconnect);
     sf->addRow(buttons);
     l->addWidget(smtp, 0, 0);
 
@@ -387,11 +387,13 @@ QWidget* TfmOpt::CreateMailPage() {
 }
 
 void TfmOpt::ChooseSecurity(int security) {
+    if (security < 0 || security > 2) return;
     TSettings& s = Robot.Settings;
     // A choice proposes its usual port, unless the operator typed another one than the former choice's.
     static const QString usualPorts[] = {QStringLiteral("25"), QStringLiteral("587"), QStringLiteral("465")};
     const QString port = edtPort->text().trimmed();
-    if (port.isEmpty() || port == usualPorts[MailSecurityIndex(s.Security)]) {
+    const int former = MailSecurityIndex(s.Security);
+    if (port.isEmpty() || (former >= 0 && port == usualPorts[former])) {
         edtPort->setText(usualPorts[security]);
         s.Port = usualPorts[security];
     }
@@ -399,20 +401,37 @@ void TfmOpt::ChooseSecurity(int security) {
 }
 
 void TfmOpt::StartMailTest() {
+    StartMailCheck(edtMsg->text());
+}
+
+void TfmOpt::StartMailConnect() {
+    StartMailCheck(std::nullopt);
+}
+
+void TfmOpt::StopMailCheck() {
+    if (MailTestStop) MailTestStop->store(true);
+}
+
+void TfmOpt::StartMailCheck(const std::optional<QString>& text) {
     if (MailTestThread) return;
     // The fields as they stand, a number typed but not yet left included.
     TSettings settings = Robot.Settings;
     settings.Port = edtPort->text();
-    const QString text = edtMsg->text();
     auto outcome = std::make_shared<TMailTestOutcome>();
-    lblMailTest->setText(QStringLiteral("Проверка…"));
+    lblMailTest->setText(text ? QStringLiteral("Проверка…") : QStringLiteral("Соединение…"));
     btnMailTest->setEnabled(false);
-    MailTestThread = QThread::create([settings, text, outcome] { *outcome = RunMailTest(settings, text); });
+    btnMailConnect->setEnabled(false);
+    MailTestStop = std::make_shared<std::atomic<bool>>(false);
+    MailTestThread = QThread::create([settings, text, outcome, limits = MailLimits, stop = MailTestStop] {
+        *outcome = RunMailTest(settings, text, limits, stop);
+    });
     MailTestThread->setParent(this);
     connect(MailTestThread, &QThread::finished, this, [this, outcome] {
         MailTestThread->deleteLater();
         MailTestThread = nullptr;
+        MailTestStop.reset();
         btnMailTest->setEnabled(true);
+        btnMailConnect->setEnabled(true);
         lblMailTest->setText(outcome->Report());
         Robot.RunEvent([this, outcome] {
             Robot.Journal().AddJournalLine(outcome->JournalLine());

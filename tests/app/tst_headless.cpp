@@ -11,7 +11,8 @@ private slots:
         QTemporaryDir dir;
         WriteBytes(dir.filePath("Korvex.ini"),
                    QStringLiteral(
-                       "[Quik]\r\npathTRI=%1\r\npathTRO=%2\r\npathInfoLog=%3\r\nAlerts=%4\r\nConnect=-1\r\n")
+                       "[Quik]\r\npathTRI=%1\r\npathTRO=%2\r\npathInfoLog=%3\r\nAlerts=%4\r\nConnect=-1\r\n"
+                       "[Mail]\r\nSecurity=0\r\nAuten=-1\r\n")
                        .arg(dir.filePath("q/t.tri"), dir.filePath("q/t.tro"), dir.filePath("q/info.log"),
                             dir.filePath("missing.db"))
                        .toUtf8());
@@ -34,6 +35,8 @@ private slots:
         QVERIFY(log.endsWith(QStringLiteral("\r\n")));
         QVERIFY(log.contains(QStringLiteral("При подключении к базе данных %1 произошла ошибка:\r\n")
                                  .arg(dir.filePath("missing.db"))));
+        // A mail password that would cross the network in clear is said at start, once.
+        QCOMPARE(log.count(QStringLiteral("Warning: the mail password crosses the network in clear")), 1);
         // The help and icons staged in the build tree are found beside the program.
         QVERIFY2(!log.contains(QStringLiteral("Не найден файл программы")), qPrintable(log));
         // Standard output carries the same lines, as UTF-8.

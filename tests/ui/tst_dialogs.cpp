@@ -22,6 +22,11 @@
 #include <QTabWidget>
 #include <QTest>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 class TestDialogs : public QObject, TRobotFixture {
     Q_OBJECT
 
@@ -174,7 +179,11 @@ private slots:
     void mailPage_securityProposesItsPort_keepsATypedOne_andWarnsOfAClearPassword() {
         Opt()->open();
         Opt()->Pages->setCurrentIndex(2); // "Сообщения"
-        QCOMPARE(R->S().Security, 0);
+        R->S().Security = 3; // as a settings file may hold it: no choice is shown, not the nearest one
+        Opt()->ShowSettings();
+        QCOMPARE(Opt()->cmbSecurity->currentIndex(), -1);
+        R->S().Security = 0;
+        Opt()->ShowSettings();
         Type(Opt()->edtPort, "25");
         emit Opt()->edtPort->editingFinished();
         Opt()->chAuten->setChecked(true);
@@ -208,6 +217,37 @@ private slots:
         QVERIFY2(Opt()->lblMailTest->text().startsWith(QStringLiteral("Ошибка: ")),
                  qPrintable(Opt()->lblMailTest->text()));
         QVERIFY(R->JournalTexts().last().startsWith(QStringLiteral("Mail test: failed: ")));
+    }
+
+    // "Коннект" to a server that takes the connection and never greets runs beside trading: an alert that
+    // comes meanwhile reaches the .TRI at the next tick; "Дисконнект" ends the wait and the dialog says so.
+    void mailConnect_silentServer_tradingGoesOn_disconnectEndsIt() {
+        const int server = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        QVERIFY(bind(server, reinterpret_cast<sockaddr*>(&addr), len) == 0 && listen(server, 4) == 0);
+        QVERIFY(getsockname(server, reinterpret_cast<sockaddr*>(&addr), &len) == 0);
+        R->S().rgpFilled = 1;
+        QVERIFY(R->Connect());
+        R->Engine->actStartWatchExecute();
+        Opt()->open();
+        Type(Opt()->edtSMTP, "127.0.0.1");
+        Type(Opt()->edtPort, QString::number(ntohs(addr.sin_port)));
+        Opt()->btnMailConnect->click();
+        QVERIFY(Opt()->MailTestRunning());
+        QVERIFY(!Opt()->btnMailConnect->isEnabled());
+        Ws->InsertAlert("FilledOrders", {{"Order", "Buy 100 at 285 Limit"}, {"Fill Price", 285.4}});
+        QVERIFY(R->Tick());
+        QCOMPARE(R->TriLines().size(), 1);
+        QVERIFY(Opt()->MailTestRunning()); // still waiting for the greeting
+        Opt()->btnMailDisconnect->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!Opt()->MailTestRunning(), 10000);
+        close(server);
+        QVERIFY(Opt()->btnMailConnect->isEnabled());
+        QCOMPARE(Opt()->lblMailTest->text(), QStringLiteral("Ошибка: the exchange was stopped."));
+        QCOMPARE(R->JournalTexts().last(), QStringLiteral("Mail test: failed: the exchange was stopped"));
     }
 
     void riskPage_limitsMustBeWholeOrDecimalAndNotNegative_data() {
