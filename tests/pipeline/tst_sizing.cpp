@@ -199,7 +199,8 @@ private slots:
         QCOMPARE(Sized(Order(100, 10, "B", "LE"), alert).Quantity, 10);
         alert.Interval = "1 min";
         QCOMPARE(Sized(Order(100, 10, "S", "SX"), alert).Quantity, 0);
-        QVERIFY2(R->JournalTexts().last().contains("не учтена в книге"), qPrintable(R->JournalTexts().last()));
+        QVERIFY2(R->JournalTexts().last().contains("не учтена в книге"),
+                 qPrintable(R->JournalTexts().last()));
         R->S().ExitQty = false;
         alert.Interval = "5 min";
         QCOMPARE(Sized(Order(100, 10, "S", "LX"), alert).Quantity, 10);
