@@ -509,9 +509,11 @@ private slots:
         h->resizeSection(W->RxDBGrid4->Proxy()->ColumnOf("Order"), 333);
         h->moveSection(h->visualIndex(W->RxDBGrid4->Proxy()->ColumnOf("Symbol")), 0);
         W->setGeometry(30, 40, 900, 600);
+        W->fmOpt->resize(1010, 710); // the options dialog is sized by the operator, too
         const QStringList layout = W->RxDBGrid4->Layout();
         W->SaveUiState();
         W = std::make_unique<TfmMain>(*R->Engine);
+        QCOMPARE(W->fmOpt->size(), QSize(1010, 710));
         QCOMPARE(W->RxDBGrid4->Layout(), layout);
         QVERIFY(layout[0].startsWith("Symbol=") && layout.contains("Order=333"));
         QCOMPARE(W->geometry().size(), QSize(900, 600));
