@@ -125,7 +125,8 @@ QVariant TFieldsProxy::data(const QModelIndex& index, int role) const {
         if (role == Qt::DisplayRole || role == Qt::EditRole) return QVariant();
     }
     if (Decorate && column &&
-        (role == Qt::DisplayRole || role == Qt::ForegroundRole || role == Qt::ToolTipRole)) {
+        (role == Qt::DisplayRole || role == Qt::ForegroundRole || role == Qt::ToolTipRole ||
+         role == Qt::TextAlignmentRole)) {
         const QVariant own = Decorate(s.row(), column->Field, role);
         if (own.isValid()) return own;
     }

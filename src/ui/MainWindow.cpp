@@ -357,6 +357,7 @@ void TfmMain::keyPressEvent(QKeyEvent* e) {
 }
 
 bool TfmMain::eventFilter(QObject* watched, QEvent* e) {
+    if (watched == statusBar() && e->type() == QEvent::Resize) FitStatusBar();
     // Alt pressed and let go alone opens the menu where the style does not do so itself.
     if (e->type() == QEvent::KeyPress || e->type() == QEvent::KeyRelease) {
         auto* k = static_cast<QKeyEvent*>(e);
@@ -611,6 +612,8 @@ void TfmMain::UseColours() {
     // The report: words for the registry's codes; a refusal red, with QUIK's reason.
     grdTRO->Proxy()->Decorate = [this](int row, const QString& field, int role) -> QVariant {
         const QString f = field.toLower();
+        if (role == Qt::TextAlignmentRole)
+            return f == QLatin1String("stage") ? QVariant(int(Qt::AlignLeft | Qt::AlignVCenter)) : QVariant();
         if (f == QLatin1String("operation")) {
             const QString op = Cell(grdTRO, row, "operation").toString().toUpper();
             const bool buy = op == QLatin1String("B"), sell = op == QLatin1String("S");
@@ -708,6 +711,7 @@ void TfmMain::CreateStatusBar() {
         QStringLiteral("QLabel { color: white; background: #c0392b; padding: 0 6px; }"));
     JournalAlarm->hide();
     statusBar()->addPermanentWidget(JournalAlarm);
+    statusBar()->installEventFilter(this);
     connect(&Robot.Journal(), &TJournal::WriteFailed, this, [this](const QString& message) {
         JournalAlarm->setText(QStringLiteral("Журнал не записывается"));
         JournalAlarm->setToolTip(message);
@@ -813,10 +817,7 @@ void TfmMain::UpdateStatusBar() {
     const QString refusedFull = refused > 0 ? QStringLiteral(", отвергнуто %1").arg(refused) : QString();
     const QString refusedBrief = refused > 0 ? QStringLiteral(" · отв. %1").arg(refused) : QString();
     StatusPanels[3]->SetTexts(
-        QStringLiteral("Транзакции: отправлено %1, на сервере %2, исполнено %3")
-                .arg(sent)
-                .arg(atServer)
-                .arg(done) +
+        QStringLiteral("Отправлено %1, на сервере %2, исполнено %3").arg(sent).arg(atServer).arg(done) +
             refusedFull,
         QStringLiteral("Отпр. %1 · серв. %2 · исп. %3").arg(sent).arg(atServer).arg(done) + refusedBrief,
         QStringLiteral(
@@ -843,7 +844,7 @@ void TfmMain::UpdateStatusBar() {
     // The error panel carries the loudest thing to know.
     // An error or an alarm takes the room to be read: the other panels then give up their long forms.
     const bool loud = Robot.BreakerTripped || LinkLost() || !LastErrorText.isEmpty();
-    ErrorPanel->setMinimumWidth(loud ? 300 : 160);
+    ErrorPanel->setMinimumWidth(loud ? 300 : 140);
     if (Robot.BreakerTripped) {
         ErrorPanel->SetTexts(Robot.BreakerText, QString(),
                              Robot.BreakerText +
@@ -865,6 +866,7 @@ void TfmMain::UpdateStatusBar() {
         ErrorPanel->SetTexts(QStringLiteral("Ошибок нет"));
         ErrorPanel->SetTone(T::Plain);
     }
+    FitStatusBar();
     UpdateTitle();
     TellAlarms();
     ApplyTrayIcon();
@@ -876,6 +878,27 @@ void TfmMain::UpdateStatusBar() {
             // A tip already on the screen keeps the text it opened with: it is shown anew.
             if (QToolTip::isVisible() && QToolTip::text() == before) QToolTip::showText(QCursor::pos(), text);
         }
+    }
+}
+
+void TfmMain::FitStatusBar() {
+    QList<TStatePanel*> panels{WatchPanel};
+    panels += StatusPanels;
+    const int spacing = 8; // between two panels of the bar
+    int room = statusBar()->contentsRect().width() - ErrorPanel->minimumWidth() -
+               (JournalAlarm->isVisibleTo(this) ? JournalAlarm->sizeHint().width() + spacing : 0) -
+               (statusBar()->isSizeGripEnabled() ? 24 : 0) - spacing * static_cast<int>(panels.size() + 1);
+    int need = 0;
+    for (TStatePanel* p : panels)
+        need += p->FullWidth();
+    QList<TStatePanel*> order = panels;
+    std::sort(order.begin(), order.end(), [](TStatePanel* a, TStatePanel* b) {
+        return a->FullWidth() - a->BriefWidth() > b->FullWidth() - b->BriefWidth();
+    });
+    for (TStatePanel* p : order) {
+        const bool brief = need > room;
+        if (brief) need -= p->FullWidth() - p->BriefWidth();
+        p->SetBrief(brief);
     }
 }
 

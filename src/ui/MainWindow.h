@@ -130,6 +130,8 @@ private:
     void CreateKeys();
     void SyncActions();
     void UpdateTitle();
+    // Each panel in full where the bar has room for it, else in its short form, the widest first.
+    void FitStatusBar();
     void ApplyTrayIcon();
     void TellAlarms();
     void Run(const std::function<void()>& f);

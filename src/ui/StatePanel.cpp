@@ -28,19 +28,25 @@ int TStatePanel::TextWidth(const QString& t) const {
 QSize TStatePanel::minimumSizeHint() const {
     const int h = QLabel::minimumSizeHint().height();
     if (Elided) return {std::max(minimumWidth(), 60), h};
-    return {std::max(minimumWidth(), TextWidth(Brief)), h};
+    return {std::max(minimumWidth(), BriefMode ? BriefWidth() : FullWidth()), h};
 }
 
 QSize TStatePanel::sizeHint() const {
-    if (Elided) return minimumSizeHint();
-    return {std::max(minimumSizeHint().width(), TextWidth(text())), QLabel::minimumSizeHint().height()};
+    return minimumSizeHint();
+}
+
+void TStatePanel::SetBrief(bool brief) {
+    if (brief == BriefMode) return;
+    BriefMode = brief;
+    updateGeometry();
+    update();
 }
 
 QString TStatePanel::ShownText() const {
     const int room = contentsRect().width() - 2 * Padding;
-    if (fontMetrics().horizontalAdvance(text()) <= room) return text();
-    if (!Elided && fontMetrics().horizontalAdvance(Brief) <= room) return Brief;
-    return fontMetrics().elidedText(Elided ? text() : Brief, Qt::ElideRight, room);
+    const QString shown = BriefMode && !Elided ? Brief : text();
+    if (fontMetrics().horizontalAdvance(shown) <= room) return shown;
+    return fontMetrics().elidedText(shown, Qt::ElideRight, room);
 }
 
 void TStatePanel::paintEvent(QPaintEvent*) {

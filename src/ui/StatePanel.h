@@ -2,9 +2,9 @@
 
 #include <QLabel>
 
-// A status-bar panel that never hides its state: it shows its full text where the bar leaves room
-// and its short form where it does not (a narrow screen); it never gets narrower than the short form,
-// and its tool tip always holds the full text. An elided panel (the last error) is cut with "…"
+// A status-bar panel that never hides its state: it shows its full text, or its short form where the
+// bar has no room for the full one (a narrow screen), and asks for the room of the form it shows; its
+// tool tip always holds the full text. An elided panel (the last error) is cut with "…"
 // instead, its whole text in the tool tip.
 class TStatePanel : public QLabel {
     Q_OBJECT
@@ -20,6 +20,10 @@ public:
     TTone Tone() const { return ToneNow; }
     // What the panel shows now.
     QString ShownText() const;
+    // Shows the short form (the bar is narrow); the panel then asks for the room of that form only.
+    void SetBrief(bool brief);
+    int FullWidth() const { return TextWidth(text()); }
+    int BriefWidth() const { return TextWidth(Brief); }
     QString BriefText() const { return Brief; }
 
     QSize minimumSizeHint() const override;
@@ -32,5 +36,6 @@ private:
     int TextWidth(const QString& text) const;
     QString Brief;
     bool Elided = false;
+    bool BriefMode = false;
     TTone ToneNow = TTone::Plain;
 };

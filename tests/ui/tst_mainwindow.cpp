@@ -88,7 +88,7 @@ private slots:
         QCOMPARE(W->StatusPanels[0]->text(), QStringLiteral("Подключение к Omega: Нет"));
         QCOMPARE(W->StatusPanels[2]->text(), QStringLiteral("Связь Quik с сервером: Н/Д"));
         QCOMPARE(W->StatusPanels[3]->text(),
-                 QStringLiteral("Транзакции: отправлено 0, на сервере 0, исполнено 0"));
+                 QStringLiteral("Отправлено 0, на сервере 0, исполнено 0"));
         QCOMPARE(W->StatusPanels[4]->text(), QStringLiteral("Режим: один счет"));
         QCOMPARE(W->PageControl1->count(), 8);
         QCOMPARE(W->PageControl1->tabText(3), QStringLiteral("Исполненные ордера"));
@@ -174,7 +174,7 @@ private slots:
         WriteBytes(Ws->TroPath(), "TRANS_ID=0;STATUS=0;\r\n");
         QVERIFY(R->Tick());
         QCOMPARE(W->StatusPanels[3]->text(),
-                 QStringLiteral("Транзакции: отправлено 3, на сервере 1, исполнено 0"));
+                 QStringLiteral("Отправлено 3, на сервере 1, исполнено 0"));
         R->S().QuikConnect = false;
         R->Engine->Monitor().QuikLinkState = 1;
         W->UpdateStatusBar();
@@ -622,7 +622,7 @@ private slots:
         QApplication::processEvents();
         QCOMPARE(W->StatusPanels[0]->ShownText(), QStringLiteral("Подключение к Omega: OK"));
         QCOMPARE(W->StatusPanels[3]->ShownText(),
-                 QStringLiteral("Транзакции: отправлено 120, на сервере 0, исполнено 0"));
+                 QStringLiteral("Отправлено 120, на сервере 0, исполнено 0"));
     }
 
     void exit_whileWatching_asks_andStaysOnANo() {
