@@ -67,10 +67,18 @@ int RunKorvex(int argc, char** argv) {
     }
     QCoreApplication::setApplicationName(QStringLiteral("Korvex"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KORVEX_VERSION));
-    // A termination request during start-up is honoured as soon as the event loop runs.
+    // A termination request during start-up is honoured as soon as the event loop runs. It stops in
+    // order without a question, watching or not.
     TSignalWatcher signalWatcher;
-    QObject::connect(&signalWatcher, &TSignalWatcher::Terminate, app.get(), &QCoreApplication::quit,
-                     Qt::QueuedConnection);
+    QString exitReason = headless ? QStringLiteral("без окна") : QStringLiteral("окно закрыто");
+    QObject::connect(
+        &signalWatcher, &TSignalWatcher::Terminate, app.get(),
+        [&exitReason] {
+            exitReason = QStringLiteral("получен сигнал завершения");
+            // exit(), not quit(): quit() first asks the windows to close, and the window would ask.
+            QCoreApplication::exit(0);
+        },
+        Qt::QueuedConnection);
 
     const auto cl = ParseCommandLine(QCoreApplication::arguments(), &error);
     if (!cl) {
@@ -103,6 +111,11 @@ int RunKorvex(int argc, char** argv) {
         Fail(headless, error);
         return 1;
     }
+    // A restart is found in Korvex.log by this line.
+    journal.AddJournalLine(QStringLiteral("Korvex %1 запущен%2, рабочая папка %3.")
+                               .arg(QStringLiteral(KORVEX_VERSION),
+                                    headless ? QStringLiteral(" без окна") : QString(),
+                                    QDir::toNativeSeparators(QDir::currentPath())));
     // The help and the icons are read from files beside the program: an installation that lost them
     // still trades, and says so.
     for (const QString& file : MissingProgramFiles())
@@ -156,6 +169,18 @@ int RunKorvex(int argc, char** argv) {
         // Shutdown: lines still waiting for the .TRI file never go out; the book takes back what they
         // did, and the journal names each of them.
         engine.Shutdown();
+        int live = 0;
+        try {
+            live = engine.PullAllOrdersCount();
+        } catch (const std::exception&) {
+            live = -1;
+        }
+        journal.AddJournalLine(
+            QStringLiteral("Korvex %1 завершает работу (%2)%3.")
+                .arg(QStringLiteral(KORVEX_VERSION), exitReason,
+                     (engine.Watching() ? QStringLiteral(", загрузка была включена") : QString()) +
+                         (live > 0 ? QStringLiteral(", заявок робота в Quik: %1").arg(live) : QString())));
+        journal.FlushJournal();
         window.reset();
     }
     journal.Close();

@@ -49,6 +49,8 @@ TDatMod::TDatMod(QObject* parent) : QObject(parent) {
     tClients = new TDataTable(QStringLiteral("tClients"), QStringLiteral("tClients"), QuikName, this);
     tClientOpenPositions = new TDataTable(QStringLiteral("tClientOpenPositions"),
                                           QStringLiteral("tClientOpenPositions"), QuikName, this);
+    tOrderRegistry =
+        new TDataTable(QStringLiteral("tOrderRegistry"), QStringLiteral("tOrderRegistry"), QuikName, this);
     SetEditRules();
 }
 
@@ -166,7 +168,8 @@ void TDatMod::SetEditRules() {
 
 QList<TDataTable*> TDatMod::Tables() const {
     return {tFilledOrders, tActiveOrders, tCanceledOrders, tOpenPisitions, tParam,   tPortfolio,
-            tSecCode,      tWorkSpaces,   tStrategy,       tOrderNumber,   tClients, tClientOpenPositions};
+            tSecCode,      tWorkSpaces,   tStrategy,       tOrderNumber,   tClients, tClientOpenPositions,
+            tOrderRegistry};
 }
 
 QSqlDatabase TDatMod::conOmega() const {

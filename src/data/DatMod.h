@@ -58,6 +58,9 @@ public:
     TDataTable* tOrderNumber;
     TDataTable* tClients;
     TDataTable* tClientOpenPositions;
+    // The robot's registry of the day's transactions, for the transaction report; the engine reads and
+    // writes the registry with its own statements, never through this object.
+    TDataTable* tOrderRegistry;
 
     QList<TDataTable*> Tables() const;
 

@@ -60,6 +60,20 @@ void TTableModel::setSort(int column, Qt::SortOrder order) {
     SortOrder = order;
 }
 
+void TTableModel::setFilter(const QString& column, const QVariant& value) {
+    FilterColumn = column;
+    FilterValue = value;
+    Stamp = -2;
+}
+
+QString TTableModel::WhereClause() const {
+    return FilterColumn.isEmpty() ? QString() : QStringLiteral(" WHERE %1 = ?").arg(Bracket(FilterColumn));
+}
+
+QVariantList TTableModel::WhereBinds() const {
+    return FilterColumn.isEmpty() ? QVariantList() : QVariantList{FilterValue};
+}
+
 QString TTableModel::OrderClause() const {
     QStringList parts;
     if (SortColumn >= 0 && SortColumn < Columns.count())
@@ -79,9 +93,12 @@ void TTableModel::ReadKeys() {
     {
         QSqlQuery q(Db(Connection));
         q.setForwardOnly(true);
-        if (!q.exec(QStringLiteral("SELECT %1 FROM %2%3")
-                        .arg(Bracket(Columns.fieldName(IdColumn)), Bracket(Table), OrderClause())))
-            throw StoreError(q.lastError().text());
+        q.prepare(
+            QStringLiteral("SELECT %1 FROM %2%3%4")
+                .arg(Bracket(Columns.fieldName(IdColumn)), Bracket(Table), WhereClause(), OrderClause()));
+        for (const QVariant& v : WhereBinds())
+            q.addBindValue(v);
+        if (!q.exec()) throw StoreError(q.lastError().text());
         while (q.next())
             keys.push_back(q.value(0).toLongLong());
         if (q.lastError().isValid()) throw StoreError(q.lastError().text());
@@ -102,8 +119,10 @@ std::vector<TTableModel::TRow> TTableModel::ReadAllRows() const {
     std::vector<TRow> rows;
     QSqlQuery q(Db(Connection));
     q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT * FROM %1%2").arg(Bracket(Table), OrderClause())))
-        throw StoreError(q.lastError().text());
+    q.prepare(QStringLiteral("SELECT * FROM %1%2%3").arg(Bracket(Table), WhereClause(), OrderClause()));
+    for (const QVariant& v : WhereBinds())
+        q.addBindValue(v);
+    if (!q.exec()) throw StoreError(q.lastError().text());
     QVector<int> map;
     while (q.next()) {
         const QSqlRecord r = q.record();
@@ -168,8 +187,9 @@ bool TTableModel::refresh() {
             return true;
         }
         const QString id = Bracket(Columns.fieldName(IdColumn));
-        TSqlRows counts =
-            RunSql(db, {QStringLiteral("SELECT count(*), max(%1) FROM %2").arg(id, Bracket(Table))});
+        TSqlRows counts = RunSqlPositional(
+            db, QStringLiteral("SELECT count(*), max(%1) FROM %2%3").arg(id, Bracket(Table), WhereClause()),
+            WhereBinds());
         counts.next();
         const qint64 count = counts.value(0).toLongLong();
         const qint64 max = counts.value(1).toLongLong();
@@ -185,8 +205,14 @@ bool TTableModel::refresh() {
         {
             QSqlQuery q(db);
             q.setForwardOnly(true);
-            q.prepare(QStringLiteral("SELECT %1 FROM %2 WHERE %1 > ? ORDER BY %1").arg(id, Bracket(Table)));
+            q.prepare(QStringLiteral("SELECT %1 FROM %2 WHERE %1 > ?%3 ORDER BY %1")
+                          .arg(id, Bracket(Table),
+                               FilterColumn.isEmpty()
+                                   ? QString()
+                                   : QStringLiteral(" AND %1 = ?").arg(Bracket(FilterColumn))));
             q.addBindValue(KnownMax);
+            for (const QVariant& v : WhereBinds())
+                q.addBindValue(v);
             if (!q.exec()) throw StoreError(q.lastError().text());
             while (q.next())
                 added.push_back(q.value(0).toLongLong());
@@ -576,7 +602,7 @@ void TDataTable::Open() {
     for (const QString& col : DeclaredColumns(objectName()))
         if (rec.indexOf(col) < 0)
             throw KorvexError(QStringLiteral("%1: поле '%2' не найдено").arg(objectName(), col));
-    if (!Sort.isEmpty()) SqlModel->setSort(rec.indexOf(Sort));
+    if (!Sort.isEmpty()) SqlModel->setSort(rec.indexOf(Sort), SortDirection);
     if (!SqlModel->select()) {
         const QString msg = SqlModel->lastError().text();
         SqlModel->clear();
@@ -703,14 +729,20 @@ bool TDataTable::LocateId(qint64 id) {
     return true;
 }
 
-void TDataTable::SetSortColumn(const QString& column) {
-    if (column.compare(Sort, Qt::CaseInsensitive) == 0) return;
+void TDataTable::SetSortColumn(const QString& column, Qt::SortOrder order) {
+    if (column.compare(Sort, Qt::CaseInsensitive) == 0 && order == SortDirection) return;
     Sort = column;
+    SortDirection = order;
     if (!Opened) return;
     const int c = SqlModel->record().indexOf(column);
     if (c < 0) return;
-    SqlModel->setSort(c);
+    SqlModel->setSort(c, order);
     Reread();
+}
+
+void TDataTable::SetFilter(const QString& column, const QVariant& value) {
+    SqlModel->setFilter(column, value);
+    if (Opened) Reread();
 }
 
 bool TDataTable::IsEditingExistingRow() const {

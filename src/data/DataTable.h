@@ -35,6 +35,9 @@ public:
     int fieldIndex(const QString& field) const { return Columns.indexOf(field); }
     // Sort order of the rows: a column, or -1 for the database's own order.
     void setSort(int column, Qt::SortOrder order = Qt::AscendingOrder);
+    // Only the rows whose `column` holds `value` (one day of a table that keeps many); an empty column:
+    // every row. Takes effect at the next read.
+    void setFilter(const QString& column, const QVariant& value);
 
     // Reads the rows anew. False with lastError() set on failure.
     bool select();
@@ -109,6 +112,9 @@ private:
     const TRow* StoredRow(int base) const;
     QVariant Value(int row, int column) const;
     QString OrderClause() const;
+    // " WHERE [column] = ?" of the filter (empty without one), and its value to bind.
+    QString WhereClause() const;
+    QVariantList WhereBinds() const;
     void PostRow(int base);
     QString RowGoneText() const;
     void PostInsert();
@@ -121,6 +127,8 @@ private:
     int IdColumn = -1;
     int SortColumn = -1;
     Qt::SortOrder SortOrder = Qt::AscendingOrder;
+    QString FilterColumn;
+    QVariant FilterValue;
     bool Keyed = false;
     std::vector<qint64> Keys;   // keyed tables: the ids in the order shown
     QHash<qint64, int> KeyRows; // id -> row, built on demand
@@ -184,8 +192,11 @@ public:
     bool LocateId(qint64 id);
 
     // Sort order for the grid (column name, ascending); empty for the database's own order.
-    void SetSortColumn(const QString& column);
+    void SetSortColumn(const QString& column, Qt::SortOrder order = Qt::AscendingOrder);
     QString SortColumn() const { return Sort; }
+    Qt::SortOrder SortOrder() const { return SortDirection; }
+    // Shows only the rows whose `column` holds `value`, read anew at once when open.
+    void SetFilter(const QString& column, const QVariant& value);
 
     // Pending grid edits of an existing row (not a new row still being inserted).
     bool IsEditingExistingRow() const;
@@ -217,6 +228,7 @@ private:
     QItemSelectionModel* CurrentRow = nullptr;
     bool Opened = false;
     QString Sort;
+    Qt::SortOrder SortDirection = Qt::AscendingOrder;
     int Views = 0;
     bool Stale = false;
 };

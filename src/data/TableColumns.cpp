@@ -47,6 +47,11 @@ QStringList DeclaredColumns(const QString& tableObject) {
          {"id", "Code", "client", "AccountMicex", "AccountFORTS", "note", "Active"}},
         {QStringLiteral("tClientOpenPositions"),
          {"id", "symbol", "quantity", "System", "Signal", "Workspace", "Interval", "code"}},
+        {QStringLiteral("tOrderRegistry"),
+         {"id",       "day",          "trans_id",   "recorded",    "alert_table", "alert_id",
+          "code",     "account",      "ticker",     "action",      "operation",   "order_type",
+          "quantity", "price",        "stop_price", "digits",      "manual",      "cancels",
+          "stage",    "order_number", "status",     "description", "answered"}},
     };
     return columns.value(tableObject);
 }

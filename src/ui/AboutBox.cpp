@@ -65,7 +65,7 @@ TfmAbout::TfmAbout(QWidget* parent) : QDialog(parent) {
             "торгового робота на основе программ Quik и Omega Research."),
         this);
     Label2->setWordWrap(true);
-    auto* Label4 = new QLabel(QStringLiteral("Отправленно транзакций:"), this);
+    auto* Label4 = new QLabel(QStringLiteral("Отправлено транзакций:"), this);
     pnQty = new QLabel(QStringLiteral("0/0/0"), this);
     pnQty->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     auto* notice = new QLabel(QStringLiteral("© Korvex, 2026. Все права защищены."), this);

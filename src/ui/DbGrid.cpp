@@ -4,7 +4,9 @@
 
 #include <QEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QPainter>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyledItemDelegate>
@@ -71,6 +73,13 @@ TDbGrid::TDbGrid(TDataTable* table, QVector<TGridColumn> columns, bool editable,
     }
     Table->setSelectionBehavior(QAbstractItemView::SelectRows);
     Table->setSelectionMode(QAbstractItemView::SingleSelection);
+    // The selected row reads as selected also while the focus is elsewhere (on the toolbar button
+    // that is about to act on it), not as a faint frame.
+    QPalette pal = Table->palette();
+    for (QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
+        pal.setColor(QPalette::Inactive, role, pal.color(QPalette::Active, role));
+    Table->setPalette(pal);
+    Table->installEventFilter(this);
     Table->verticalHeader()->setDefaultSectionSize(Table->fontMetrics().height() + 6);
     // Row numbers gain a digit now and then: room for five keeps the columns from shifting under the eye.
     Table->verticalHeader()->setMinimumWidth(
@@ -95,7 +104,9 @@ TDbGrid::TDbGrid(TDataTable* table, QVector<TGridColumn> columns, bool editable,
     Table->horizontalHeader()->setSectionsMovable(true);
     Table->horizontalHeader()->setTextElideMode(Qt::ElideRight);
     connect(Table->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int logical) {
-        emit TitleClicked(FieldsProxy->FieldAt(logical));
+        const QString field = FieldsProxy->FieldAt(logical);
+        SortBy(field);
+        emit TitleClicked(field);
         ShowSortIndicator(); // the header turns its arrow on a click: it shows the table's own order
     });
     connect(Data, &TDataTable::Rebound, this, &TDbGrid::Bind);
@@ -121,7 +132,91 @@ void TDbGrid::Bind() {
             Qt::UniqueConnection);
     connect(Table->selectionModel(), &QItemSelectionModel::currentChanged, this, &TDbGrid::FromViewToTable,
             Qt::UniqueConnection);
+    connect(Table->selectionModel(), &QItemSelectionModel::selectionChanged, this, &TDbGrid::SelectionMoved,
+            Qt::UniqueConnection);
     ApplyColumns();
+}
+
+int TDbGrid::SelectedRow() const {
+    const QItemSelectionModel* sel = Table->selectionModel();
+    if (!sel) return -1;
+    const QModelIndexList rows = sel->selectedIndexes();
+    if (rows.isEmpty()) return -1;
+    return FieldsProxy->mapToSource(rows.first()).row();
+}
+
+void TDbGrid::ClearSelection() {
+    if (Table->selectionModel()) Table->selectionModel()->clearSelection();
+}
+
+void TDbGrid::SelectionMoved() {
+    if (SelectedRow() < 0 && Paused) {
+        // The operator let go of his row: the view catches up with what came meanwhile.
+        Paused = false;
+        Following = true;
+        ShowNewest();
+    }
+    UpdateHint();
+    emit SelectionChanged();
+}
+
+void TDbGrid::UpdateHint() {
+    if (!Follows) return;
+    if (Paused && NewestInView()) Paused = false;
+    const bool show = Paused && SelectedRow() >= 0;
+    if (!Hint) {
+        if (!show) return;
+        Hint = new QPushButton(QStringLiteral("\u25bc Новые строки ниже: выбрана строка (Esc — снять выбор)"),
+                               this);
+        Hint->setObjectName(QStringLiteral("NewRowsHint"));
+        Hint->setCursor(Qt::PointingHandCursor);
+        Hint->setStyleSheet(
+            QStringLiteral("QPushButton { background: #fcf3cf; color: #7d6608; border: 1px solid "
+                           "#b7950b; padding: 2px 8px; }"));
+        connect(Hint, &QPushButton::clicked, this, &TDbGrid::ClearSelection);
+    }
+    Hint->setVisible(show);
+    if (show) PlaceHint();
+}
+
+void TDbGrid::PlaceHint() {
+    if (!Hint) return;
+    Hint->adjustSize();
+    const QRect vp = Table->viewport()->geometry().translated(Table->geometry().topLeft());
+    Hint->move(std::max(vp.left(), vp.right() - Hint->width() - 8), vp.bottom() - Hint->height() - 6);
+    Hint->raise();
+}
+
+void TDbGrid::resizeEvent(QResizeEvent* e) {
+    QWidget::resizeEvent(e);
+    PlaceHint();
+}
+
+bool TDbGrid::eventFilter(QObject* watched, QEvent* e) {
+    if (watched == Table && e->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(e)->key() == Qt::Key_Escape && SelectedRow() >= 0 && !Editable) {
+        ClearSelection();
+        return true;
+    }
+    return QWidget::eventFilter(watched, e);
+}
+
+void TDbGrid::SortBy(const QString& field) {
+    // Re-sorting reads the rows anew: rows being typed would be lost.
+    if (field.isEmpty() || Data->Model()->isDirty()) return;
+    const bool same = Data->SortColumn().compare(field, Qt::CaseInsensitive) == 0;
+    const Qt::SortOrder order =
+        same && Data->SortOrder() == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
+    auto sort = [this, field, order] { Data->SetSortColumn(field, order); };
+    if (Run)
+        Run(sort);
+    else {
+        try {
+            sort();
+        } catch (const std::exception&) {
+            // The table closed itself; the next refresh opens it again in the new order.
+        }
+    }
 }
 
 void TDbGrid::FollowNewestRows() {
@@ -134,7 +229,13 @@ void TDbGrid::FollowNewestRows() {
         if (!Place.Valid && !Adjusting) Following = NewestInView();
     });
     connect(v, &QScrollBar::rangeChanged, this, [this] {
-        if (!Place.Valid && Following) ShowNewest();
+        if (Place.Valid || !Following) return;
+        // A selected row is what the operator is about to act on: it stays where he sees it.
+        if (SelectedRow() >= 0)
+            Paused = true;
+        else
+            ShowNewest();
+        UpdateHint();
     });
 }
 
@@ -171,7 +272,7 @@ void TDbGrid::ShowSortIndicator() {
     const QString sort = Data->SortColumn();
     const int column = sort.isEmpty() ? -1 : FieldsProxy->ColumnOf(sort);
     h->setSortIndicatorShown(column >= 0);
-    if (column >= 0) h->setSortIndicator(column, Qt::AscendingOrder);
+    if (column >= 0) h->setSortIndicator(column, Data->SortOrder());
 }
 
 void TDbGrid::RememberView() {
@@ -180,7 +281,11 @@ void TDbGrid::RememberView() {
     Place.HScroll = Table->horizontalScrollBar()->value();
     Place.VScroll = Table->verticalScrollBar()->value();
     Place.AtBottom = Follows ? NewestInView() : AtBottom();
-    const QModelIndex cur = Table->currentIndex();
+    const int selected = SelectedRow();
+    Place.Selected = selected >= 0;
+    QModelIndex cur = Table->currentIndex();
+    if (Place.Selected && (!cur.isValid() || FieldsProxy->mapToSource(cur).row() != selected))
+        cur = FieldsProxy->mapFromSource(Data->Model()->index(selected, 0));
     if (cur.isValid()) {
         const QModelIndex src = FieldsProxy->mapToSource(cur);
         Place.Row = src.row();
@@ -198,23 +303,33 @@ void TDbGrid::RestoreView() {
         return;
     }
     int row = Place.Id != 0 ? m->rowOfId(Place.Id) : Place.Row;
-    if (row < 0 || row >= m->rowCount()) row = Place.Row >= 0 ? std::min(Place.Row, m->rowCount() - 1) : -1;
+    // A read-only grid's selection is the operator's: a row that went away takes it along, it never
+    // passes to a neighbour he did not choose.
+    const bool lost = row < 0 || row >= m->rowCount();
+    if (lost) row = Place.Row >= 0 ? std::min(Place.Row, m->rowCount() - 1) : -1;
+    const bool select = Place.Selected && (Editable || !lost);
     Table->doItemsLayout();
     if (row >= 0) {
         const int column = std::max(0, FieldsProxy->ColumnOf(Place.Field));
         const QModelIndex idx = FieldsProxy->mapFromSource(m->index(row, 0)).siblingAtColumn(column);
         const bool scroll = Table->hasAutoScroll();
         Table->setAutoScroll(false);
-        Table->selectionModel()->setCurrentIndex(idx, QItemSelectionModel::ClearAndSelect |
-                                                          QItemSelectionModel::Rows);
+        Table->selectionModel()->setCurrentIndex(
+            idx, select || Editable ? QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows
+                                    : QItemSelectionModel::Clear);
         Table->setAutoScroll(scroll);
     }
     Table->horizontalScrollBar()->setValue(Place.HScroll);
-    if (Follows && Place.AtBottom)
+    if (Follows && Place.AtBottom && SelectedRow() < 0)
         ShowNewest();
     else
         Table->verticalScrollBar()->setValue(Place.VScroll);
+    const int h = Table->horizontalScrollBar()->value();
+    if (SelectedRow() >= 0 && Place.AtBottom && Follows) Paused = true;
+    if (select && row >= 0) Table->scrollTo(Table->currentIndex(), QAbstractItemView::EnsureVisible);
+    Table->horizontalScrollBar()->setValue(h);
     Following = Place.AtBottom;
+    UpdateHint();
 }
 
 int TDbGrid::TitleWidth(int column) const {
@@ -225,7 +340,8 @@ int TDbGrid::TitleWidth(int column) const {
     QFont bold = h->font();
     bold.setBold(true);
     return QFontMetrics(bold).horizontalAdvance(title) +
-           2 * h->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, h) + 8;
+           3 * h->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, h) +
+           h->style()->pixelMetric(QStyle::PM_HeaderMarkSize, nullptr, h);
 }
 
 void TDbGrid::ApplyColumns() {
@@ -351,7 +467,8 @@ void TDbGrid::SetLayout(const QStringList& layout) {
 }
 
 void TDbGrid::FromTableToView() {
-    if (Syncing) return;
+    // Only the operator selects in a read-only grid (the table makes its first row current by itself).
+    if (Syncing || !Editable) return;
     const int row = Data->Current();
     if (row < 0) return;
     const QModelIndex src = Data->Model()->index(row, 0);

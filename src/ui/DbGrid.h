@@ -2,6 +2,7 @@
 
 #include "ui/FieldsProxy.h"
 
+#include <QPushButton>
 #include <QTableView>
 #include <QWidget>
 #include <functional>
@@ -50,8 +51,16 @@ public:
     // Runs the post of a row the operator left; an error goes to the general error report.
     std::function<void(const std::function<void()>&)> Run;
 
-    // For tables that grow: the view follows the newest row unless the operator scrolled away.
+    // For tables that grow: the view follows the newest row unless the operator scrolled away or
+    // selected a row; while a row is selected a hint says that new rows arrive out of sight.
     void FollowNewestRows();
+    // The source row the operator selected (highlighted), -1 when none. In a read-only grid only the
+    // operator selects: a re-read keeps his row by its id or drops the selection, never moves it to
+    // another row.
+    int SelectedRow() const;
+    void ClearSelection();
+    // Shown while following is held by a selected row.
+    QWidget* NewRowsHint() const { return Hint; }
     // The operator's layout: the fields in the order shown, each with its width ("Symbol=120").
     QStringList Layout() const;
     // Takes a layout saved earlier; fields it does not name keep their place after the named ones.
@@ -61,12 +70,16 @@ public:
 
 signals:
     void TitleClicked(const QString& field);
+    // The operator selected another row or none.
+    void SelectionChanged();
 
 protected:
     // The font a grid is finally shown with is known only once it is polished and shown: titles sized
     // with the font of its creation could be cut.
     void showEvent(QShowEvent* e) override;
     void changeEvent(QEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
 
 private:
     void Bind();
@@ -77,8 +90,13 @@ private:
     // A growing table's newest row: at the end, or where the table's sort puts it.
     bool NewestInView() const;
     void ShowNewest();
-    // The sort arrow over the column the table is sorted by.
+    // The sort arrow beside the title of the column the table is sorted by.
     void ShowSortIndicator();
+    // A click on a title sorts by its column, a second one the other way; not while rows are edited.
+    void SortBy(const QString& field);
+    void UpdateHint();
+    void PlaceHint();
+    void SelectionMoved();
     void RememberView();
     void RestoreView();
     int TitleWidth(int column) const;
@@ -103,11 +121,14 @@ private:
         qint64 Id = 0;
         int Row = -1;
         QString Field;
+        bool Selected = false;
         bool Valid = false;
     } Place;
+    QPushButton* Hint = nullptr;
     bool Editable = false;
     bool OperatorSized = false; // the operator sized or moved a column, now or in an earlier run
     bool GrowQueued = false;
     bool Follows = false;
     bool Following = true; // the view shows the newest rows and keeps doing so
+    bool Paused = false;   // ... but holds still for the row the operator selected
 };

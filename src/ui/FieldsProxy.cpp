@@ -138,6 +138,12 @@ QVariant TFieldsProxy::data(const QModelIndex& index, int role) const {
         }
         if (role == Qt::DisplayRole || role == Qt::EditRole) return QVariant();
     }
+    if (Decorate && column &&
+        (role == Qt::DisplayRole || role == Qt::ForegroundRole || role == Qt::ToolTipRole ||
+         role == Qt::TextAlignmentRole)) {
+        const QVariant own = Decorate(s.row(), column->Field, role);
+        if (own.isValid()) return own;
+    }
     if (column && (role == Qt::DisplayRole || role == Qt::ForegroundRole || role == Qt::ToolTipRole)) {
         auto words = CodeWords.constFind(column->Field.toLower());
         if (words != CodeWords.cend()) {
@@ -161,6 +167,14 @@ QVariant TFieldsProxy::data(const QModelIndex& index, int role) const {
             if (text) return GroupedPrice(*text);
             if (ok) return QLocale().toString(d, 'g', 15);
         }
+        if (column && column->Format == TimeFormat) {
+            const QDateTime dt =
+                v.typeId() == QMetaType::QDateTime
+                    ? v.toDateTime()
+                    : QDateTime::fromString(v.toString().replace(QLatin1Char(' '), QLatin1Char('T')),
+                                            Qt::ISODateWithMs);
+            return dt.isValid() ? Regional::LongTime(dt.time()) : v.toString();
+        }
         if (column && !column->Format.isEmpty() && column->Format != PriceFormat) {
             bool ok = false;
             const double d = v.toDouble(&ok);
@@ -182,7 +196,8 @@ QVariant TFieldsProxy::data(const QModelIndex& index, int role) const {
         return v;
     }
     if (role == Qt::TextAlignmentRole) {
-        if (column && !column->Format.isEmpty()) return int(Qt::AlignRight | Qt::AlignVCenter);
+        if (column && !column->Format.isEmpty() && column->Format != TimeFormat)
+            return int(Qt::AlignRight | Qt::AlignVCenter);
         const QVariant v = sourceModel()->data(s, Qt::EditRole);
         switch (v.typeId()) {
         case QMetaType::Int:

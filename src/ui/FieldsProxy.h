@@ -49,6 +49,11 @@ public:
     // the transaction line writes it (Digits below 0 included), or as stored for an unknown instrument.
     static constexpr int UnknownDigits = std::numeric_limits<int>::min();
     std::function<int(int sourceRow)> PriceDigits;
+    // The display format of a date-time shown by its time alone (a report of one day).
+    static inline const QString TimeFormat = QStringLiteral("time");
+    // A grid's own look of a cell (a colour by the row's side or sign, a text made of two fields);
+    // an invalid value leaves the cell as its column shows it.
+    std::function<QVariant(int sourceRow, const QString& field, int role)> Decorate;
 
     // Shows the codes of `field` as words; a code not listed shows as stored.
     void SetCodeWords(const QString& field, QHash<QString, TCodeWord> words);

@@ -4,6 +4,7 @@
 #include "data/DataTable.h"
 #include "ui/DbGrid.h"
 
+#include <QHeaderView>
 #include <QMessageBox>
 #include <QStyle>
 
@@ -28,10 +29,16 @@ TNavigatorBar::TNavigatorBar(TDbGrid* grid, QWidget* parent) : QToolBar(parent),
     Last = add(QStyle::SP_MediaSkipForward, QStringLiteral("Последняя запись"),
                [this] { Move(Grid->Proxy()->rowCount() - 1); });
     Insert = add(QStyle::SP_FileDialogNewFolder, QStringLiteral("Вставить запись"), [this, t] {
-        const int row = std::max(0, Grid->View()->currentIndex().row() + 1);
-        t->Model()->insertRow(std::min(row, t->Model()->rowCount()));
-        Move(std::min(row, Grid->Proxy()->rowCount() - 1));
-        Grid->View()->setFocus();
+        const int row = std::min(std::max(0, Grid->View()->currentIndex().row() + 1), t->Model()->rowCount());
+        if (!t->Model()->insertRow(row)) return; // a new row is being typed already
+        // Typing goes where the highlight is: the new row's first column, in view and in editing.
+        QTableView* v = Grid->View();
+        const QModelIndex idx = Grid->Proxy()->index(std::min(row, Grid->Proxy()->rowCount() - 1),
+                                                     v->horizontalHeader()->logicalIndex(0));
+        v->setCurrentIndex(idx);
+        v->scrollTo(idx);
+        v->setFocus();
+        v->edit(idx);
     });
     Delete = add(QStyle::SP_TrashIcon, QStringLiteral("Удалить запись"), [this, t] {
         const QModelIndex i = Grid->View()->currentIndex();

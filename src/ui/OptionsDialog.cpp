@@ -26,6 +26,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QRegularExpressionValidator>
 #include <QShortcut>
 #include <QSignalBlocker>
@@ -75,7 +76,10 @@ TfmOpt::TfmOpt(TEngine& engine, QWidget* parent) : QDialog(parent), Robot(engine
     auto* l = new QVBoxLayout(this);
     l->addWidget(Pages);
     l->addLayout(strip);
-    setFixedSize(708 + 40, 493 + 60);
+    // Resizable, so that every column of the instruments fits; the size is kept across runs by the
+    // main window's layout file.
+    setSizeGripEnabled(true);
+    resize(960, 620);
 
     // Numbers as the grids show them are taken too ("1 000 000,50"); the robot gets them without groups.
     auto decimal = [](const QString& t) {
@@ -534,14 +538,34 @@ QWidget* TfmOpt::CreateRiskPage() {
     return page;
 }
 
+QString TfmOpt::FieldName(QLineEdit* e) const {
+    // The caption the operator reads beside the field.
+    if (e == edtFixVol || e == edtPart)
+        return rgpPositionSize->button(e == edtFixVol ? 1 : 2)->text().trimmed();
+    for (QFormLayout* f : findChildren<QFormLayout*>()) {
+        QWidget* label = f->labelForField(e);
+        if (auto* l = qobject_cast<QLabel*>(label))
+            return l->text().trimmed().remove(QRegularExpression(":$"));
+        if (auto* b = qobject_cast<QAbstractButton*>(label))
+            return b->text().simplified().remove(QRegularExpression(":$"));
+    }
+    return e->objectName();
+}
+
 void TfmOpt::BitBtn1Click() {
     int result = 1;
     FailedField = nullptr;
     auto fail = [&](QLineEdit* e, const QString& message) {
-        ShowMessage(message);
+        QString page;
         for (int i = 0; i < Pages->count(); ++i)
-            if (Pages->widget(i)->isAncestorOf(e)) Pages->setCurrentIndex(i);
+            if (Pages->widget(i)->isAncestorOf(e)) {
+                Pages->setCurrentIndex(i);
+                page = Pages->tabText(i);
+            }
+        ShowMessage(message +
+                    QStringLiteral("\nПоле «%1» (страница «%2»): «%3».").arg(FieldName(e), page, e->text()));
         e->setFocus();
+        e->selectAll();
         FailedField = e;
         result = 4;
     };
@@ -571,12 +595,16 @@ void TfmOpt::BitBtn1Click() {
     }
     for (QLineEdit* e : {edtTime1, edtTime2})
         if (!Regional::ParseTimeOfDay(e->text())) {
-            fail(e, QStringLiteral("Веденно неверное время!"));
+            fail(e, QStringLiteral("Введено неверное время!"));
             break;
         }
-    if (result == 1)
-        for (auto it = Checks.cbegin(); it != Checks.cend(); ++it)
-            ApplyChecked(it.key());
+    if (result == 4) {
+        // The dialog stays where it is, with the entries as typed and the focus on the field named.
+        setResult(4);
+        return;
+    }
+    for (auto it = Checks.cbegin(); it != Checks.cend(); ++it)
+        ApplyChecked(it.key());
     done(result);
 }
 

@@ -32,8 +32,11 @@ public:
 
     // Puts the settings' current values into the controls (after a load).
     void ShowSettings();
-    // The OK check; sets the result to 1 or 4 and closes the dialog.
+    // The OK check: closes the dialog with result 1, or sets result 4 and stays open where it is,
+    // the message naming the field and the focus on it.
     void BitBtn1Click();
+    // The caption of a field, as the messages name it.
+    QString FieldName(QLineEdit* e) const;
     void UpdateSumList();
     void reject() override;
 

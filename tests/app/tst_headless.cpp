@@ -1,5 +1,6 @@
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -37,6 +38,15 @@ private slots:
                                  .arg(dir.filePath("missing.db"))));
         // A mail password that would cross the network in clear is said at start, once.
         QCOMPARE(log.count(QStringLiteral("Warning: the mail password crosses the network in clear")), 1);
+        // A restart is found in the journal: one line at start (version and folder), one at exit.
+        const QStringList lines = log.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        QVERIFY2(lines.first().endsWith(QStringLiteral("Korvex %1 запущен без окна, рабочая папка %2.")
+                                            .arg(KORVEX_VERSION, QDir::toNativeSeparators(dir.path()))),
+                 qPrintable(lines.first()));
+        QVERIFY2(
+            lines.last().endsWith(QStringLiteral("Korvex %1 завершает работу (получен сигнал завершения).")
+                                      .arg(KORVEX_VERSION)),
+            qPrintable(lines.last()));
         // The help and icons staged in the build tree are found beside the program.
         QVERIFY2(!log.contains(QStringLiteral("Не найден файл программы")), qPrintable(log));
         // Standard output carries the same lines, as UTF-8.

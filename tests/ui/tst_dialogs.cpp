@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTest>
 
@@ -66,9 +67,15 @@ private slots:
         Type(Opt()->edtFixVol, "abc");
         Type(Opt()->edtTime2, "25:00:00");
         Opt()->BitBtn1Click();
-        QCOMPARE(Messages, (QStringList{QStringLiteral("Введите верные данные!"),
-                                        QStringLiteral("Веденно неверное время!")}));
+        // Each names its field; the dialog stays open where it was.
+        QCOMPARE(
+            Messages,
+            (QStringList{QStringLiteral("Введите верные данные!\nПоле «Фиксированная сумма (руб.)» (страница "
+                                        "«Позиции»): «abc»."),
+                         QStringLiteral("Введено неверное время!\nПоле «Конец сессии» (страница «Позиции»): "
+                                        "«25:00:00».")}));
         QCOMPARE(Opt()->result(), 4);
+        QVERIFY(Opt()->isVisible());
         QCOMPARE(Opt()->FailedField, Opt()->edtTime2);
         QCOMPARE(Opt()->focusWidget(), Opt()->edtTime2);
         QVERIFY(W->HandleOptionsResult(Opt()->result())); // shown again
@@ -407,6 +414,17 @@ private slots:
         QVERIFY(Opt()->FindInstrument("lkoh"));
         QCOMPARE(g->View()->currentIndex().data().toString(), QStringLiteral("LKOH"));
         QVERIFY(!Opt()->FindInstrument("nothing"));
+        // "+" with the highlight on a scrolled-off column: typing lands in the new row's first column,
+        // in view.
+        Opt()->show();
+        Opt()->Pages->setCurrentIndex(3);
+        g->View()->setCurrentIndex(Cell(g, 0, "SecCode"));
+        g->View()->horizontalScrollBar()->setValue(g->View()->horizontalScrollBar()->maximum());
+        Opt()->Navigators[0]->Insert->trigger();
+        const QModelIndex at = g->View()->currentIndex();
+        QCOMPARE(at.row(), 1);
+        QCOMPARE(h->visualIndex(at.column()), 0);
+        QVERIFY(g->View()->viewport()->rect().intersects(g->View()->visualRect(at)));
     }
 
     void clients_okKeepsEveryChange_cancelUndoesEveryChangeSinceTheDialogOpened() {
