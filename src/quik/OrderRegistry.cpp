@@ -475,7 +475,8 @@ QList<const TOrderRecord*> TOrderRegistry::LiveOrders(const QString& day, bool* 
 QList<const TOrderRecord*> TOrderRegistry::WantedCancellations() const {
     QList<const TOrderRecord*> out;
     for (const qint32 id : Wanted)
-        if (const TOrderRecord* r = Find(id); r && r->Stage == TOrderStage::Accepted && r->KillTrans == 0)
+        if (const TOrderRecord* r = Find(id);
+            r && r->Stage == TOrderStage::Accepted && r->KillTrans == 0 && r->OrderNumber > 0)
             out << r;
     std::sort(out.begin(), out.end(),
               [](const TOrderRecord* a, const TOrderRecord* b) { return a->TransId < b->TransId; });

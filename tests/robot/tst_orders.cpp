@@ -98,6 +98,21 @@ private slots:
         QCOMPARE(Held("111"), 10); // the fill put the entry in the book
     }
 
+    // QUIK's acceptance without its number, then again with it: the number is kept, and the order can
+    // be pulled with it.
+    void acceptedWithoutNumberThenWithIt_theNumberIsKept() {
+        Start(0, 0);
+        const qint64 id = Ws->InsertAlert("ActiveOrders", {{"Order", "Buy 100 at 280 Limit"}});
+        QVERIFY(R->Tick());
+        Answer("TRANS_ID=1;STATUS=3;\r\nTRANS_ID=1;STATUS=3;ORDER_NUMBER=4100;\r\n");
+        QCOMPARE(E().Registry().Find(1)->OrderNumber, 4100);
+        QCOMPARE(E().Reader().TransDone, 1);
+        Ws->InsertAlert("CanceledOrders", {{"Order Number", QString::number(id)}});
+        QVERIFY(R->Tick());
+        QCOMPARE(Lines().size(), 2);
+        QVERIFY2(Lines()[1].contains("Order_key=4100;"), qPrintable(Lines()[1]));
+    }
+
     // An answer means something only for a line that reached the file: one for a number the registry
     // gave to a line still waiting changes nothing.
     void answerForALineNotInTheFile_changesNothing() {
