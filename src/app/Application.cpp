@@ -68,10 +68,13 @@ int RunKorvex(int argc, char** argv) {
     // order without a question, watching or not.
     TSignalWatcher signalWatcher;
     QString exitReason = headless ? QStringLiteral("без окна") : QStringLiteral("окно закрыто");
+    std::unique_ptr<TfmMain> window;
     QObject::connect(
         &signalWatcher, &TSignalWatcher::Terminate, app.get(),
-        [&exitReason] {
+        [&exitReason, &window] {
             exitReason = QStringLiteral("получен сигнал завершения");
+            // Quitting closes the window: it must not wait for an answer to its exit question.
+            if (window) window->AskOnExit = false;
             QCoreApplication::quit();
         },
         Qt::QueuedConnection);
@@ -114,7 +117,6 @@ int RunKorvex(int argc, char** argv) {
     {
         // 2-3. The long-lived objects: the robot's state, the window, the settings.
         TEngine engine(journal, clock, QDir::current().filePath(QStringLiteral("Korvex.ini")));
-        std::unique_ptr<TfmMain> window;
         if (!headless) {
             window = std::make_unique<TfmMain>(engine);
             engine.ErrorReport().ShowBox = [](const QString& text) {
