@@ -80,7 +80,8 @@ CREATE TABLE tClientOpenPositions (
   Signal VARCHAR(20) COLLATE NOCASE,
   Workspace VARCHAR(255) COLLATE NOCASE,
   Interval VARCHAR(50) COLLATE NOCASE,
-  code VARCHAR(12) COLLATE NOCASE
+  code VARCHAR(12) COLLATE NOCASE,
+  side VARCHAR(1) COLLATE NOCASE
 );
 
 -- The robot's registry of the day's transactions: one row per TRANS_ID given out, from the alert to
@@ -99,6 +100,10 @@ CREATE TABLE tOrderRegistry (
   seccode VARCHAR(50) COLLATE NOCASE,
   classcode VARCHAR(50) COLLATE NOCASE,
   ticker VARCHAR(50) COLLATE NOCASE,
+  strategy VARCHAR(255) COLLATE NOCASE,
+  signal VARCHAR(20) COLLATE NOCASE,
+  workspace VARCHAR(255) COLLATE NOCASE,
+  bar_interval VARCHAR(50) COLLATE NOCASE,
   action VARCHAR(20) COLLATE NOCASE,
   operation VARCHAR(1) COLLATE NOCASE,
   order_type VARCHAR(2) COLLATE NOCASE,
@@ -117,7 +122,7 @@ CREATE TABLE tOrderRegistry (
   answered DATETIME,
   kill_trans INTEGER,
   cancel_wanted BOOLEAN NOT NULL DEFAULT 0,
-  book VARCHAR(255) COLLATE NOCASE
+  book TEXT
 );
 CREATE UNIQUE INDEX tOrderRegistry_day_trans ON tOrderRegistry (day, trans_id);
 

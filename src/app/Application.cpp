@@ -6,13 +6,16 @@
 #include "common/Journal.h"
 #include "common/KorvexError.h"
 #include "common/ProgramFiles.h"
+#include "notify/MailNotifier.h"
 #include "quik/TransactionWriter.h"
 #include "robot/Engine.h"
+#include "robot/StartupRecovery.h"
 #include "ui/MainWindow.h"
 #include "ui/QtTranslations.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QLockFile>
 #include <QMessageBox>
 #include <cstdio>
 #include <memory>
@@ -89,6 +92,13 @@ int RunKorvex(int argc, char** argv) {
         return 2;
     }
 
+    // One robot per workdir: a second one is refused before it touches anything, its journal included.
+    const std::unique_ptr<QLockFile> workDirLock = TStartupRecovery::LockWorkDir(QDir::currentPath(), &error);
+    if (!workDirLock) {
+        Fail(headless, error);
+        return 1;
+    }
+
     // 1. The journal comes first: everything after it can report.
     TClock clock;
     TJournal journal(clock);
@@ -125,6 +135,17 @@ int RunKorvex(int argc, char** argv) {
             engine.InformationSound = [] { QApplication::beep(); };
         }
         engine.RunEvent([&] { engine.LoadSettings(); });
+        engine.RunEvent([&] { engine.Mail().CheckSettings(); });
+
+        // One robot per .TRI, whatever its workdir: two would give QUIK the same numbers.
+        if (!engine.LockTransactionFile(&error)) {
+            journal.AddJournalLine(error);
+            journal.FlushJournal();
+            window.reset();
+            Fail(headless, error);
+            journal.Close();
+            return 1;
+        }
 
         // 4-6. QUIK's files, the databases, the first size of QUIK's log.
         engine.PrepareTransactionFiles();
@@ -134,7 +155,7 @@ int RunKorvex(int argc, char** argv) {
         if (cl->Watch) {
             engine.RunEvent([&] {
                 if (engine.DatMod().OmegaConnected() && engine.DatMod().QuikDataConnected() &&
-                    engine.Actions.actStartWatch)
+                    engine.Actions().actStartWatch)
                     engine.actStartWatchExecute();
             });
         }
@@ -148,10 +169,7 @@ int RunKorvex(int argc, char** argv) {
 
         // Shutdown: lines still waiting for the .TRI file never go out; the book takes back what they
         // did, and the journal names each of them.
-        engine.Writer().GiveUpPending(QStringLiteral("программа закрыта, пока строка ждала записи в файл"));
-        engine.Writer().PendingLines.clear();
-        engine.timUpdateTable.SetEnabled(false);
-        engine.timInfoLog.SetEnabled(false);
+        engine.Shutdown();
         int live = 0;
         try {
             live = engine.PullAllOrdersCount();
@@ -161,7 +179,7 @@ int RunKorvex(int argc, char** argv) {
         journal.AddJournalLine(
             QStringLiteral("Korvex %1 завершает работу (%2)%3.")
                 .arg(QStringLiteral(KORVEX_VERSION), exitReason,
-                     (engine.Watching ? QStringLiteral(", загрузка была включена") : QString()) +
+                     (engine.Watching() ? QStringLiteral(", загрузка была включена") : QString()) +
                          (live > 0 ? QStringLiteral(", заявок робота в Quik: %1").arg(live) : QString())));
         journal.FlushJournal();
         window.reset();

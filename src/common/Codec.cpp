@@ -64,6 +64,13 @@ void EncodeAppend(QByteArray& out, const QString& text) {
     out.truncate(o - out.constData());
 }
 
+bool Holds(QChar ch) {
+    const char16_t c = ch.unicode();
+    if (c < 0x80) return true;
+    if (c < 0x500) return Reverse.Low[c - 0x80] != 0;
+    return c >= 0x2000 && c < 0x2130 && Reverse.Punct[c - 0x2000] != 0;
+}
+
 QByteArray Encode(const QString& text) {
     QByteArray out;
     EncodeAppend(out, text);

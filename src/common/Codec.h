@@ -12,4 +12,7 @@ QByteArray Encode(const QString& text);
 // The same, appended to a buffer.
 void EncodeAppend(QByteArray& out, const QString& text);
 QString Decode(const QByteArray& bytes);
+// True when the character has a Windows-1251 byte of its own (NUL included); false for the rest,
+// which Encode writes as the substitute byte.
+bool Holds(QChar c);
 } // namespace Cp1251

@@ -51,7 +51,7 @@ QString TJournal::Stamp() {
 QString JournalField(const QString& value, int maxLength) {
     QString out = value.size() > maxLength ? value.left(maxLength) + QStringLiteral("…") : value;
     for (QChar& c : out)
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F) c = QLatin1Char('?');
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F || !Cp1251::Holds(c)) c = QLatin1Char('?');
     return out;
 }
 

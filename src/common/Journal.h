@@ -10,7 +10,8 @@
 #include <memory>
 
 // A value from data (an alert, a table, a file) as a journal line may carry it: control characters
-// shown as "?" so that it can never start a line of its own, and cut to `maxLength` characters.
+// shown as "?" so that it can never start a line of its own, and so are characters the Windows-1251
+// journal file has no byte for; cut to `maxLength` characters.
 QString JournalField(const QString& value, int maxLength = 200);
 
 // The operator's running record, copied in batches to the journal file, Windows-1251 with CR LF,

@@ -1,10 +1,13 @@
 #include "data/DatMod.h"
 
 #include "common/FileNames.h"
+#include "common/Journal.h"
 #include "common/KorvexError.h"
 #include "common/QuikField.h"
+#include "common/Regional.h"
 #include "data/Connection.h"
 #include "data/SqlRun.h"
+#include "data/TableColumns.h"
 
 #include <QAtomicInt>
 #include <QDateTime>
@@ -13,6 +16,7 @@
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlRecord>
+#include <cmath>
 
 namespace {
 QAtomicInt InstanceCounter;
@@ -64,46 +68,102 @@ TDatMod::~TDatMod() {
 }
 
 namespace {
-// The first of these fields whose value QUIK would read as more than one field or line, empty when
-// none is.
-QString HostileField(const QSqlRecord& row, std::initializer_list<const char*> fields) {
-    for (const char* f : fields) {
-        const QString name = QString::fromLatin1(f);
-        if (BreaksQuikLine(ColumnText(row, name))) return name;
+// The cells whose values go into a transaction line as they stand.
+const QStringList& LineFields(const QString& table) {
+    static const QStringList instrument = {"SecCode", "Class_Code", "Ticker"},
+                             client = {"Code", "AccountMicex", "AccountFORTS"}, none;
+    return table == QLatin1String("tSecCode")   ? instrument
+           : table == QLatin1String("tClients") ? client
+                                                : none;
+}
+
+std::optional<qint64> WholeNumber(const QVariant& v) {
+    if (v.typeId() == QMetaType::Double) {
+        const double d = v.toDouble();
+        if (d != std::trunc(d) || std::fabs(d) > 1e15) return std::nullopt;
+        return static_cast<qint64>(d);
+    }
+    return Regional::ParseInteger(v.toString());
+}
+
+std::optional<double> Number(const QVariant& v) {
+    if (v.typeId() == QMetaType::Double || v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong)
+        return v.toDouble();
+    return Regional::ParseDecimalAnySeparator(Regional::WithoutGroups(v.toString()));
+}
+
+// Why a value cannot stand in a cell of an instrument or a client; empty when it can. An empty cell
+// is left to the checks of the post and of the sizing.
+QString ValueProblem(const QString& table, const QString& field, const QVariant& value) {
+    const QString text = value.isNull() ? QString() : value.toString();
+    if (LineFields(table).contains(field, Qt::CaseInsensitive)) {
+        const QString problem = QuikFieldProblem(text);
+        if (!problem.isEmpty())
+            return QStringLiteral("\"%1\" содержит %2. Quik получил бы не ту строку транзакции; "
+                                  "исправьте значение.")
+                .arg(JournalField(text, 40), problem);
+        return QString();
+    }
+    if (table != QLatin1String("tSecCode") || text.trimmed().isEmpty()) return QString();
+    const QString shown = JournalField(text.trimmed(), 40);
+    if (field.compare(QLatin1String("LotSize"), Qt::CaseInsensitive) == 0) {
+        const auto v = WholeNumber(value);
+        if (!v || *v <= 0) return shown + QStringLiteral(" не подходит: нужно целое число больше 0.");
+    } else if (field.compare(QLatin1String("Digits"), Qt::CaseInsensitive) == 0) {
+        const auto v = WholeNumber(value);
+        if (!v || *v < -10 || *v > 10)
+            return shown + QStringLiteral(" не подходит: нужно целое число от -10 до 10.");
+    } else if (field.compare(QLatin1String("Slippage"), Qt::CaseInsensitive) == 0) {
+        const auto v = Number(value);
+        if (!v || !std::isfinite(*v) || *v < 0)
+            return shown + QStringLiteral(" не подходит: нужно число не меньше 0.");
     }
     return QString();
 }
 
-QString HostileFieldText(const QString& table, const QString& field) {
-    return QStringLiteral("Таблица %1, поле \"%2\": значение содержит \";\" или управляющий символ "
-                          "(перевод строки, табуляцию…). Quik прочел бы его как другую транзакцию; "
-                          "исправьте значение.")
-        .arg(table, field);
+// An instrument is named by its QUIK code, or by its ticker while it has none yet; a client by its code.
+QString RowCode(const QString& table, const QSqlRecord& row) {
+    if (table == QLatin1String("tClients")) return ColumnText(row, QStringLiteral("Code"));
+    const QString code = ColumnText(row, QStringLiteral("SecCode"));
+    return code.trimmed().isEmpty() ? ColumnText(row, QStringLiteral("Ticker")) : code;
+}
+
+const QStringList& CheckedFields(const QString& table) {
+    static const QStringList instrument = {"SecCode", "Class_Code", "Ticker",
+                                           "LotSize", "Digits",     "Slippage"};
+    return table == QLatin1String("tSecCode") ? instrument : LineFields(table);
 }
 } // namespace
 
 void TDatMod::SetEditRules() {
-    tSecCode->Model()->BeforePost = [this](const QSqlRecord& row) {
-        if (ColumnText(row, QStringLiteral("SecCode")).isEmpty()) {
-            emit PostRefused(QStringLiteral("Введите данные в поле \"Код в Quik`е\""));
+    for (TDataTable* t : {tSecCode, tClients}) {
+        const QString table = t->TableName();
+        TTableModel* m = t->Model();
+        // Refused as typed: the cell keeps its value and the message names the cell.
+        m->BeforeSetData = [this, table, m](int row, const QString& field, const QVariant& value) {
+            const QString problem = ValueProblem(table, field, value);
+            if (problem.isEmpty()) return true;
+            emit PostRefused(CellName(table, RowCode(table, m->record(row)), field) + QStringLiteral(": ") +
+                             problem);
             return false;
-        }
-        const QString field = HostileField(row, {"SecCode", "Class_Code", "Ticker"});
-        if (!field.isEmpty()) {
-            emit PostRefused(HostileFieldText(QStringLiteral("tSecCode"), field));
-            return false;
-        }
-        return true;
-    };
+        };
+        // A value the database already held is refused at the post of its row all the same.
+        m->BeforePost = [this, table](const QSqlRecord& row) {
+            if (table == QLatin1String("tSecCode") && ColumnText(row, QStringLiteral("SecCode")).isEmpty()) {
+                emit PostRefused(QStringLiteral("Введите данные в поле \"Код в Quik`е\""));
+                return false;
+            }
+            for (const QString& field : CheckedFields(table)) {
+                const QString problem = ValueProblem(table, field, ColumnValue(row, field));
+                if (problem.isEmpty()) continue;
+                emit PostRefused(CellName(table, RowCode(table, row), field) + QStringLiteral(": ") +
+                                 problem);
+                return false;
+            }
+            return true;
+        };
+    }
     connect(tSecCode->Model(), &TTableModel::AfterPost, this, &TDatMod::SecCodeChanged, Qt::UniqueConnection);
-    tClients->Model()->BeforePost = [this](const QSqlRecord& row) {
-        const QString field = HostileField(row, {"Code", "AccountMicex", "AccountFORTS"});
-        if (!field.isEmpty()) {
-            emit PostRefused(HostileFieldText(QStringLiteral("tClients"), field));
-            return false;
-        }
-        return true;
-    };
 }
 
 QList<TDataTable*> TDatMod::Tables() const {

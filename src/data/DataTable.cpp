@@ -356,6 +356,7 @@ int TTableModel::rowOfId(qint64 id) const {
 
 bool TTableModel::setData(const QModelIndex& index, const QVariant& value, int role) {
     if (!index.isValid() || role != Qt::EditRole) return false;
+    if (BeforeSetData && !BeforeSetData(index.row(), Columns.fieldName(index.column()), value)) return false;
     const int base = BaseRow(index.row());
     if (base < 0)
         PendingValues[index.column()] = value;

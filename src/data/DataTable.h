@@ -81,6 +81,8 @@ public:
 
     // Returns false to refuse the post; the row then stays in editing.
     std::function<bool(const QSqlRecord& row)> BeforePost;
+    // Returns false to refuse a value as it is typed into a cell: the cell keeps what it held.
+    std::function<bool(int row, const QString& field, const QVariant& value)> BeforeSetData;
     bool HasPendingInsert() const { return PendingRow >= 0; }
     // Takes back the delete of a row not yet posted.
     void keepRow(int row);

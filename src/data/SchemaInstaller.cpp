@@ -52,3 +52,22 @@ void CreateDatabase(const QString& path, TDatabaseKind kind) {
         throw KorvexError(QStringLiteral("Не удалось создать базу данных %1: %2").arg(path, error));
     }
 }
+
+QStringList SchemaStatementsFor(TDatabaseKind kind, const QString& table) {
+    QStringList out;
+    QString statement;
+    for (const QString& line : SchemaText(kind).split(QLatin1Char('\n'))) {
+        if (line.trimmed().startsWith(QLatin1String("--"))) continue;
+        statement += line + QLatin1Char('\n');
+        if (!line.trimmed().endsWith(QLatin1Char(';'))) continue;
+        const QString s = statement.trimmed();
+        statement.clear();
+        const QString head = s.section(QLatin1Char('('), 0, 0).simplified();
+        // "CREATE TABLE name" or "CREATE [UNIQUE] INDEX x ON name"
+        if (head.compare(QStringLiteral("CREATE TABLE ") + table, Qt::CaseInsensitive) == 0 ||
+            (head.startsWith(QLatin1String("CREATE"), Qt::CaseInsensitive) &&
+             head.endsWith(QStringLiteral(" ON ") + table, Qt::CaseInsensitive)))
+            out << s.left(s.size() - 1);
+    }
+    return out;
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 enum class TDatabaseKind { Alerts, Trading };
 
@@ -10,3 +11,6 @@ void CreateDatabase(const QString& path, TDatabaseKind kind);
 
 // The schema text as shipped with the program.
 QString SchemaText(TDatabaseKind kind);
+
+// The schema's statements (comments left out) that create `table` or an index on it, in their order.
+QStringList SchemaStatementsFor(TDatabaseKind kind, const QString& table);

@@ -1,5 +1,7 @@
 #include "data/TableColumns.h"
 
+#include "common/Journal.h"
+
 #include <QHash>
 
 QStringList DeclaredColumns(const QString& tableObject) {
@@ -52,4 +54,43 @@ QStringList DeclaredColumns(const QString& tableObject) {
           "stage",    "order_number", "status",     "description", "answered"}},
     };
     return columns.value(tableObject);
+}
+
+QString ColumnTitle(const QString& tableObject, const QString& field) {
+    static const QHash<QString, QHash<QString, QString>> titles = {
+        {QStringLiteral("tSecCode"),
+         {{"Ticker", "Тикер в Омеге"},
+          {"Traded", "Торгуется"},
+          {"FixVol", "Сумма"},
+          {"Part", "Доля счета (%)"},
+          {"Slippage", "Проск-е (%)"},
+          {"LotSize", "Лот"},
+          {"Class_Code", "Код класса"},
+          {"Digits", "Знаки после запятой"},
+          {"SecCode", "Код в Quik`е"}}},
+        {QStringLiteral("tClients"),
+         {{"Code", "Код клиента"},
+          {"Active", "Активен"},
+          {"client", "Владелец счета"},
+          {"AccountMicex", "Счет на ММВБ"},
+          {"AccountFORTS", "Счет на ФОРТС"},
+          {"note", "Комментарии"}}},
+        {QStringLiteral("tOrderNumber"), {{"order_number", "Номер заявки в квике"}}},
+    };
+    const auto& columns = titles.value(tableObject);
+    for (auto it = columns.cbegin(); it != columns.cend(); ++it)
+        if (it.key().compare(field, Qt::CaseInsensitive) == 0) return it.value();
+    return field;
+}
+
+QString CellName(const QString& tableObject, const QString& rowCode, const QString& field) {
+    static const QHash<QString, QString> tables = {
+        {QStringLiteral("tSecCode"), QStringLiteral("Инструменты")},
+        {QStringLiteral("tClients"), QStringLiteral("Клиенты")},
+        {QStringLiteral("tOrderNumber"), QStringLiteral("Отчет по транзакциям")}};
+    const QString row = rowCode.trimmed().isEmpty()
+                            ? QStringLiteral("новая строка")
+                            : QStringLiteral("строка \"%1\"").arg(JournalField(rowCode.trimmed(), 40));
+    return QStringLiteral("%1, %2, колонка \"%3\"")
+        .arg(tables.value(tableObject, tableObject), row, ColumnTitle(tableObject, field));
 }

@@ -2,7 +2,6 @@
 
 #include "common/Codec.h"
 #include "common/Regional.h"
-#include "notify/SmtpClient.h"
 #include "settings/Settings.h"
 
 QString TMailTestOutcome::Report() const {
@@ -12,6 +11,7 @@ QString TMailTestOutcome::Report() const {
                                        : QStringLiteral("Соединение установлено, %1").arg(TlsVersion));
     if (Authenticated) parts << QStringLiteral("аутентификация пройдена");
     if (Sent) parts << QStringLiteral("письмо отправлено (адресатов: %1)").arg(Recipients);
+    if (Closed) parts << QStringLiteral("соединение закрыто");
     if (!Failure.isEmpty()) parts << QStringLiteral("Ошибка: %1").arg(Failure);
     return parts.join(QStringLiteral("; ")) + QLatin1Char('.');
 }
@@ -23,53 +23,62 @@ QString TMailTestOutcome::JournalLine() const {
                                        : QStringLiteral("connected over %1").arg(TlsVersion));
     if (Authenticated) parts << QStringLiteral("authenticated");
     if (Sent) parts << QStringLiteral("sent to %1 recipient(s)").arg(Recipients);
+    if (Closed) parts << QStringLiteral("disconnected");
     if (!Failure.isEmpty()) parts << QStringLiteral("failed: %1").arg(Failure);
     return QStringLiteral("Mail test: ") + parts.join(QStringLiteral(", "));
 }
 
-TMailTestOutcome RunMailTest(const TSettings& s, const QString& text, int connectSeconds, int replySeconds) {
+TMailTestOutcome RunMailTest(const TSettings& s, const std::optional<QString>& text,
+                             const TMailLimits& limits, TMailStop stop) {
     TMailTestOutcome out;
+    const auto security = MailSecurityOf(s.Security);
+    if (!security) {
+        out.Failure =
+            QStringLiteral("[Mail] Security is %1: choose how the connection is protected").arg(s.Security);
+        return out;
+    }
     QStringList recipients;
     for (const QString& a : {s.Email1.trimmed(), s.Email2.trimmed()})
-        if (!a.isEmpty()) recipients << a;
+        if (!a.isEmpty() && !recipients.contains(a, Qt::CaseInsensitive)) recipients << a;
     const auto port = Regional::ParseInteger(s.Port);
     if (!port || *port < 1 || *port > 65535) {
         out.Failure = QStringLiteral("invalid port \"%1\"").arg(s.Port);
         return out;
     }
-    TSmtpClient client;
-    client.SetTimeouts(connectSeconds, replySeconds);
+    TSmtpClient client(limits, stop);
     try {
-        client.Connect(s.SMTP.trimmed(), static_cast<int>(*port), s.Auten, s.User, s.Password,
-                       MailSecurityOf(s.Security), s.TrustedCertificate);
+        client.Connect({s.SMTP.trimmed(), static_cast<int>(*port), *security, s.TrustedCertificate, s.Auten,
+                        s.User, s.Password, s.FromAddress});
     } catch (const TMailAuthenticationError& e) {
         out.Connected = true;
         out.TlsVersion = client.TlsVersion();
-        out.Failure = QStringLiteral("authentication refused: %1").arg(QString::fromUtf8(e.what()));
+        out.Failure = QString::fromUtf8(e.what());
         return out;
-    } catch (const std::exception& e) {
+    } catch (const TMailError& e) {
         out.Failure = QString::fromUtf8(e.what());
         return out;
     }
     out.Connected = true;
     out.TlsVersion = client.TlsVersion();
     out.Authenticated = s.Auten;
+    if (!text) {
+        client.Disconnect();
+        out.Closed = true;
+        return out;
+    }
     if (recipients.isEmpty()) {
         out.Failure = QStringLiteral("no recipient address (Email1 and Email2 are empty)");
     } else {
-        try {
-            client.Send(s.FromAddress, s.FromName, recipients, QStringLiteral("Korvex"),
-                        Cp1251::Encode(text));
-            out.Sent = true;
-            out.Recipients = static_cast<int>(recipients.size());
-        } catch (const std::exception& e) {
-            out.Failure = QStringLiteral("sending failed: %1").arg(QString::fromUtf8(e.what()));
-        }
+        const TSendOutcome sent = client.Send(s.FromAddress, s.FromName, recipients, QStringLiteral("Korvex"),
+                                              Cp1251::Encode(*text));
+        out.Recipients = static_cast<int>(sent.Accepted.size() + sent.Unconfirmed.size());
+        out.Sent = out.Recipients > 0;
+        QStringList failures;
+        for (const TSendOutcome::TRefusal& f : sent.Refused)
+            failures << QStringLiteral("<%1>: %2").arg(f.Address, f.Reason);
+        if (!sent.Unconfirmed.isEmpty()) failures << sent.UnconfirmedReason;
+        out.Failure = failures.join(QStringLiteral("; "));
     }
-    try {
-        client.Disconnect();
-    } catch (const std::exception&) {
-        // The outcome of the test is known; a failed goodbye changes nothing in it.
-    }
+    client.Disconnect();
     return out;
 }

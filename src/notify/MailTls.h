@@ -41,8 +41,9 @@ private:
     std::string Reason;
 };
 
-// Watches the bytes of the connection below TLS for the server's hello, which names the version the
-// two ends agreed on; VMime does not tell it. One probe serves one connection on one thread.
+// Watches the bytes of the connection below TLS (the mail socket hands them over) for the server's hello,
+// which names the version the two ends agreed on; VMime does not tell it. One probe serves one connection on
+// one thread.
 class TVersionProbe {
 public:
     void Sent(const vmime::byte_t* data, size_t count);
@@ -59,10 +60,5 @@ private:
     std::string Buffer;
     QString Found;
 };
-
-// A socket factory whose sockets report what passes through them to a probe.
-vmime::shared_ptr<vmime::net::socketFactory>
-ObservedSocketFactory(vmime::shared_ptr<vmime::net::socketFactory> inner,
-                      vmime::shared_ptr<TVersionProbe> probe);
 
 } // namespace MailTls

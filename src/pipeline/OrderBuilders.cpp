@@ -180,11 +180,6 @@ bool BuildKillOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrde
         any = true;
     }
     if (any) order.OrderKey = last.isNull() ? QString() : last.toString();
-    // An order of an earlier run, or of this one before a reconnect emptied tOrderNumber, still lives
-    // in QUIK: its number is kept with it.
-    if (!any && ctx.LiveOrderNumber)
-        if (const auto number = ctx.LiveOrderNumber(order.IdOrder, alert.Filled, order.ClientCode))
-            order.OrderKey = QString::number(*number);
     auto key = Regional::ParseInteger(order.OrderKey);
     if (!key || *key <= 0) return false;
 

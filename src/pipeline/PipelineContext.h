@@ -14,6 +14,7 @@ class TDatMod;
 class TJournal;
 class TClock;
 struct TSettings;
+struct TOmegaOrder;
 
 // What the order pipeline reads while it works: the tables, the settings as they stand, the journal
 // and the clock.
@@ -76,7 +77,7 @@ struct TPipelineContext {
     // the pass.
     mutable std::optional<std::vector<qint64>> PassFilterStamps{};
     mutable TDispatchMemo Memo{};
-    // The QUIK number of the latest order living in QUIK for an alert id, its market flag and a client
-    // code, when tOrderNumber (emptied at every connect) no longer knows it; unset: none.
-    std::function<std::optional<qint64>(qint64, bool, const QString&)> LiveOrderNumber{};
+    // The lots that exits already on their way (sent, not yet filled or refused) will close for a
+    // client, an instrument and an alert's keys; unset: none.
+    std::function<qint64(const QString&, const QString&, const TOmegaOrder&)> ReservedByExits{};
 };

@@ -198,18 +198,28 @@ void SizeOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& al
     if (instrumentKnown &&
         (order.OrderType == QLatin1String("LX") || order.OrderType == QLatin1String("SX")) && s.ExitQty) {
         if (!dm.tClientOpenPositions->IsOpen()) dm.tClientOpenPositions->Open();
-        if (const auto recorded = RecordedExitQuantity(ctx, order.ClientCode, order.Ticker, alert)) {
-            if (*recorded > std::numeric_limits<qint32>::max()) {
-                ctx.Journal.AddJournalLine(
-                    QStringLiteral("Ордер # %1: записанный объем позиции %2 слишком велик.")
-                        .arg(alert.ID)
-                        .arg(*recorded));
-                order.Quantity = 0;
-                order.Refused = true;
-            } else {
-                order.Quantity = static_cast<qint32>(*recorded);
-                order.Refused = false;
-            }
+        // What the book holds, less what exits still on their way will close: an exact exit never
+        // sells what the client does not hold. Nothing held: no order, and the operator hears why.
+        qint64 held = RecordedExitQuantity(ctx, order.ClientCode, order.Ticker, alert).value_or(0);
+        if (ctx.ReservedByExits) held -= ctx.ReservedByExits(order.ClientCode, order.Ticker, alert);
+        if (held <= 0) {
+            ctx.Journal.AddJournalLine(
+                QStringLiteral("Ордер # %1 по счету %2 не отправлен: позиция %3 стратегии %4 не учтена в "
+                               "книге (выход закрывает только учтенное).")
+                    .arg(QString::number(alert.ID), JournalField(order.ClientCode),
+                         JournalField(order.Ticker), JournalField(alert.System)));
+            order.Quantity = 0;
+            order.Refused = true;
+        } else if (held > std::numeric_limits<qint32>::max()) {
+            ctx.Journal.AddJournalLine(
+                QStringLiteral("Ордер # %1: записанный объем позиции %2 слишком велик.")
+                    .arg(alert.ID)
+                    .arg(held));
+            order.Quantity = 0;
+            order.Refused = true;
+        } else {
+            order.Quantity = static_cast<qint32>(held);
+            order.Refused = false;
         }
     }
     ctx.Journal.FlushJournal();
@@ -217,16 +227,18 @@ void SizeOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& al
 
 std::optional<qint64> RecordedExitQuantity(const TPipelineContext& ctx, const QString& clientCode,
                                            const QString& ticker, const TOmegaOrder& alert) {
-    TSqlRows qExitQty =
-        RunSql(ctx.DM.conQuikData(),
-               {QStringLiteral("SELECT Quantity"), QStringLiteral("FROM tClientOpenPositions"),
-                QStringLiteral("WHERE code=:code and symbol=:symbol and system=:system and "
-                               "workspace=:workspace and [tClientOpenPositions].[interval] = :interval")},
-               {{"code", clientCode},
-                {"symbol", ticker},
-                {"system", alert.System},
-                {"workspace", WorkspaceFileName(alert.Workspace)},
-                {"interval", alert.Interval}});
+    TSqlRows qExitQty = RunSql(
+        ctx.DM.conQuikData(),
+        {QStringLiteral("SELECT Quantity"), QStringLiteral("FROM tClientOpenPositions"),
+         QStringLiteral("WHERE code=:code and symbol=:symbol and system=:system and "
+                        "workspace=:workspace and [tClientOpenPositions].[interval] = :interval and "
+                        "(side = :side or side IS NULL or side = '')")},
+        {{"side", alert.OrderType.startsWith(QLatin1Char('S')) ? QStringLiteral("S") : QStringLiteral("L")},
+         {"code", clientCode},
+         {"symbol", ticker},
+         {"system", alert.System},
+         {"workspace", WorkspaceFileName(alert.Workspace)},
+         {"interval", alert.Interval}});
     if (qExitQty.size() == 0) return std::nullopt;
     qint64 sum = 0;
     while (qExitQty.next())

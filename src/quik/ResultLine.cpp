@@ -1,5 +1,8 @@
 #include "quik/ResultLine.h"
 
+#include "common/Codec.h"
+
+#include <QStringDecoder>
 #include <QStringList>
 
 namespace {
@@ -59,4 +62,25 @@ QString ResultText(const QString& value) {
         return inner;
     }
     return value;
+}
+
+QString DecodeResultLine(const QByteArray& bytes, bool* utf8) {
+    if (utf8) *utf8 = false;
+    const QByteArrayView text = bytes.startsWith("\xEF\xBB\xBF") ? QByteArrayView(bytes).sliced(3) : bytes;
+    bool ascii = true;
+    for (const char c : text)
+        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (ascii) return QString::fromLatin1(text);
+    // Windows-1251 text is hardly ever valid UTF-8: two letters in a row already break it. A line
+    // that decodes cleanly, without C1 control characters, was written in UTF-8.
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString decoded = decoder.decode(text);
+    bool control = false;
+    for (const QChar c : decoded)
+        control = control || (c.unicode() >= 0x80 && c.unicode() < 0xA0);
+    if (!decoder.hasError() && !control) {
+        if (utf8) *utf8 = true;
+        return decoded;
+    }
+    return Cp1251::Decode(text.toByteArray());
 }

@@ -10,6 +10,7 @@
 #include "common/Regional.h"
 #include "data/DatMod.h"
 #include "data/SqlRun.h"
+#include "data/TableColumns.h"
 #include "notify/MailNotifier.h"
 #include "quik/PriceText.h"
 #include "settings/Settings.h"
@@ -18,8 +19,8 @@
 #include <algorithm>
 
 TTransactionWriter::TTransactionWriter(const TPipelineContext& ctx, TMailNotifier& mail,
-                                       TTransactionBook& book)
-    : Ctx(ctx), Mail(mail), Book(book) {}
+                                       TOrderRegistry& registry, TPositionBook& book)
+    : Ctx(ctx), Mail(mail), Registry(registry), Book(book) {}
 
 qint64 TTransactionWriter::RetryPeriodMs(const QString& setting) {
     const auto v = Regional::ParseInteger(setting);
@@ -28,33 +29,33 @@ qint64 TTransactionWriter::RetryPeriodMs(const QString& setting) {
 }
 
 QString TTransactionWriter::UnsafeField(const TOrder& o, const TSettings& settings) {
-    const bool single = settings.rgpSingleMulti == 0;
-    const QString client = single ? QStringLiteral("настройки [Position]")
-                                  : QStringLiteral("таблица tClients, строка Code=\"") +
-                                        JournalField(o.ClientCode) + QLatin1Char('"');
-    const QString instrument =
-        QStringLiteral("таблица tSecCode, строка Ticker=\"") + JournalField(o.Ticker) + QLatin1Char('"');
-    const QString accountField = o.ClassCode == QLatin1String("SPBFUT") ? QStringLiteral("AccountFORTS")
-                                 : o.ClassCode == QLatin1String("GTS")  ? QStringLiteral("Code")
-                                                                        : QStringLiteral("AccountMicex");
-    const struct {
-        const QString& Value;
-        QString Where;
-        QString Field;
-    } fields[] = {
-        {o.ClientCode, client, QStringLiteral("Code")},
-        {o.Account, client, accountField},
-        {o.SecCode, instrument, QStringLiteral("SecCode")},
-        {o.ClassCode, instrument, QStringLiteral("Class_Code")},
-        {o.OrderKey, QStringLiteral("таблица tOrderNumber"), QStringLiteral("order_number")},
-        {o.StopOrderKey, QStringLiteral("таблица tOrderNumber"), QStringLiteral("order_number")},
-        {o.Action, QStringLiteral("ордер"), QStringLiteral("ACTION")},
-        {o.Operation, QStringLiteral("ордер"), QStringLiteral("OPERATION")},
-    };
-    for (const auto& f : fields)
-        if (BreaksQuikLine(f.Value))
-            return QStringLiteral("%1, поле %2: \"%3\" содержит \";\" или управляющий символ")
-                .arg(f.Where, f.Field, JournalField(f.Value));
+    const QString* const values[] = {&o.ClientCode, &o.Account,      &o.SecCode, &o.ClassCode,
+                                     &o.OrderKey,   &o.StopOrderKey, &o.Action,  &o.Operation};
+    for (int i = 0; i < 8; ++i) {
+        const QString problem = QuikFieldProblem(*values[i]);
+        if (problem.isEmpty()) continue;
+        // The cell is named as the operator finds it: the key of the settings, or the window, the row
+        // and the column title of the table it came from.
+        const QString accountField = o.ClassCode == QLatin1String("SPBFUT") ? QStringLiteral("AccountFORTS")
+                                     : o.ClassCode == QLatin1String("GTS")  ? QStringLiteral("Code")
+                                                                            : QStringLiteral("AccountMicex");
+        const QString clientField = i == 0 ? QStringLiteral("Code") : accountField;
+        QString where;
+        if (i < 2)
+            where = settings.rgpSingleMulti == 0
+                        ? QStringLiteral("настройки [Quik], ключ ") + clientField
+                        : CellName(QStringLiteral("tClients"), o.ClientCode, clientField);
+        else if (i < 4)
+            where = CellName(QStringLiteral("tSecCode"), o.Ticker,
+                             i == 2 ? QStringLiteral("SecCode") : QStringLiteral("Class_Code"));
+        else if (i < 6)
+            where = QStringLiteral("Отчет по транзакциям, колонка \"%1\"")
+                        .arg(ColumnTitle(QStringLiteral("tOrderNumber"), QStringLiteral("order_number")));
+        else
+            where = i == 6 ? QStringLiteral("ордер, поле ACTION") : QStringLiteral("ордер, поле OPERATION");
+        return where + QStringLiteral(": \"") + JournalField(*values[i]) + QStringLiteral("\" содержит ") +
+               problem;
+    }
     return QString();
 }
 
@@ -90,7 +91,8 @@ QString TTransactionWriter::OperatorText(const TOrder& o, const QString& price) 
 }
 
 TTransactionWriter::TRecorded TTransactionWriter::RecordTransaction(const TOrder& order,
-                                                                    const TOmegaOrder& alert, qint64 seenMs) {
+                                                                    const TOmegaOrder& alert, qint64 seenMs,
+                                                                    const TRecordOptions& options) {
     // A field that would make QUIK read another line, or a key twice, is no order.
     const QString unsafe = UnsafeField(order, Ctx.Settings);
     if (!unsafe.isEmpty())
@@ -106,15 +108,65 @@ TTransactionWriter::TRecorded TTransactionWriter::RecordTransaction(const TOrder
             QString::number(price ? order.StopPrice : order.Price, 'g', 17) +
             QStringLiteral(" не может быть записана с точностью ") + QString::number(order.Digits) +
             QStringLiteral(" (Digits). Транзакция не отправлена."));
-    // The number is given out now, whatever happens below.
-    const qint32 id = TransSent++;
+
+    TOrderRecord rec;
+    rec.AlertTable = !options.AlertTable.isEmpty() ? options.AlertTable
+                     : alert.Filled                ? QStringLiteral("FilledOrders")
+                                                   : QStringLiteral("ActiveOrders");
+    rec.AlertId = order.IdOrder;
+    rec.Code = order.ClientCode;
+    rec.Account = order.Account;
+    rec.SecCode = order.SecCode;
+    rec.ClassCode = order.ClassCode;
+    rec.Ticker = order.Ticker;
+    rec.Strategy = alert.System;
+    rec.Signal = alert.Signal;
+    rec.Workspace = WorkspaceFileName(alert.Workspace);
+    rec.Interval = alert.Interval;
+    rec.Action = order.Action;
+    rec.Operation = order.Operation;
+    // Entry or exit is the alert's word; the order carries it too.
+    rec.OrderType = alert.OrderType.isEmpty() ? order.OrderType : alert.OrderType;
+    rec.Quantity = order.Quantity;
+    rec.Price = order.Price;
+    rec.StopPrice = order.StopPrice;
+    rec.Digits = order.Digits;
+    rec.Market = order.Filled && !order.IsStop;
+    rec.Manual = options.Manual;
+    rec.Cancels = options.Cancels;
+
+    // A market order changes the book when it is recorded (taken back should QUIK refuse it); a
+    // limit or stop order only when the platform reports its fill.
+    TPositionBook::TEffect effect;
+    if (rec.Action == QLatin1String("NEW_ORDER") && rec.Market) {
+        const TPositionBook::TKey key{rec.Code,     rec.Ticker,    TPositionBook::SideOf(rec.OrderType),
+                                      rec.Strategy, rec.Workspace, rec.Interval};
+        if (TPositionBook::IsEntry(rec.OrderType))
+            effect.Added.push_back(Book.Open(key, rec.Quantity, rec.Signal));
+        else if (TPositionBook::IsExit(rec.OrderType))
+            effect.Removed = Book.Close(key);
+    }
+    rec.Book = effect.ToText();
+    const qint32 cancels = rec.Cancels;
+    const qint32 id = Registry.Record(std::move(rec));
+    if (cancels > 0) {
+        Registry.SetKill(cancels, id);
+        Registry.Move(cancels, TOrderEvent::KillSent);
+    }
+    // tOrderNumber is the report of QUIK's answers: the transaction gets its row there too.
+    RunSql(Ctx.DM.conQuikData(),
+           {QStringLiteral("INSERT INTO tOrderNumber (trans_id, id_order, filled, code)"),
+            QStringLiteral("VALUES (:trans_id, :id_order, :filled, :code)")},
+           {{"trans_id", id},
+            {"id_order", order.IdOrder},
+            {"filled", order.Filled ? 1 : 0},
+            {"code", order.ClientCode}});
+
     TRecorded r;
     r.TransId = id;
     r.Line = TransactionLine(id, order, *price, *stopPrice);
     r.DeadlineMs = seenMs + RetryPeriodMs(Ctx.Settings.RetryPeriod);
-    r.Effect = Book.Record(id, order, alert);
-    r.OpenPositionsChanged =
-        r.Effect.Kind == TTransactionBook::TKind::Entry || r.Effect.Kind == TTransactionBook::TKind::Exit;
+    r.OpenPositionsChanged = !effect.Empty();
 
     const QString idText = QString::number(id), text = OperatorText(order, *price);
     r.JournalText = QStringLiteral("Транзакция номер ") + idText + text + QStringLiteral(" по счету ") +
@@ -126,12 +178,53 @@ TTransactionWriter::TRecorded TTransactionWriter::RecordTransaction(const TOrder
     return r;
 }
 
+QString TTransactionWriter::TakeBackEffect(qint32 transId) {
+    const TOrderRecord* rec = Registry.Find(transId);
+    if (!rec || rec->Book.isEmpty()) return QString();
+    const TPositionBook::TEffect effect = TPositionBook::TEffect::FromText(rec->Book);
+    const QString text = Book.TakeBack(effect);
+    Registry.SetBook(transId, QString());
+    QSet<qint64> opened;
+    for (const auto& row : effect.Added)
+        if (row.Id >= 0) opened.insert(row.Id);
+    if (opened.isEmpty()) return text;
+    for (const TOrderRecord& later : Registry.All()) {
+        if (later.TransId <= transId || later.Book.isEmpty()) continue;
+        TPositionBook::TEffect e = TPositionBook::TEffect::FromText(later.Book);
+        const auto before = e.Removed.size();
+        std::erase_if(e.Removed, [&](const TPositionBook::TRow& row) { return opened.contains(row.Id); });
+        if (e.Removed.size() != before) Registry.SetBook(later.TransId, e.ToText());
+    }
+    return text;
+}
+
+QString TTransactionWriter::TakeBackUnsent(qint32 transId) {
+    const TOrderRecord* rec = Registry.Find(transId);
+    if (!rec || rec->Stage != TOrderStage::Recorded) return QString();
+    const qint32 cancels = rec->Cancels;
+    QString text;
+    TDbTransaction tx(Ctx.DM.conQuikData());
+    Registry.Begin();
+    try {
+        text = TakeBackEffect(transId);
+        Registry.Move(transId, TOrderEvent::LineGivenUp);
+        if (cancels > 0) Registry.Move(cancels, TOrderEvent::KillFailed);
+        RunSql(Ctx.DM.conQuikData(), {QStringLiteral("DELETE FROM tOrderNumber WHERE trans_id = :t")},
+               {{"t", transId}});
+        tx.Commit();
+    } catch (...) {
+        Registry.Rollback();
+        throw;
+    }
+    Registry.Commit();
+    return text;
+}
+
 void TTransactionWriter::ReleaseTransactions(const QList<TRecorded>& done) {
     bool positions = false;
     for (const TRecorded& r : done) {
         PendingLines << r.Line;
         Pending << TPending{r.TransId, r.DeadlineMs, r.JournalText, r.MailText};
-        Book.Add(r.TransId, r.Effect);
         positions = positions || r.OpenPositionsChanged;
     }
     if (positions && OnOpenPositionsChanged) OnOpenPositionsChanged();
@@ -141,8 +234,15 @@ void TTransactionWriter::WriteTransaction(const TOrder& order, const TOmegaOrder
     QList<TRecorded> done;
     {
         TDbTransaction tx(Ctx.DM.conQuikData());
-        done << RecordTransaction(order, alert, Ctx.Clock.MonotonicMs());
-        tx.Commit();
+        Registry.Begin();
+        try {
+            done << RecordTransaction(order, alert, Ctx.Clock.MonotonicMs());
+            tx.Commit();
+        } catch (...) {
+            Registry.Rollback();
+            throw;
+        }
+        Registry.Commit();
     }
     ReleaseTransactions(done);
 }
@@ -153,7 +253,7 @@ void TTransactionWriter::GiveUp(int index, const QString& why) {
     Pending.removeAt(index);
     QString taken;
     try {
-        taken = Book.GiveUp(id);
+        taken = TakeBackUnsent(id);
     } catch (const std::exception& e) {
         Ctx.Journal.AddJournalLine(QStringLiteral("Транзакция номер %1 не отправлена в Quik: %2. Запись "
                                                   "книги не отменена (%3); повтор при следующей записи.")
@@ -171,7 +271,7 @@ void TTransactionWriter::TakeBackLater() {
     for (int i = 0; i < Undone.size();) {
         QString taken;
         try {
-            taken = Book.GiveUp(Undone[i].first);
+            taken = TakeBackUnsent(Undone[i].first);
         } catch (const std::exception&) {
             return; // the database still refuses: the next flush tries again
         }
@@ -244,14 +344,16 @@ bool TTransactionWriter::FlushTransactions() {
     if (done > 0) {
         // Only now does the operator hear that the line went to QUIK, and only now is it mailed.
         QStringList journal;
+        QList<qint32> ids;
         journal.reserve(done);
+        ids.reserve(done);
         for (int i = 0; i < done; ++i) {
-            Book.LineWritten(Pending[i].Id);
+            ids << Pending[i].Id;
             journal << Pending[i].JournalText;
         }
+        LinesSent += done;
+        Registry.LinesWritten(ids);
         Ctx.Journal.AddJournalLines(journal);
-        // The new orders awaiting QUIK's answer are kept beside the settings, after their lines.
-        Book.SaveLive();
         if (Ctx.Settings.SendTrans_id)
             for (int i = 0; i < done; ++i)
                 if (!Pending[i].MailText.isEmpty()) Mail.SendNotification(Pending[i].MailText);

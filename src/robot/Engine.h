@@ -8,14 +8,10 @@
 #include "robot/ActionStates.h"
 #include "robot/ErrorReport.h"
 #include "robot/MainPage.h"
-#include "settings/RunState.h"
 #include "settings/Settings.h"
 #include "settings/SettingsFile.h"
 
-#include <QDateTime>
-#include <QHash>
 #include <QObject>
-#include <QSet>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -25,73 +21,89 @@ class TJournal;
 class TClock;
 class TMailNotifier;
 class TTransactionWriter;
-class TTransactionBook;
 class TResultReader;
 class TLinkMonitor;
-class QSqlRecord;
+class TOrderRegistry;
+class TPositionBook;
+class TRiskGuard;
+class TWatchCycle;
+class TStartupRecovery;
+struct TOrderRecord;
 
-// The robot itself: the run-time state, the two timers, the tick and the watch passes, the account
-// dispatch, the manual orders and the database connect. It runs the same with or without windows;
-// the main window shows its signals and calls its operations.
+// The robot itself. It coordinates the objects that each own one job: the order registry (every
+// transaction of the day), the position book, the risk guard, the watch cycle over the alert tables,
+// the start-up recovery, the .TRI writer and the .TRO reader. It runs the same with or without
+// windows: the window reads its state through the getters below, listens to its signals and sends
+// commands (the act… operations).
 class TEngine : public QObject {
     Q_OBJECT
 public:
     TEngine(TJournal& journal, const TClock& clock, const QString& settingsPath, QObject* parent = nullptr);
     ~TEngine() override;
 
+    // The settings object: the options dialog edits it, everything reads it at the moment of use.
     TSettings Settings;
     TSettingsFile& SettingsFile() { return *File; }
     TDatMod& DatMod() { return *DM; }
     TJournal& Journal() { return JournalRef; }
     TMailNotifier& Mail() { return *Mailer; }
     TTransactionWriter& Writer() { return *TransWriter; }
-    TTransactionBook& Book() { return *TransBook; }
     TResultReader& Reader() { return *ResultReader; }
     TLinkMonitor& Monitor() { return *LinkMonitor; }
     TErrorReport& ErrorReport() { return Errors; }
+    const TOrderRegistry& Registry() const { return *Orders; }
+    const TRiskGuard& Guard() const { return *Risk; }
     const TPipelineContext& Context() const { return Ctx; }
 
-    // Run-time state.
-    // Ids above 32 bits occur in real tables: the last ids are 64-bit.
-    qint64 LastActiveID = 0;
-    qint64 LastFilledID = 0;
-    qint64 LastCanceledID = 0;
-    bool Watching = false;
-    bool ActivePassBusy = false;
-    qint32 TrayIconFrame = 0;
-    qint32 ShownTrayFrame = 0; // the frame the tray and application icon show
-    TActionStates Actions;
-    TMainPage CurrentPage = TMainPage::tshOpenPositions;
-
-    TPeriodicTimer timUpdateTable;
-    TPeriodicTimer timInfoLog;
+    // --- What the window reads ---
+    bool Watching() const { return IsWatching; }
+    const TActionStates& Actions() const { return ActionStates; }
+    TMainPage CurrentPage() const { return Page; }
+    qint64 LastActiveID() const;
+    qint64 LastFilledID() const;
+    qint64 LastCanceledID() const;
+    bool ActivePassBusy() const { return ActiveBusy; }
+    int ShownTrayFrame() const { return ShownFrame; }
+    bool BreakerTripped() const;
+    QString BreakerText() const;
+    const TPortfolioSum& PortfolioTotals() const { return Totals; }
+    const TSecCodeSum& SumList() const { return Sums; }
+    const TPeriodicTimer& timUpdateTable() const { return TableTimer; }
+    const TPeriodicTimer& timInfoLog() const { return InfoLogTimer; }
 
     // Plays after every dispatch; unset (headless) plays nothing.
     std::function<void()> InformationSound;
+    // Asked before a manual order goes out (setting ConfirmManualOrders); unset (headless) asks
+    // nothing. False: nothing is sent.
+    std::function<bool(const QString&)> ConfirmManualOrder;
 
     // Runs one event (tick, command, button): an error that nothing caught ends it and goes to the
     // general error report. Returns false when it ended that way.
     bool RunEvent(const std::function<void()>& event);
 
     // --- Settings ---
-    // Reads Korvex.ini and applies both timer periods. Throws ConversionError as the file reader
-    // does; a period that is not a whole number throws after the other fields were read.
-    void LoadSettings();
+    // Reads Korvex.ini and applies both timer periods. Each key that does not read is journalled
+    // (and shown in the last-error panel) and returned; the others are read all the same. A period
+    // that is not a whole number throws ConversionError after every field was read.
+    QStringList LoadSettings();
     void SaveSettings();
     // intTable 1..3600 s, QuikConnectTimeOut 1..86400 s or 0 (link check off); a period outside its
     // limits is replaced (below: the default, above: the limit) with one journal line. A period that
     // is not a whole number throws ConversionError naming the file and the key.
     void ApplyTimerPeriods();
 
-    // --- Start-up ---
-    // Empties the .TRI, .TRO and .TRR files (creating their folder one level deep); a failure is
-    // journalled and start-up goes on.
+    // --- Start-up and shutdown ---
+    // Takes the lock on the .TRI of the settings, so that no second robot writes it; false, with the
+    // reason naming the other robot's folder and process, when another one holds it.
+    bool LockTransactionFile(QString* error);
+    // Moves the .TRI and .TRO of an earlier run aside (read at the first connect, before anything is
+    // sent) and leaves them and the .TRR empty; a failure is journalled and start-up goes on.
     void PrepareTransactionFiles();
-    // Sets the next TRANS_ID after the highest one used today (the state file's, and the .TRI's as
-    // it stood before it was emptied); journals where the numbers go on.
-    void ContinueTransactionNumbers(bool triEmptied, qint64 triHighest);
     // Connects when so set and takes the first size of info.log; a failure is journalled.
     void ConnectAtStartUp();
+    // The orderly end: lines still waiting for the .TRI never go out (the book takes back what they
+    // did, and the journal names each), and the timers stop.
+    void Shutdown();
 
     // --- Databases ---
     bool ConnectDatabases();
@@ -116,36 +128,25 @@ public:
     // Watches the alerts database and the result file when WakeOnChange is on and both databases
     // are connected; otherwise the table timer alone drives the robot.
     void ApplyWakeOnChange();
-    void ReadFilledOrders(bool AllFills);
-    void ReadCanceledOrders();
-    void ReadActiveOrders();
 
-    // --- Dispatch and manual orders ---
+    // --- Dispatch, cancellations and manual orders ---
     void SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& builder, bool Automatic);
+    // The cancellation of every order recorded for an alert row, to its own client and account: an
+    // accepted order is pulled now, one QUIK has not answered yet as soon as its number comes. Only
+    // what it cancels is needed: no check of a new order applies. A line says what was found.
+    void CancelAlertOrders(const QString& table, qint64 alertId, bool Automatic);
     void PageControl1Change(TMainPage page);
     void actSendNewOrderManualExecute();
     void actSendKillOrderManualExecute();
-    // Asked before a manual order goes out (setting ConfirmManualOrders); unset (headless) asks
-    // nothing. False: nothing is sent.
-    std::function<bool(const QString&)> ConfirmManualOrder;
 
     // --- Guard rails ---
-    // An entry over the most lots or the most money of one order is not sent, nor an exit for the
-    // part beyond the recorded quantity (an exit up to it always goes out): one journal line names
-    // the alert, the client, the limit and the value (and a mail when transactions are mailed), and
-    // the refusal counts as one. A limit that does not read refuses every order it would check.
-    // True when the order may go. Cancellations are never held back.
-    bool WithinLimits(const TOrder& order, const TOmegaOrder& alert);
-    // The limits that do not read as a number >= 0 (MaxTransPerMinute: a whole one), each as
-    // "key=value"; empty when all read. Watching does not start while one does not.
+    // The limits that do not read (see TRiskGuard); watching does not start while one does not.
     QStringList UnreadableLimits() const;
-    // More automatic transactions in one minute than MaxTransPerMinute stop the watching.
-    bool BreakerTripped = false;
-    QString BreakerText;
-    // The orders living in QUIK (accepted, status 3 with an order number) that no cancellation has
-    // pulled, this run's and an earlier run's of the same day.
-    int PullAllOrdersCount();
-    // Stops watching and sends the cancellation of each of them, to its own client and account.
+    // The orders that can be live in QUIK today and no cancellation is on its way for: accepted limit
+    // and stop orders, and those still awaiting QUIK's answer, this run's and the day's earlier runs'.
+    int PullAllOrdersCount() const;
+    // Stops watching and cancels each of them, to its own client and account; those awaiting QUIK's
+    // answer are cancelled as soon as their number comes.
     void actPullAllOrdersExecute();
 
     // --- What the window shows ---
@@ -153,13 +154,13 @@ public:
     void UpdateStatusBar() { emit StatusChanged(); }
     void UpdatePortfolioTotals();
     void UpdateSumList();
-    TPortfolioSum PortfolioTotals;
-    TSecCodeSum SumList;
     void AdvanceTrayIcon();
     void ResetTrayIcon();
+    // Refusals by QUIK and by the limits, as the status bar counts them.
+    int RefusedCount() const;
 
 signals:
-    void SettingsLoaded(); // also after a load that stopped at a bad key
+    void SettingsLoaded(); // also after a load with keys that did not read
     void StatusChanged();
     void ActionsChanged();
     void TrayFrameChanged(int frame);
@@ -167,41 +168,34 @@ signals:
     void SumListChanged();
 
 private:
+    // Tests make transactions of their own in the registry, as an earlier run would have.
+    friend class TTestRobot;
     void SetActions(const TActionStates& a);
     void ManualOrder(const TOrderBuilder& builder, bool cancel);
+    static void MarkManual(TTransactionWriter::TRecorded& r);
     // What a manual send or cancel would do: instrument, side, lots, price, number of accounts;
     // empty when no account would get an order. Throws as the builders do.
-    static void MarkManual(TTransactionWriter::TRecorded& r);
     QString ManualOrderQuestion(const TOmegaOrder& alert, const TOrderBuilder& builder, bool cancel);
-    // One reader: the rows of `table` in the id window (prev, cur], filtered and handed to `rule`.
-    void ReadWindow(const QString& table, qint64& lastId, TDataTable* t, bool filledSource,
-                    const std::function<void(TOmegaOrder&)>& rule);
-    // How long an alert that could not be sent is tried again (setting RetryPeriod).
-    qint64 RetryPeriodMs() const;
-    // When the robot first saw the alert being dispatched (monotonic ms); -1: now (a manual order).
-    qint64 DispatchSeenMs = -1;
-    // Thrown when a store or a file ended a watch pass; already reported.
-    struct TPassEnded {};
-    // Thrown when an alert grew older than the retry period while its dispatch waited for the database.
-    struct TAlertTooLate {};
-    QHash<QString, QHash<qint64, qint64>> FirstSeen; // alert table -> id -> first seen, monotonic ms
-    QHash<QString, qint64> LastLook; // alert table -> when its last id was last looked at, monotonic ms
-    QString LastPassFailure;
-
-    // The active clients as last read, and the table's stamp then (-1: read every time).
-    std::shared_ptr<const std::vector<TClientAccount>> ActiveClients;
-    qint64 ClientsStamp = -1;
-    QList<qint64> RecentAutomatic; // times of the automatic transactions of the last minute, monotonic ms
+    void ReadFilledOrders(bool AllFills);
+    void ReadCanceledOrders();
+    void ReadActiveOrders();
+    // The platform reported the fill of an advance order (a FilledOrders row carrying its mark).
+    void AdvanceOrderFilled(const TOmegaOrder& fill);
+    // Records and sends the cancellations of `orders` in one database transaction.
+    void SendCancellations(const QList<const TOrderRecord*>& orders, bool manual);
+    // These orders are to be cancelled as soon as QUIK gives their number.
+    void WantCancellations(const QList<qint32>& orders);
+    // Cancellations that came before their order's number, now that the number is there.
+    void SendWantedCancellations();
+    // Refuses a new order that is not safe to send (a field, a limit); true when it may go.
+    bool MayGo(const TOrder& order, const TOmegaOrder& alert);
+    // The registry read at the first connect (or again after it could not be): the earlier run's
+    // files are taken into account before anything is sent. False while it cannot be read.
+    bool EnsureRegistry();
+    // An order refused by a limit: one journal line, counted and shown as QUIK's refusals are.
+    void RefuseByLimit(const TOrder& order, const TOmegaOrder& alert, const QString& why);
     void TripBreaker(int wouldBe, int limit);
-    // The last alert ids handled, kept beside the settings across runs.
-    std::unique_ptr<TRunState> State;
-    std::unique_ptr<class TChangeWatcher> Watcher;
-    void SaveLastIds();
-    // Keeps the day's last TRANS_ID in the state file, the alert ids as they stand there.
-    void SaveTransNumber();
-    // Names the alerts of `table` in (after, cur] as passed over; `after` < 0: the last id the state
-    // file keeps for the table.
-    void ReportPassedOver(const QString& table, TDataTable* t, qint64 cur, qint64 after = -1);
+    void RunAfterDispatch(const QList<TTransactionWriter::TRecorded>& done, int countedLines);
 
     TJournal& JournalRef;
     const TClock& Clock;
@@ -209,23 +203,35 @@ private:
     std::unique_ptr<TDatMod> DM;
     TPipelineContext Ctx;
     std::unique_ptr<TMailNotifier> Mailer;
-    std::unique_ptr<TTransactionBook> TransBook;
+    std::unique_ptr<TOrderRegistry> Orders;
+    std::unique_ptr<TPositionBook> Positions;
+    std::unique_ptr<TRiskGuard> Risk;
+    std::unique_ptr<TWatchCycle> Watch;
     std::unique_ptr<TTransactionWriter> TransWriter;
     std::unique_ptr<TResultReader> ResultReader;
     std::unique_ptr<TLinkMonitor> LinkMonitor;
+    std::unique_ptr<TStartupRecovery> Recovery;
+    std::unique_ptr<class TChangeWatcher> Watcher;
     TErrorReport Errors;
+
+    TPeriodicTimer TableTimer;
+    TPeriodicTimer InfoLogTimer;
+    bool IsWatching = false;
+    bool ActiveBusy = false;
+    qint32 TrayIconFrame = 0;
+    qint32 ShownFrame = 0; // the frame the tray and application icon show
+    TActionStates ActionStates;
+    TMainPage Page = TMainPage::tshOpenPositions;
+    TPortfolioSum Totals;
+    TSecCodeSum Sums;
+    int LimitRefusals = 0;
     QString Panel5 = QStringLiteral("SINGLE");
     bool OpenPositionsChanged = false;
-    // The orders an earlier run of the day left living in QUIK are taken over at the first connect.
-    bool CarriedTold = false;
     // The alerts database's file was replaced and the new one is still to be opened.
     bool AlertsReopenPending = false;
     QString AlertsReopenFailure;
-    // The TRANS_IDs the .TRI held at start-up, before it was emptied (unset: not read).
-    std::optional<QSet<qint64>> TriAtStart;
-    // QUIK's acceptances (TRANS_ID -> order number) in the .TRO at start-up, before it was emptied.
-    QHash<qint32, qint64> TroAcceptedAtStart;
-    // At the first connect: journals each transaction the last run committed whose line never reached
-    // the file, and takes back an entry's open position.
-    void NameUnsentOfLastRun();
+    QString RegistryFailure; // told once while the registry cannot be read
+    // The active clients as last read, and the table's stamp then (-1: read every time).
+    std::shared_ptr<const std::vector<TClientAccount>> ActiveClients;
+    qint64 ClientsStamp = -1;
 };

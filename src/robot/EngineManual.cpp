@@ -4,12 +4,35 @@
 #include "common/Journal.h"
 #include "data/SqlRun.h"
 #include "pipeline/AlertDecoding.h"
+#include "quik/OrderRegistry.h"
 #include "quik/PriceText.h"
 #include "quik/TransactionWriter.h"
 
 #include <QSqlRecord>
 
 QString TEngine::ManualOrderQuestion(const TOmegaOrder& alert, const TOrderBuilder& builder, bool cancel) {
+    const QString table = alert.Filled ? QStringLiteral("FilledOrders") : QStringLiteral("ActiveOrders");
+    if (cancel) {
+        // A cancellation pulls what the registry knows of the alert, nothing else.
+        QStringList orders;
+        QString ticker = alert.Symbol;
+        for (const TOrderRecord* r : Orders->OrdersOfAlert(table, alert.ID)) {
+            if (!r->CanLive() || !(r->Stage == TOrderStage::Accepted || AwaitsAnswer(r->Stage))) continue;
+            ticker = r->Ticker;
+            orders << QStringLiteral("%1 (счет %2)")
+                          .arg(r->OrderNumber > 0 ? QString::number(r->OrderNumber)
+                                                  : QStringLiteral("ждет ответа Quik"),
+                               r->Code);
+        }
+        if (orders.isEmpty()) return QString();
+        QStringList text;
+        text << QStringLiteral("Снять заявку вручную?") << QString();
+        text << QStringLiteral("Инструмент: %1").arg(ticker);
+        text << QStringLiteral("Заявка: %1").arg(orders.join(QStringLiteral(", ")));
+        text << QStringLiteral("Счетов: %1").arg(orders.size());
+        text << QString() << QStringLiteral("Ордер # %1 (%2).").arg(alert.ID).arg(table);
+        return text.join(QLatin1Char('\n'));
+    }
     const auto accounts = DispatchAccounts();
     // The orders are built as the send would build them, and nothing of it is kept: neither the rows
     // (rolled back) nor the journal lines, which the send's own build writes once more.

@@ -1,18 +1,21 @@
-// The tick, the watch passes, the account dispatch and the manual orders.
+// The tick, the watch passes, the account dispatch, the cancellations and the manual orders.
 #include "robot/Engine.h"
 
-#include "common/FileNames.h"
+#include "common/Clock.h"
 #include "common/Journal.h"
 #include "common/KorvexError.h"
 #include "common/Regional.h"
-#include "data/Connection.h"
 #include "data/SqlRun.h"
 #include "notify/MailNotifier.h"
 #include "pipeline/AlertDecoding.h"
+#include "quik/OrderRegistry.h"
+#include "quik/PositionBook.h"
+#include "quik/PriceText.h"
 #include "quik/ResultReader.h"
 #include "quik/TransactionWriter.h"
+#include "robot/RiskGuard.h"
+#include "robot/WatchCycle.h"
 
-#include <QFileInfo>
 #include <QSqlRecord>
 #include <algorithm>
 #include <vector>
@@ -25,10 +28,18 @@ void TEngine::timTable() {
     DM->RefreshDataSet(DM->tPortfolio);
     UpdatePortfolioTotals();
     DM->RefreshDataSet(DM->tOrderNumber);
-    if (Watching) actWatchingExecute();
+    // Nothing is sent and no answer is read before the day's registry is: an answer read without it
+    // would be taken for an unknown number and lost.
+    if (!EnsureRegistry()) {
+        JournalRef.FlushJournal();
+        return;
+    }
+    if (IsWatching) actWatchingExecute();
     // Lines of a manual order that the file refused wait here too: written, or given up in time.
     TransWriter->FlushTransactions();
     ResultReader->actCheckTROExecute();
+    SendWantedCancellations();
+    Orders->SaveLinesWrittenNow();
     JournalRef.FlushJournal();
 }
 
@@ -39,20 +50,11 @@ void TEngine::actStartWatchExecute() {
         throw ConversionError(QStringLiteral("Загрузка ордеров не включена: предел не читается как число не "
                                              "меньше 0 (раздел [Risk]): ") +
                               bad.join(QStringLiteral(", ")) + QLatin1Char('.'));
-    LastActiveID = DM->GetLastID(DM->tActiveOrders);
-    LastFilledID = DM->GetLastID(DM->tFilledOrders);
-    LastCanceledID = DM->GetLastID(DM->tCanceledOrders);
-    // Alerts that came while the robot was not watching stay unsent, but never unmentioned.
-    ReportPassedOver(QStringLiteral("FilledOrders"), DM->tFilledOrders, LastFilledID);
-    ReportPassedOver(QStringLiteral("ActiveOrders"), DM->tActiveOrders, LastActiveID);
-    ReportPassedOver(QStringLiteral("CanceledOrders"), DM->tCanceledOrders, LastCanceledID);
-    SaveLastIds();
-    BreakerTripped = false;
-    BreakerText.clear();
-    RecentAutomatic.clear();
+    Watch->StartAt();
+    Risk->Reset();
     UpdateStatusBar();
-    Watching = true;
-    TActionStates a = Actions;
+    IsWatching = true;
+    TActionStates a = ActionStates;
     a.actStartWatch = false;
     a.actStopWatch = true;
     SetActions(a);
@@ -61,9 +63,9 @@ void TEngine::actStartWatchExecute() {
 }
 
 void TEngine::actStopWatchExecute() {
-    Watching = false;
+    IsWatching = false;
     ResetTrayIcon();
-    TActionStates a = Actions;
+    TActionStates a = ActionStates;
     a.actStartWatch = true;
     a.actStopWatch = false;
     SetActions(a);
@@ -77,6 +79,7 @@ void TEngine::actWatchingExecute() {
 }
 
 void TEngine::WatchReaders() {
+    if (!EnsureRegistry()) return;
     try {
         switch (Settings.rgpFilled) {
         case 0:
@@ -90,188 +93,93 @@ void TEngine::WatchReaders() {
         default:
             break;
         }
-    } catch (const TPassEnded&) {
+    } catch (const TWatchCycle::TPassEnded&) {
         // Already reported; the alert waits for the next tick, and the tick goes on.
-        ActivePassBusy = false;
+        ActiveBusy = false;
+        Watch->PassFailed();
     }
     RefreshOpenPositions();
-    SaveLastIds();
+    Watch->SaveLastIds();
     TransWriter->FlushTransactions();
     JournalRef.FlushJournal();
 }
 
-qint64 TEngine::RetryPeriodMs() const {
-    return TTransactionWriter::RetryPeriodMs(Settings.RetryPeriod);
-}
-
-namespace {
-// When the alerts database last changed (its file or its WAL, clock ms); -1 when it is no file.
-qint64 AlertsChangedMs(const QString& setting) {
-    const TConnectionTarget target = ConnectionTargetFor(setting);
-    if (setting.trimmed().startsWith(QLatin1String("odbc:"), Qt::CaseInsensitive)) return -1;
-    const QString path =
-        target.Driver == QLatin1String("QSQLITE") ? target.DatabaseName : LocalFilePath(setting);
-    qint64 latest = -1;
-    for (const QString& f : {path, QString(path + QStringLiteral("-wal"))}) {
-        const QFileInfo info(f);
-        if (info.exists()) latest = std::max(latest, info.lastModified().toMSecsSinceEpoch());
-    }
-    return latest;
-}
-} // namespace
-
-void TEngine::ReadWindow(const QString& table, qint64& lastId, TDataTable* t, bool filledSource,
-                         const std::function<void(TOmegaOrder&)>& rule) {
-    const qint64 prev = lastId;
-    // Rows above the last id seen at the previous look came after it.
-    const qint64 lookedBefore = LastLook.value(table, -1);
-    LastLook[table] = Clock.MonotonicMs();
-    const qint64 cur = DM->GetLastID(t);
-    if (cur <= prev) return;
-    // The filter's tables are looked at once in a pass, as its alerts are read once.
-    struct TPassScope {
-        const TPipelineContext& Ctx;
-        explicit TPassScope(const TPipelineContext& c) : Ctx(c) { Ctx.PassFilterStamps.emplace(); }
-        ~TPassScope() { Ctx.PassFilterStamps.reset(); }
-    } pass(Ctx);
-
-    // The last id moves past an alert only once it is handled: sent, filtered out, or refused for its
-    // own content. A database or file that fails ends the pass, and the alert is tried again on the
-    // next tick; its dispatch is atomic, so nothing goes out twice.
-    TSqlRows rows;
-    {
-        TDatMod::TBusyGuard busy(*DM, t->ConnectionName());
-        rows = RunSql(DM->conOmega(),
-                      {QStringLiteral("SELECT *"), QStringLiteral("FROM ") + table,
-                       QStringLiteral("WHERE id > :prev and id <= :cur ORDER BY id")},
-                      {{"prev", prev}, {"cur", cur}});
-    }
-    auto& seen = FirstSeen[table];
-    const qint64 now = Clock.MonotonicMs();
-    // Every alert of the window is seen now, also those behind one that ends the pass: the retry
-    // period of each counts from here, across failing passes and reconnects. Rows that came while
-    // the robot waited (a locked database holds a pass for seconds) are dated by the database's last
-    // change, which cannot be before the previous look nor after now.
-    qint64 seenAt = now;
-    qsizetype unseen = 0;
-    for (const QSqlRecord& row : rows.Rows)
-        if (!seen.contains(ColumnValue(row, QStringLiteral("ID")).toLongLong())) ++unseen;
-    if (lookedBefore >= 0 && unseen > 1) {
-        // Several rows came since the last look and nothing tells them apart: each is taken to have
-        // come right after it, the earliest it can have.
-        seenAt = std::min(lookedBefore, now);
-    } else if (lookedBefore >= 0 && unseen == 1) {
-        const qint64 changed = AlertsChangedMs(Settings.Alerts);
-        // The file's time is on the wall clock: only its distance from now carries over.
-        if (changed >= 0)
-            seenAt = std::clamp(now - (Clock.NowMs() - changed), std::min(lookedBefore, now), now);
-    }
-    for (const QSqlRecord& row : rows.Rows) {
-        const qint64 id = ColumnValue(row, QStringLiteral("ID")).toLongLong();
-        if (!seen.contains(id)) seen.insert(id, seenAt);
-    }
-    const TAlertColumns columns = rows.Rows.empty() ? TAlertColumns() : AlertColumns(rows.Rows.front());
-    for (const QSqlRecord& row : rows.Rows) {
-        const QVariant idValue = ColumnValue(row, QStringLiteral("ID"));
-        const qint64 id = idValue.toLongLong();
-        const QString idText = idValue.toString();
-        const qint64 firstSeen = seen.value(id, now);
-        const auto tooLate = [&] {
-            JournalRef.AddJournalLine(QStringLiteral("Ордер # ") + idText + QStringLiteral(" (") + table +
-                                      QStringLiteral(") не отправлен за ") +
-                                      QString::number(RetryPeriodMs() / 1000) +
-                                      QStringLiteral(" с и пропущен: поздний сигнал не исполняется."));
-            lastId = id;
-        };
-        // The clock read again: the alerts before this one may have taken their time.
-        if (Clock.MonotonicMs() - firstSeen > RetryPeriodMs()) {
-            tooLate();
-            continue;
-        }
-        try {
-            TOmegaOrder alert;
-            try {
-                LoadOmegaOrder(alert, row, filledSource, columns);
-            } catch (const ConversionError& e) {
-                JournalRef.AddJournalLine(QStringLiteral("Ордер # ") + idText + QStringLiteral(" (") + table +
-                                          QStringLiteral("): строка не читается и пропущена: ") + e.Message);
-                lastId = id;
-                continue;
-            }
-            if (!CheckFilters(Ctx, alert)) {
-                JournalRef.AddJournalLine(QStringLiteral("Ордер # ") + QString::number(alert.ID) +
-                                          QStringLiteral(" не прошел фильтры."));
-                lastId = id;
-                continue;
-            }
-            // Whatever way the dispatch ends (a tripped breaker ends the pass), the time is this alert's
-            // only.
-            struct TSeenScope {
-                qint64& Seen;
-                ~TSeenScope() { Seen = -1; }
-            } seenScope{DispatchSeenMs};
-            DispatchSeenMs = firstSeen;
-            rule(alert);
-        } catch (const TAlertTooLate&) {
-            tooLate();
-            continue;
-        } catch (const ConversionError& e) {
-            // Refused for its own content (an order text that does not read): nothing was written.
-            JournalRef.AddJournalLine(e.Message);
-        } catch (const std::exception& e) {
-            const QString reason = ErrorText(e).trimmed();
-            const QString text = QStringLiteral("Ордер # ") + idText + QStringLiteral(" (") + table +
-                                 QStringLiteral(") не отправлен: ") +
-                                 (reason.isEmpty() ? QStringLiteral("причина не сообщена") : reason) +
-                                 QStringLiteral(". Повтор на следующем такте.");
-            // Said once while the same alert fails for the same reason.
-            if (text != LastPassFailure) {
-                LastPassFailure = text;
-                Errors.Report(text);
-            }
-            throw TPassEnded();
-        }
-        lastId = id;
-        LastPassFailure.clear();
-        // The state file moves with every alert handled, so that a start after a crash names exactly
-        // the alerts that were not handled.
-        SaveLastIds();
-    }
-    lastId = std::max(lastId, cur);
-    for (auto it = seen.begin(); it != seen.end();)
-        it = it.key() <= lastId ? seen.erase(it) : std::next(it);
-}
-
 void TEngine::ReadFilledOrders(bool AllFills) {
-    ReadWindow(QStringLiteral("FilledOrders"), LastFilledID, DM->tFilledOrders, true,
-               [&](TOmegaOrder& alert) {
-                   if (AllFills || alert.OrderNumber.isEmpty()) SendToAccounts(alert, BuildNewOrder, true);
-               });
+    Watch->ReadWindow(
+        QStringLiteral("FilledOrders"), DM->tFilledOrders, true,
+        [&](TOmegaOrder& alert) {
+            if (AllFills || alert.OrderNumber.isEmpty())
+                SendToAccounts(alert, BuildNewOrder, true);
+            else
+                AdvanceOrderFilled(alert);
+        },
+        [this](const QString& text) { Errors.Report(text); });
     JournalRef.FlushJournal();
 }
 
 void TEngine::ReadCanceledOrders() {
-    ReadWindow(QStringLiteral("CanceledOrders"), LastCanceledID, DM->tCanceledOrders, false,
-               [&](TOmegaOrder& alert) {
-                   if (alert.OrderNumber.isEmpty()) return;
-                   auto id = Regional::ParseInteger(alert.OrderNumber);
-                   if (id) alert.ID = *id;
-                   SendToAccounts(alert, BuildKillOrder, true);
-               });
+    Watch->ReadWindow(
+        QStringLiteral("CanceledOrders"), DM->tCanceledOrders, false,
+        [&](TOmegaOrder& alert) {
+            if (alert.OrderNumber.isEmpty()) return;
+            // The order number is the cancelled alert's id; one that does not read leaves the row's own.
+            const auto id = Regional::ParseInteger(alert.OrderNumber);
+            CancelAlertOrders(QStringLiteral("ActiveOrders"), id ? *id : alert.ID, true);
+            // A cancellation leaves no row of its own alert in the registry: its being handled is
+            // written now, so that a restart never names it as passed over.
+            Watch->HandledNow(QStringLiteral("CanceledOrders"), alert.ID);
+        },
+        [this](const QString& text) { Errors.Report(text); });
     JournalRef.FlushJournal();
 }
 
 void TEngine::ReadActiveOrders() {
-    const qint64 cur = DM->GetLastID(DM->tActiveOrders);
-    if (cur > LastActiveID) {
-        if (!ActivePassBusy) {
-            ActivePassBusy = true;
-            ReadWindow(QStringLiteral("ActiveOrders"), LastActiveID, DM->tActiveOrders, false,
-                       [&](TOmegaOrder& alert) { SendToAccounts(alert, BuildNewOrder, true); });
-        }
+    if (!ActiveBusy) {
+        ActiveBusy = true;
+        Watch->ReadWindow(
+            QStringLiteral("ActiveOrders"), DM->tActiveOrders, false,
+            [&](TOmegaOrder& alert) { SendToAccounts(alert, BuildNewOrder, true); },
+            [this](const QString& text) { Errors.Report(text); });
     }
     JournalRef.FlushJournal();
-    ActivePassBusy = false;
+    ActiveBusy = false;
+}
+
+bool TEngine::MayGo(const TOrder& order, const TOmegaOrder& alert) {
+    // A field that would let QUIK read another line than the one meant.
+    const QString unsafe = TTransactionWriter::UnsafeField(order, Settings);
+    if (!unsafe.isEmpty()) {
+        JournalRef.AddJournalLine(QStringLiteral("Ордер # ") + QString::number(alert.ID) +
+                                  QStringLiteral(" по счету ") + JournalField(order.ClientCode) +
+                                  QStringLiteral(" не отправлен: ") + unsafe + QLatin1Char('.'));
+        return false;
+    }
+    const QString refusal = Risk->LimitRefusal(order, alert);
+    if (refusal.isEmpty()) return true;
+    RefuseByLimit(order, alert, refusal);
+    return false;
+}
+
+void TEngine::RefuseByLimit(const TOrder& order, const TOmegaOrder& alert, const QString& why) {
+    const QString text = QStringLiteral("Ордер # ") + QString::number(alert.ID) +
+                         QStringLiteral(" по счету ") + JournalField(order.ClientCode) +
+                         QStringLiteral(" не отправлен: ") + order.Operation + QLatin1Char(' ') +
+                         QString::number(order.Quantity) + QLatin1Char(' ') + JournalField(order.Ticker) +
+                         QStringLiteral(" at ") + PriceToText(order.Digits, order.Price) +
+                         QStringLiteral(", ") + why + QLatin1Char('.');
+    JournalRef.AddJournalLine(text);
+    ++LimitRefusals;
+    Errors.Notice(text);
+    UpdateStatusBar();
+    if (Settings.SendTrans_id) Mailer->SendNotification(text);
+}
+
+void TEngine::TripBreaker(int wouldBe, int limit) {
+    const QString text = Risk->Trip(wouldBe, limit);
+    JournalRef.AddJournalLine(text);
+    if (IsWatching) actStopWatchExecute();
+    Mailer->SendNotification(text);
+    UpdateStatusBar();
 }
 
 void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& builder, bool Automatic) {
@@ -279,8 +187,9 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
     // them, no new order is recorded, since it could only wait behind them and go out late.
     if (!TransWriter->FlushTransactions()) throw IoError(TransWriter->FlushError());
 
-    // Everything one alert writes for all its accounts commits together; its lines become pending
-    // only after the commit. A failure rolls it all back and the alert can be tried again.
+    // Everything one alert writes for all its accounts commits together: its registry rows, its
+    // tOrderNumber rows, its book rows and its being handled; its lines become pending only after
+    // the commit. A failure rolls it all back and the alert can be tried again.
     QList<TTransactionWriter::TRecorded> done;
     int tripAt = -1;
     // What is the same for every account of this alert is worked out once.
@@ -289,71 +198,71 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
         explicit TMemoScope(const TPipelineContext& c) : Ctx(c) { Ctx.Memo.Active = true; }
         ~TMemoScope() { Ctx.Memo.Clear(); }
     } memo(Ctx);
-    const qint64 seenMs = DispatchSeenMs >= 0 ? DispatchSeenMs : Clock.MonotonicMs();
+    const std::optional<qint64> seen = Automatic ? Watch->DispatchSeenMs() : std::nullopt;
+    const qint64 seenMs = seen ? *seen : Clock.MonotonicMs();
     {
         TDbTransaction tx(DM->conQuikData());
-        // Waiting for the database may have taken the alert past its retry period: it is not sent late.
-        if (DispatchSeenMs >= 0 && Clock.MonotonicMs() - seenMs > RetryPeriodMs()) throw TAlertTooLate();
-        // One look at the database for both kept tables, inside the transaction: what it sees is
-        // what this dispatch writes against.
-        const std::vector<qint64> stamps =
-            TableChangeStamps(DM->conQuikData(), {QStringLiteral("tClients"), QStringLiteral("tSecCode")});
-        Ctx.Memo.SecCodeStamp = stamps[1];
-        const auto accounts = DispatchAccounts(stamps[0]);
-        done.reserve(static_cast<qsizetype>(accounts->size()));
-        TOrder order;
-        for (const TClientAccount& account : *accounts) {
-            if (!builder(Ctx, order, alert, account)) continue;
-            if (!Automatic || order.Traded) {
-                // A field that would let QUIK read another line than the one meant.
-                const QString unsafe = TTransactionWriter::UnsafeField(order, Settings);
-                if (!unsafe.isEmpty()) {
+        Orders->Begin();
+        try {
+            // Waiting for the database may have taken the alert past its retry period: not sent late.
+            if (seen && Clock.MonotonicMs() - seenMs > Watch->RetryPeriodMs())
+                throw TWatchCycle::TAlertTooLate();
+            // One look at the database for both kept tables, inside the transaction: what it sees is
+            // what this dispatch writes against.
+            const std::vector<qint64> stamps = TableChangeStamps(
+                DM->conQuikData(), {QStringLiteral("tClients"), QStringLiteral("tSecCode")});
+            Ctx.Memo.SecCodeStamp = stamps[1];
+            const auto accounts = DispatchAccounts(stamps[0]);
+            done.reserve(static_cast<qsizetype>(accounts->size()));
+            bool opening = false;
+            TOrder order;
+            for (const TClientAccount& account : *accounts) {
+                if (!builder(Ctx, order, alert, account)) continue;
+                if (Automatic && !order.Traded) {
                     JournalRef.AddJournalLine(QStringLiteral("Ордер # ") + QString::number(alert.ID) +
-                                              QStringLiteral(" по счету ") + JournalField(order.ClientCode) +
-                                              QStringLiteral(" не отправлен: ") + unsafe + QLatin1Char('.'));
+                                              QStringLiteral(" не прошел фильтр по счету ") +
+                                              JournalField(order.ClientCode) +
+                                              QStringLiteral(":  инструмент ") + JournalField(order.Ticker) +
+                                              QStringLiteral(" не торгуется."));
                     continue;
                 }
-                if (!WithinLimits(order, alert)) continue;
-                done << TransWriter->RecordTransaction(order, alert, seenMs);
+                if (!MayGo(order, alert)) continue;
+                opening = opening || Risk->OpensNew(order, alert);
+                TTransactionWriter::TRecordOptions options;
+                options.Manual = !Automatic;
+                done << TransWriter->RecordTransaction(order, alert, seenMs, options);
                 if (!Automatic) MarkManual(done.last());
-            } else {
-                JournalRef.AddJournalLine(QStringLiteral("Ордер # ") + QString::number(alert.ID) +
-                                          QStringLiteral(" не прошел фильтр по счету ") +
-                                          JournalField(order.ClientCode) + QStringLiteral(":  инструмент ") +
-                                          JournalField(order.Ticker) + QStringLiteral(" не торгуется."));
             }
+            // The circuit breaker: a strategy that fires in a loop must not reach QUIK for every
+            // client. A limit that does not read stops the watching as a tripped one does.
+            if (Automatic)
+                tripAt = Risk->WouldTrip(static_cast<int>(done.size()), opening, Clock.MonotonicMs());
+            if (tripAt < 0) tx.Commit();
+        } catch (...) {
+            Orders->Rollback();
+            throw;
         }
-        if (Automatic && !done.isEmpty()) {
-            // The circuit breaker: a strategy that fires in a loop must not reach QUIK for every client.
-            // A limit that does not read stops the watching as a tripped one does.
-            const auto max = Regional::ParseInteger(Settings.MaxTransPerMinute);
-            const qint64 now = Clock.MonotonicMs();
-            while (!RecentAutomatic.isEmpty() && now - RecentAutomatic.first() >= 60000)
-                RecentAutomatic.removeFirst();
-            if (!max || *max < 0)
-                tripAt = 0;
-            else if (*max > 0 && RecentAutomatic.size() + done.size() > *max)
-                tripAt = static_cast<int>(*max);
-        }
-        if (tripAt < 0) tx.Commit();
+        if (tripAt >= 0)
+            Orders->Rollback();
+        else
+            Orders->Commit();
     }
     if (tripAt >= 0) {
         // Rolled back: nothing of this alert goes out, and the watching stops here.
-        TripBreaker(RecentAutomatic.size() + done.size(), tripAt);
-        throw TPassEnded();
+        TripBreaker(Risk->RecentCount() + static_cast<int>(done.size()), tripAt);
+        throw TWatchCycle::TPassEnded();
     }
+    RunAfterDispatch(done, Automatic ? static_cast<int>(done.size()) : 0);
+}
+
+void TEngine::RunAfterDispatch(const QList<TTransactionWriter::TRecorded>& done, int countedLines) {
     // The lines go to the file first; journal and mail follow them. Lines the file refuses now stay
     // pending, and are given up with their records when their alert grows too old.
     TransWriter->ReleaseTransactions(done);
     TransWriter->FlushTransactions();
-    // The day's last number is kept at once: a restart must never give it out again.
-    if (!done.isEmpty()) SaveTransNumber();
-    if (Automatic && !done.isEmpty()) {
-        const qint64 now = Clock.MonotonicMs();
-        for (int i = 0; i < done.size(); ++i)
-            RecentAutomatic << now;
-    }
-    if (!Automatic) RefreshOpenPositions();
+    if (countedLines > 0) Risk->Count(countedLines, Clock.MonotonicMs());
+    // A watch pass re-reads the open positions once at its end; an action does it now.
+    if (!Watch->DispatchSeenMs()) RefreshOpenPositions();
     JournalRef.FlushJournal();
     if (InformationSound) InformationSound();
 }
@@ -389,11 +298,227 @@ void TEngine::RefreshOpenPositions() {
     DM->RefreshDataSet(DM->tClientOpenPositions);
 }
 
+// ---------------------------------------------------------------------------------------------
+// Cancellations
+
+namespace {
+TOrder KillOf(const TOrderRecord& r) {
+    TOrder kill;
+    kill.Action = r.IsStop() ? QStringLiteral("KILL_STOP_ORDER") : QStringLiteral("KILL_ORDER");
+    kill.Operation = r.Operation;
+    kill.Quantity = r.Quantity;
+    kill.Price = r.Price;
+    kill.StopPrice = r.StopPrice;
+    kill.IsStop = r.IsStop();
+    kill.Filled = r.Market;
+    kill.ClientCode = r.Code;
+    kill.Account = r.Account;
+    kill.SecCode = r.SecCode;
+    kill.Ticker = r.Ticker;
+    kill.ClassCode = r.ClassCode;
+    kill.OrderKey = QString::number(r.OrderNumber);
+    kill.StopOrderKey = r.IsStop() ? kill.OrderKey : QString();
+    kill.OrderType = r.OrderType;
+    kill.Digits = r.Digits;
+    kill.IdOrder = r.AlertId;
+    kill.Traded = true;
+    return kill;
+}
+
+TOmegaOrder AlertOf(const TOrderRecord& r) {
+    TOmegaOrder alert;
+    alert.ID = r.AlertId;
+    alert.Filled = r.AlertTable == QLatin1String("FilledOrders");
+    alert.Symbol = r.Ticker;
+    alert.OrderType = r.OrderType;
+    alert.System = r.Strategy;
+    alert.Signal = r.Signal;
+    alert.Interval = r.Interval;
+    alert.Workspace = r.Workspace;
+    return alert;
+}
+} // namespace
+
+void TEngine::SendCancellations(const QList<const TOrderRecord*>& orders, bool manual) {
+    if (orders.isEmpty()) return;
+    if (!TransWriter->FlushTransactions()) throw IoError(TransWriter->FlushError());
+    QList<TTransactionWriter::TRecorded> done;
+    {
+        TDbTransaction tx(DM->conQuikData());
+        TOrderRegistry::TScopeGuard scope(*Orders);
+        const qint64 now = Clock.MonotonicMs();
+        // Copies: recording a cancellation changes the order's record.
+        QList<TOrderRecord> targets;
+        for (const TOrderRecord* r : orders)
+            targets << *r;
+        for (const TOrderRecord& r : targets) {
+            TTransactionWriter::TRecordOptions options;
+            options.Manual = manual;
+            options.Cancels = r.TransId;
+            options.AlertTable = r.AlertTable;
+            done << TransWriter->RecordTransaction(KillOf(r), AlertOf(r), now, options);
+            if (manual) MarkManual(done.last());
+        }
+        tx.Commit();
+        scope.Commit();
+    }
+    RunAfterDispatch(done, 0);
+}
+
+void TEngine::WantCancellations(const QList<qint32>& orders) {
+    if (orders.isEmpty()) return;
+    TDbTransaction tx(DM->conQuikData());
+    TOrderRegistry::TScopeGuard scope(*Orders);
+    for (const qint32 id : orders)
+        Orders->SetCancelWanted(id, true);
+    tx.Commit();
+    scope.Commit();
+}
+
+void TEngine::SendWantedCancellations() {
+    if (!Orders->Ready()) return;
+    const QList<const TOrderRecord*> wanted = Orders->WantedCancellations();
+    if (wanted.isEmpty()) return;
+    for (const TOrderRecord* r : wanted)
+        JournalRef.AddJournalLine(
+            QStringLiteral("Заявка %1 (транзакция номер %2, счет %3) принята Quik: "
+                           "ожидавшее ее снятие отправляется.")
+                .arg(QString::number(r->OrderNumber), QString::number(r->TransId), JournalField(r->Code)));
+    SendCancellations(wanted, false);
+}
+
+void TEngine::CancelAlertOrders(const QString& table, qint64 alertId, bool Automatic) {
+    if (!EnsureRegistry()) throw KorvexError(Orders->NotReadyReason());
+    const QList<const TOrderRecord*> orders = Orders->OrdersOfAlert(table, alertId);
+    const QString who = QStringLiteral("Ордер # %1 (%2)").arg(QString::number(alertId), table);
+    if (orders.isEmpty()) {
+        JournalRef.AddJournalLine(who +
+                                  QStringLiteral(": снимать нечего, робот не отправлял по нему заявок."));
+        JournalRef.FlushJournal();
+        return;
+    }
+    QList<const TOrderRecord*> now;
+    QList<qint32> later;
+    for (const TOrderRecord* r : orders) {
+        const QString account = QStringLiteral(" по счету ") + JournalField(r->Code) +
+                                QStringLiteral(" (транзакция номер ") + QString::number(r->TransId) +
+                                QLatin1Char(')');
+        if (r->Stage == TOrderStage::Accepted && r->CanLive() && r->OrderNumber > 0) {
+            now << r;
+        } else if (AwaitsAnswer(r->Stage) && r->CanLive()) {
+            later << r->TransId;
+            JournalRef.AddJournalLine(
+                who + account +
+                QStringLiteral(": Quik еще не ответил, снятие будет отправлено с номером "
+                               "заявки."));
+        } else if (r->Stage == TOrderStage::CancelPending) {
+            JournalRef.AddJournalLine(who + account + QStringLiteral(": снятие уже отправлено."));
+        } else if (r->Stage == TOrderStage::Accepted && r->CanLive()) {
+            later << r->TransId;
+            JournalRef.AddJournalLine(
+                who + account +
+                QStringLiteral(": Quik не сообщил номер заявки, снятие будет отправлено с "
+                               "ним."));
+        } else {
+            JournalRef.AddJournalLine(who + account + QStringLiteral(": снимать нечего, заявка ") +
+                                      (r->Market && r->Stage == TOrderStage::Done
+                                           ? QStringLiteral("рыночная и исполнена")
+                                           : StageText(r->Stage)) +
+                                      QLatin1Char('.'));
+        }
+    }
+    WantCancellations(later);
+    SendCancellations(now, !Automatic);
+    JournalRef.FlushJournal();
+}
+
+void TEngine::AdvanceOrderFilled(const TOmegaOrder& fill) {
+    const auto id = Regional::ParseInteger(fill.OrderNumber);
+    if (!id) return;
+    const QList<const TOrderRecord*> orders = Orders->OrdersOfAlert(QStringLiteral("ActiveOrders"), *id);
+    QList<TOrderRecord> filled;
+    for (const TOrderRecord* r : orders)
+        if (r->CanLive() && (r->Stage == TOrderStage::Accepted || r->Stage == TOrderStage::CancelPending))
+            filled << *r;
+    if (filled.isEmpty()) return;
+    TDbTransaction tx(DM->conQuikData());
+    Orders->Begin();
+    QStringList lines;
+    try {
+        for (const TOrderRecord& r : filled) {
+            Orders->Move(r.TransId, TOrderEvent::FillReported);
+            // The book follows the fill: an entry opens its position now, an exit closes its rows.
+            const TPositionBook::TKey key{r.Code,     r.Ticker,    TPositionBook::SideOf(r.OrderType),
+                                          r.Strategy, r.Workspace, r.Interval};
+            TPositionBook::TEffect effect;
+            if (TPositionBook::IsEntry(r.OrderType)) {
+                effect.Added.push_back(Positions->Open(key, r.Quantity, r.Signal));
+                lines << QStringLiteral(
+                             "Заявка транзакции номер %1 исполнена: позиция %2 %3 по счету %4 учтена.")
+                             .arg(QString::number(r.TransId), QString::number(r.Quantity), r.Ticker,
+                                  JournalField(r.Code));
+            } else if (TPositionBook::IsExit(r.OrderType)) {
+                effect.Removed = Positions->Close(key);
+                lines << QStringLiteral(
+                             "Заявка транзакции номер %1 исполнена: позиция %2 по счету %3 закрыта.")
+                             .arg(QString::number(r.TransId), r.Ticker, JournalField(r.Code));
+            }
+            if (!effect.Empty()) Orders->SetBook(r.TransId, effect.ToText());
+        }
+        tx.Commit();
+    } catch (...) {
+        Orders->Rollback();
+        throw;
+    }
+    Orders->Commit();
+    JournalRef.AddJournalLines(lines);
+    OpenPositionsChanged = true;
+}
+
+int TEngine::PullAllOrdersCount() const {
+    if (!DM->QuikDataConnected() || !Orders->Ready()) return 0;
+    int n = 0;
+    for (const TOrderRecord* r : Orders->LiveOrders(Clock.Now().date().toString(Qt::ISODate)))
+        if (!r->CancelWanted) ++n;
+    return n;
+}
+
+void TEngine::actPullAllOrdersExecute() {
+    if (IsWatching) actStopWatchExecute();
+    if (!DM->QuikDataConnected()) throw KorvexError(QStringLiteral("Нет подключения к базе данных Quik"));
+    if (!EnsureRegistry()) throw KorvexError(Orders->NotReadyReason());
+    const QString today = Clock.Now().date().toString(Qt::ISODate);
+    QList<const TOrderRecord*> now;
+    QList<qint32> later;
+    int earlier = 0;
+    for (const TOrderRecord* r : Orders->LiveOrders(today)) {
+        if (r->CancelWanted) continue;
+        if (r->RunId != Orders->RunId()) ++earlier;
+        if (r->Stage == TOrderStage::Accepted && r->OrderNumber > 0)
+            now << r;
+        else
+            later << r->TransId;
+    }
+    WantCancellations(later);
+    const int sent = static_cast<int>(now.size());
+    SendCancellations(now, false);
+    JournalRef.AddJournalLine(
+        QStringLiteral("Снять все заявки: отправлено снятий %1 из %2.").arg(sent).arg(sent + later.size()) +
+        (later.isEmpty()
+             ? QString()
+             : QStringLiteral(" Ждут ответа Quik и будут сняты с номером заявки: %1.").arg(later.size())) +
+        (earlier > 0 ? QStringLiteral(" Из них заявок прошлого запуска: %1.").arg(earlier) : QString()));
+    JournalRef.FlushJournal();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Manual orders
+
 void TEngine::PageControl1Change(TMainPage page) {
-    CurrentPage = page;
+    Page = page;
     const bool v =
         (page == TMainPage::tshActiveOrders || page == TMainPage::tshFilledOrders) && DM->OmegaConnected();
-    TActionStates a = Actions;
+    TActionStates a = ActionStates;
     a.actSendNewOrderManual = v;
     a.actSendKillOrderManual = a.actSendNewOrderManual;
     SetActions(a);
@@ -401,9 +526,9 @@ void TEngine::PageControl1Change(TMainPage page) {
 
 void TEngine::ManualOrder(const TOrderBuilder& builder, bool cancel) {
     TDataTable* table = nullptr;
-    if (CurrentPage == TMainPage::tshActiveOrders)
+    if (Page == TMainPage::tshActiveOrders)
         table = DM->tActiveOrders;
-    else if (CurrentPage == TMainPage::tshFilledOrders)
+    else if (Page == TMainPage::tshFilledOrders)
         table = DM->tFilledOrders;
     else
         return;
@@ -424,7 +549,10 @@ void TEngine::ManualOrder(const TOrderBuilder& builder, bool cancel) {
             return;
         }
     }
-    SendToAccounts(alert, builder, false);
+    if (cancel)
+        CancelAlertOrders(table->TableName(), alert.ID, false);
+    else
+        SendToAccounts(alert, builder, false);
 }
 
 void TEngine::actSendNewOrderManualExecute() {

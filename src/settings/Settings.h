@@ -40,7 +40,8 @@ struct TSettings {
     QString User = QStringLiteral("User");
     QString Password;
     bool Auten = false;
-    // Connection security: 0 none (plain text), 1 STARTTLS, 2 TLS from the first byte.
+    // Connection security: 0 none (plain text), 1 STARTTLS, 2 TLS from the first byte. Kept as read:
+    // any other value is no choice at all, never the nearest one.
     int Security = 0;
     // A certificate file (PEM or DER) trusted beside the system's authorities: a company's own
     // authority, or the server's own certificate. Empty: the system's authorities only.

@@ -16,7 +16,9 @@
 
 namespace {
 
-enum class Kind { Text, Choice, Boolean, Password };
+// Choice: an index clamped into -1..LastChoice. Integer: a whole number kept as read, for a value
+// whose user refuses what it does not know rather than taking the nearest choice.
+enum class Kind { Text, Choice, Integer, Boolean, Password };
 
 struct KeyDef {
     const char* Section;
@@ -55,7 +57,7 @@ const std::vector<KeyDef>& Keys() {
         {"Mail", "User", Kind::Text, &TSettings::User},
         {"Mail", "Password", Kind::Password, &TSettings::Password},
         {"Mail", "Auten", Kind::Boolean, &TSettings::Auten},
-        {"Mail", "Security", Kind::Choice, &TSettings::Security, 2},
+        {"Mail", "Security", Kind::Integer, &TSettings::Security},
         {"Mail", "TrustedCertificate", Kind::Text, &TSettings::TrustedCertificate},
         {"Mail", "FromName", Kind::Text, &TSettings::FromName},
         {"Mail", "FromAddress", Kind::Text, &TSettings::FromAddress},
@@ -131,13 +133,14 @@ QStringList TSettingsFile::KeyOrder() {
     return out;
 }
 
-void TSettingsFile::Load(TSettings& s) const {
+QStringList TSettingsFile::Load(TSettings& s) const {
     CSimpleIniA ini;
     QFile f(FilePath);
     QByteArray data;
     if (f.open(QIODevice::ReadOnly)) data = f.readAll();
     if (!data.isEmpty()) ini.LoadData(data.constData(), static_cast<size_t>(data.size()));
 
+    QStringList unread;
     for (const auto& k : Keys()) {
         const char* raw = ini.GetValue(k.Section, k.Key, nullptr);
         QByteArray bytes = raw ? QByteArray(raw).left(MaxValueLength) : QByteArray();
@@ -163,6 +166,9 @@ void TSettingsFile::Load(TSettings& s) const {
                 s.*(std::get<int TSettings::*>(k.Field)) = v;
                 break;
             }
+            case Kind::Integer:
+                s.*(std::get<int TSettings::*>(k.Field)) = ReadInteger(text);
+                break;
             case Kind::Boolean:
                 s.*(std::get<bool TSettings::*>(k.Field)) = ReadBoolean(text);
                 break;
@@ -170,11 +176,28 @@ void TSettingsFile::Load(TSettings& s) const {
                 break;
             }
         } catch (const ConversionError& e) {
-            // The operator has to find the line to correct: say which file and which key.
-            throw ConversionError(
-                SettingsValueError(FilePath, QLatin1String(k.Section), QLatin1String(k.Key), e.Message));
+            // One key that does not read must not leave the keys after it (the guards among them)
+            // unread: it takes its default, and the operator is told which line to correct.
+            QString taken;
+            if (k.kind == Kind::Integer) {
+                // The connection's protection is never guessed: no choice, which the mail refuses.
+                s.*(std::get<int TSettings::*>(k.Field)) = -1;
+                taken = QStringLiteral("значение не выбрано (-1), выберите его в настройках");
+            } else if (auto p = std::get_if<int TSettings::*>(&k.Field)) {
+                s.*(*p) = Defaults().*(*p);
+                taken = QStringLiteral("взято значение по умолчанию ") + QString::number(Defaults().*(*p));
+            } else {
+                const bool b = Defaults().*(std::get<bool TSettings::*>(k.Field));
+                s.*(std::get<bool TSettings::*>(k.Field)) = b;
+                taken = QStringLiteral("взято значение по умолчанию ") +
+                        (b ? QStringLiteral("-1") : QStringLiteral("0"));
+            }
+            unread << SettingsValueError(FilePath, QLatin1String(k.Section), QLatin1String(k.Key),
+                                         e.Message) +
+                          QStringLiteral("; ") + taken + QLatin1Char('.');
         }
     }
+    return unread;
 }
 
 QString SettingsValueError(const QString& path, const QString& section, const QString& key,

@@ -14,11 +14,12 @@ public:
     explicit TSettingsFile(QString path) : FilePath(std::move(path)) {}
     const QString& Path() const { return FilePath; }
 
-    // Reads every key in order. A missing file or key gives the default. A choice index that is not
-    // an integer, or a Boolean that is neither a number nor True/False, throws ConversionError at
-    // that key, naming the file, the section and the key: the keys before it keep their new values,
-    // the keys after it their previous ones.
-    void Load(TSettings& s) const;
+    // Reads every key in order, each on its own. A missing file or key gives the default. A value
+    // that does not read (a choice index or Security that is not an integer, a Boolean that is
+    // neither a number nor True/False) takes the default (Security: -1, no choice) and reading goes
+    // on with the next key. Returns one text per such key, naming the file, the section, the key,
+    // the value and what was taken; empty when every key read. Never throws.
+    QStringList Load(TSettings& s) const;
     // Writes every key, updating keys where they stand and appending missing keys and sections.
     // Throws IoError "Unable to write to <path>" when the system refuses the write; the file is
     // then left as it was.

@@ -1,5 +1,6 @@
 #include "ui/ClientsDialog.h"
 
+#include "data/TableColumns.h"
 #include "robot/Engine.h"
 #include "ui/DbGrid.h"
 #include "ui/NavigatorBar.h"
@@ -13,13 +14,17 @@ TfmClients::TfmClients(TEngine& engine, QWidget* parent) : QDialog(parent), Robo
     setWindowTitle(QStringLiteral("Клиенты"));
     auto* box = new QGroupBox(QStringLiteral(" Список клиентов "), this);
     auto* bl = new QVBoxLayout(box);
+    // The titles are the ones the client checks name in their messages.
+    auto title = [](const char* field) {
+        return ColumnTitle(QStringLiteral("tClients"), QLatin1String(field));
+    };
     Grid = new TDbGrid(engine.DatMod().tClients,
-                       {{"Code", "Код клиента"},
-                        {"Active", "Активен"},
-                        {"client", "Владелец счета"},
-                        {"AccountMicex", "Счет на ММВБ"},
-                        {"AccountFORTS", "Счет на ФОРТС"},
-                        {"note", "Комментарии"}},
+                       {{"Code", title("Code")},
+                        {"Active", title("Active")},
+                        {"client", title("client")},
+                        {"AccountMicex", title("AccountMicex")},
+                        {"AccountFORTS", title("AccountFORTS")},
+                        {"note", title("note")}},
                        true);
     Grid->setObjectName(QStringLiteral("grdClients"));
     bl->addWidget(Grid);

@@ -1,6 +1,7 @@
 #include "ui/FieldsProxy.h"
 
 #include "common/Regional.h"
+#include "quik/PriceText.h"
 
 #include "data/DataTable.h"
 #include <QDateTime>
@@ -12,6 +13,19 @@
 namespace {
 QString RegionalDateTime(const QDateTime& dt) {
     return Regional::ShortDate(dt.date()) + QLatin1Char(' ') + Regional::LongTime(dt.time());
+}
+
+// A price as the line writes it, its whole part grouped in thousands as the operator's numbers are.
+QString GroupedPrice(const QString& text) {
+    const QLocale loc;
+    if (loc.numberOptions() & QLocale::OmitGroupSeparator) return text;
+    QString out = text;
+    const qsizetype sign = out.startsWith(QLatin1Char('-')) ? 1 : 0;
+    qsizetype whole = out.indexOf(Regional::DecimalSeparator());
+    if (whole < 0) whole = out.size();
+    for (qsizetype i = whole - 3; i > sign; i -= 3)
+        out.insert(i, loc.groupSeparator());
+    return out;
 }
 } // namespace
 
@@ -148,8 +162,9 @@ QVariant TFieldsProxy::data(const QModelIndex& index, int role) const {
         if (column && column->Format == PriceFormat) {
             bool ok = false;
             const double d = v.toDouble(&ok);
-            const int digits = PriceDigits ? PriceDigits(s.row()) : -1;
-            if (ok && digits >= 0) return QLocale().toString(d, 'f', digits);
+            const int digits = PriceDigits ? PriceDigits(s.row()) : UnknownDigits;
+            const auto text = ok && digits != UnknownDigits ? TryPriceToText(digits, d) : std::nullopt;
+            if (text) return GroupedPrice(*text);
             if (ok) return QLocale().toString(d, 'g', 15);
         }
         if (column && column->Format == TimeFormat) {

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QVector>
 #include <functional>
+#include <limits>
 
 // How one column of a grid shows its field: the title, the display format of the table object
 // ("### ### ##0.000": blanks group the digits, the decimals after the point), and whether it edits.
@@ -44,7 +45,9 @@ public:
 
     // The display format of a price: the decimals of the row's instrument.
     static inline const QString PriceFormat = QStringLiteral("price");
-    // The decimals of the instrument of a source row; -1 when unknown (the price then shows as stored).
+    // The Digits of the instrument of a source row, UnknownDigits when there is none: a price shows as
+    // the transaction line writes it (Digits below 0 included), or as stored for an unknown instrument.
+    static constexpr int UnknownDigits = std::numeric_limits<int>::min();
     std::function<int(int sourceRow)> PriceDigits;
     // The display format of a date-time shown by its time alone (a report of one day).
     static inline const QString TimeFormat = QStringLiteral("time");

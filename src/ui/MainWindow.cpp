@@ -6,7 +6,6 @@
 #include "common/Regional.h"
 #include "quik/LinkMonitor.h"
 #include "quik/ResultReader.h"
-#include "quik/TransactionBook.h"
 #include "quik/TransactionWriter.h"
 #include "robot/Engine.h"
 #include "settings/SettingsFile.h"
@@ -576,13 +575,13 @@ void TfmMain::UsePriceDigits() {
         g->Proxy()->PriceDigits = [this, g, key, quotes](int row) {
             TTableModel* m = g->Source()->Model();
             const QString k = m->index(row, m->fieldIndex(key)).data(Qt::EditRole).toString().toUpper();
-            return (quotes ? DigitsByCode : DigitsByTicker).value(k, -1);
+            return (quotes ? DigitsByCode : DigitsByTicker).value(k, TFieldsProxy::UnknownDigits);
         };
     }
     // The registry keeps the decimals each transaction was written with.
     grdTRO->Proxy()->PriceDigits = [this](int row) {
         const QVariant d = Cell(grdTRO, row, "digits");
-        return d.isNull() ? -1 : d.toInt();
+        return d.isNull() ? TFieldsProxy::UnknownDigits : d.toInt();
     };
 }
 
@@ -783,11 +782,11 @@ void TfmMain::ManualOrder(bool cancel) {
 }
 
 void TfmMain::SyncActions() {
-    actStartWatch->setEnabled(Robot.Actions.actStartWatch);
-    actStopWatch->setEnabled(Robot.Actions.actStopWatch);
+    actStartWatch->setEnabled(Robot.Actions().actStartWatch);
+    actStopWatch->setEnabled(Robot.Actions().actStopWatch);
     const bool selected = AlertGrid() && AlertGrid()->SelectedRow() >= 0;
-    actSendNewOrderManual->setEnabled(Robot.Actions.actSendNewOrderManual && selected);
-    actSendKillOrderManual->setEnabled(Robot.Actions.actSendKillOrderManual && selected);
+    actSendNewOrderManual->setEnabled(Robot.Actions().actSendNewOrderManual && selected);
+    actSendKillOrderManual->setEnabled(Robot.Actions().actSendKillOrderManual && selected);
     UpdateStatusBar(); // watching went on or off
 }
 
@@ -812,7 +811,7 @@ void TfmMain::UpdateStatusBar() {
                                                     : QStringLiteral(" (проверка выключена в настройках)")));
     // QUIK without its server sends nothing anywhere: the loudest alarm of the bar.
     StatusPanels[2]->SetTone(LinkLost() ? T::Alarm : T::Plain);
-    const int sent = Robot.Book().Sent, atServer = Robot.Reader().TransAtServer,
+    const int sent = Robot.Writer().LinesSent, atServer = Robot.Reader().TransAtServer,
               done = Robot.Reader().TransDone, refused = Robot.Reader().TransRefused;
     const QString refusedFull = refused > 0 ? QStringLiteral(", отвергнуто %1").arg(refused) : QString();
     const QString refusedBrief = refused > 0 ? QStringLiteral(" · отв. %1").arg(refused) : QString();
@@ -835,19 +834,19 @@ void TfmMain::UpdateStatusBar() {
                               group ? QStringLiteral("Группа") : QStringLiteral("Один счет"),
                               group ? QStringLiteral("Торговля по ГРУППЕ СЧЕТОВ клиентов")
                                     : QStringLiteral("Торговля по ОДНОМУ СЧЕТУ"));
-    WatchPanel->SetTexts(Robot.Watching ? QStringLiteral("Загрузка: ВКЛ") : QStringLiteral("Загрузка: выкл"),
-                         Robot.Watching ? QStringLiteral("ВКЛ") : QStringLiteral("выкл"),
-                         Robot.Watching
-                             ? QStringLiteral("Робот следит за сигналами и отправляет ордера")
-                             : QStringLiteral("Робот не следит за сигналами: ордера не отправляются"));
-    WatchPanel->SetTone(Robot.Watching ? T::Good : T::Notice);
+    WatchPanel->SetTexts(
+        Robot.Watching() ? QStringLiteral("Загрузка: ВКЛ") : QStringLiteral("Загрузка: выкл"),
+        Robot.Watching() ? QStringLiteral("ВКЛ") : QStringLiteral("выкл"),
+        Robot.Watching() ? QStringLiteral("Робот следит за сигналами и отправляет ордера")
+                         : QStringLiteral("Робот не следит за сигналами: ордера не отправляются"));
+    WatchPanel->SetTone(Robot.Watching() ? T::Good : T::Notice);
     // The error panel carries the loudest thing to know.
     // An error or an alarm takes the room to be read: the other panels then give up their long forms.
-    const bool loud = Robot.BreakerTripped || LinkLost() || !LastErrorText.isEmpty();
+    const bool loud = Robot.BreakerTripped() || LinkLost() || !LastErrorText.isEmpty();
     ErrorPanel->setMinimumWidth(loud ? 300 : 140);
-    if (Robot.BreakerTripped) {
-        ErrorPanel->SetTexts(Robot.BreakerText, QString(),
-                             Robot.BreakerText +
+    if (Robot.BreakerTripped()) {
+        ErrorPanel->SetTexts(Robot.BreakerText(), QString(),
+                             Robot.BreakerText() +
                                  QStringLiteral("\nЗагрузка остановлена роботом; запустите ее "
                                                 "вручную, когда причина устранена."));
         ErrorPanel->SetTone(T::Alarm);
@@ -904,19 +903,19 @@ void TfmMain::FitStatusBar() {
 
 void TfmMain::UpdateTitle() {
     QString state =
-        Robot.Watching ? QStringLiteral("загрузка включена") : QStringLiteral("загрузка выключена");
-    if (Robot.BreakerTripped) state = QStringLiteral("АВТОСТОП, загрузка остановлена");
+        Robot.Watching() ? QStringLiteral("загрузка включена") : QStringLiteral("загрузка выключена");
+    if (Robot.BreakerTripped()) state = QStringLiteral("АВТОСТОП, загрузка остановлена");
     if (LinkLost()) state += QStringLiteral(", НЕТ СВЯЗИ Quik с сервером");
     setWindowTitle(AppTitle() + QStringLiteral(" — ") + state);
 }
 
 void TfmMain::TellAlarms() {
-    const bool breaker = Robot.BreakerTripped, lost = LinkLost();
+    const bool breaker = Robot.BreakerTripped(), lost = LinkLost();
     const bool linked =
         Robot.Settings.QuikConnect && Robot.Monitor().QuikLinkState == TLinkMonitor::Connected;
     if (breaker && !WasBreaker)
         Notify(AppTitle() + QStringLiteral(": автостоп"),
-               Robot.BreakerText + QStringLiteral(". Загрузка ордеров остановлена."), true);
+               Robot.BreakerText() + QStringLiteral(". Загрузка ордеров остановлена."), true);
     if (lost && !WasLinkLost)
         Notify(AppTitle() + QStringLiteral(": нет связи"),
                QStringLiteral("Quik потерял связь со своим сервером: заявки не доходят до биржи."), true);
@@ -927,13 +926,13 @@ void TfmMain::TellAlarms() {
 }
 
 void TfmMain::ApplyTrayIcon() {
-    const bool alarm = Robot.BreakerTripped || LinkLost() || JournalAlarm->isVisibleTo(this);
-    const QString name = alarm             ? QStringLiteral("alarm")
-                         : !Robot.Watching ? QStringLiteral("stopped")
-                                           : QStringLiteral("frame%1").arg(TrayFrameShown);
+    const bool alarm = Robot.BreakerTripped() || LinkLost() || JournalAlarm->isVisibleTo(this);
+    const QString name = alarm               ? QStringLiteral("alarm")
+                         : !Robot.Watching() ? QStringLiteral("stopped")
+                                             : QStringLiteral("frame%1").arg(TrayFrameShown);
     if (name == TrayImageName && !windowIcon().isNull()) return;
     TrayImageName = name;
-    const QIcon icon = alarm ? TrayAlarm : !Robot.Watching ? TrayStopped : TrayIcons.value(TrayFrameShown);
+    const QIcon icon = alarm ? TrayAlarm : !Robot.Watching() ? TrayStopped : TrayIcons.value(TrayFrameShown);
     setWindowIcon(icon);
     if (RxTrayIcon1) RxTrayIcon1->setIcon(icon);
 }
@@ -947,7 +946,7 @@ QString TfmMain::TrayText() const {
     const QString mark = QStringLiteral("\u26a0 ");
     QStringList lines{AppTitle()};
     if (LinkLost()) lines << mark + StatusPanels[2]->text();
-    if (Robot.BreakerTripped) lines << mark + Robot.BreakerText;
+    if (Robot.BreakerTripped()) lines << mark + Robot.BreakerText();
     if (JournalAlarm->isVisibleTo(this)) lines << mark + JournalAlarm->text();
     lines << WatchPanel->text();
     for (int i = 0; i < 4; ++i)
@@ -975,9 +974,9 @@ bool TfmMain::ConfirmExit() {
     } catch (const std::exception&) {
         live = 0; // the registry does not read: watching alone is asked about
     }
-    if (!Robot.Watching && live == 0) return true;
+    if (!Robot.Watching() && live == 0) return true;
     QStringList now, after;
-    if (Robot.Watching) {
+    if (Robot.Watching()) {
         now << QStringLiteral("загрузка ордеров включена");
         after << QStringLiteral("Сигналы, пришедшие после выхода, не будут отправлены.");
     }
@@ -997,7 +996,7 @@ QString TfmMain::PageHelpSection() const {
 }
 
 void TfmMain::UpdatePortfolioTotals() {
-    const TPortfolioSum& s = Robot.PortfolioTotals;
+    const TPortfolioSum& s = Robot.PortfolioTotals();
     grdPortfolio->SetFooter("id_client", QString::number(s.SumId_client));
     grdPortfolio->SetFooter("openassets", Regional::FormatGrouped(s.SumOpenAssets, 2));
     grdPortfolio->SetFooter("shorts", Regional::FormatGrouped(s.SumShorts, 2));
@@ -1090,7 +1089,7 @@ bool TfmMain::HandleClientsResult(int result) {
 
 void TfmMain::actAboutExecute() {
     fmAbout->SetCounters(QStringLiteral("%1/%2/%3")
-                             .arg(Robot.Book().Sent)
+                             .arg(Robot.Writer().LinesSent)
                              .arg(Robot.Reader().TransAtServer)
                              .arg(Robot.Reader().TransDone));
     fmAbout->show();

@@ -3,6 +3,7 @@
 #include "common/Journal.h"
 #include "common/Regional.h"
 #include "data/DatMod.h"
+#include "data/TableColumns.h"
 #include "notify/MailNotifier.h"
 #include "notify/MailTest.h"
 #include "robot/Engine.h"
@@ -38,10 +39,10 @@
 
 namespace {
 
-// The [Mail] Security value as the index of its choice; anything out of range is no protection, as
-// the mail client reads it.
+// The [Mail] Security value as the index of its choice; a value out of range selects none, so that the
+// operator sees that there is no valid choice yet (no mail goes out until there is).
 int MailSecurityIndex(int setting) {
-    return setting >= 0 && setting <= 2 ? setting : 0;
+    return setting >= 0 && setting <= 2 ? setting : -1;
 }
 
 } // namespace
@@ -99,6 +100,7 @@ TfmOpt::TfmOpt(TEngine& engine, QWidget* parent) : QDialog(parent), Robot(engine
 }
 
 TfmOpt::~TfmOpt() {
+    StopMailCheck();
     if (MailTestThread) MailTestThread->wait();
 }
 
@@ -340,14 +342,13 @@ QWidget* TfmOpt::CreateMailPage() {
     });
     connect(chAuten, &QCheckBox::toggled, this, showClearPassword);
     auto* buttons = new QHBoxLayout;
-    auto* connectButton = new QPushButton(QStringLiteral("Коннект"));
-    auto* disconnectButton = new QPushButton(QStringLiteral("Дисконнект"));
-    connect(connectButton, &QPushButton::clicked, this,
-            [this] { Robot.RunEvent([this] { Robot.Mail().MailConnect(); }); });
-    connect(disconnectButton, &QPushButton::clicked, this,
-            [this] { Robot.RunEvent([this] { Robot.Mail().MailDisconnect(); }); });
-    buttons->addWidget(connectButton);
-    buttons->addWidget(disconnectButton);
+    btnMailConnect = new QPushButton(QStringLiteral("Коннект"));
+    btnMailDisconnect = new QPushButton(QStringLiteral("Дисконнект"));
+    btnMailDisconnect->setToolTip(QStringLiteral("Прервать начатые «Коннект» или «Тест»"));
+    connect(btnMailConnect, &QPushButton::clicked, this, &TfmOpt::StartMailConnect);
+    connect(btnMailDisconnect, &QPushButton::clicked, this, &TfmOpt::StopMailCheck);
+    buttons->addWidget(btnMailConnect);
+    buttons->addWidget(btnMailDisconnect);
     sf->addRow(buttons);
     l->addWidget(smtp, 0, 0);
 
@@ -390,11 +391,13 @@ QWidget* TfmOpt::CreateMailPage() {
 }
 
 void TfmOpt::ChooseSecurity(int security) {
+    if (security < 0 || security > 2) return;
     TSettings& s = Robot.Settings;
     // A choice proposes its usual port, unless the operator typed another one than the former choice's.
     static const QString usualPorts[] = {QStringLiteral("25"), QStringLiteral("587"), QStringLiteral("465")};
     const QString port = edtPort->text().trimmed();
-    if (port.isEmpty() || port == usualPorts[MailSecurityIndex(s.Security)]) {
+    const int former = MailSecurityIndex(s.Security);
+    if (port.isEmpty() || (former >= 0 && port == usualPorts[former])) {
         edtPort->setText(usualPorts[security]);
         s.Port = usualPorts[security];
     }
@@ -402,20 +405,37 @@ void TfmOpt::ChooseSecurity(int security) {
 }
 
 void TfmOpt::StartMailTest() {
+    StartMailCheck(edtMsg->text());
+}
+
+void TfmOpt::StartMailConnect() {
+    StartMailCheck(std::nullopt);
+}
+
+void TfmOpt::StopMailCheck() {
+    if (MailTestStop) MailTestStop->store(true);
+}
+
+void TfmOpt::StartMailCheck(const std::optional<QString>& text) {
     if (MailTestThread) return;
     // The fields as they stand, a number typed but not yet left included.
     TSettings settings = Robot.Settings;
     settings.Port = edtPort->text();
-    const QString text = edtMsg->text();
     auto outcome = std::make_shared<TMailTestOutcome>();
-    lblMailTest->setText(QStringLiteral("Проверка…"));
+    lblMailTest->setText(text ? QStringLiteral("Проверка…") : QStringLiteral("Соединение…"));
     btnMailTest->setEnabled(false);
-    MailTestThread = QThread::create([settings, text, outcome] { *outcome = RunMailTest(settings, text); });
+    btnMailConnect->setEnabled(false);
+    MailTestStop = std::make_shared<std::atomic<bool>>(false);
+    MailTestThread = QThread::create([settings, text, outcome, limits = MailLimits, stop = MailTestStop] {
+        *outcome = RunMailTest(settings, text, limits, stop);
+    });
     MailTestThread->setParent(this);
     connect(MailTestThread, &QThread::finished, this, [this, outcome] {
         MailTestThread->deleteLater();
         MailTestThread = nullptr;
+        MailTestStop.reset();
         btnMailTest->setEnabled(true);
+        btnMailConnect->setEnabled(true);
         lblMailTest->setText(outcome->Report());
         Robot.RunEvent([this, outcome] {
             Robot.Journal().AddJournalLine(outcome->JournalLine());
@@ -437,16 +457,20 @@ TNavigatorBar* TfmOpt::Navigator(TDbGrid* grid) {
 QWidget* TfmOpt::CreateInstrumentsPage() {
     auto* page = new QWidget;
     auto* l = new QVBoxLayout(page);
+    // The titles are the ones the instrument checks name in their messages.
+    auto title = [](const char* field) {
+        return ColumnTitle(QStringLiteral("tSecCode"), QLatin1String(field));
+    };
     grdSecCode = new TDbGrid(Robot.DatMod().tSecCode,
-                             {{"Ticker", "Тикер в Омеге", "", 85},
-                              {"Traded", "Торгуется", "", 58},
-                              {"FixVol", "Сумма", "### ### ### ##0.00", 98},
-                              {"Part", "Доля счета (%)", "### ###", 82},
-                              {"Slippage", "Проск-е (%)", "#0.00"},
-                              {"LotSize", "Лот", "", 34},
-                              {"Class_Code", "Код класса", "", 66},
-                              {"Digits", "Знаки после запятой", "", 73},
-                              {"SecCode", "Код в Quik`е", "", 87}},
+                             {{"Ticker", title("Ticker"), "", 85},
+                              {"Traded", title("Traded"), "", 58},
+                              {"FixVol", title("FixVol"), "### ### ### ##0.00", 98},
+                              {"Part", title("Part"), "### ###", 82},
+                              {"Slippage", title("Slippage"), "#0.00"},
+                              {"LotSize", title("LotSize"), "", 34},
+                              {"Class_Code", title("Class_Code"), "", 66},
+                              {"Digits", title("Digits"), "", 73},
+                              {"SecCode", title("SecCode"), "", 87}},
                              true, true);
     grdSecCode->setObjectName(QStringLiteral("grdSecCode"));
     l->addWidget(grdSecCode);
@@ -585,7 +609,7 @@ void TfmOpt::BitBtn1Click() {
 }
 
 void TfmOpt::UpdateSumList() {
-    const TSecCodeSum& s = Robot.SumList;
+    const TSecCodeSum& s = Robot.SumList();
     grdSecCode->SetFooter("Traded", QString::number(s.SumTraded));
     grdSecCode->SetFooter("FixVol", Regional::FormatGrouped(s.SumFixVol, 2));
     grdSecCode->SetFooter("Part", Regional::FormatGeneral(s.SumPart));

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "notify/SmtpClient.h"
+
 #include <QDialog>
 #include <QHash>
 #include <functional>
+#include <optional>
 
 class TEngine;
 class TDbGrid;
@@ -24,7 +27,7 @@ class TfmOpt : public QDialog {
     Q_OBJECT
 public:
     TfmOpt(TEngine& engine, QWidget* parent = nullptr);
-    // Waits for a running mail test: it ends within its time-outs.
+    // Stops a running "Коннект" or "Тест" and waits for its thread, which ends within a fraction of a second.
     ~TfmOpt() override;
 
     // Puts the settings' current values into the controls (after a load).
@@ -56,8 +59,10 @@ public:
     QComboBox* cmbSecurity;
     QLineEdit* edtTrustedCertificate;
     QLabel* lblClearPassword; // shown while the password would cross the network in clear
-    QPushButton* btnMailTest;
-    QLabel* lblMailTest; // the answer of "Тест"
+    QPushButton *btnMailConnect, *btnMailDisconnect, *btnMailTest;
+    QLabel* lblMailTest; // the answer of "Коннект" and "Тест"
+    // The time limits of the dialog's mail exchanges.
+    TMailLimits MailLimits;
     QLineEdit *edtMaxLots, *edtMaxMoney, *edtMaxTransPerMinute;
     QCheckBox* chConfirmManualOrders;
     TDbGrid* grdSecCode;
@@ -66,9 +71,13 @@ public:
     QList<TNavigatorBar*> Navigators;
     QWidget* FailedField = nullptr;
 
-    // "Тест": connects, authenticates and sends the test text with the mail fields as they stand, on a
-    // thread of its own; the answer appears in lblMailTest and in the journal. Ignored while one runs.
+    // "Тест": connects, authenticates and sends the test text with the mail fields as they stand, and
+    // closes the connection; "Коннект" the same without the mail. Both run on a thread of their own,
+    // never holding trading; the answer appears in lblMailTest and in the journal. Ignored while one
+    // runs; "Дисконнект" stops the one running.
     void StartMailTest();
+    void StartMailConnect();
+    void StopMailCheck();
     bool MailTestRunning() const { return MailTestThread != nullptr; }
     // The help's section on the page shown.
     QString HelpSection() const;
@@ -104,7 +113,9 @@ private:
     void ChooseSecurity(int security);
     void MarkValidity(QLineEdit* edit);
     TEngine& Robot;
+    void StartMailCheck(const std::optional<QString>& text);
     QThread* MailTestThread = nullptr;
+    TMailStop MailTestStop;
     QList<std::function<void()>> Refreshers;
     QHash<QLineEdit*, QString*> Fields;
     QHash<QLineEdit*, std::function<bool(const QString&)>> Checks;

@@ -12,7 +12,8 @@ private slots:
         QTemporaryDir dir;
         WriteBytes(dir.filePath("Korvex.ini"),
                    QStringLiteral(
-                       "[Quik]\r\npathTRI=%1\r\npathTRO=%2\r\npathInfoLog=%3\r\nAlerts=%4\r\nConnect=-1\r\n")
+                       "[Quik]\r\npathTRI=%1\r\npathTRO=%2\r\npathInfoLog=%3\r\nAlerts=%4\r\nConnect=-1\r\n"
+                       "[Mail]\r\nSecurity=0\r\nAuten=-1\r\n")
                        .arg(dir.filePath("q/t.tri"), dir.filePath("q/t.tro"), dir.filePath("q/info.log"),
                             dir.filePath("missing.db"))
                        .toUtf8());
@@ -44,6 +45,8 @@ private slots:
             lines.last().endsWith(QStringLiteral("Korvex %1 завершает работу (получен сигнал завершения).")
                                       .arg(KORVEX_VERSION)),
             qPrintable(lines.last()));
+        // A mail password that would cross the network in clear is said at start, once.
+        QCOMPARE(log.count(QStringLiteral("Warning: the mail password crosses the network in clear")), 1);
         // The help and icons staged in the build tree are found beside the program.
         QVERIFY2(!log.contains(QStringLiteral("Не найден файл программы")), qPrintable(log));
         // Standard output carries the same lines, as UTF-8.
@@ -99,7 +102,7 @@ private slots:
         p.start(QStringLiteral(KORVEX_EXE), {"--headless", "--workdir", "/proc"});
         QVERIFY(p.waitForFinished(10000));
         QVERIFY(p.exitCode() != 0);
-        QVERIFY(p.readAllStandardError().contains("Korvex.log"));
+        QVERIFY(p.readAllStandardError().contains("Korvex.lock"));
     }
 };
 

@@ -115,57 +115,106 @@ private slots:
         QCOMPARE(dm.qSecCodeSum().SumTraded, before.SumTraded);
     }
 
-    // A typed value QUIK would read as another key or another line never reaches the database: the
-    // row stays in editing with the field named, and posts once the value is mended.
-    void editors_refuseHostileValues_data() {
+    // A typed value QUIK would read as another key or line, or get as another byte, and an instrument
+    // figure the sizing cannot use, are refused as typed: the cell keeps its value and one message
+    // names the window, the row and the column's title. Already in the database, the value keeps its
+    // row from being posted with the same words; mended, the row posts.
+    void editors_refuseBadValues_asTypedAndAtThePost_data() {
         QTest::addColumn<QString>("table");
         QTest::addColumn<QString>("field");
-        QTest::addColumn<QString>("value");
-        QTest::newRow("account with a key") << "tClients"
-                                            << "AccountMicex"
-                                            << "L01;QUANTITY=1000";
-        QTest::newRow("client code with LF") << "tClients"
-                                             << "Code"
-                                             << "C1\nTRANS_ID =9";
-        QTest::newRow("forts account with NUL") << "tClients"
-                                                << "AccountFORTS" << QStringLiteral("F1") + QChar(0);
-        QTest::newRow("seccode with CR") << "tSecCode"
-                                         << "SecCode"
-                                         << "SBER\r";
-        QTest::newRow("class with a key") << "tSecCode"
-                                          << "Class_Code"
-                                          << "TQBR;ACCOUNT=X";
-        QTest::newRow("ticker with DEL") << "tSecCode"
-                                         << "Ticker" << QStringLiteral("SBER") + QChar(0x7F);
+        QTest::addColumn<QVariant>("value");
+        QTest::addColumn<QString>("cell");
+        const QString client = QStringLiteral("Клиенты, строка \"111\", колонка ");
+        const QString instrument = QStringLiteral("Инструменты, строка \"SBER\", колонка ");
+        QTest::newRow("account with a key")
+            << "tClients"
+            << "AccountMicex" << QVariant("L01;QUANTITY=1000") << client + "\"Счет на ММВБ\"";
+        QTest::newRow("client code with LF")
+            << "tClients"
+            << "Code" << QVariant("C1\nTRANS_ID =9") << client + "\"Код клиента\"";
+        QTest::newRow("forts account with NUL")
+            << "tClients"
+            << "AccountFORTS" << QVariant(QStringLiteral("F1") + QChar(0)) << client + "\"Счет на ФОРТС\"";
+        QTest::newRow("account with a zero-width space")
+            << "tClients"
+            << "AccountMicex" << QVariant(QStringLiteral("L01\u200b")) << client + "\"Счет на ММВБ\"";
+        QTest::newRow("account with a line separator")
+            << "tClients"
+            << "AccountMicex" << QVariant(QStringLiteral("L01\u2028")) << client + "\"Счет на ММВБ\"";
+        QTest::newRow("code with NEL")
+            << "tClients"
+            << "Code" << QVariant(QStringLiteral("C\u0085")) << client + "\"Код клиента\"";
+        QTest::newRow("seccode with CR")
+            << "tSecCode"
+            << "SecCode" << QVariant("SBER\r") << instrument + "\"Код в Quik`е\"";
+        QTest::newRow("seccode with a zero-width space")
+            << "tSecCode"
+            << "SecCode" << QVariant(QStringLiteral("SBER\u200b")) << instrument + "\"Код в Quik`е\"";
+        QTest::newRow("class with a BOM")
+            << "tSecCode"
+            << "Class_Code" << QVariant(QStringLiteral("TQ\ufeffBR")) << instrument + "\"Код класса\"";
+        QTest::newRow("ticker with DEL")
+            << "tSecCode"
+            << "Ticker" << QVariant(QStringLiteral("SBER") + QChar(0x7F)) << instrument + "\"Тикер в Омеге\"";
+        QTest::newRow("lot size below 0") << "tSecCode"
+                                          << "LotSize" << QVariant(-5) << instrument + "\"Лот\"";
+        QTest::newRow("lot size 0 typed as text") << "tSecCode"
+                                                  << "LotSize" << QVariant("0") << instrument + "\"Лот\"";
+        QTest::newRow("digits 11") << "tSecCode"
+                                   << "Digits" << QVariant(11) << instrument + "\"Знаки после запятой\"";
+        QTest::newRow("digits -11") << "tSecCode"
+                                    << "Digits" << QVariant("-11") << instrument + "\"Знаки после запятой\"";
+        QTest::newRow("negative slippage") << "tSecCode"
+                                           << "Slippage" << QVariant(-0.5) << instrument + "\"Проск-е (%)\"";
     }
-    void editors_refuseHostileValues() {
+    void editors_refuseBadValues_asTypedAndAtThePost() {
         QFETCH(QString, table);
         QFETCH(QString, field);
-        QFETCH(QString, value);
+        QFETCH(QVariant, value);
+        QFETCH(QString, cell);
         TTestWorkspace ws(true);
         TDatMod dm;
         dm.OpenQuikData(ws.TradingPath());
         TDataTable* t = table == "tClients" ? dm.tClients : dm.tSecCode;
         t->Open();
         QSignalSpy refused(&dm, &TDatMod::PostRefused);
-        const QString count = QStringLiteral("SELECT COUNT(*) FROM %1").arg(table);
-        const int before = ws.Scalar(ws.Trading(), count).toInt();
         auto* m = t->Model();
-        const int row = m->rowCount();
-        QVERIFY(m->insertRow(row));
-        const QStringList fields = table == "tClients" ? QStringList{"Code", "AccountMicex", "AccountFORTS"}
-                                                       : QStringList{"SecCode", "Class_Code", "Ticker"};
-        for (const QString& f : fields)
-            m->setData(m->index(row, m->fieldIndex(f)), f == field ? value : QStringLiteral("OK1"));
-        QVERIFY(!t->PostEdits());
+        const QModelIndex index = m->index(0, m->fieldIndex(field));
+        const QVariant before = index.data(Qt::EditRole);
+        QVERIFY(!m->setData(index, value));
         QCOMPARE(refused.size(), 1);
-        QVERIFY(refused.first().first().toString().contains(QStringLiteral("\"%1\"").arg(field)));
+        const QString message = refused.first().first().toString();
+        QVERIFY2(message.startsWith(cell + ": "), qPrintable(message));
+        QCOMPARE(index.data(Qt::EditRole), before);
+        QVERIFY(!m->isDirty());
+        // The same value written into the database by another program.
+        const QString key = table == "tClients" ? "Code" : "SecCode";
+        const QString code = m->index(0, m->fieldIndex(key)).data(Qt::EditRole).toString();
+        QSqlQuery q(ws.Trading());
+        q.prepare(QStringLiteral("UPDATE %1 SET %2 = :v WHERE %3 = :code").arg(table, field, key));
+        q.bindValue(":v", value);
+        q.bindValue(":code", code);
+        QVERIFY(q.exec());
+        t->Reread();
+        const QString other = table == "tClients" ? "note" : "FixVol";
+        QVERIFY(
+            m->setData(m->index(0, m->fieldIndex(other)), table == "tClients" ? QVariant("x") : QVariant(1)));
+        QVERIFY(!t->PostEdits());
+        QCOMPARE(refused.size(), 2);
+        const QString atPost = refused.last().first().toString();
+        QVERIFY2(atPost.endsWith(message.mid(message.indexOf("колонка"))), qPrintable(atPost));
         QVERIFY(m->isDirty());
-        QCOMPARE(ws.Scalar(ws.Trading(), count).toInt(), before);
-        // Mended, the same row posts.
-        m->setData(m->index(row, m->fieldIndex(field)), QStringLiteral("OK2"));
+        // Mended, the row posts.
+        const QVariant sound = field == "LotSize"    ? QVariant(7)
+                               : field == "Digits"   ? QVariant(-10)
+                               : field == "Slippage" ? QVariant(0)
+                                                     : QVariant("OK2");
+        QVERIFY(m->setData(m->index(0, m->fieldIndex(field)), sound));
         QVERIFY(t->PostEdits());
-        QCOMPARE(ws.Scalar(ws.Trading(), count).toInt(), before + 1);
+        QCOMPARE(ws.Scalar(ws.Trading(), QStringLiteral("SELECT count(*) FROM %1 WHERE %2 = '%3'")
+                                             .arg(table, field, sound.toString()))
+                     .toInt(),
+                 1);
     }
 
     void totals_readNullsAsZero() {

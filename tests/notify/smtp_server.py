@@ -1,25 +1,45 @@
 #!/usr/bin/python3
 """A real SMTP server on 127.0.0.1 for the mail tests.
 
-Prints "PORT <n>" once listening, then one JSON line per event: {"auth": ...} for an AUTH attempt,
-{"mail": ...} for each message received, {"wire": ...} when a client leaves, saying whether the
-password crossed the network in clear. Modes: plain, auth (LOGIN required, no STARTTLS), silent
-(accepts TCP, never answers), reject-rcpt, drop-data (closes the connection during DATA), starttls
-(STARTTLS required before anything else, then LOGIN), tls (TLS from the first byte, then LOGIN). The
-expected user name and password follow the mode; the server compares them as Windows-1251 bytes. The
-two TLS modes take the stem of the certificate and key files last (STEM.pem, STEM.key).
+    smtp_server.py MODE [key=value ...]
+
+Prints "PORT <n>" once listening, then one JSON line per event: {"ehlo": name} for each hello,
+{"auth": ...} for an AUTH attempt, {"mail": ...} for each message received, {"wire": ...} when a
+client leaves, saying whether the password crossed the network in clear.
+
+Modes: plain, auth (LOGIN required, no STARTTLS), silent (accepts TCP, never answers), starttls
+(STARTTLS required before anything else, then LOGIN), tls (TLS from the first byte, then LOGIN).
+
+Options:
+  user=, password=   what LOGIN must give (robot, secret); compared as UTF-8 bytes, as SASL has it
+  cert=STEM          the certificate and key files of a TLS mode (STEM.pem, STEM.key)
+  refuse=ADDRESS|TIMES|REPLY   answers RCPT TO for ADDRESS with REPLY the first TIMES times (0: always)
+  drop_data=TIMES    closes the connection during DATA the first TIMES times
+  data_delay=SECONDS answers the end of the data only after SECONDS (the message counts as received)
+
+Like a Postfix with reject_non_fqdn_helo_hostname, it refuses every recipient of a client whose hello
+is neither a full domain name nor an address literal.
 """
 import asyncio
 import base64
 import json
+import re
 import ssl
 import socket
 import sys
 
 mode = sys.argv[1] if len(sys.argv) > 1 else "plain"
-user = sys.argv[2] if len(sys.argv) > 2 else "robot"
-password = sys.argv[3] if len(sys.argv) > 3 else "secret"
-cert_stem = sys.argv[4] if len(sys.argv) > 4 else None
+options = {"user": "robot", "password": "secret", "cert": None, "drop_data": "0", "data_delay": "0"}
+refusals = []  # [address, times left (None: always), reply]
+for arg in sys.argv[2:]:
+    key, _, value = arg.partition("=")
+    if key == "refuse":
+        address, times, reply = value.split("|", 2)
+        refusals.append([address.lower(), int(times) or None, reply])
+    else:
+        options[key] = value
+user, password = options["user"], options["password"]
+drops_left = int(options["drop_data"])
 
 
 def emit(obj):
@@ -30,8 +50,7 @@ if mode == "silent":
     srv = socket.socket()
     srv.bind(("127.0.0.1", 0))
     srv.listen(5)
-    emit_port = srv.getsockname()[1]
-    print("PORT %d" % emit_port, flush=True)
+    print("PORT %d" % srv.getsockname()[1], flush=True)
     held = []
     while True:
         conn, _ = srv.accept()
@@ -40,17 +59,26 @@ if mode == "silent":
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import AuthResult, LoginPassword
 
+FULL_NAME = re.compile(r"^([A-Za-z0-9-]+\.)+[A-Za-z0-9-]+$|^\[.+\]$")
+
 
 class Handler:
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
-        if mode == "reject-rcpt":
-            return "550 5.1.1 No such user"
+        if not FULL_NAME.match(session.host_name or ""):
+            return "504 5.5.2 <%s>: Helo command rejected: need fully-qualified hostname" % session.host_name
+        for refusal in refusals:
+            if refusal[0] == address.lower() and (refusal[1] is None or refusal[1] > 0):
+                if refusal[1] is not None:
+                    refusal[1] -= 1
+                return refusal[2]
         envelope.rcpt_tos.append(address)
         return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
-        if mode == "drop-data":
-            session.transport.close()
+        global drops_left
+        if drops_left > 0:
+            drops_left -= 1
+            server.transport.close()
             return "421 closing"
         emit({"mail": {
             "from": envelope.mail_from,
@@ -58,6 +86,7 @@ class Handler:
             "data": envelope.original_content.decode("latin-1"),
             "auth": session.authenticated,
         }})
+        await asyncio.sleep(float(options["data_delay"]))
         return "250 Message accepted"
 
     async def handle_EHLO(self, server, session, envelope, hostname, responses):
@@ -67,10 +96,9 @@ class Handler:
 
 
 def authenticator(server, session, envelope, mechanism, auth_data):
-    # Like the servers the robot's users have, this one takes the login and password as Windows-1251 bytes.
     is_login = isinstance(auth_data, LoginPassword)
-    ok = is_login and auth_data.login == user.encode("cp1251") and auth_data.password == password.encode("cp1251")
-    login = auth_data.login.decode("cp1251", errors="replace") if is_login else None
+    ok = is_login and auth_data.login == user.encode("utf-8") and auth_data.password == password.encode("utf-8")
+    login = auth_data.login.decode("utf-8", errors="replace") if is_login else None
     emit({"auth": {"mechanism": mechanism, "login": login, "ok": ok,
                    "tls": mode == "tls" or session.ssl is not None}})
     return AuthResult(success=ok, handled=False)
@@ -98,7 +126,7 @@ async def relay(inner_port, client_reader, client_writer):
     server_reader, server_writer = await asyncio.open_connection("127.0.0.1", inner_port)
     seen = bytearray()
     await asyncio.gather(pipe(client_reader, server_writer, seen), pipe(server_reader, client_writer))
-    secret = password.encode("cp1251")
+    secret = password.encode("utf-8")
     emit({"wire": {"password_in_clear": secret in seen or base64.b64encode(secret) in seen}})
 
 
@@ -118,7 +146,7 @@ def main():
                   auth_require_tls=False)
     if mode in ("starttls", "tls"):
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(cert_stem + ".pem", cert_stem + ".key")
+        context.load_cert_chain(options["cert"] + ".pem", options["cert"] + ".key")
         if mode == "starttls":
             kwargs.update(tls_context=context, require_starttls=True, auth_require_tls=True)
         else:

@@ -195,10 +195,12 @@ private slots:
         R->S().PositionSize = 2;
         QCOMPARE(Sized(Order(100, 10, "S", "LX"), alert).Quantity, 16);
         R->S().PositionSize = 0;
-        // An entry never looks at the open positions; an exit without a recorded row keeps the mode's result.
+        // An entry never looks at the open positions; an exact exit with nothing recorded sells nothing.
         QCOMPARE(Sized(Order(100, 10, "B", "LE"), alert).Quantity, 10);
         alert.Interval = "1 min";
-        QCOMPARE(Sized(Order(100, 10, "S", "SX"), alert).Quantity, 10);
+        QCOMPARE(Sized(Order(100, 10, "S", "SX"), alert).Quantity, 0);
+        QVERIFY2(R->JournalTexts().last().contains("не учтена в книге"),
+                 qPrintable(R->JournalTexts().last()));
         R->S().ExitQty = false;
         alert.Interval = "5 min";
         QCOMPARE(Sized(Order(100, 10, "S", "LX"), alert).Quantity, 10);

@@ -3,7 +3,6 @@
 #include "notify/MailNotifier.h"
 #include "quik/ResultLine.h"
 #include "quik/ResultReader.h"
-#include "quik/TransactionBook.h"
 #include "quik/TransactionWriter.h"
 #include "support/TestSupport.h"
 
@@ -21,12 +20,8 @@ class TestResultReader : public QObject, TRobotFixture {
     TResultReader& Rd() { return R->Engine->Reader(); }
     // A transaction of this run whose line reached the file.
     void Record(int trans, int idOrder, bool filled) {
-        Ws->Insert(Ws->Trading(), "tOrderNumber",
-                   {{"trans_id", trans}, {"id_order", idOrder}, {"filled", filled ? 1 : 0}, {"code", "111"}});
-        TTransactionBook::TEffect e;
-        e.MarkTable = filled ? 'F' : 'A';
-        R->Engine->Book().Add(trans, e);
-        R->Engine->Book().LineWritten(trans);
+        R->Registry().NumbersUsedUpTo(trans - 1);
+        QCOMPARE(R->RecordInFile(filled ? "FilledOrders" : "ActiveOrders", idOrder), trans);
     }
     QString Row(int trans) {
         return Ws
@@ -109,17 +104,17 @@ private slots:
 
     // Each answer takes effect once and only forward; a number this run never sent changes nothing.
     void answers_takeEffectOnceAndOnlyForward_unknownNumbersChangeNothing() {
-        Record(0, 1, false);
-        Append("TRANS_ID=0;STATUS=0;\r\nTRANS_ID=0;STATUS=0;\r\n"
-               "TRANS_ID=0;STATUS=3;ORDER_NUMBER=500;\r\nTRANS_ID=0;STATUS=3;ORDER_NUMBER=500;\r\n"
-               "TRANS_ID=0;STATUS=3;ORDER_NUMBER=600;\r\nTRANS_ID=0;STATUS=0;ORDER_NUMBER=0;\r\n"
+        Record(1, 1, false);
+        Append("TRANS_ID=1;STATUS=0;\r\nTRANS_ID=1;STATUS=0;\r\n"
+               "TRANS_ID=1;STATUS=3;ORDER_NUMBER=500;\r\nTRANS_ID=1;STATUS=3;ORDER_NUMBER=500;\r\n"
+               "TRANS_ID=1;STATUS=3;ORDER_NUMBER=600;\r\nTRANS_ID=1;STATUS=0;ORDER_NUMBER=0;\r\n"
                "TRANS_ID=777;STATUS=3;ORDER_NUMBER=1;\r\nTRANS_ID=-1;STATUS=3;\r\n");
         Rd().actCheckTROExecute();
         QCOMPARE(Rd().TransAtServer, 1);
         QCOMPARE(Rd().TransDone, 1);
-        QCOMPARE(Row(0), QStringLiteral("3|||500"));
+        QCOMPARE(Row(1), QStringLiteral("3|||500"));
         QCOMPARE(R->JournalTexts().filter("успешно выполнена").size(), 1);
-        QCOMPARE(R->JournalTexts().filter("в этом запуске не отправлялась").size(), 2);
+        QCOMPARE(R->JournalTexts().filter("роботом не отправлялась").size(), 2);
         QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT count(*) FROM tOrderNumber").toInt(), 1);
     }
 
@@ -152,13 +147,44 @@ private slots:
         QCOMPARE(R->Engine->StatusPanels()[3], QStringLiteral("Отправлено транзакций: 1/0/0, отвергнуто: 1"));
     }
 
+    // QUIK writes Windows-1251; a file in UTF-8, with or without a byte order mark before its first
+    // answer, is read as written, and the journal says once that it is UTF-8.
+    void encodings_answersReadAsWritten_utf8ToldOnce_data() {
+        QTest::addColumn<QByteArray>("start");
+        QTest::addColumn<bool>("utf8");
+        QTest::newRow("Windows-1251") << QByteArray() << false;
+        QTest::newRow("UTF-8") << QByteArray() << true;
+        QTest::newRow("UTF-8 with a byte order mark") << QByteArray("\xEF\xBB\xBF") << true;
+    }
+    void encodings_answersReadAsWritten_utf8ToldOnce() {
+        QFETCH(QByteArray, start);
+        QFETCH(bool, utf8);
+        Record(1, 1, false);
+        Record(2, 2, false);
+        auto line = [&](int trans) {
+            const QString text =
+                QStringLiteral("TRANS_ID=%1;STATUS=4;DESCRIPTION=\"Недостаточно средств «Ё»\";\r\n")
+                    .arg(trans);
+            return utf8 ? text.toUtf8() : Cp1251::Encode(text);
+        };
+        Append(start + line(1));
+        Rd().actCheckTROExecute();
+        Append(line(2));
+        Rd().actCheckTROExecute();
+        QCOMPARE(R->JournalTexts().filter("отвергнута"),
+                 (QStringList{"Транзакция номер 1 отвергнута: Недостаточно средств «Ё»",
+                              "Транзакция номер 2 отвергнута: Недостаточно средств «Ё»"}));
+        QCOMPARE(Row(2), QStringLiteral("4||Недостаточно средств «Ё»|0"));
+        QCOMPARE(R->JournalTexts().filter("UTF-8").size(), utf8 ? 1 : 0);
+    }
+
     void threeLinesThenTwoMore_secondReadingHandlesOnlyTheNew() {
-        for (int i = 0; i < 5; ++i)
+        for (int i = 1; i <= 5; ++i)
             Record(i, 100 + i, false);
-        Append("TRANS_ID=0;STATUS=0;\r\nTRANS_ID=1;STATUS=0;\r\nTRANS_ID=2;STATUS=0;\r\n");
+        Append("TRANS_ID=1;STATUS=0;\r\nTRANS_ID=2;STATUS=0;\r\nTRANS_ID=3;STATUS=0;\r\n");
         Rd().actCheckTROExecute();
         QCOMPARE(Rd().TransAtServer, 3);
-        Append("TRANS_ID=3;STATUS=0;\r\nTRANS_ID=4;STATUS=0;\r\n");
+        Append("TRANS_ID=4;STATUS=0;\r\nTRANS_ID=5;STATUS=0;\r\n");
         Rd().actCheckTROExecute();
         QCOMPARE(Rd().TransAtServer, 5);
         QCOMPARE(Rd().TroLinesRead, 5);
@@ -228,7 +254,7 @@ private slots:
         o.Quantity = 1;
         R->Engine->Writer().WriteTransaction(o, alert);
         R->Engine->Writer().FlushTransactions();
-        Append("TRANS_ID=0;STATUS=3;ORDER_NUMBER=5;\r\n");
+        Append("TRANS_ID=1;STATUS=3;ORDER_NUMBER=5;\r\n");
         Rd().actCheckTROExecute();
         QCOMPARE(
             Ws->Scalar(Ws->Alerts(), "SELECT \"Order Number\" FROM ActiveOrders WHERE ID = 42").toString(),

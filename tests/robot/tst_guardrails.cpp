@@ -62,7 +62,7 @@ private slots:
             QVERIFY2(refused[0].contains(key) && refused[0].contains("B 10 SBER at 285.69"),
                      qPrintable(refused[0]));
         // Counted as QUIK's refusals are.
-        QCOMPARE(E().Reader().TransRefused, sent ? 0 : accounts);
+        QCOMPARE(E().RefusedCount(), sent ? 0 : accounts);
         // The same limit holds for a manual order.
         E().PageControl1Change(TMainPage::tshFilledOrders);
         R->Engine->DatMod().RefreshDataSet(R->Engine->DatMod().tFilledOrders);
@@ -93,14 +93,34 @@ private slots:
              : key == "MaxMoney" ? R->S().MaxMoney
                                  : R->S().MaxTransPerMinute) = value;
             QVERIFY(!E().RunEvent([&] { E().actStartWatchExecute(); }));
-            QVERIFY(!E().Watching);
+            QVERIFY(!E().Watching());
             QVERIFY2(R->Errors.last().contains(key + "=" + value), qPrintable(R->Errors.last()));
         }
         // Either decimal separator, blanks around.
         R->S().MaxTransPerMinute = "0";
         R->S().MaxMoney = " 10000,5 ";
         QVERIFY(E().RunEvent([&] { E().actStartWatchExecute(); }));
-        QVERIFY(E().Watching);
+        QVERIFY(E().Watching());
+    }
+
+    // A typo early in the file must not leave the limits after it unread.
+    void settingsWithABadValueEarly_keepTheLimitsAfterIt() {
+        E().SaveSettings();
+        QByteArray ini = ReadBytes(Ws->Path("Korvex.ini"));
+        ini.replace("ExitQty=-1", "ExitQty=maybe").replace("MaxLots=0", "MaxLots=5");
+        WriteBytes(Ws->Path("Korvex.ini"), ini);
+        const QStringList unread = E().LoadSettings();
+        QCOMPARE(unread.size(), 1);
+        QVERIFY2(unread[0].contains("[Position] ExitQty: 'maybe'"), qPrintable(unread[0]));
+        QCOMPARE(R->JournalTexts().filter("ExitQty"), unread);
+        QCOMPARE(R->S().MaxLots, QStringLiteral("5"));
+        Start(1, 0);
+        const qint64 id = Ws->InsertAlert("FilledOrders", {}); // 10 lots
+        QVERIFY(R->Tick());
+        QVERIFY(R->TriLines().isEmpty());
+        QCOMPARE(
+            R->JournalTexts().filter(QStringLiteral("Ордер # %1 по счету").arg(id)).filter("MaxLots").size(),
+            1);
     }
 
     void unwritablePrice_refusesTheAlertWithItsLine_theNextOneGoes() {
@@ -124,16 +144,16 @@ private slots:
         // QUIK accepts all but one; the stop order of client 333 is refused.
         QByteArray tro;
         for (int t = 0; t < 6; ++t)
-            tro += t == 5 ? QByteArray("TRANS_ID=5;STATUS=4;DESCRIPTION=\"refused\";\r\n")
+            tro += t == 5 ? QByteArray("TRANS_ID=6;STATUS=4;DESCRIPTION=\"refused\";\r\n")
                           : QStringLiteral("TRANS_ID=%1;STATUS=3;ORDER_NUMBER=%2;\r\n")
-                                .arg(t)
+                                .arg(t + 1)
                                 .arg(700 + t)
                                 .toUtf8();
         WriteBytes(Ws->TroPath(), tro, true);
         QVERIFY(R->Tick());
         QCOMPARE(E().PullAllOrdersCount(), 5);
         QVERIFY(E().RunEvent([&] { E().actPullAllOrdersExecute(); }));
-        QVERIFY(!E().Watching);
+        QVERIFY(!E().Watching());
         const QStringList kills = R->TriLines().mid(6);
         QCOMPARE(kills.size(), 5);
         for (int t = 0; t < 3; ++t)

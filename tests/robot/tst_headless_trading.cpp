@@ -26,15 +26,15 @@ private slots:
         QCOMPARE(ReadBytes(ws.TriPath()),
                  QByteArray(
                      "TRANS_ID "
-                     "=0;ACTION=NEW_ORDER;ACCOUNT=L01-00000F00;SECCODE=GAZP;CLASSCODE=TQBR;CLIENT_CODE=111;"
+                     "=1;ACTION=NEW_ORDER;ACCOUNT=L01-00000F00;SECCODE=GAZP;CLASSCODE=TQBR;CLIENT_CODE=111;"
                      "OPERATION=B;PRICE=130.00;STOPPRICE=130.13;Order_key=;Stop_Order_key=;QUANTITY=3\r\n"));
         WriteBytes(ws.TroPath(),
-                   "TRANS_ID=0;STATUS=3;TRANS_NAME=\"NEW_ORDER\";DESCRIPTION=\"done\";ORDER_NUMBER=555;\r\n",
+                   "TRANS_ID=1;STATUS=3;TRANS_NAME=\"NEW_ORDER\";DESCRIPTION=\"done\";ORDER_NUMBER=555;\r\n",
                    true);
         QVERIFY2(waitFor(
                      [&] {
                          return ws.Scalar(ws.Trading(),
-                                          "SELECT order_number FROM tOrderNumber WHERE trans_id = 0")
+                                          "SELECT order_number FROM tOrderNumber WHERE trans_id = 1")
                                     .toInt() == 555;
                      },
                      15000),
@@ -49,7 +49,7 @@ private slots:
             15000));
         QVERIFY(robot.Stop());
         QVERIFY(ReadCp1251(ws.Path("Korvex.log"))
-                    .contains(QStringLiteral("Транзакция номер 0 успешно выполнена.")));
+                    .contains(QStringLiteral("Транзакция номер 1 успешно выполнена.")));
     }
 
     void standardOutputNotRead_orItsReaderGone_tradingGoesOn() {
@@ -100,10 +100,10 @@ private slots:
             id = ws.InsertAlert("ActiveOrders", {{"Order", "Sell 30 at 130 Stop"}, {"Symbol", "GAZP"}});
             QVERIFY2(robot.WaitFor([&] { return ReadBytes(ws.TriPath()).contains("\r\n"); }, 15000),
                      robot.Out.constData());
-            WriteBytes(ws.TroPath(), "TRANS_ID=0;STATUS=3;ORDER_NUMBER=4242;\r\n", true);
+            WriteBytes(ws.TroPath(), "TRANS_ID=1;STATUS=3;ORDER_NUMBER=4242;\r\n", true);
             QVERIFY(robot.WaitFor(
                 [&] {
-                    return ws.Scalar(ws.Trading(), "SELECT order_number FROM tOrderNumber WHERE trans_id = 0")
+                    return ws.Scalar(ws.Trading(), "SELECT order_number FROM tOrderNumber WHERE trans_id = 1")
                                .toInt() == 4242;
                 },
                 15000));
@@ -123,7 +123,7 @@ private slots:
         QVERIFY2(robot.WaitFor([&] { return ReadBytes(ws.TriPath()).contains("\r\n"); }, 15000),
                  robot.Out.constData());
         const QByteArray kill = ReadBytes(ws.TriPath());
-        QVERIFY2(kill.startsWith("TRANS_ID =1;ACTION=KILL_STOP_ORDER;ACCOUNT=L01-00000F00;SECCODE=GAZP;") &&
+        QVERIFY2(kill.startsWith("TRANS_ID =2;ACTION=KILL_STOP_ORDER;ACCOUNT=L01-00000F00;SECCODE=GAZP;") &&
                      kill.contains("CLIENT_CODE=111;") &&
                      kill.contains("Order_key=4242;Stop_Order_key=4242;"),
                  kill.constData());
@@ -142,7 +142,7 @@ private slots:
                      robot.Out.constData());
             QFile::remove(ws.TriPath());
             QVERIFY(QDir().mkpath(ws.TriPath()));
-            id = ws.InsertAlert("ActiveOrders", {{"Order", "Buy 30 at 130 Limit"}, {"Symbol", "GAZP"}});
+            id = ws.InsertAlert("ActiveOrders", {{"Order", "Buy 30 at 130 Market"}, {"Symbol", "GAZP"}});
             QVERIFY(robot.WaitFor(
                 [&] {
                     return ws.Scalar(ws.Trading(), "SELECT count(*) FROM tClientOpenPositions").toInt() == 1;
@@ -154,7 +154,7 @@ private slots:
         QVERIFY(QDir().rmdir(ws.TriPath()));
         TRobotProcess robot(QStringLiteral(KORVEX_EXE), ws);
         const QByteArray named =
-            QStringLiteral("Транзакция номер 0 прошлого запуска (ордер # %1, счет 111) не "
+            QStringLiteral("Транзакция номер 1 прошлого запуска (ордер # %1, счет 111) не "
                            "отправлена в Quik")
                 .arg(id)
                 .toUtf8();
@@ -183,7 +183,7 @@ private slots:
                  robot.Out.constData());
         auto triLines = [&] { return static_cast<int>(ReadBytes(ws.TriPath()).count("\r\n")); };
         for (int i = 1; i <= 3; ++i) {
-            ws.InsertAlert("ActiveOrders", {{"Order", "Buy 30 at 130 Limit"}, {"Symbol", "GAZP"}});
+            ws.InsertAlert("ActiveOrders", {{"Order", "Buy 30 at 130 Market"}, {"Symbol", "GAZP"}});
             QVERIFY2(robot.WaitFor([&] { return triLines() == i; }, 15000), robot.Out.constData());
         }
         // At exit the queue gets at most the reply limit; what is left is named.
@@ -204,8 +204,8 @@ private slots:
                  robot.Out.constData());
         QFile::remove(ws.TriPath());
         QVERIFY(QDir().mkpath(ws.TriPath()));
-        ws.InsertAlert("ActiveOrders", {{"Order", "Buy 30 at 130 Limit"}, {"Symbol", "GAZP"}});
-        QVERIFY2(robot.WaitFor([&] { return robot.Out.contains("Транзакция номер 0 не отправлена в Quik"); },
+        ws.InsertAlert("ActiveOrders", {{"Order", "Buy 30 at 130 Market"}, {"Symbol", "GAZP"}});
+        QVERIFY2(robot.WaitFor([&] { return robot.Out.contains("Транзакция номер 1 не отправлена в Quik"); },
                                20000),
                  robot.Out.constData());
         auto count = [&](const char* table) {
@@ -214,8 +214,8 @@ private slots:
         QCOMPARE(count("tClientOpenPositions"), 0);
         QCOMPARE(count("tOrderNumber"), 0);
         QVERIFY(QDir().rmdir(ws.TriPath()));
-        ws.InsertAlert("ActiveOrders", {{"Order", "Buy 30 at 130 Limit"}, {"Symbol", "GAZP"}});
-        QVERIFY2(robot.WaitFor([&] { return ReadBytes(ws.TriPath()).startsWith("TRANS_ID =1;"); }, 15000),
+        ws.InsertAlert("ActiveOrders", {{"Order", "Buy 30 at 130 Market"}, {"Symbol", "GAZP"}});
+        QVERIFY2(robot.WaitFor([&] { return ReadBytes(ws.TriPath()).startsWith("TRANS_ID =2;"); }, 15000),
                  robot.Out.constData());
         QCOMPARE(count("tClientOpenPositions"), 1);
         QVERIFY(robot.Stop());
@@ -237,6 +237,41 @@ private slots:
         QVERIFY2(robot.WaitFor([&] { return robot.Out.count(late) == 3; }, 20000), robot.Out.constData());
         QVERIFY(robot.Stop());
         QVERIFY(!ReadBytes(ws.TriPath()).contains("TRANS_ID"));
+    }
+
+    // A second robot on the same workdir, or on another workdir with the same .TRI, is refused before
+    // it touches anything; the first goes on trading.
+    void secondRobot_sameWorkdirOrSameTri_isRefused() {
+        TTestWorkspace ws(true);
+        ws.WriteRobotIni("rgpFilled=1\r\n");
+        TRobotProcess first(QStringLiteral(KORVEX_EXE), ws);
+        QVERIFY2(first.WaitFor([&] { return first.Out.contains("Загрузка ордеров включена."); }, 15000),
+                 first.Out.constData());
+        QProcess same;
+        same.start(QStringLiteral(KORVEX_EXE), {"--headless", "--watch", "--workdir", ws.Path(".")});
+        QVERIFY(same.waitForFinished(15000));
+        QVERIFY(same.exitCode() != 0);
+        QVERIFY2(same.readAllStandardError().contains("уже работает Korvex"), "no reason given");
+        // Not even the journal was touched.
+        QVERIFY(!ReadCp1251(ws.Path("Korvex.log")).contains(QStringLiteral("уже работает")));
+
+        TTestWorkspace other(true);
+        other.WriteRobotIni("rgpFilled=1\r\n");
+        QByteArray ini = ReadBytes(other.Path("Korvex.ini"));
+        ini.replace(other.TriPath().toUtf8(), ws.TriPath().toUtf8());
+        WriteBytes(other.Path("Korvex.ini"), ini);
+        QProcess shared;
+        shared.start(QStringLiteral(KORVEX_EXE), {"--headless", "--watch", "--workdir", other.Path(".")});
+        QVERIFY(shared.waitForFinished(15000));
+        QVERIFY(shared.exitCode() != 0);
+        const QByteArray why = shared.readAllStandardError();
+        QVERIFY2(why.contains("уже занят другим Korvex") &&
+                     why.contains(QDir(ws.Path(".")).canonicalPath().toUtf8()),
+                 why.constData());
+        ws.InsertAlert("FilledOrders", {});
+        QVERIFY2(first.WaitFor([&] { return ReadBytes(ws.TriPath()).startsWith("TRANS_ID =1;"); }, 15000),
+                 first.Out.constData());
+        QVERIFY(first.Stop());
     }
 };
 

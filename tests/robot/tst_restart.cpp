@@ -1,5 +1,4 @@
 #include "quik/ResultReader.h"
-#include "quik/TransactionBook.h"
 #include "quik/TransactionWriter.h"
 #include "support/TestSupport.h"
 
@@ -33,60 +32,64 @@ private slots:
     }
     void cleanup() { StopRobot(); }
 
-    // The earlier run's accepted orders are pulled once after a restart, with numbers that go on: also
-    // one whose acceptance the earlier run never read, and one QUIK accepts only after the restart.
+    // The earlier run's orders are pulled once after a restart, with numbers that go on: also one whose
+    // acceptance the earlier run never read, and one QUIK accepts only after the restart, whose
+    // cancellation waits for its number.
     void afterARestart_pullAllTakesTheEarlierOrdersOnce_numbersGoOn_lateAcceptancesCount() {
         R->S().rgpSingleMulti = 1;
         R->S().rgpFilled = 0;
         QVERIFY(R->Connect());
         E().actStartWatchExecute();
-        Ws->InsertAlert("ActiveOrders", {{"Order", "Sell 100 at 270 Stop"}}); // trans 0..2, three clients
+        Ws->InsertAlert("ActiveOrders", {{"Order", "Sell 100 at 270 Stop"}}); // trans 1..3, three clients
         QVERIFY(R->Tick());
-        Answer("TRANS_ID=0;STATUS=3;ORDER_NUMBER=900;\r\n");
+        Answer("TRANS_ID=1;STATUS=3;ORDER_NUMBER=900;\r\n");
         // Written by QUIK, never read before the robot went away.
-        WriteBytes(Ws->TroPath(), "TRANS_ID=1;STATUS=3;ORDER_NUMBER=901;\r\n", true);
+        WriteBytes(Ws->TroPath(), "TRANS_ID=2;STATUS=3;ORDER_NUMBER=901;\r\n", true);
         Restart();
-        QVERIFY(R->JournalTexts().contains(
-            QStringLiteral("Перенесено заявок прошлого запуска, живущих в Quik: 2. Их можно снять.")));
-        QCOMPARE(E().PullAllOrdersCount(), 2);
+        QVERIFY2(R->JournalTexts().contains(QStringLiteral(
+                     "Перенесено заявок прошлого запуска, живущих в Quik: 3. Их можно снять.")),
+                 qPrintable(R->JournalTexts().join('\n')));
+        QCOMPARE(E().PullAllOrdersCount(), 3);
         QVERIFY(E().RunEvent([&] { E().actPullAllOrdersExecute(); }));
-        const QStringList kills = R->TriLines();
+        QStringList kills = R->TriLines();
         QCOMPARE(kills.size(), 2);
-        QVERIFY2(kills[0].startsWith("TRANS_ID =3;ACTION=KILL_STOP_ORDER;") &&
+        QVERIFY2(kills[0].startsWith("TRANS_ID =4;ACTION=KILL_STOP_ORDER;") &&
                      kills[0].contains("Order_key=900;Stop_Order_key=900;") &&
                      kills[0].contains("CLIENT_CODE=111;"),
                  qPrintable(kills[0]));
-        QVERIFY(R->JournalTexts().last().contains("Из них заявок прошлого запуска: 2."));
+        QVERIFY(R->JournalTexts().last().contains("Из них заявок прошлого запуска: 3."));
         QCOMPARE(E().PullAllOrdersCount(), 0);
-        // QUIK accepts the earlier run's transaction 2 only now: it touches none of this run's rows, and
-        // can be pulled; a number nobody sent changes nothing.
-        Answer("TRANS_ID=2;STATUS=3;ORDER_NUMBER=902;\r\nTRANS_ID=77;STATUS=3;ORDER_NUMBER=1;\r\n");
-        QCOMPARE(R->JournalTexts().filter("прошлого запуска принята Quik").size(), 1);
-        QCOMPARE(R->JournalTexts().filter("в этом запуске не отправлялась").size(), 1);
-        QCOMPARE(Ws->Scalar(Ws->Trading(), "SELECT count(*) FROM tOrderNumber WHERE trans_id = 2").toInt(),
-                 0);
-        QCOMPARE(E().PullAllOrdersCount(), 1);
-        // The cancellations confirmed: only 902 is carried.
-        Answer("TRANS_ID=3;STATUS=3;ORDER_NUMBER=900;\r\nTRANS_ID=4;STATUS=3;ORDER_NUMBER=901;\r\n");
+        // QUIK accepts the earlier run's transaction 3 only now: its waiting cancellation goes out at
+        // once; a number nobody sent changes nothing.
+        Answer("TRANS_ID=3;STATUS=3;ORDER_NUMBER=902;\r\nTRANS_ID=77;STATUS=3;ORDER_NUMBER=1;\r\n");
+        QCOMPARE(R->JournalTexts().filter("роботом не отправлялась").size(), 1);
+        kills = R->TriLines();
+        QCOMPARE(kills.size(), 3);
+        QVERIFY2(kills[2].startsWith("TRANS_ID =6;") && kills[2].contains("Order_key=902;"),
+                 qPrintable(kills[2]));
+        // The first two cancellations confirmed, the third not yet: only 902 can still be pulled.
+        Answer("TRANS_ID=4;STATUS=3;ORDER_NUMBER=900;\r\nTRANS_ID=5;STATUS=3;ORDER_NUMBER=901;\r\n");
         Restart();
-        QCOMPARE(E().PullAllOrdersCount(), 1);
+        QCOMPARE(E().PullAllOrdersCount(), 0); // its cancellation is on its way
+        Answer("TRANS_ID=6;STATUS=4;DESCRIPTION=\"late\";\r\n");
+        QCOMPARE(E().PullAllOrdersCount(), 1); // QUIK refused it: the order lives
         // The cancellations' numbers are the day's too, also once the file that held them is emptied.
-        QCOMPARE(E().Writer().TransSent, 5);
+        QCOMPARE(E().Registry().NextTransId(), 7);
         Restart();
-        QCOMPARE(E().Writer().TransSent, 5);
+        QCOMPARE(E().Registry().NextTransId(), 7);
     }
 
-    // A new trading day starts with no orders and numbers from 0.
+    // A new trading day starts with no orders and numbers from 1.
     void aNewDay_carriesNothingOver_numbersStartAgain() {
         QVERIFY(R->Connect());
         R->S().rgpFilled = 0;
         E().actStartWatchExecute();
         Ws->InsertAlert("ActiveOrders", {{"Order", "Sell 100 at 270 Stop"}});
         QVERIFY(R->Tick());
-        Answer("TRANS_ID=0;STATUS=3;ORDER_NUMBER=900;\r\n");
+        Answer("TRANS_ID=1;STATUS=3;ORDER_NUMBER=900;\r\n");
         Restart(R->Clock.Now().addDays(1));
         QCOMPARE(E().PullAllOrdersCount(), 0);
-        QCOMPARE(E().Writer().TransSent, 0);
+        QCOMPARE(E().Registry().NextTransId(), 1);
         QVERIFY(R->JournalTexts().contains(
             QStringLiteral("Новый торговый день: заявки прошлого дня (1) не перенесены.")));
     }
@@ -126,16 +129,12 @@ private slots:
     // QUIK's new result file is read from its start, even when it is already longer than the old one.
     void newResultFileLongerThanTheOldOffset_everyResultIsRead() {
         QVERIFY(R->Connect());
-        for (int t = 0; t < 4; ++t) {
-            TTransactionBook::TEffect e;
-            e.MarkTable = 'A';
-            E().Book().Add(t, e);
-            E().Book().LineWritten(t);
-        }
-        Answer("TRANS_ID=0;STATUS=0;\r\n");
+        for (int t = 1; t <= 4; ++t)
+            R->RecordInFile("ActiveOrders", t);
+        Answer("TRANS_ID=1;STATUS=0;\r\n");
         QCOMPARE(E().Reader().TransAtServer, 1);
         const QString next = Ws->Path("next.tro");
-        WriteBytes(next, "TRANS_ID=1;STATUS=0;\r\nTRANS_ID=2;STATUS=0;\r\nTRANS_ID=3;STATUS=0;\r\n");
+        WriteBytes(next, "TRANS_ID=2;STATUS=0;\r\nTRANS_ID=3;STATUS=0;\r\nTRANS_ID=4;STATUS=0;\r\n");
         QVERIFY(QFile::remove(Ws->TroPath()));
         QVERIFY(QFile::rename(next, Ws->TroPath()));
         QVERIFY(R->Tick());

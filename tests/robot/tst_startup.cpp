@@ -55,10 +55,10 @@ private slots:
         TTestRobot r(ws);
         WriteBytes(ws.Path("Korvex.ini"), "[Quik]\r\nintTable=5\r\nQuikConnectTimeOut=0\r\n");
         r.Engine->LoadSettings();
-        QCOMPARE(r.Engine->timUpdateTable.IntervalMs(), 5000);
-        QCOMPARE(r.Engine->timInfoLog.IntervalMs(), 0);
-        QVERIFY(!r.Engine->timInfoLog.IsTicking());     // period 0: the monitor never ticks
-        QVERIFY(!r.Engine->timUpdateTable.IsTicking()); // stopped until the databases are connected
+        QCOMPARE(r.Engine->timUpdateTable().IntervalMs(), 5000);
+        QCOMPARE(r.Engine->timInfoLog().IntervalMs(), 0);
+        QVERIFY(!r.Engine->timInfoLog().IsTicking());     // period 0: the monitor never ticks
+        QVERIFY(!r.Engine->timUpdateTable().IsTicking()); // stopped until the databases are connected
     }
 
     void badPeriods_leaveTheRightTimersUnchanged() {
@@ -66,13 +66,13 @@ private slots:
         TTestRobot r(ws);
         WriteBytes(ws.Path("Korvex.ini"), "[Quik]\r\nintTable=x\r\nQuikConnectTimeOut=7\r\n");
         QVERIFY(!r.Engine->RunEvent([&] { r.Engine->LoadSettings(); }));
-        QCOMPARE(r.Engine->timUpdateTable.IntervalMs(), 1000);
-        QCOMPARE(r.Engine->timInfoLog.IntervalMs(), 60000);
+        QCOMPARE(r.Engine->timUpdateTable().IntervalMs(), 1000);
+        QCOMPARE(r.Engine->timInfoLog().IntervalMs(), 60000);
         QCOMPARE(r.Engine->Settings.QuikConnectTimeOut, QStringLiteral("7")); // loaded as text all the same
         WriteBytes(ws.Path("Korvex.ini"), "[Quik]\r\nintTable=3\r\nQuikConnectTimeOut=y\r\n");
         QVERIFY(!r.Engine->RunEvent([&] { r.Engine->LoadSettings(); }));
-        QCOMPARE(r.Engine->timUpdateTable.IntervalMs(), 3000);
-        QCOMPARE(r.Engine->timInfoLog.IntervalMs(), 60000);
+        QCOMPARE(r.Engine->timUpdateTable().IntervalMs(), 3000);
+        QCOMPARE(r.Engine->timInfoLog().IntervalMs(), 60000);
         const QString ini = QDir::toNativeSeparators(ws.Path("Korvex.ini"));
         QCOMPARE(r.Errors,
                  (QStringList{ini + ", [Quik] intTable: 'x' is not a valid integer value",
@@ -113,7 +113,7 @@ private slots:
         TTestRobot r(ws);
         WriteBytes(ws.Path("Korvex.ini"), "[Quik]\r\n" + key + "=" + value + "\r\n");
         QVERIFY(r.Engine->RunEvent([&] { r.Engine->LoadSettings(); }));
-        const TPeriodicTimer& timer = key == "intTable" ? r.Engine->timUpdateTable : r.Engine->timInfoLog;
+        const TPeriodicTimer& timer = key == "intTable" ? r.Engine->timUpdateTable() : r.Engine->timInfoLog();
         QCOMPARE(timer.IntervalMs(), periodMs);
         QCOMPARE(r.JournalTexts(), line.isEmpty() ? QStringList() : QStringList{line});
         QVERIFY(r.Errors.isEmpty());

@@ -68,59 +68,57 @@ private slots:
         QCOMPARE(s.Connect, ticked);
     }
 
-    void choiceIndexes_areClamped() {
-        QTemporaryDir dir;
-        WriteBytes(dir.filePath("Korvex.ini"),
-                   "[Position]\r\nPositionSize=9\r\nrgpSingleMulti=-5\r\nrgpFilled=-1\r\n");
-        TSettings s;
-        TSettingsFile(dir.filePath("Korvex.ini")).Load(s);
-        QCOMPARE(s.PositionSize, 4);
-        QCOMPARE(s.rgpSingleMulti, -1);
-        QCOMPARE(s.rgpFilled, -1);
-    }
-
-    void badValue_stopsTheLoadAtThatKey() {
+    void choiceIndexes_areClamped_securityIsKeptAsRead() {
         QTemporaryDir dir;
         WriteBytes(
             dir.filePath("Korvex.ini"),
-            "[Position]\r\nFixVol=12345\r\nExitQty=maybe\r\nrgpSingleMulti=1\r\n[Quik]\r\nCode=999\r\n");
+            "[Position]\r\nPositionSize=9\r\nrgpSingleMulti=-5\r\nrgpFilled=-1\r\n[Mail]\r\nSecurity=3\r\n");
         TSettings s;
-        s.rgpSingleMulti = 0;
-        s.Code = QStringLiteral("keep");
-        try {
-            TSettingsFile(dir.filePath("Korvex.ini")).Load(s);
-            QFAIL("a bad Boolean must stop the load");
-        } catch (const ConversionError& e) {
-            QVERIFY(e.Message.contains(QLatin1String("maybe")));
-        }
-        QCOMPARE(s.FixVol, QStringLiteral("12345")); // before the key: new value
-        QCOMPARE(s.rgpSingleMulti, 0);               // after it: previous values
-        QCOMPARE(s.Code, QStringLiteral("keep"));
+        TSettingsFile file(dir.filePath("Korvex.ini"));
+        QVERIFY(file.Load(s).isEmpty());
+        QCOMPARE(s.PositionSize, 4);
+        QCOMPARE(s.rgpSingleMulti, -1);
+        QCOMPARE(s.rgpFilled, -1);
+        // No protection beyond the last one and none below the first: the mail must refuse it.
+        QCOMPARE(s.Security, 3);
+        WriteBytes(dir.filePath("Korvex.ini"), "[Mail]\r\nSecurity=-1\r\n");
+        file.Load(s);
+        QCOMPARE(s.Security, -1);
     }
 
-    void badValue_errorNamesFileSectionAndKey_data() {
+    // A value that does not read takes its default, and every key after it is still read: the risk
+    // limits at the end of the file included.
+    void badValue_takesItsDefault_theKeysAfterItAreRead_data() {
         QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QString>("error");
+        QTest::addColumn<QString>("line");
         QTest::newRow("choice") << QByteArray("[Position]\r\nPositionSize=xyz\r\n")
-                                << "[Position] PositionSize: 'xyz' is not a valid integer value";
+                                << "[Position] PositionSize: 'xyz' is not a valid integer value; взято "
+                                   "значение по умолчанию 0.";
         QTest::newRow("boolean, key in other case")
             << QByteArray("[quik]\r\nquikconnect=yes\r\n")
-            << "[Quik] QuikConnect: 'yes' is not a valid boolean value";
-        QTest::newRow("mail") << QByteArray("[Mail]\r\nAuten=on\r\n")
-                              << "[Mail] Auten: 'on' is not a valid boolean value";
+            << "[Quik] QuikConnect: 'yes' is not a valid boolean value; взято значение по умолчанию 0.";
+        QTest::newRow("security as a word")
+            << QByteArray("[Mail]\r\nSecurity=STARTTLS\r\n")
+            << "[Mail] Security: 'STARTTLS' is not a valid integer value; значение не выбрано (-1), выберите "
+               "его в настройках.";
     }
-    void badValue_errorNamesFileSectionAndKey() {
+    void badValue_takesItsDefault_theKeysAfterItAreRead() {
         QFETCH(QByteArray, file);
-        QFETCH(QString, error);
+        QFETCH(QString, line);
         QTemporaryDir dir;
-        WriteBytes(dir.filePath("Korvex.ini"), file);
+        WriteBytes(dir.filePath("Korvex.ini"),
+                   file + "[Risk]\r\nMaxLots=5\r\n[Operator]\r\nConfirmManualOrders=0\r\n");
         TSettings s;
-        try {
-            TSettingsFile(dir.filePath("Korvex.ini")).Load(s);
-            QFAIL("a bad value must stop the load");
-        } catch (const ConversionError& e) {
-            QCOMPARE(e.Message, QDir::toNativeSeparators(dir.filePath("Korvex.ini")) + ", " + error);
-        }
+        s.PositionSize = 3;
+        s.QuikConnect = true;
+        s.Security = 2;
+        const QStringList unread = TSettingsFile(dir.filePath("Korvex.ini")).Load(s);
+        QCOMPARE(unread, QStringList{QDir::toNativeSeparators(dir.filePath("Korvex.ini")) + ", " + line});
+        QCOMPARE(s.PositionSize, 0);
+        QVERIFY(!s.QuikConnect);
+        QCOMPARE(s.Security, file.contains("Security") ? -1 : 0);
+        QCOMPARE(s.MaxLots, QStringLiteral("5"));
+        QVERIFY(!s.ConfirmManualOrders);
     }
 
     void password_isScrambledWithWrapAround() {

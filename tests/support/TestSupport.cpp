@@ -3,6 +3,7 @@
 #include "DemoData.h"
 #include "common/Codec.h"
 #include "data/SchemaInstaller.h"
+#include "data/SqlRun.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -240,4 +241,30 @@ QStringList TTestRobot::TriLines() const {
     QStringList lines = text.split(QStringLiteral("\r\n"));
     if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
     return lines;
+}
+
+qint32 TTestRobot::RecordInFile(const QString& table, qint64 alertId, bool limit, const QString& code) {
+    TOrder o;
+    o.Action = QStringLiteral("NEW_ORDER");
+    o.Account = QStringLiteral("L01-00000F00");
+    o.SecCode = o.Ticker = QStringLiteral("SBER");
+    o.ClassCode = QStringLiteral("TQBR");
+    o.ClientCode = code;
+    o.Operation = QStringLiteral("B");
+    o.Price = o.StopPrice = 100;
+    o.Quantity = 1;
+    o.Digits = 2;
+    o.Filled = !limit;
+    o.IdOrder = alertId;
+    // Neither entry nor exit: the position book is not part of what such a test looks at.
+    o.OrderType = QString();
+    TOmegaOrder a;
+    a.ID = alertId;
+    a.Filled = table == QLatin1String("FilledOrders");
+    a.Symbol = o.Ticker;
+    a.OrderType = o.OrderType;
+    const qint32 id = static_cast<qint32>(Engine->Registry().NextTransId());
+    Engine->Writer().WriteTransaction(o, a);
+    Engine->Writer().FlushTransactions();
+    return id;
 }

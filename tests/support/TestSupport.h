@@ -2,6 +2,7 @@
 
 #include "common/Clock.h"
 #include "common/Journal.h"
+#include "quik/OrderRegistry.h"
 #include "robot/Engine.h"
 
 #include <QProcess>
@@ -88,6 +89,14 @@ public:
     int Sounds = 0;
 
     TSettings& S() { return Engine->Settings; }
+    // As a pass that an error ended leaves the ActiveOrders reader.
+    void LeaveActivePassBusy() { Engine->ActiveBusy = true; }
+    // The engine's registry, for transactions a test makes itself.
+    TOrderRegistry& Registry() { return *Engine->Orders; }
+    // A transaction whose line reached the file: a new order of alert `alertId` in `table`, for the
+    // client `code`; `limit` makes it a limit order that lives in QUIK once accepted.
+    qint32 RecordInFile(const QString& table, qint64 alertId, bool limit = false,
+                        const QString& code = QStringLiteral("111"));
     // Connects both databases; fails the test when the connect did not succeed.
     bool Connect();
     // One table-timer tick as the timer runs it; false when it ended with an error.

@@ -23,6 +23,11 @@
 #include <QTabWidget>
 #include <QTest>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 class TestDialogs : public QObject, TRobotFixture {
     Q_OBJECT
 
@@ -181,7 +186,11 @@ private slots:
     void mailPage_securityProposesItsPort_keepsATypedOne_andWarnsOfAClearPassword() {
         Opt()->open();
         Opt()->Pages->setCurrentIndex(2); // "Сообщения"
-        QCOMPARE(R->S().Security, 0);
+        R->S().Security = 3; // as a settings file may hold it: no choice is shown, not the nearest one
+        Opt()->ShowSettings();
+        QCOMPARE(Opt()->cmbSecurity->currentIndex(), -1);
+        R->S().Security = 0;
+        Opt()->ShowSettings();
         Type(Opt()->edtPort, "25");
         emit Opt()->edtPort->editingFinished();
         Opt()->chAuten->setChecked(true);
@@ -215,6 +224,37 @@ private slots:
         QVERIFY2(Opt()->lblMailTest->text().startsWith(QStringLiteral("Ошибка: ")),
                  qPrintable(Opt()->lblMailTest->text()));
         QVERIFY(R->JournalTexts().last().startsWith(QStringLiteral("Mail test: failed: ")));
+    }
+
+    // "Коннект" to a server that takes the connection and never greets runs beside trading: an alert that
+    // comes meanwhile reaches the .TRI at the next tick; "Дисконнект" ends the wait and the dialog says so.
+    void mailConnect_silentServer_tradingGoesOn_disconnectEndsIt() {
+        const int server = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        QVERIFY(bind(server, reinterpret_cast<sockaddr*>(&addr), len) == 0 && listen(server, 4) == 0);
+        QVERIFY(getsockname(server, reinterpret_cast<sockaddr*>(&addr), &len) == 0);
+        R->S().rgpFilled = 1;
+        QVERIFY(R->Connect());
+        R->Engine->actStartWatchExecute();
+        Opt()->open();
+        Type(Opt()->edtSMTP, "127.0.0.1");
+        Type(Opt()->edtPort, QString::number(ntohs(addr.sin_port)));
+        Opt()->btnMailConnect->click();
+        QVERIFY(Opt()->MailTestRunning());
+        QVERIFY(!Opt()->btnMailConnect->isEnabled());
+        Ws->InsertAlert("FilledOrders", {{"Order", "Buy 100 at 285 Limit"}, {"Fill Price", 285.4}});
+        QVERIFY(R->Tick());
+        QCOMPARE(R->TriLines().size(), 1);
+        QVERIFY(Opt()->MailTestRunning()); // still waiting for the greeting
+        Opt()->btnMailDisconnect->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!Opt()->MailTestRunning(), 10000);
+        close(server);
+        QVERIFY(Opt()->btnMailConnect->isEnabled());
+        QCOMPARE(Opt()->lblMailTest->text(), QStringLiteral("Ошибка: the exchange was stopped."));
+        QCOMPARE(R->JournalTexts().last(), QStringLiteral("Mail test: failed: the exchange was stopped"));
     }
 
     void riskPage_limitsMustBeWholeOrDecimalAndNotNegative_data() {
@@ -264,7 +304,7 @@ private slots:
         W->HandleOptionsResult(Opt()->result());
         QCOMPARE(R->S().Code, QStringLiteral("111"));
         QCOMPARE(Opt()->edtCode->text(), QStringLiteral("111"));
-        QCOMPARE(R->Engine->timUpdateTable.IntervalMs(), 2000);
+        QCOMPARE(R->Engine->timUpdateTable().IntervalMs(), 2000);
     }
 
     void lastPage_isKeptBetweenShowings() {
@@ -299,6 +339,29 @@ private slots:
         QCOMPARE(g->FooterText("FixVol"), QStringLiteral("12\u00a0345,50"));
         QCOMPARE(g->FooterText("Part"), QStringLiteral("2,5"));
         QLocale::setDefault(QLocale::c());
+    }
+
+    // The grids refuse what cannot be traded as it is typed, and the message names the column by the
+    // title the grid shows.
+    void grids_refuseBadValuesAsTyped_namingTheirOwnTitles() {
+        QVERIFY(R->Connect());
+        const struct {
+            TDbGrid* Grid;
+            const char* Field;
+            QVariant Value;
+        } cases[] = {{Opt()->grdSecCode, "LotSize", -5},
+                     {Opt()->grdSecCode, "SecCode", QStringLiteral("SBER\u200b")},
+                     {W->fmClients->Grid, "AccountMicex", QStringLiteral("L01\u200b")}};
+        for (const auto& c : cases) {
+            Messages.clear();
+            const QModelIndex cell = Cell(c.Grid, 0, c.Field);
+            const QString before = cell.data().toString();
+            QVERIFY(!c.Grid->Proxy()->setData(cell, c.Value));
+            QCOMPARE(cell.data().toString(), before);
+            const QString title = c.Grid->Proxy()->headerData(cell.column(), Qt::Horizontal).toString();
+            QCOMPARE(Messages.size(), 1);
+            QVERIFY2(Messages[0].contains(", колонка \"" + title + "\": "), qPrintable(Messages[0]));
+        }
     }
 
     void instruments_okPostsAnEdit_cancelCancelsIt() {
@@ -471,7 +534,7 @@ private slots:
         o.Quantity = 1;
         for (int i = 0; i < 5; ++i)
             R->Engine->Writer().WriteTransaction(o, TOmegaOrder());
-        WriteBytes(Ws->TroPath(), "TRANS_ID=0;STATUS=0;\r\nTRANS_ID=1;STATUS=0;\r\nTRANS_ID=1;STATUS=3;\r\n");
+        WriteBytes(Ws->TroPath(), "TRANS_ID=1;STATUS=0;\r\nTRANS_ID=2;STATUS=0;\r\nTRANS_ID=2;STATUS=3;\r\n");
         QVERIFY(R->Tick());
         QCOMPARE(W->fmAbout->pnQty->text(), QStringLiteral("0/0/0"));
         W->actAbout->trigger();

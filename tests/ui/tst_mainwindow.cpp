@@ -87,8 +87,7 @@ private slots:
         QVERIFY(W->actClients->isEnabled() && W->actOpt->isEnabled() && W->actConnectToBase->isEnabled());
         QCOMPARE(W->StatusPanels[0]->text(), QStringLiteral("Подключение к Omega: Нет"));
         QCOMPARE(W->StatusPanels[2]->text(), QStringLiteral("Связь Quik с сервером: Н/Д"));
-        QCOMPARE(W->StatusPanels[3]->text(),
-                 QStringLiteral("Отправлено 0, на сервере 0, исполнено 0"));
+        QCOMPARE(W->StatusPanels[3]->text(), QStringLiteral("Отправлено 0, на сервере 0, исполнено 0"));
         QCOMPARE(W->StatusPanels[4]->text(), QStringLiteral("Режим: один счет"));
         QCOMPARE(W->PageControl1->count(), 8);
         QCOMPARE(W->PageControl1->tabText(3), QStringLiteral("Исполненные ордера"));
@@ -103,7 +102,7 @@ private slots:
         R->Engine->actStartWatchExecute();
         Ws->InsertAlert("ActiveOrders", {{"Order", "Buy 100 at 280 Limit"}});
         QVERIFY(R->Tick());
-        WriteBytes(Ws->TroPath(), "TRANS_ID=0;STATUS=3;ORDER_NUMBER=77;\r\n", true);
+        WriteBytes(Ws->TroPath(), "TRANS_ID=1;STATUS=3;ORDER_NUMBER=77;\r\n", true);
         QVERIFY(R->Tick());
         QStringList asked;
         bool answer = false;
@@ -115,12 +114,12 @@ private slots:
         QCOMPARE(asked.size(), 1);
         QVERIFY2(asked[0].contains(": 1 (по всем счетам)"), qPrintable(asked[0]));
         QCOMPARE(R->TriLines().size(), 1);
-        QVERIFY(R->Engine->Watching);
+        QVERIFY(R->Engine->Watching());
         answer = true;
         W->actPullAllOrders->trigger();
         QCOMPARE(R->TriLines().size(), 2);
         QVERIFY(R->TriLines()[1].contains("ACTION=KILL_ORDER") && R->TriLines()[1].contains("Order_key=77;"));
-        QVERIFY(!R->Engine->Watching);
+        QVERIFY(!R->Engine->Watching());
     }
 
     void breaker_showsInTheStatusBar_untilWatchingStartsAgain() {
@@ -131,7 +130,7 @@ private slots:
         Ws->InsertAlert("FilledOrders", {});
         QVERIFY(R->Tick());
         QCOMPARE(R->TriLines().size(), 1);
-        QVERIFY(!R->Engine->Watching);
+        QVERIFY(!R->Engine->Watching());
         // Beside the watch state, in the title, in the tray's image, and told once with a sound.
         QCOMPARE(W->ErrorPanel->text(), QStringLiteral("Автостоп: 2 транзакций за минуту, предел 1"));
         QCOMPARE(W->ErrorPanel->Tone(), TStatePanel::TTone::Alarm);
@@ -171,10 +170,9 @@ private slots:
         o.Quantity = 1;
         for (int i = 0; i < 3; ++i)
             R->Engine->Writer().WriteTransaction(o, TOmegaOrder());
-        WriteBytes(Ws->TroPath(), "TRANS_ID=0;STATUS=0;\r\n");
+        WriteBytes(Ws->TroPath(), "TRANS_ID=1;STATUS=0;\r\n");
         QVERIFY(R->Tick());
-        QCOMPARE(W->StatusPanels[3]->text(),
-                 QStringLiteral("Отправлено 3, на сервере 1, исполнено 0"));
+        QCOMPARE(W->StatusPanels[3]->text(), QStringLiteral("Отправлено 3, на сервере 1, исполнено 0"));
         R->S().QuikConnect = false;
         R->Engine->Monitor().QuikLinkState = 1;
         W->UpdateStatusBar();
@@ -215,7 +213,7 @@ private slots:
         W->PageControl1->setCurrentWidget(W->RxDBGrid2);
         QApplication::processEvents();
         // The engine would allow it on this page; nothing is selected, so nothing is offered.
-        QVERIFY(R->Engine->Actions.actSendNewOrderManual);
+        QVERIFY(R->Engine->Actions().actSendNewOrderManual);
         QVERIFY(!W->actSendNewOrderManual->isEnabled() && !W->actSendKillOrderManual->isEnabled());
         QTableView* v = W->RxDBGrid2->View();
         const QModelIndex second = W->RxDBGrid2->Proxy()->index(1, 0);
@@ -461,6 +459,17 @@ private slots:
                  QStringLiteral("285.40")); // SBER: 2 decimals
         QCOMPARE(f->index(1, f->ColumnOf("Fill Price")).data().toString(),
                  QStringLiteral("7012.5")); // LKOH: 1
+        // Rounded as the line rounds them: SiH7 to whole points, RIH7 (Digits -1) to tens, grouped
+        // as the operator's numbers are.
+        Ws->InsertAlert("FilledOrders", {{"Symbol", "SiH7"}, {"Fill Price", 91250.722674399}});
+        Ws->InsertAlert("FilledOrders", {{"Symbol", "RIH7"}, {"Fill Price", 111970.722674399}});
+        QVERIFY(R->Tick());
+        QCOMPARE(f->index(2, f->ColumnOf("Fill Price")).data().toString(), QStringLiteral("91251"));
+        QCOMPARE(f->index(3, f->ColumnOf("Fill Price")).data().toString(), QStringLiteral("111970"));
+        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+        QCOMPARE(f->index(3, f->ColumnOf("Fill Price")).data().toString(), QStringLiteral("111\u00a0970"));
+        QCOMPARE(f->index(0, f->ColumnOf("Fill Price")).data().toString(), QStringLiteral("285,40"));
+        QLocale::setDefault(QLocale::c());
         QCOMPARE(f->index(0, f->ColumnOf("Time Placed")).data().toString(),
                  Regional::ShortDate(QDate(2024, 3, 1)) + " " + Regional::LongTime(QTime(10, 31, 5)));
         QCOMPARE(f->index(0, f->ColumnOf("ID")).data(Qt::TextAlignmentRole).toInt() & Qt::AlignRight,
@@ -529,12 +538,12 @@ private slots:
         R->S().Code = "999";
         R->S().intTable = "7"; // saved periods take effect only at the next load
         QVERIFY(!W->HandleOptionsResult(1));
-        QCOMPARE(R->Engine->timUpdateTable.IntervalMs(), 1000);
+        QCOMPARE(R->Engine->timUpdateTable().IntervalMs(), 1000);
         R->S().Code = "unsaved";
         QVERIFY(!W->HandleOptionsResult(2));
         QCOMPARE(R->S().Code, QStringLiteral("999"));
         QCOMPARE(W->fmOpt->edtCode->text(), QStringLiteral("999"));
-        QCOMPARE(R->Engine->timUpdateTable.IntervalMs(), 7000);
+        QCOMPARE(R->Engine->timUpdateTable().IntervalMs(), 7000);
         QVERIFY(W->HandleOptionsResult(4));
     }
 
@@ -638,7 +647,7 @@ private slots:
         W->actExit->trigger();
         QCOMPARE(asked.size(), 1);
         QVERIFY2(asked[0].contains(QStringLiteral("загрузка ордеров включена")), qPrintable(asked[0]));
-        QVERIFY(W->isVisible() && R->Engine->Watching);
+        QVERIFY(W->isVisible() && R->Engine->Watching());
         answer = true;
         W->close();
         QVERIFY(!W->isVisible());

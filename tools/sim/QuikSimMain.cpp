@@ -26,7 +26,7 @@ void OnSignal(int sig) {
 int Usage() {
     std::fprintf(stderr,
                  "Usage: korvex-quiksim --workdir DIR | --tri F --tro F --infolog F --trading DB\n"
-                 "       [--poll-ms 200] [--log-ms 1000] [--quotes-ms 2000]\n"
+                 "       [--poll-ms 200] [--log-ms 1000] [--quotes-ms 2000] [--history F]\n"
                  "Answers the robot's .TRI lines in the .TRO file, grows info.log, exports quotes.\n"
                  "The file <info.log>.down drops the server link while it exists (info.log stops growing);\n"
                  "on POSIX systems SIGUSR1 drops it and SIGUSR2 restores it as well.\n");
@@ -38,6 +38,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     TQuikSimulator::TPaths paths;
     int pollMs = 200, logMs = 1000, quotesMs = 2000;
+    QString history;
     const QStringList a = app.arguments();
     for (int i = 1; i < a.size(); ++i) {
         auto next = [&]() { return i + 1 < a.size() ? a[++i] : QString(); };
@@ -54,6 +55,8 @@ int main(int argc, char** argv) {
             paths.InfoLog = next();
         else if (a[i] == "--trading")
             paths.TradingDb = next();
+        else if (a[i] == "--history")
+            history = next();
         else if (a[i] == "--poll-ms")
             pollMs = next().toInt();
         else if (a[i] == "--log-ms")
@@ -65,6 +68,7 @@ int main(int argc, char** argv) {
     }
     if (paths.Tri.isEmpty() || paths.Tro.isEmpty()) return Usage();
     TQuikSimulator sim(paths);
+    sim.SetHistory(history);
 
 #ifndef Q_OS_WIN
     ::socketpair(AF_UNIX, SOCK_STREAM, 0, Pipe);

@@ -1,4 +1,5 @@
 #include "QuikSimulator.h"
+#include "common/FileNames.h"
 
 #include "DemoData.h"
 #include "common/Codec.h"
@@ -112,7 +113,10 @@ QStringList TQuikSimulator::Answer(const QString& line) {
 int TQuikSimulator::AnswerTransactions() {
     QFile f(Paths.Tri);
     if (!f.open(QIODevice::ReadOnly)) return 0;
-    if (f.size() < TriOffset) TriOffset = 0; // the robot emptied it at its start
+    // The robot empties the file, or puts a new one at its path, when it starts.
+    const QString identity = FileIdentity(Paths.Tri);
+    if (f.size() < TriOffset || identity != TriIdentity) TriOffset = 0;
+    TriIdentity = identity;
     f.seek(TriOffset);
     const QByteArray data = f.readAll();
     int answered = 0;
@@ -120,7 +124,9 @@ int TQuikSimulator::AnswerTransactions() {
     for (int nl = data.indexOf('\n', pos); nl >= 0; nl = data.indexOf('\n', pos)) {
         const QString line = Cp1251::Decode(data.mid(pos, nl - pos)).trimmed();
         if (!line.isEmpty()) {
-            Append(Paths.Tro, Answer(line));
+            const QStringList answer = Answer(line);
+            Append(Paths.Tro, answer);
+            if (!History.isEmpty()) Append(History, QStringList{line} + answer);
             ++answered;
         }
         pos = nl + 1;

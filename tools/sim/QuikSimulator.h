@@ -26,6 +26,8 @@ public:
     QString ExportQuotes();
 
     void SetConnected(bool on) { Connected = on; }
+    // Every line taken and its answers are appended to this file as well (for tests); empty: none.
+    void SetHistory(const QString& path) { History = path; }
     // Connected unless told otherwise, or while the file "<info.log>.down" exists (a switch that
     // works the same on every system: create it to drop the server link, delete it to restore it).
     bool IsConnected() const;
@@ -40,6 +42,8 @@ private:
     TPaths Paths;
     QString Conn;
     qint64 TriOffset = 0;
+    QString TriIdentity;
+    QString History; // a new file put at the path is read from its start
     bool Connected = true;
     qint64 NextOrderNumber = 4100000;
     QSet<QString> LiveOrders;
