@@ -71,12 +71,14 @@ int RunKorvex(int argc, char** argv) {
     // order without a question, watching or not.
     TSignalWatcher signalWatcher;
     QString exitReason = headless ? QStringLiteral("без окна") : QStringLiteral("окно закрыто");
+    std::unique_ptr<TfmMain> window;
     QObject::connect(
         &signalWatcher, &TSignalWatcher::Terminate, app.get(),
-        [&exitReason] {
+        [&exitReason, &window] {
             exitReason = QStringLiteral("получен сигнал завершения");
-            // exit(), not quit(): quit() first asks the windows to close, and the window would ask.
-            QCoreApplication::exit(0);
+            // Quitting closes the window: it must not wait for an answer to its exit question.
+            if (window) window->AskOnExit = false;
+            QCoreApplication::quit();
         },
         Qt::QueuedConnection);
 
@@ -125,7 +127,6 @@ int RunKorvex(int argc, char** argv) {
     {
         // 2-3. The long-lived objects: the robot's state, the window, the settings.
         TEngine engine(journal, clock, QDir::current().filePath(QStringLiteral("Korvex.ini")));
-        std::unique_ptr<TfmMain> window;
         if (!headless) {
             window = std::make_unique<TfmMain>(engine);
             engine.ErrorReport().ShowBox = [](const QString& text) {

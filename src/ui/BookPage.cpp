@@ -57,8 +57,16 @@ TBookPage::TBookPage(TEngine& engine, QWidget* parent) : QWidget(parent), Robot(
                            true, false, this);
     BookGrid->setObjectName(QStringLiteral("grdClientOpenPositions"));
     BookGrid->View()->setItemDelegate(new TBookDelegate(this));
-    // Every write of the book, also the one of leaving an edited row, is confirmed first.
-    BookGrid->Run = [this](const std::function<void()>&) { Robot.RunEvent([this] { Commit(); }); };
+    // Every write of the book, also the one of leaving an edited row, is confirmed first; what the
+    // grid runs otherwise (a new sort order) runs as it is.
+    BookGrid->Run = [this](const std::function<void()>& f) {
+        Robot.RunEvent([this, &f] {
+            if (BookGrid->Source()->Model()->isDirty())
+                Commit();
+            else
+                f();
+        });
+    };
     BookGrid->View()->installEventFilter(this);
 
     auto* bar = new QToolBar(this);

@@ -582,7 +582,7 @@ void TfmMain::UsePriceDigits() {
     // The registry keeps the decimals each transaction was written with.
     grdTRO->Proxy()->PriceDigits = [this](int row) {
         const QVariant d = Cell(grdTRO, row, "digits");
-        return d.isNull() ? -1 : d.toInt();
+        return d.isNull() ? TFieldsProxy::UnknownDigits : d.toInt();
     };
 }
 
@@ -666,7 +666,7 @@ void TfmMain::RefreshReport() {
     TDatMod& dm = Robot.DatMod();
     TDataTable* t = dm.tOrderRegistry;
     if (!dm.QuikDataConnected()) {
-        t->Close();
+        if (t->IsOpen()) t->Close();
         return;
     }
     // A new day's report starts empty; the registry keeps the earlier days.
@@ -1184,7 +1184,7 @@ void TfmMain::ShowAsLeft() {
 
 void TfmMain::closeEvent(QCloseEvent* e) {
     // A watching robot or orders living in QUIK are not left without a word.
-    if (!ConfirmExit()) {
+    if (AskOnExit && !ConfirmExit()) {
         e->ignore();
         return;
     }

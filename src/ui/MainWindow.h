@@ -110,6 +110,9 @@ public:
     QString SelectedAlertText() const;
     // Asked before the window closes while watching is on or orders live in QUIK; true: close.
     bool ConfirmExit();
+    // Off when the program is asked to end from outside (SIGINT, SIGTERM): it then stops in order
+    // without a question nobody may be there to answer.
+    bool AskOnExit = true;
     // The help section of the page shown.
     QString PageHelpSection() const;
 
