@@ -76,15 +76,22 @@ QString TTransactionWriter::TransactionLine(qint32 transId, const TOrder& o, con
            QString::number(o.Quantity);
 }
 
+QString TTransactionWriter::SideWord(const QString& operation) {
+    if (operation == QLatin1String("B")) return QStringLiteral("покупка");
+    if (operation == QLatin1String("S")) return QStringLiteral("продажа");
+    return operation;
+}
+
 QString TTransactionWriter::OperatorText(const TOrder& o) {
     return OperatorText(o, PriceToText(o.Digits, o.Price));
 }
 
 QString TTransactionWriter::OperatorText(const TOrder& o, const QString& price) {
+    // The operator's words; the line itself keeps QUIK's.
     if (o.Action.contains(QLatin1String("NEW")))
-        return QStringLiteral(" [") + o.Operation + QLatin1Char(' ') + QString::number(o.Quantity) +
-               QLatin1Char(' ') + o.Ticker + QStringLiteral(" at ") + price +
-               (o.IsStop ? QStringLiteral(" Stop") : QString()) + QStringLiteral("] ");
+        return QStringLiteral(" [") + SideWord(o.Operation) + QLatin1Char(' ') + QString::number(o.Quantity) +
+               QLatin1Char(' ') + o.Ticker + QStringLiteral(" по ") + price +
+               (o.IsStop ? QStringLiteral(", стоп") : QString()) + QStringLiteral("] ");
     if (o.Action.contains(QLatin1String("KILL")))
         return QStringLiteral(" [снятие заявки # ") + o.OrderKey + QLatin1Char(']');
     return QString();

@@ -104,6 +104,8 @@ public:
     static QString TransactionLine(qint32 transId, const TOrder& order);
     static QString TransactionLine(qint32 transId, const TOrder& order, const QString& price,
                                    const QString& stopPrice);
+    // "покупка" for B, "продажа" for S: the side in the operator's words.
+    static QString SideWord(const QString& operation);
     static QString OperatorText(const TOrder& order);
     static QString OperatorText(const TOrder& order, const QString& price);
 

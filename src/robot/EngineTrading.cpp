@@ -161,12 +161,12 @@ bool TEngine::MayGo(const TOrder& order, const TOmegaOrder& alert) {
 }
 
 void TEngine::RefuseByLimit(const TOrder& order, const TOmegaOrder& alert, const QString& why) {
-    const QString text = QStringLiteral("Ордер # ") + QString::number(alert.ID) +
-                         QStringLiteral(" по счету ") + JournalField(order.ClientCode) +
-                         QStringLiteral(" не отправлен: ") + order.Operation + QLatin1Char(' ') +
-                         QString::number(order.Quantity) + QLatin1Char(' ') + JournalField(order.Ticker) +
-                         QStringLiteral(" at ") + PriceToText(order.Digits, order.Price) +
-                         QStringLiteral(", ") + why + QLatin1Char('.');
+    const QString text =
+        QStringLiteral("Ордер # ") + QString::number(alert.ID) + QStringLiteral(" по счету ") +
+        JournalField(order.ClientCode) + QStringLiteral(" не отправлен: ") +
+        TTransactionWriter::SideWord(order.Operation) + QLatin1Char(' ') + QString::number(order.Quantity) +
+        QLatin1Char(' ') + JournalField(order.Ticker) + QStringLiteral(" по ") +
+        PriceToText(order.Digits, order.Price) + QStringLiteral(", ") + why + QLatin1Char('.');
     JournalRef.AddJournalLine(text);
     ++LimitRefusals;
     Errors.Notice(text);
@@ -220,6 +220,8 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
                 if (!builder(Ctx, order, alert, account)) continue;
                 if (Automatic && !order.Traded) {
                     JournalRef.AddJournalLine(QStringLiteral("Ордер # ") + QString::number(alert.ID) +
+                                              (alert.Filled ? QStringLiteral(" (FilledOrders)")
+                                                            : QStringLiteral(" (ActiveOrders)")) +
                                               QStringLiteral(" не прошел фильтр по счету ") +
                                               JournalField(order.ClientCode) +
                                               QStringLiteral(":  инструмент ") + JournalField(order.Ticker) +

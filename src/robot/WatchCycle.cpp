@@ -248,7 +248,8 @@ void TWatchCycle::ReadWindow(const QString& table, TDataTable* t, bool filledSou
             }
             if (!CheckFilters(Ctx, alert)) {
                 Ctx.Journal.AddJournalLine(QStringLiteral("Ордер # ") + QString::number(alert.ID) +
-                                           QStringLiteral(" не прошел фильтры."));
+                                           QStringLiteral(" (") + table +
+                                           QStringLiteral(") не прошел фильтры."));
                 lastId = id;
                 continue;
             }

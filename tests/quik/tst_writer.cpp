@@ -59,8 +59,9 @@ private slots:
         // The operator hears of the line once it is in the file, not before.
         QVERIFY(R->JournalTexts().filter("отправлена в Quik").isEmpty());
         W().FlushTransactions();
-        QCOMPARE(R->JournalTexts().last(),
-                 QStringLiteral("Транзакция номер 1 [B 10 EESR at 5.176]  по счету 111 отправлена в Quik."));
+        QCOMPARE(
+            R->JournalTexts().last(),
+            QStringLiteral("Транзакция номер 1 [покупка 10 EESR по 5.176]  по счету 111 отправлена в Quik."));
         QCOMPARE(
             ReadBytes(Ws->TriPath()),
             QByteArray("TRANS_ID "
@@ -263,8 +264,9 @@ private slots:
             QStringLiteral(
                 "TRANS_ID =1;ACTION=NEW_ORDER;ACCOUNT=L01%1X;SECCODE=EESR;CLASSCODE=TQBR;CLIENT_CODE=C%1;"
                 "OPERATION=B;PRICE=5.176;STOPPRICE=5.176;Order_key=;Stop_Order_key=;QUANTITY=10\r\n"));
-        QCOMPARE(R->JournalTexts().last(),
-                 QStringLiteral("Транзакция номер 1 [B 10 EESR at 5.176]  по счету C%1 отправлена в Quik."));
+        QCOMPARE(
+            R->JournalTexts().last(),
+            QStringLiteral("Транзакция номер 1 [покупка 10 EESR по 5.176]  по счету C%1 отправлена в Quik."));
     }
 };
 

@@ -59,7 +59,7 @@ private slots:
         const QStringList refused = R->JournalTexts().filter(QStringLiteral("Ордер # %1 по счету").arg(id));
         QCOMPARE(refused.size(), sent ? 0 : accounts);
         if (!sent)
-            QVERIFY2(refused[0].contains(key) && refused[0].contains("B 10 SBER at 285.69"),
+            QVERIFY2(refused[0].contains(key) && refused[0].contains("покупка 10 SBER по 285.69"),
                      qPrintable(refused[0]));
         // Counted as QUIK's refusals are.
         QCOMPARE(E().RefusedCount(), sent ? 0 : accounts);

@@ -143,7 +143,8 @@ private slots:
         QVERIFY(R->Tick());
         QVERIFY(Lines().isEmpty());
         QCOMPARE(R->JournalTexts().filter("не прошел").size(), 1);
-        QVERIFY(R->JournalTexts().contains(QStringLiteral("Ордер # %1 не прошел фильтры.").arg(id)));
+        QVERIFY(R->JournalTexts().contains(
+            QStringLiteral("Ордер # %1 (FilledOrders) не прошел фильтры.").arg(id)));
         QCOMPARE(R->Sounds, 0);
         // The workspace added by another program: the next alert of it passes.
         Ws->Insert(Ws->Trading(), "tWorkSpaces", {{"workspace", "other.orw"}});
@@ -180,7 +181,8 @@ private slots:
         QCOMPARE(Lines().size(), sent);
         const QStringList j = R->JournalTexts();
         QCOMPARE(j.filter("не читается").size(), settingLines);
-        QCOMPARE(j.filter(QRegularExpression("^Ордер # \\d+ не прошел фильтры\\.$")).size(), 2 - sent);
+        QCOMPARE(j.filter(QRegularExpression("^Ордер # \\d+ \\(\\w+\\) не прошел фильтры\\.$")).size(),
+                 2 - sent);
     }
 
     int Positions() {
@@ -347,9 +349,11 @@ private slots:
             Ws->InsertAlert("FilledOrders", {{"Symbol", "MGNT"}, {"Order", "Buy 5 at 5100 Limit"}});
         QVERIFY(R->Tick());
         QVERIFY(Lines().isEmpty());
-        QCOMPARE(R->JournalTexts().last(),
-                 QStringLiteral("Ордер # %1 не прошел фильтр по счету 111:  инструмент MGNT не торгуется.")
-                     .arg(id));
+        QCOMPARE(
+            R->JournalTexts().last(),
+            QStringLiteral(
+                "Ордер # %1 (FilledOrders) не прошел фильтр по счету 111:  инструмент MGNT не торгуется.")
+                .arg(id));
     }
 
     void activePassBusy_skipsOnePass_thenRecovers() {
