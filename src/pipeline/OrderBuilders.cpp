@@ -15,10 +15,11 @@ void ParseOrderText(TOrder& order, const TOmegaOrder& alert) {
     const QString& text = alert.Order;
     auto refuse = [&](const QString& why) {
         throw ConversionError(QStringLiteral("Ордер # %1 не отправлен: %2 в тексте ордера \"%3\".")
-                                  .arg(QString::number(alert.ID), why, JournalField(text)));
+                                  .arg(AlertRef(alert), why, JournalField(text)));
     };
     if (text.trimmed().isEmpty())
-        throw ConversionError(QStringLiteral("Ордер # %1 не отправлен: текст ордера пуст.").arg(alert.ID));
+        throw ConversionError(
+            QStringLiteral("Ордер # %1 не отправлен: текст ордера пуст.").arg(AlertRef(alert)));
     QString word;
     int k = 0;
     for (const QChar c : text) {
@@ -44,7 +45,7 @@ void ParseOrderText(TOrder& order, const TOmegaOrder& alert) {
                 throw ConversionError(
                     QStringLiteral(
                         "Ордер # %1: количество \"%2\" в тексте ордера \"%3\" не является целым числом")
-                        .arg(alert.ID)
+                        .arg(AlertRef(alert))
                         .arg(JournalField(word, 40), JournalField(text)));
             if (*v <= 0) refuse(QStringLiteral("количество %1 не больше нуля").arg(*v));
             order.Quantity = static_cast<qint32>(*v);
@@ -121,8 +122,8 @@ bool EnoughLots(const TPipelineContext& ctx, const TOrder& order, const TOmegaOr
         ctx.Journal.AddJournalLine(
             QStringLiteral("Ордер # %1 по счету %2 не отправлен: объем %3 меньше одного "
                            "лота (текст ордера \"%4\").")
-                .arg(QString::number(alert.ID), JournalField(order.ClientCode),
-                     QString::number(order.Quantity), JournalField(alert.Order)));
+                .arg(AlertRef(alert), JournalField(order.ClientCode), QString::number(order.Quantity),
+                     JournalField(alert.Order)));
     return false;
 }
 
@@ -132,10 +133,10 @@ bool HasAccount(const TPipelineContext& ctx, const TOrder& order, const TOmegaOr
     const QString field = order.ClassCode == QLatin1String("SPBFUT") ? QStringLiteral("AccountFORTS")
                           : order.ClassCode == QLatin1String("GTS")  ? QStringLiteral("Code")
                                                                      : QStringLiteral("AccountMicex");
-    ctx.Journal.AddJournalLine(QStringLiteral("Ордер # %1 по счету %2 не отправлен: нет счета для класса %3 "
-                                              "(поле %4 пусто).")
-                                   .arg(QString::number(alert.ID), JournalField(order.ClientCode),
-                                        JournalField(order.ClassCode, 40), field));
+    ctx.Journal.AddJournalLine(
+        QStringLiteral("Ордер # %1 по счету %2 не отправлен: нет счета для класса %3 "
+                       "(поле %4 пусто).")
+            .arg(AlertRef(alert), JournalField(order.ClientCode), JournalField(order.ClassCode, 40), field));
     return false;
 }
 } // namespace
@@ -159,7 +160,7 @@ bool BuildNewOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder
             throw ConversionError(
                 QStringLiteral("Ордер # %1 не отправлен: цена %2 не является ценой больше нуля "
                                "(текст ордера \"%3\").")
-                    .arg(QString::number(alert.ID), QString::number(p, 'g', 17), JournalField(alert.Order)));
+                    .arg(AlertRef(alert), QString::number(p, 'g', 17), JournalField(alert.Order)));
     order.Account = RouteAccount(order.ClassCode, account);
     return HasAccount(ctx, order, alert);
 }

@@ -125,7 +125,7 @@ void SizeOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& al
                 ctx.Journal.AddJournalLine(
                     QStringLiteral("Ордер # %1 не отправлен: строка тикера %2 в таблице \"Торгуемых бумаг\" "
                                    "не читается: %3.")
-                        .arg(QString::number(alert.ID), JournalField(order.Ticker), inst.Unreadable));
+                        .arg(AlertRef(alert), JournalField(order.Ticker), inst.Unreadable));
                 order.Quantity = 0;
                 order.Refused = true;
                 ctx.Journal.FlushJournal();
@@ -206,14 +206,14 @@ void SizeOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& al
             ctx.Journal.AddJournalLine(
                 QStringLiteral("Ордер # %1 по счету %2 не отправлен: позиция %3 стратегии %4 не учтена в "
                                "книге (выход закрывает только учтенное).")
-                    .arg(QString::number(alert.ID), JournalField(order.ClientCode),
-                         JournalField(order.Ticker), JournalField(alert.System)));
+                    .arg(AlertRef(alert), JournalField(order.ClientCode), JournalField(order.Ticker),
+                         JournalField(alert.System)));
             order.Quantity = 0;
             order.Refused = true;
         } else if (held > std::numeric_limits<qint32>::max()) {
             ctx.Journal.AddJournalLine(
                 QStringLiteral("Ордер # %1: записанный объем позиции %2 слишком велик.")
-                    .arg(alert.ID)
+                    .arg(AlertRef(alert))
                     .arg(held));
             order.Quantity = 0;
             order.Refused = true;

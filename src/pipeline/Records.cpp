@@ -9,3 +9,8 @@ void ClearOmegaOrder(TOmegaOrder& a) {
 void ClearOrder(TOrder& o) {
     o = TOrder();
 }
+
+QString AlertRef(const TOmegaOrder& alert) {
+    return QString::number(alert.ID) +
+           (alert.Filled ? QStringLiteral(" (FilledOrders)") : QStringLiteral(" (ActiveOrders)"));
+}

@@ -63,6 +63,9 @@ inline size_t qHash(const TClientAccount& a, size_t seed = 0) {
 }
 Q_DECLARE_TYPEINFO(TClientAccount, Q_RELOCATABLE_TYPE);
 
+// The alert as the journal names it after "Ордер # ": its id and its table ("17 (FilledOrders)").
+QString AlertRef(const TOmegaOrder& alert);
+
 // Resets every field but TimeFilled, which nothing reads for an alert that was not filled.
 void ClearOmegaOrder(TOmegaOrder& alert);
 void ClearOrder(TOrder& order);

@@ -103,18 +103,18 @@ TTransactionWriter::TRecorded TTransactionWriter::RecordTransaction(const TOrder
     // A field that would make QUIK read another line, or a key twice, is no order.
     const QString unsafe = UnsafeField(order, Ctx.Settings);
     if (!unsafe.isEmpty())
-        throw ConversionError(QStringLiteral("Ордер # ") + QString::number(alert.ID) +
-                              QStringLiteral(" по счету ") + JournalField(order.ClientCode) +
-                              QStringLiteral(" не отправлен: ") + unsafe + QLatin1Char('.'));
+        throw ConversionError(QStringLiteral("Ордер # ") + AlertRef(alert) + QStringLiteral(" по счету ") +
+                              JournalField(order.ClientCode) + QStringLiteral(" не отправлен: ") + unsafe +
+                              QLatin1Char('.'));
     // A price that cannot be written as a number is no order: QUIK would read another one.
     const std::optional<QString> price = TryPriceToText(order.Digits, order.Price);
     const std::optional<QString> stopPrice = TryPriceToText(order.Digits, order.StopPrice);
     if (!price || !stopPrice)
-        throw ConversionError(
-            QStringLiteral("Ордер # ") + QString::number(alert.ID) + QStringLiteral(": цена ") +
-            QString::number(price ? order.StopPrice : order.Price, 'g', 17) +
-            QStringLiteral(" не может быть записана с точностью ") + QString::number(order.Digits) +
-            QStringLiteral(" (Digits). Транзакция не отправлена."));
+        throw ConversionError(QStringLiteral("Ордер # ") + AlertRef(alert) + QStringLiteral(": цена ") +
+                              QString::number(price ? order.StopPrice : order.Price, 'g', 17) +
+                              QStringLiteral(" не может быть записана с точностью ") +
+                              QString::number(order.Digits) +
+                              QStringLiteral(" (Digits). Транзакция не отправлена."));
 
     TOrderRecord rec;
     rec.AlertTable = !options.AlertTable.isEmpty() ? options.AlertTable

@@ -149,7 +149,7 @@ bool TEngine::MayGo(const TOrder& order, const TOmegaOrder& alert) {
     // A field that would let QUIK read another line than the one meant.
     const QString unsafe = TTransactionWriter::UnsafeField(order, Settings);
     if (!unsafe.isEmpty()) {
-        JournalRef.AddJournalLine(QStringLiteral("Ордер # ") + QString::number(alert.ID) +
+        JournalRef.AddJournalLine(QStringLiteral("Ордер # ") + AlertRef(alert) +
                                   QStringLiteral(" по счету ") + JournalField(order.ClientCode) +
                                   QStringLiteral(" не отправлен: ") + unsafe + QLatin1Char('.'));
         return false;
@@ -161,12 +161,12 @@ bool TEngine::MayGo(const TOrder& order, const TOmegaOrder& alert) {
 }
 
 void TEngine::RefuseByLimit(const TOrder& order, const TOmegaOrder& alert, const QString& why) {
-    const QString text =
-        QStringLiteral("Ордер # ") + QString::number(alert.ID) + QStringLiteral(" по счету ") +
-        JournalField(order.ClientCode) + QStringLiteral(" не отправлен: ") +
-        TTransactionWriter::SideWord(order.Operation) + QLatin1Char(' ') + QString::number(order.Quantity) +
-        QLatin1Char(' ') + JournalField(order.Ticker) + QStringLiteral(" по ") +
-        PriceToText(order.Digits, order.Price) + QStringLiteral(", ") + why + QLatin1Char('.');
+    const QString text = QStringLiteral("Ордер # ") + AlertRef(alert) + QStringLiteral(" по счету ") +
+                         JournalField(order.ClientCode) + QStringLiteral(" не отправлен: ") +
+                         TTransactionWriter::SideWord(order.Operation) + QLatin1Char(' ') +
+                         QString::number(order.Quantity) + QLatin1Char(' ') + JournalField(order.Ticker) +
+                         QStringLiteral(" по ") + PriceToText(order.Digits, order.Price) +
+                         QStringLiteral(", ") + why + QLatin1Char('.');
     JournalRef.AddJournalLine(text);
     ++LimitRefusals;
     Errors.Notice(text);
@@ -216,16 +216,14 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
             done.reserve(static_cast<qsizetype>(accounts->size()));
             bool opening = false;
             TOrder order;
+            // An instrument not traded is the same for every account: said once, naming them all.
+            QStringList untraded;
+            QString untradedTicker;
             for (const TClientAccount& account : *accounts) {
                 if (!builder(Ctx, order, alert, account)) continue;
                 if (Automatic && !order.Traded) {
-                    JournalRef.AddJournalLine(QStringLiteral("Ордер # ") + QString::number(alert.ID) +
-                                              (alert.Filled ? QStringLiteral(" (FilledOrders)")
-                                                            : QStringLiteral(" (ActiveOrders)")) +
-                                              QStringLiteral(" не прошел фильтр по счету ") +
-                                              JournalField(order.ClientCode) +
-                                              QStringLiteral(":  инструмент ") + JournalField(order.Ticker) +
-                                              QStringLiteral(" не торгуется."));
+                    untraded << JournalField(order.ClientCode);
+                    untradedTicker = order.Ticker;
                     continue;
                 }
                 if (!MayGo(order, alert)) continue;
@@ -235,6 +233,12 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
                 done << TransWriter->RecordTransaction(order, alert, seenMs, options);
                 if (!Automatic) MarkManual(done.last());
             }
+            if (!untraded.isEmpty())
+                JournalRef.AddJournalLine(QStringLiteral("Ордер # ") + AlertRef(alert) +
+                                          QStringLiteral(" не прошел фильтр по счету ") +
+                                          untraded.join(QStringLiteral(", ")) +
+                                          QStringLiteral(":  инструмент ") + JournalField(untradedTicker) +
+                                          QStringLiteral(" не торгуется."));
             // The circuit breaker: a strategy that fires in a loop must not reach QUIK for every
             // client. A limit that does not read stops the watching as a tripped one does.
             if (Automatic)

@@ -118,10 +118,10 @@ private slots:
                                     << General.arg("TST");
         QTest::newRow("price 0 in mode 1")
             << 1 << QVariantMap{} << "TST" << 0.0 << true << General.arg("TST");
-        QTest::newRow("empty slippage")
-            << 0 << QVariantMap{{"Slippage", QVariant()}} << "TST" << 1.0 << true
-            << QStringLiteral("Ордер # 0 не отправлен: строка тикера TST в таблице \"Торгуемых бумаг\" не "
-                              "читается: поле Slippage пусто.");
+        QTest::newRow("empty slippage") << 0 << QVariantMap{{"Slippage", QVariant()}} << "TST" << 1.0 << true
+                                        << QStringLiteral("Ордер # 0 (ActiveOrders) не отправлен: строка "
+                                                          "тикера TST в таблице \"Торгуемых бумаг\" не "
+                                                          "читается: поле Slippage пусто.");
         QTest::newRow("no portfolio in mode 2")
             << 2 << QVariantMap{} << "TST" << 1.0 << false << NoClient.arg("111");
         QTest::newRow("no portfolio in mode 4")

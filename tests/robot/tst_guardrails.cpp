@@ -56,7 +56,8 @@ private slots:
         QVERIFY(R->Tick());
         const int accounts = group ? 3 : 1;
         QCOMPARE(R->TriLines().size(), sent ? accounts : 0);
-        const QStringList refused = R->JournalTexts().filter(QStringLiteral("Ордер # %1 по счету").arg(id));
+        const QStringList refused =
+            R->JournalTexts().filter(QStringLiteral("Ордер # %1 (FilledOrders) по счету").arg(id));
         QCOMPARE(refused.size(), sent ? 0 : accounts);
         if (!sent)
             QVERIFY2(refused[0].contains(key) && refused[0].contains("покупка 10 SBER по 285.69"),
@@ -118,9 +119,11 @@ private slots:
         const qint64 id = Ws->InsertAlert("FilledOrders", {}); // 10 lots
         QVERIFY(R->Tick());
         QVERIFY(R->TriLines().isEmpty());
-        QCOMPARE(
-            R->JournalTexts().filter(QStringLiteral("Ордер # %1 по счету").arg(id)).filter("MaxLots").size(),
-            1);
+        QCOMPARE(R->JournalTexts()
+                     .filter(QStringLiteral("Ордер # %1 (FilledOrders) по счету").arg(id))
+                     .filter("MaxLots")
+                     .size(),
+                 1);
     }
 
     void unwritablePrice_refusesTheAlertWithItsLine_theNextOneGoes() {
@@ -131,7 +134,9 @@ private slots:
         QVERIFY(R->Tick());
         QCOMPARE(R->TriLines().size(), 1);
         QVERIFY(R->TriLines()[0].contains("PRICE=290;"));
-        QCOMPARE(R->JournalTexts().filter(QStringLiteral("Ордер # %1 не отправлен: цена").arg(huge)).size(),
+        QCOMPARE(R->JournalTexts()
+                     .filter(QStringLiteral("Ордер # %1 (FilledOrders) не отправлен: цена").arg(huge))
+                     .size(),
                  1);
     }
 

@@ -380,7 +380,7 @@ private slots:
         QVERIFY(R->Errors.isEmpty());
         QCOMPARE(Lines().size(), 2);
         const QStringList j = R->JournalTexts();
-        QCOMPARE(j.filter(QStringLiteral("Ордер # %1:").arg(b)).size(), 1);
+        QCOMPARE(j.filter(QStringLiteral("Ордер # %1 (FilledOrders):").arg(b)).size(), 1);
         QCOMPARE(j.filter(QStringLiteral("Ордер # %1 (FilledOrders): строка не читается").arg(c)).size(), 1);
         QVERIFY(j.filter(QStringLiteral("Ордер # %1 ").arg(a)).isEmpty());
         QCOMPARE(E().LastFilledID(), d);
