@@ -8,6 +8,7 @@
 #include <QThread>
 
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
@@ -20,6 +21,13 @@ private slots:
         int fds[2];
         QVERIFY(pipe(fds) == 0);
         QByteArray read;
+        // The pipe is full before the first line: however fast the echo's thread, it cannot drain the
+        // queue into the pipe's buffer, so what overflows the queue is left out for sure.
+        const int capacity = fcntl(fds[1], F_GETPIPE_SZ);
+        QVERIFY(capacity > 0);
+        const QByteArray filler = QByteArray(capacity - 1, 'x') + '\n';
+        QCOMPARE(::write(fds[1], filler.constData(), static_cast<size_t>(filler.size())),
+                 static_cast<ssize_t>(filler.size()));
         {
             TConsoleEcho echo(fds[1]);
             // Nobody reads: the robot's side must not wait (it would hang here), whatever the pipe holds.
@@ -39,6 +47,8 @@ private slots:
             reader.join();
         }
         ::close(fds[0]);
+        QVERIFY(read.startsWith(filler));
+        read.remove(0, filler.size());
         const QList<QByteArray> lines = read.split('\n');
         QVERIFY(lines.size() > 3);
         QCOMPARE(QString::fromUtf8(lines.first()), QStringLiteral("строка 0"));
