@@ -200,6 +200,8 @@ void TEngine::ConnectAtStartUp() {
 void TEngine::Shutdown() {
     TransWriter->GiveUpPending(QStringLiteral("программа закрыта, пока строка ждала записи в файл"));
     TransWriter->PendingLines.clear();
+    // The stages of the last tick's lines, so that the report read after the exit shows them in the file.
+    Orders->SaveLinesWrittenNow();
     TableTimer.SetEnabled(false);
     InfoLogTimer.SetEnabled(false);
 }

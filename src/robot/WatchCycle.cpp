@@ -257,14 +257,9 @@ void TWatchCycle::ReadWindow(const QString& table, TDataTable* t, bool filledSou
             // only.
             struct TSeenScope {
                 TWatchCycle& W;
-                ~TSeenScope() {
-                    W.DispatchSeen.reset();
-                    W.DispatchTable.clear();
-                }
+                ~TSeenScope() { W.DispatchSeen.reset(); }
             } seenScope{*this};
             DispatchSeen = firstSeen;
-            DispatchTable = table;
-            DispatchId = id;
             rule(alert);
         } catch (const TAlertTooLate&) {
             tooLate();

@@ -78,8 +78,6 @@ private:
     QHash<QString, qint64> BlockedSince;
     qint64 PollMs = 1000;
     std::optional<qint64> DispatchSeen;
-    QString DispatchTable;
-    qint64 DispatchId = 0;
     QString LastPassFailure;
     QString SaveFailure;
 };
