@@ -198,7 +198,10 @@ int main(int argc, char** argv) {
     const int inFile = ReadBytes(ws.TriPath()).count("\r\n");
     const int inTable = ws.Scalar(ws.Trading(), "SELECT count(*) FROM tOrderNumber").toInt();
     const int inRegistry =
-        ws.Scalar(ws.Trading(), "SELECT count(*) FROM tOrderRegistry WHERE stage = 1").toInt();
+        ws.Scalar(ws.Trading(), "SELECT count(*) FROM tOrderRegistry r WHERE EXISTS (SELECT 1 FROM "
+                                "tLinesInFile l WHERE l.day = r.day and r.trans_id BETWEEN l.first_trans and "
+                                "l.last_trans)")
+            .toInt();
     const int expected = rounds * perRound * clients;
     std::printf("dispatch: %d alerts x %d clients = %d transactions (ABAB, %d rounds), %s\n",
                 rounds * perRound, clients, expected, rounds,

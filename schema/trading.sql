@@ -126,6 +126,15 @@ CREATE TABLE tOrderRegistry (
 );
 CREATE UNIQUE INDEX tOrderRegistry_day_trans ON tOrderRegistry (day, trans_id);
 
+-- The robot's lines that reached the .TRI whole, as runs of consecutive TRANS_IDs of a day: a
+-- transaction of tOrderRegistry still at stage 0 (recorded) whose number falls in a run was written to
+-- the file. One short row a dispatch instead of rewriting the registry's rows.
+CREATE TABLE tLinesInFile (
+  day VARCHAR(10) COLLATE NOCASE,
+  first_trans INTEGER,
+  last_trans INTEGER
+);
+
 -- What the robot remembers of its watching between runs: the last alert id it handled in each alert
 -- table of the alerts database it watched.
 CREATE TABLE tWatchState (

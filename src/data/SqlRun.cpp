@@ -25,7 +25,8 @@ bool IsSqlite(const QSqlDatabase& db) {
 // A text the robot binds is a text, never SQL NULL: an empty setting or a NULL read from a row must
 // match the empty text it was recorded as (NULL = NULL is never true).
 QVariant Bindable(const QVariant& v) {
-    if (v.typeId() == QMetaType::QString && v.toString().isNull()) return QString(QLatin1String(""));
+    if (v.typeId() == QMetaType::QString && static_cast<const QString*>(v.constData())->isNull())
+        return QString(QLatin1String(""));
     return v;
 }
 
@@ -145,8 +146,9 @@ std::shared_ptr<TStatement> PreparedText(TConnectionStatements& mine, const QSql
 
 TStatement& Prepared(const QSqlDatabase& db, const QStringList& lines) {
     auto& mine = Statements()[db.connectionName()];
-    std::vector<const void*> where;
-    where.reserve(lines.size() * 2);
+    // Reused: finding a statement allocates nothing.
+    static thread_local std::vector<const void*> where;
+    where.clear();
     for (const QString& l : lines) {
         if (l.data_ptr().isMutable()) { // built at run time: only its text can find it
             where.clear();
@@ -168,11 +170,18 @@ TStatement& Prepared(const QSqlDatabase& db, const QStringList& lines) {
 bool SameBinding(const QVariant& a, const QVariant& b) {
     if (a.typeId() != b.typeId()) return false;
     switch (a.typeId()) {
+    case QMetaType::QString: {
+        // The texts of one alert are shared by all its accounts: the same data is the same text.
+        const QString& x = *static_cast<const QString*>(a.constData());
+        const QString& y = *static_cast<const QString*>(b.constData());
+        return (x.constData() == y.constData() && x.size() == y.size()) || x == y;
+    }
     case QMetaType::Int:
+        return *static_cast<const int*>(a.constData()) == *static_cast<const int*>(b.constData());
     case QMetaType::LongLong:
+        return *static_cast<const qlonglong*>(a.constData()) == *static_cast<const qlonglong*>(b.constData());
     case QMetaType::Bool:
-    case QMetaType::QString:
-        return a == b;
+        return *static_cast<const bool*>(a.constData()) == *static_cast<const bool*>(b.constData());
     case QMetaType::Double: { // bit for bit: 0.0 and -0.0 are two values here
         const double x = a.toDouble(), y = b.toDouble();
         return std::memcmp(&x, &y, sizeof x) == 0;

@@ -10,6 +10,7 @@
 #include <QSqlDriver>
 #include <QSqlRecord>
 #include <algorithm>
+#include <limits>
 
 namespace {
 // The schema is written for SQLite; another engine (Access through ODBC) gets its own words for the
@@ -43,14 +44,16 @@ QStringList TOrderRegistry::EnsureTables(const QSqlDatabase& db) {
         return std::any_of(tables.cbegin(), tables.cend(),
                            [&](const QString& t) { return t.compare(name, Qt::CaseInsensitive) == 0; });
     };
-    for (const QString& table : {QStringLiteral("tOrderRegistry"), QStringLiteral("tWatchState")}) {
+    const std::pair<QString, QString> own[] = {
+        {QStringLiteral("tOrderRegistry"), QStringLiteral("транзакции дня и ответы Quik на них")},
+        {QStringLiteral("tLinesInFile"), QStringLiteral("номера транзакций, записанных в файл транзакций")},
+        {QStringLiteral("tWatchState"), QStringLiteral("последние обработанные ордера")}};
+    for (const auto& [table, what] : own) {
         if (has(table)) continue;
         for (const QString& ddl : SchemaStatementsFor(TDatabaseKind::Trading, table))
             RunSql(db, {ForEngine(db, ddl)});
         made << QStringLiteral("В базе данных Quik создана таблица %1: робот хранит в ней %2.")
-                    .arg(table, table == QLatin1String("tOrderRegistry")
-                                    ? QStringLiteral("транзакции дня и ответы Quik на них")
-                                    : QStringLiteral("последние обработанные ордера"));
+                    .arg(table, what);
     }
     return made;
 }
@@ -64,7 +67,7 @@ void TOrderRegistry::Load(const QString& day, qint64 runId, qint64 atLeast) {
             if (r.Stage == TOrderStage::InFile) inFile.insert(r.TransId);
     IsReady = false;
     // What the run knew stays known should the database refuse the reading.
-    std::vector<TOrderRecord> kept;
+    std::deque<TOrderRecord> kept;
     kept.swap(Records);
     const QList<qint32> keptUnsaved = InFileUnsaved;
     Records.clear();
@@ -80,7 +83,21 @@ void TOrderRegistry::Load(const QString& day, qint64 runId, qint64 atLeast) {
                    {QStringLiteral("SELECT ") + RecordColumns,
                     QStringLiteral("FROM tOrderRegistry WHERE day = :day ORDER BY trans_id")},
                    {{"day", day}});
-        Records.reserve(rows.Rows.size());
+        // The runs of numbers whose lines reached the file.
+        std::vector<std::pair<qint64, qint64>> written;
+        for (const QSqlRecord& q :
+             RunSql(Ctx.DM.conQuikData(),
+                    {QStringLiteral("SELECT first_trans, last_trans FROM tLinesInFile WHERE day = :day")},
+                    {{"day", day}})
+                 .Rows)
+            written.emplace_back(ColumnInt64(q, QStringLiteral("first_trans")),
+                                 ColumnInt64(q, QStringLiteral("last_trans")));
+        std::sort(written.begin(), written.end());
+        const auto inWritten = [&written](qint64 id) {
+            auto it = std::upper_bound(written.begin(), written.end(),
+                                       std::pair<qint64, qint64>(id, std::numeric_limits<qint64>::max()));
+            return it != written.begin() && std::prev(it)->second >= id;
+        };
         qint64 highest = 0, lastRun = 0;
         for (const QSqlRecord& q : rows.Rows) {
             TOrderRecord r;
@@ -119,6 +136,7 @@ void TOrderRegistry::Load(const QString& day, qint64 runId, qint64 atLeast) {
             r.KillTrans = static_cast<qint32>(ColumnInt64(q, QStringLiteral("kill_trans")));
             r.CancelWanted = ColumnBool(q, QStringLiteral("cancel_wanted"));
             r.Book = ColumnText(q, QStringLiteral("book"));
+            if (r.Stage == TOrderStage::Recorded && inWritten(r.TransId)) r.Stage = TOrderStage::InFile;
             if (r.Stage == TOrderStage::Recorded && inFile.contains(r.TransId)) {
                 r.Stage = TOrderStage::InFile;
                 InFileUnsaved << r.TransId;
@@ -198,14 +216,18 @@ qint32 TOrderRegistry::Record(TOrderRecord r) {
                                          "отправляются до следующего торгового дня.")
                               .arg(MaxTransId));
     r.TransId = static_cast<qint32>(Next);
-    r.Recorded = Ctx.Clock.Now();
-    // A dispatch records many transactions within one second: its texts are made once.
-    const qint64 second = r.Recorded.toSecsSinceEpoch();
+    // A dispatch records many transactions within one second: the moment is stored to the second, so
+    // its local time and texts are made once a second (the zone's arithmetic is dear).
+    const qint64 second = Ctx.Clock.NowMs() / 1000;
     if (second != StampSecond) {
         StampSecond = second;
-        StampDay = r.Recorded.date().toString(Qt::ISODate);
-        StampText = IsoTime(r.Recorded);
+        StampMoment = Ctx.Clock.Now();
+        StampMoment.setTime(
+            QTime(StampMoment.time().hour(), StampMoment.time().minute(), StampMoment.time().second()));
+        StampDay = StampMoment.date().toString(Qt::ISODate);
+        StampText = IsoTime(StampMoment);
     }
+    r.Recorded = StampMoment;
     r.Day = StampDay;
     r.RunId = Run;
     // A literal statement, prepared once: recording the 100,000th transaction of a day costs what
@@ -413,7 +435,7 @@ void TOrderRegistry::LinesWritten(const QList<qint32>& ids) {
 void TOrderRegistry::SaveLinesWritten() {
     if (InFileUnsaved.isEmpty()) return;
     if (Scope && !Scope->InFileUnsaved) Scope->InFileUnsaved = InFileUnsaved;
-    // The lines of a flush are consecutive numbers: one statement per run of them.
+    // The lines of a flush are consecutive numbers: one short row per run of them.
     std::sort(InFileUnsaved.begin(), InFileUnsaved.end());
     for (qsizetype i = 0; i < InFileUnsaved.size();) {
         qsizetype j = i;
@@ -423,14 +445,9 @@ void TOrderRegistry::SaveLinesWritten() {
                Find(InFileUnsaved[j + 1]) && Find(InFileUnsaved[j + 1])->Day == day)
             ++j;
         RunSql(Ctx.DM.conQuikData(),
-               {QStringLiteral("UPDATE tOrderRegistry SET stage = :in_file"),
-                QStringLiteral("WHERE day = :day and trans_id >= :first and trans_id <= :last and stage = "
-                               ":recorded")},
-               {{"in_file", static_cast<int>(TOrderStage::InFile)},
-                {"day", day},
-                {"first", InFileUnsaved[i]},
-                {"last", InFileUnsaved[j]},
-                {"recorded", static_cast<int>(TOrderStage::Recorded)}});
+               {QStringLiteral("INSERT INTO tLinesInFile (day, first_trans, last_trans)"),
+                QStringLiteral("VALUES (:day, :first, :last)")},
+               {{"day", day}, {"first", InFileUnsaved[i]}, {"last", InFileUnsaved[j]}});
         i = j + 1;
     }
     InFileUnsaved.clear();

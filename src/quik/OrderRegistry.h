@@ -9,6 +9,7 @@
 #include <QSet>
 #include <QSqlDatabase>
 #include <QString>
+#include <deque>
 #include <optional>
 #include <vector>
 
@@ -115,11 +116,12 @@ public:
     void SetCancelWanted(qint32 transId, bool wanted);
     void SetBook(qint32 transId, const QString& book);
 
-    // The lines of these transactions are wholly in the .TRI. The stage is written once a tick for
-    // all of them (SaveLinesWrittenNow), not with every dispatch, which would write the registry's
-    // pages twice: until then a restart reads it from the .TRI the run left behind.
+    // The lines of these transactions are wholly in the .TRI. What the database keeps of it is the runs
+    // of their numbers (tLinesInFile), written with the next dispatch's commit or once a tick
+    // (SaveLinesWrittenNow): rewriting the registry's own rows would write its pages twice. Until then
+    // a restart reads it from the .TRI the run left behind.
     void LinesWritten(const QList<qint32>& ids);
-    // Writes those stages on the caller's transaction. Throws StoreError.
+    // Writes those runs on the caller's transaction. Throws StoreError.
     void SaveLinesWritten();
     // Writes them in a transaction of its own; a refusal leaves them for the next commit.
     void SaveLinesWrittenNow();
@@ -128,7 +130,7 @@ public:
     // The new orders recorded for an alert row, oldest first.
     QList<const TOrderRecord*> OrdersOfAlert(const QString& table, qint64 alertId) const;
     // Every transaction the registry holds, by number.
-    const std::vector<TOrderRecord>& All() const { return Records; }
+    const std::deque<TOrderRecord>& All() const { return Records; }
     // Orders that can be live in QUIK on `day`: accepted limit and stop orders with no cancellation
     // on their way, and those still waiting for QUIK's answer.
     QList<const TOrderRecord*> LiveOrders(const QString& day, bool* anyAwaiting = nullptr) const;
@@ -144,7 +146,9 @@ private:
     void Index(qsizetype at);
 
     const TPipelineContext& Ctx;
-    std::vector<TOrderRecord> Records;
+    // A deque: the day's records are never moved as it grows (a vector of 100,000 would be copied
+    // whole at each doubling).
+    std::deque<TOrderRecord> Records;
     QHash<qint32, qsizetype> ByTrans;
     QMultiHash<qint64, qint32> ByAlert;
     QSet<qint32> Wanted; // accepted or not, with a cancellation waiting for their number
@@ -153,6 +157,7 @@ private:
     QString Day;
     qint64 Run = 0;
     qint64 StampSecond = -1;
+    QDateTime StampMoment;
     QString StampDay, StampText;
     qint64 Next = 1;
     bool IsReady = false;

@@ -26,11 +26,21 @@ QString Unfield(QString v) {
 }
 void RowsToText(QString& out, QChar mark, const std::vector<TPositionBook::TRow>& rows) {
     for (const auto& r : rows) {
-        out += mark + QString::number(r.Id) + QLatin1Char('\t') + QString::number(r.Quantity);
-        for (const QString* f : {&r.Signal, &r.Key.Code, &r.Key.Symbol, &r.Key.Side, &r.Key.System,
-                                 &r.Key.Workspace, &r.Key.Interval})
-            out += QLatin1Char('\t') + Field(*f);
-        out += QLatin1Char('\n');
+        const QString* fields[] = {&r.Signal,     &r.Key.Code,      &r.Key.Symbol,  &r.Key.Side,
+                                   &r.Key.System, &r.Key.Workspace, &r.Key.Interval};
+        qsizetype size = out.size() + 40;
+        for (const QString* f : fields)
+            size += f->size() + 1;
+        out.reserve(size);
+        out.append(mark);
+        out.append(QString::number(r.Id));
+        out.append(QLatin1Char('\t'));
+        out.append(QString::number(r.Quantity));
+        for (const QString* f : fields) {
+            out.append(QLatin1Char('\t'));
+            out.append(Field(*f));
+        }
+        out.append(QLatin1Char('\n'));
     }
 }
 

@@ -56,13 +56,22 @@ bool TRiskGuard::OpensNew(const TOrder& order, const TOmegaOrder& alert) const {
     return NewLots(order, alert, Book) > 0;
 }
 
+std::optional<double> TRiskGuard::CachedLimit(TLimitMemo& memo, const QString& text) const {
+    if (!memo.Read || memo.Text != text) {
+        memo.Text = text;
+        memo.Value = Limit(text);
+        memo.Read = true;
+    }
+    return memo.Value;
+}
+
 QString TRiskGuard::LimitRefusal(const TOrder& order, const TOmegaOrder& alert) const {
     if (!order.Action.startsWith(QLatin1String("NEW"))) return QString();
     const qint64 lots = NewLots(order, alert, Book);
     if (lots == 0) return QString();
     const TSettings& s = Ctx.Settings;
-    const auto maxLots = Limit(s.MaxLots);
-    const auto maxMoney = Limit(s.MaxMoney);
+    const auto maxLots = CachedLimit(LotsMemo, s.MaxLots);
+    const auto maxMoney = CachedLimit(MoneyMemo, s.MaxMoney);
     if (!maxLots)
         return QStringLiteral("предел MaxLots \"%1\" не читается как число").arg(JournalField(s.MaxLots, 40));
     if (!maxMoney)

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 class TPositionBook;
 
@@ -42,6 +43,14 @@ public:
 private:
     const TPipelineContext& Ctx;
     const TPositionBook& Book;
+    // A limit read once for its text: a dispatch checks it for every account.
+    struct TLimitMemo {
+        QString Text;
+        std::optional<double> Value;
+        bool Read = false;
+    };
+    std::optional<double> CachedLimit(TLimitMemo& memo, const QString& text) const;
+    mutable TLimitMemo LotsMemo, MoneyMemo;
     QList<qint64> Recent; // times of the transactions of the last minute, monotonic ms
     bool IsTripped = false;
     QString TripText;

@@ -79,6 +79,27 @@ private slots:
         QCOMPARE(E().Registry().NextTransId(), 7);
     }
 
+    // The database keeps which lines reached the file: a restart that finds no .TRI (removed by hand,
+    // or another path set) still knows both alerts went out and takes nothing back.
+    void fileGoneAfterTheRun_linesThatReachedItAreStillSent() {
+        QVERIFY(R->Connect());
+        R->S().rgpFilled = 0;
+        E().actStartWatchExecute();
+        Ws->InsertAlert("ActiveOrders", {{"Order", "Sell 100 at 270 Stop"}});
+        QVERIFY(R->Tick());
+        Ws->InsertAlert("ActiveOrders", {{"Order", "Buy 100 at 260 Limit"}});
+        QVERIFY(R->Tick());
+        QCOMPARE(R->TriLines().size(), 2);
+        R.reset();
+        QVERIFY(QFile::remove(Ws->TriPath()));
+        Restart();
+        QVERIFY2(R->JournalTexts().filter("строки нет в файле").isEmpty(),
+                 qPrintable(R->JournalTexts().join('\n')));
+        for (const qint32 id : {1, 2})
+            QCOMPARE(E().Registry().Find(id)->Stage, TOrderStage::InFile);
+        QCOMPARE(E().PullAllOrdersCount(), 2); // awaiting QUIK's answer: pulled as soon as it comes
+    }
+
     // A new trading day starts with no orders and numbers from 1.
     void aNewDay_carriesNothingOver_numbersStartAgain() {
         QVERIFY(R->Connect());
