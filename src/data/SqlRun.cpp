@@ -13,8 +13,9 @@
 #include <vector>
 
 namespace {
-QHash<QString, quint64>& WriteCounts() {
-    static QHash<QString, quint64> counts;
+// A map: a statement keeps a pointer to its connection's count, which no later insert moves.
+std::map<QString, quint64>& WriteCounts() {
+    static std::map<QString, quint64> counts;
     return counts;
 }
 
@@ -24,9 +25,10 @@ bool IsSqlite(const QSqlDatabase& db) {
 
 // A text the robot binds is a text, never SQL NULL: an empty setting or a NULL read from a row must
 // match the empty text it was recorded as (NULL = NULL is never true).
-QVariant Bindable(const QVariant& v) {
+const QVariant& Bindable(const QVariant& v) {
+    static const QVariant empty = QString(QLatin1String(""));
     if (v.typeId() == QMetaType::QString && static_cast<const QString*>(v.constData())->isNull())
-        return QString(QLatin1String(""));
+        return empty;
     return v;
 }
 
@@ -41,7 +43,7 @@ QString Reason(const QSqlError& e, const QSqlDatabase& db) {
              e.nativeErrorCode().isEmpty() ? QString() : QStringLiteral(", код ") + e.nativeErrorCode());
 }
 
-TSqlRows Finish(QSqlQuery& q, const QSqlDatabase& db) {
+TSqlRows Finish(QSqlQuery& q, const QSqlDatabase& db, quint64* writes) {
     TSqlRows rows;
     if (q.isSelect()) {
         while (q.next())
@@ -50,7 +52,10 @@ TSqlRows Finish(QSqlQuery& q, const QSqlDatabase& db) {
     } else {
         rows.Affected = q.numRowsAffected();
         rows.LastInsertId = q.lastInsertId();
-        NoteLocalWrite(db.connectionName());
+        if (writes)
+            ++*writes;
+        else
+            NoteLocalWrite(db.connectionName());
     }
     q.finish();
     return rows;
@@ -100,6 +105,10 @@ struct TStatement {
     // alert's texts for every account.
     QVariantList Bound;
     qsizetype Marks = 0; // "?" placeholders
+    // Where the caller's names were the last time: a name given by the same literal is found without
+    // comparing its text.
+    std::vector<const char*> NameAt;
+    quint64* Writes = nullptr; // the connection's count of this program's writes
 };
 
 struct TConnectionStatements {
@@ -109,9 +118,28 @@ struct TConnectionStatements {
     std::map<std::vector<const void*>, std::shared_ptr<TStatement>> ByLiteral;
 };
 
-QHash<QString, TConnectionStatements>& Statements() {
-    static QHash<QString, TConnectionStatements> statements;
+// A map, so that the connection found last stays where it is until it is forgotten.
+std::map<QString, TConnectionStatements>& Statements() {
+    static std::map<QString, TConnectionStatements> statements;
     return statements;
+}
+struct TLastConnection {
+    QString Name;
+    TConnectionStatements* Statements = nullptr;
+};
+TLastConnection& LastConnection() {
+    static TLastConnection last;
+    return last;
+}
+// The statements of a connection; most runs are on the one used last.
+TConnectionStatements& StatementsOf(const QSqlDatabase& db) {
+    TLastConnection& last = LastConnection();
+    const QString name = db.connectionName();
+    if (!last.Statements || name != last.Name) {
+        last.Statements = &Statements()[name];
+        last.Name = name;
+    }
+    return *last.Statements;
 }
 constexpr int StatementsPerConnection = 200;
 
@@ -140,12 +168,14 @@ std::shared_ptr<TStatement> PreparedText(TConnectionStatements& mine, const QSql
     if (st->Unique)
         for (const QByteArray& name : st->Names)
             st->Placeholders << QLatin1Char(':') + QString::fromLatin1(name);
+    st->NameAt.assign(static_cast<size_t>(st->Names.size()), nullptr);
+    st->Writes = &WriteCounts()[db.connectionName()];
     mine.ByText.insert(text, st);
     return st;
 }
 
 TStatement& Prepared(const QSqlDatabase& db, const QStringList& lines) {
-    auto& mine = Statements()[db.connectionName()];
+    auto& mine = StatementsOf(db);
     // Reused: finding a statement allocates nothing.
     static thread_local std::vector<const void*> where;
     where.clear();
@@ -202,14 +232,14 @@ void BindAt(TStatement& st, qsizetype pos, const QVariant& value) {
     bound = value;
 }
 
-TSqlRows Run(const QSqlDatabase& db, QSqlQuery& q) {
+TSqlRows Run(const QSqlDatabase& db, QSqlQuery& q, quint64* writes) {
     if (!q.exec()) {
         const QString error = Reason(q.lastError(), db);
         q.finish();
         throw StoreError(error);
     }
     try {
-        return Finish(q, db);
+        return Finish(q, db, writes);
     } catch (...) {
         q.finish();
         throw;
@@ -231,10 +261,14 @@ TSqlRows RunSql(const QSqlDatabase& db, const QStringList& lines,
         qsizetype pos = -1;
         if (st.Unique) {
             // Usually given in the order of the text.
-            if (k < st.Names.size() && st.Names[k] == name)
+            if (k < st.Names.size() && st.NameAt[static_cast<size_t>(k)] == name) {
                 pos = k;
-            else
+            } else if (k < st.Names.size() && st.Names[k] == name) {
+                pos = k;
+                st.NameAt[static_cast<size_t>(k)] = name;
+            } else {
                 pos = st.Names.indexOf(QByteArray(name));
+            }
         }
         if (pos >= 0 && (given >> pos & 1))
             throw StoreError(QStringLiteral("Параметр :%1 задан дважды").arg(QLatin1String(name)));
@@ -247,11 +281,11 @@ TSqlRows RunSql(const QSqlDatabase& db, const QStringList& lines,
             st.Query.bindValue(QLatin1Char(':') + QLatin1String(name), Bindable(value));
         ++k;
     }
-    return Run(db, st.Query);
+    return Run(db, st.Query, st.Writes);
 }
 
 TSqlRows RunSqlPositional(const QSqlDatabase& db, const QString& text, const QVariantList& binds) {
-    TStatement& st = *PreparedText(Statements()[db.connectionName()], db, text);
+    TStatement& st = *PreparedText(StatementsOf(db), db, text);
     QSqlQuery& q = st.Query;
     if (binds.size() != st.Marks)
         throw StoreError(QStringLiteral("Неверное число параметров запроса: %1 вместо %2")
@@ -259,16 +293,18 @@ TSqlRows RunSqlPositional(const QSqlDatabase& db, const QString& text, const QVa
                              .arg(st.Marks));
     for (int i = 0; i < binds.size(); ++i)
         BindAt(st, i, Bindable(binds[i]));
-    return Run(db, q);
+    return Run(db, q, st.Writes);
 }
 
 void ForgetStatements(const QString& connectionName) {
-    Statements().remove(connectionName);
+    Statements().erase(connectionName);
+    LastConnection() = TLastConnection{};
     ++Openings()[connectionName];
 }
 
 quint64 LocalWriteCount(const QString& connectionName) {
-    return WriteCounts().value(connectionName);
+    const auto it = WriteCounts().find(connectionName);
+    return it == WriteCounts().end() ? 0 : it->second;
 }
 void NoteLocalWrite(const QString& connectionName) {
     ++WriteCounts()[connectionName];

@@ -117,9 +117,9 @@ public:
     void SetBook(qint32 transId, const QString& book);
 
     // The lines of these transactions are wholly in the .TRI. What the database keeps of it is the runs
-    // of their numbers (tLinesInFile), written with the next dispatch's commit or once a tick
-    // (SaveLinesWrittenNow): rewriting the registry's own rows would write its pages twice. Until then
-    // a restart reads it from the .TRI the run left behind.
+    // of their numbers (tLinesInFile), written once a tick (SaveLinesWrittenNow): rewriting the
+    // registry's own rows would write its pages twice, and a row with every dispatch would add a page
+    // to each commit. Until then a restart reads it from the .TRI the run left behind.
     void LinesWritten(const QList<qint32>& ids);
     // Writes those runs on the caller's transaction. Throws StoreError.
     void SaveLinesWritten();

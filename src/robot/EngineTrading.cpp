@@ -212,8 +212,6 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
             const std::vector<qint64> stamps = TableChangeStamps(
                 DM->conQuikData(), {QStringLiteral("tClients"), QStringLiteral("tSecCode")});
             Ctx.Memo.SecCodeStamp = stamps[1];
-            // The earlier dispatch's lines reached the file: said in this commit, not in one of its own.
-            Orders->SaveLinesWritten();
             const auto accounts = DispatchAccounts(stamps[0]);
             done.reserve(static_cast<qsizetype>(accounts->size()));
             bool opening = false;
