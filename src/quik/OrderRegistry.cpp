@@ -71,7 +71,6 @@ void TOrderRegistry::Load(const QString& day, qint64 runId, qint64 atLeast) {
     kept.swap(Records);
     const QList<qint32> keptUnsaved = InFileUnsaved;
     Records.clear();
-    ByTrans.clear();
     ByAlert.clear();
     Wanted.clear();
     Exits.clear();
@@ -152,7 +151,6 @@ void TOrderRegistry::Load(const QString& day, qint64 runId, qint64 atLeast) {
         runId = Run != 0 && day == Day ? Run : std::max(runId, lastRun + 1);
     } catch (const std::exception& e) {
         Records.swap(kept);
-        ByTrans.clear();
         ByAlert.clear();
         Wanted.clear();
         Exits.clear();
@@ -174,7 +172,6 @@ void TOrderRegistry::NumbersUsedUpTo(qint64 highest) {
 
 void TOrderRegistry::Index(qsizetype at) {
     const TOrderRecord& r = Records[static_cast<size_t>(at)];
-    ByTrans.insert(r.TransId, at);
     if (r.IsNew()) ByAlert.insert(r.AlertId, r.TransId);
     if (r.CancelWanted) Wanted.insert(r.TransId);
     TrackExit(r);
@@ -198,9 +195,18 @@ QList<const TOrderRecord*> TOrderRegistry::OpenExits() const {
     return out;
 }
 
+qsizetype TOrderRegistry::PositionOf(qint32 transId) const {
+    // The records are in the order of their numbers, which only grow: the newest is asked for most.
+    if (Records.empty() || transId > Records.back().TransId) return -1;
+    if (Records.back().TransId == transId) return static_cast<qsizetype>(Records.size()) - 1;
+    const auto it = std::lower_bound(Records.cbegin(), Records.cend(), transId,
+                                     [](const TOrderRecord& r, qint32 id) { return r.TransId < id; });
+    return it != Records.cend() && it->TransId == transId ? it - Records.cbegin() : -1;
+}
+
 TOrderRecord* TOrderRegistry::At(qint32 transId) {
-    const auto it = ByTrans.constFind(transId);
-    return it == ByTrans.cend() ? nullptr : &Records[static_cast<size_t>(*it)];
+    const qsizetype at = PositionOf(transId);
+    return at < 0 ? nullptr : &Records[static_cast<size_t>(at)];
 }
 
 const TOrderRecord* TOrderRegistry::Find(qint32 transId) const {
@@ -215,6 +221,13 @@ qint32 TOrderRegistry::Record(TOrderRecord r) {
         throw KorvexError(QStringLiteral("Номера транзакций дня исчерпаны (последний %1): транзакции не "
                                          "отправляются до следующего торгового дня.")
                               .arg(MaxTransId));
+    // Numbers only grow: a number at or below one held would be given out twice.
+    if (!Records.empty() && Next <= Records.back().TransId)
+        throw KorvexError(
+            QStringLiteral("Номер транзакции %1 не больше последнего выданного (%2): транзакции "
+                           "не отправляются.")
+                .arg(Next)
+                .arg(Records.back().TransId));
     r.TransId = static_cast<qint32>(Next);
     // A dispatch records many transactions within one second: the moment is stored to the second, so
     // its local time and texts are made once a second (the zone's arithmetic is dear).
@@ -289,7 +302,6 @@ void TOrderRegistry::Rollback() {
     // out twice.
     while (static_cast<qsizetype>(Records.size()) > Scope->Size) {
         const TOrderRecord& r = Records.back();
-        ByTrans.remove(r.TransId);
         ByAlert.remove(r.AlertId, r.TransId);
         Exits.remove(r.TransId);
         Wanted.remove(r.TransId);
@@ -310,9 +322,9 @@ void TOrderRegistry::Rollback() {
 
 void TOrderRegistry::Keep(qint32 transId) {
     if (!Scope || Scope->Before.contains(transId)) return;
-    const auto it = ByTrans.constFind(transId);
-    if (it == ByTrans.cend() || *it >= Scope->Size) return; // recorded in the scope: removed whole
-    Scope->Before.insert(transId, Records[static_cast<size_t>(*it)]);
+    const qsizetype at = PositionOf(transId);
+    if (at < 0 || at >= Scope->Size) return; // recorded in the scope: removed whole
+    Scope->Before.insert(transId, Records[static_cast<size_t>(at)]);
 }
 
 void TOrderRegistry::Persist(const TOrderRecord& r) {

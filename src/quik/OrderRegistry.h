@@ -141,15 +141,15 @@ public:
 
 private:
     TOrderRecord* At(qint32 transId);
+    qsizetype PositionOf(qint32 transId) const; // in Records; -1: not there
     void Keep(qint32 transId); // an open scope keeps the record as it was before its first change
     void Persist(const TOrderRecord& r);
     void Index(qsizetype at);
 
     const TPipelineContext& Ctx;
-    // A deque: the day's records are never moved as it grows (a vector of 100,000 would be copied
-    // whole at each doubling).
+    // In the order of their numbers, found by halving. A deque: the day's records are never moved as it
+    // grows (a vector of 100,000 would be copied whole at each doubling).
     std::deque<TOrderRecord> Records;
-    QHash<qint32, qsizetype> ByTrans;
     QMultiHash<qint64, qint32> ByAlert;
     QSet<qint32> Wanted; // accepted or not, with a cancellation waiting for their number
     QSet<qint32> Exits;  // limit and stop exits not yet filled, refused, cancelled or given up

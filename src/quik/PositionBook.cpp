@@ -4,12 +4,15 @@
 #include "data/SqlRun.h"
 
 #include <QSqlRecord>
+#include <algorithm>
 
 namespace {
 // One row a line: "+" for a row opened, "-" for one closed, then its fields separated by tabs, each
 // percent-encoded where it holds a tab, a line break or a percent sign.
 QString Field(const QString& v) {
-    if (!v.contains(QLatin1Char('\t')) && !v.contains(QLatin1Char('\n')) && !v.contains(QLatin1Char('%')))
+    if (std::none_of(v.cbegin(), v.cend(), [](QChar c) {
+            return c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('%');
+        }))
         return v;
     QString out = v;
     out.replace(QLatin1Char('%'), QStringLiteral("%25"));
