@@ -119,11 +119,9 @@ constexpr double MaxPrice = 1e15;
 bool EnoughLots(const TPipelineContext& ctx, const TOrder& order, const TOmegaOrder& alert) {
     if (order.Quantity >= 1) return true;
     if (!order.Refused)
-        ctx.Journal.AddJournalLine(
-            QStringLiteral("Ордер # %1 по счету %2 не отправлен: объем %3 меньше одного "
-                           "лота (текст ордера \"%4\").")
-                .arg(AlertRef(alert), JournalField(order.ClientCode), QString::number(order.Quantity),
-                     JournalField(alert.Order)));
+        ctx.NoteRefusal(QStringLiteral("Ордер # ") + AlertRef(alert), JournalField(order.ClientCode),
+                        QStringLiteral("объем %1 меньше одного лота (текст ордера \"%2\")")
+                            .arg(QString::number(order.Quantity), JournalField(alert.Order)));
     return false;
 }
 
@@ -133,10 +131,9 @@ bool HasAccount(const TPipelineContext& ctx, const TOrder& order, const TOmegaOr
     const QString field = order.ClassCode == QLatin1String("SPBFUT") ? QStringLiteral("AccountFORTS")
                           : order.ClassCode == QLatin1String("GTS")  ? QStringLiteral("Code")
                                                                      : QStringLiteral("AccountMicex");
-    ctx.Journal.AddJournalLine(
-        QStringLiteral("Ордер # %1 по счету %2 не отправлен: нет счета для класса %3 "
-                       "(поле %4 пусто).")
-            .arg(AlertRef(alert), JournalField(order.ClientCode), JournalField(order.ClassCode, 40), field));
+    ctx.NoteRefusal(QStringLiteral("Ордер # ") + AlertRef(alert), JournalField(order.ClientCode),
+                    QStringLiteral("нет счета для класса %1 (поле %2 пусто)")
+                        .arg(JournalField(order.ClassCode, 40), field));
     return false;
 }
 } // namespace

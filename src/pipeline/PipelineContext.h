@@ -1,5 +1,6 @@
 #pragma once
 
+#include "pipeline/AccountNotes.h"
 #include "pipeline/SessionBounds.h"
 
 #include <QHash>
@@ -59,6 +60,7 @@ struct TPipelineContext {
         std::optional<TParsedOrder> Parsed;
         bool InstrumentsChecked = false;    // the instrument table's stamp was looked at for this alert
         std::optional<qint64> SecCodeStamp; // the instrument table's stamp, when the dispatch read it
+        TAccountNotes Notes;                // what the alert met on its accounts, said after them
         void Clear() {
             Active = false;
             Parsed.reset();
@@ -80,4 +82,10 @@ struct TPipelineContext {
     // The lots that exits already on their way (sent, not yet filled or refused) will close for a
     // client, an instrument and an alert's keys; unset: none.
     std::function<qint64(const QString&, const QString&, const TOmegaOrder&)> ReservedByExits{};
+
+    // A refusal on one account ("<head> по счету <account> не отправлен: <why>."): said at once, or,
+    // while an alert is dispatched, once for all the accounts it met.
+    void NoteRefusal(const QString& head, const QString& account, const QString& why) const;
+    // A line that names no account: said once while an alert is dispatched.
+    void NoteOnce(const QString& line) const;
 };

@@ -115,14 +115,14 @@ void SizeOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& al
         }
         const std::optional<TPipelineContext::TInstrumentCells>& found = *kept;
         if (!found) {
-            ctx.Journal.AddJournalLine(QStringLiteral("Не найден код акции %1 в таблице \"Торгуемых бумаг\"!")
-                                           .arg(JournalField(order.Ticker)));
+            ctx.NoteOnce(QStringLiteral("Не найден код акции %1 в таблице \"Торгуемых бумаг\"!")
+                             .arg(JournalField(order.Ticker)));
             order.Quantity = 0;
             order.Refused = true;
         } else {
             const TPipelineContext::TInstrumentCells& inst = *found;
             if (!inst.Readable) {
-                ctx.Journal.AddJournalLine(
+                ctx.NoteOnce(
                     QStringLiteral("Ордер # %1 не отправлен: строка тикера %2 в таблице \"Торгуемых бумаг\" "
                                    "не читается: %3.")
                         .arg(AlertRef(alert), JournalField(order.Ticker), inst.Unreadable));
@@ -186,7 +186,7 @@ void SizeOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& al
             }
         }
     } catch (const std::exception& e) {
-        ctx.Journal.AddJournalLine(
+        ctx.NoteOnce(
             QStringLiteral("Произошла ошибка при обращении к таблице \"Торгуемых бумаг\" для тикера %1! %2")
                 .arg(JournalField(order.Ticker), ErrorText(e)));
         order.Quantity = 0;
@@ -203,11 +203,11 @@ void SizeOrder(const TPipelineContext& ctx, TOrder& order, const TOmegaOrder& al
         qint64 held = RecordedExitQuantity(ctx, order.ClientCode, order.Ticker, alert).value_or(0);
         if (ctx.ReservedByExits) held -= ctx.ReservedByExits(order.ClientCode, order.Ticker, alert);
         if (held <= 0) {
-            ctx.Journal.AddJournalLine(
-                QStringLiteral("Ордер # %1 по счету %2 не отправлен: позиция %3 стратегии %4 не учтена в "
-                               "книге (выход закрывает только учтенное).")
-                    .arg(AlertRef(alert), JournalField(order.ClientCode), JournalField(order.Ticker),
-                         JournalField(alert.System)));
+            ctx.NoteRefusal(
+                QStringLiteral("Ордер # ") + AlertRef(alert), JournalField(order.ClientCode),
+                QStringLiteral("позиция %1 стратегии %2 не учтена в книге (выход закрывает только "
+                               "учтенное)")
+                    .arg(JournalField(order.Ticker), JournalField(alert.System)));
             order.Quantity = 0;
             order.Refused = true;
         } else if (held > std::numeric_limits<qint32>::max()) {

@@ -194,6 +194,9 @@ private:
     bool EnsureRegistry();
     // An order refused by a limit: one journal line, counted and shown as QUIK's refusals are.
     void RefuseByLimit(const TOrder& order, const TOmegaOrder& alert, const QString& why);
+    // A note of a dispatch: journalled, and a guard's refusal also shown and mailed.
+    void SayNote(const TAccountNotes::TNote& note);
+    void SayAccountNotes() noexcept;
     void TripBreaker(int wouldBe, int limit);
     void RunAfterDispatch(const QList<TTransactionWriter::TRecorded>& done, int countedLines);
 

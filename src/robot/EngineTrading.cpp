@@ -149,9 +149,7 @@ bool TEngine::MayGo(const TOrder& order, const TOmegaOrder& alert) {
     // A field that would let QUIK read another line than the one meant.
     const QString unsafe = TTransactionWriter::UnsafeField(order, Settings);
     if (!unsafe.isEmpty()) {
-        JournalRef.AddJournalLine(QStringLiteral("Ордер # ") + AlertRef(alert) +
-                                  QStringLiteral(" по счету ") + JournalField(order.ClientCode) +
-                                  QStringLiteral(" не отправлен: ") + unsafe + QLatin1Char('.'));
+        Ctx.NoteRefusal(QStringLiteral("Ордер # ") + AlertRef(alert), JournalField(order.ClientCode), unsafe);
         return false;
     }
     const QString refusal = Risk->LimitRefusal(order, alert);
@@ -161,17 +159,35 @@ bool TEngine::MayGo(const TOrder& order, const TOmegaOrder& alert) {
 }
 
 void TEngine::RefuseByLimit(const TOrder& order, const TOmegaOrder& alert, const QString& why) {
-    const QString text = QStringLiteral("Ордер # ") + AlertRef(alert) + QStringLiteral(" по счету ") +
-                         JournalField(order.ClientCode) + QStringLiteral(" не отправлен: ") +
-                         TTransactionWriter::SideWord(order.Operation) + QLatin1Char(' ') +
+    const QString head = QStringLiteral("Ордер # ") + AlertRef(alert);
+    const QString what = TTransactionWriter::SideWord(order.Operation) + QLatin1Char(' ') +
                          QString::number(order.Quantity) + QLatin1Char(' ') + JournalField(order.Ticker) +
                          QStringLiteral(" по ") + PriceToText(order.Digits, order.Price) +
-                         QStringLiteral(", ") + why + QLatin1Char('.');
-    JournalRef.AddJournalLine(text);
+                         QStringLiteral(", ") + why;
     ++LimitRefusals;
-    Errors.Notice(text);
+    // Within a dispatch the same refusal of several accounts is one line, one notice and one mail.
+    if (Ctx.Memo.Active) {
+        Ctx.Memo.Notes.Refused(head, JournalField(order.ClientCode), what, true);
+        return;
+    }
+    SayNote({TAccountNotes::RefusalLine(head, {JournalField(order.ClientCode)}, what), true});
+}
+
+void TEngine::SayNote(const TAccountNotes::TNote& note) {
+    JournalRef.AddJournalLine(note.Line);
+    if (!note.Alarm) return;
+    Errors.Notice(note.Line);
     UpdateStatusBar();
-    if (Settings.SendTrans_id) Mailer->SendNotification(text);
+    if (Settings.SendTrans_id) Mailer->SendNotification(note.Line);
+}
+
+void TEngine::SayAccountNotes() noexcept {
+    try {
+        for (const TAccountNotes::TNote& note : Ctx.Memo.Notes.Take())
+            SayNote(note);
+    } catch (const std::exception&) {
+        // The journal keeps what it could take; a dispatch never fails for its own notes.
+    }
 }
 
 void TEngine::TripBreaker(int wouldBe, int limit) {
@@ -193,11 +209,15 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
     QList<TTransactionWriter::TRecorded> done;
     int tripAt = -1;
     // What is the same for every account of this alert is worked out once.
+    // What its accounts met is said once for all of them, also when the dispatch fails.
     struct TMemoScope {
-        const TPipelineContext& Ctx;
-        explicit TMemoScope(const TPipelineContext& c) : Ctx(c) { Ctx.Memo.Active = true; }
-        ~TMemoScope() { Ctx.Memo.Clear(); }
-    } memo(Ctx);
+        TEngine& E;
+        explicit TMemoScope(TEngine& e) : E(e) { E.Ctx.Memo.Active = true; }
+        ~TMemoScope() {
+            E.SayAccountNotes();
+            E.Ctx.Memo.Clear();
+        }
+    } memo(*this);
     const std::optional<qint64> seen = Automatic ? Watch->DispatchSeenMs() : std::nullopt;
     const qint64 seenMs = seen ? *seen : Clock.MonotonicMs();
     {
@@ -233,12 +253,14 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
                 done << TransWriter->RecordTransaction(order, alert, seenMs, options);
                 if (!Automatic) MarkManual(done.last());
             }
+            SayAccountNotes();
             if (!untraded.isEmpty())
-                JournalRef.AddJournalLine(QStringLiteral("Ордер # ") + AlertRef(alert) +
-                                          QStringLiteral(" не прошел фильтр по счету ") +
-                                          untraded.join(QStringLiteral(", ")) +
-                                          QStringLiteral(":  инструмент ") + JournalField(untradedTicker) +
-                                          QStringLiteral(" не торгуется."));
+                JournalRef.AddJournalLine(
+                    QStringLiteral("Ордер # ") + AlertRef(alert) +
+                    (untraded.size() > 1 ? QStringLiteral(" не прошел фильтр по счетам ")
+                                         : QStringLiteral(" не прошел фильтр по счету ")) +
+                    untraded.join(QStringLiteral(", ")) + QStringLiteral(":  инструмент ") +
+                    JournalField(untradedTicker) + QStringLiteral(" не торгуется."));
             // The circuit breaker: a strategy that fires in a loop must not reach QUIK for every
             // client. A limit that does not read stops the watching as a tripped one does.
             if (Automatic)

@@ -356,6 +356,24 @@ private slots:
                 .arg(id));
     }
 
+    // A group alert that no account can take is said once, naming the accounts, not once per account.
+    void groupAlertRefusedEverywhere_oneLineNamesTheAccounts() {
+        R->S().rgpSingleMulti = 1;
+        Ws->Exec(Ws->Trading(), "UPDATE tSecCode SET LotSize = 100 WHERE Ticker = 'SBER'");
+        Start(1);
+        const qint64 small = Ws->InsertAlert("FilledOrders", {{"Order", "Buy 5 at 285 Limit"}});
+        Ws->InsertAlert("FilledOrders", {{"Symbol", "NOSUCH"}});
+        QVERIFY(R->Tick());
+        QVERIFY(Lines().isEmpty());
+        const QStringList lots = R->JournalTexts().filter("меньше одного лота");
+        QCOMPARE(lots.size(), 1);
+        QVERIFY2(lots[0].startsWith(QStringLiteral("Ордер # %1 (FilledOrders) по счетам 111, 222, 333 не "
+                                                   "отправлен: объем 0 меньше одного лота")
+                                        .arg(small)),
+                 qPrintable(lots[0]));
+        QCOMPARE(R->JournalTexts().filter("Не найден код акции NOSUCH").size(), 1);
+    }
+
     void activePassBusy_skipsOnePass_thenRecovers() {
         Start(0);
         R->LeaveActivePassBusy();
