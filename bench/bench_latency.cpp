@@ -111,7 +111,8 @@ std::pair<TFigures, TFigures> Run(bool wake, int clients, int alerts, quint16 si
     // With mail waiting, the queue gets up to the reply limit at exit.
     p.waitForFinished(120000);
     if (silentMailPort != 0)
-        lines.MailWaited = ReadBytes(ws.Path("Korvex.log")).contains("Mail queue stopped at exit");
+        lines.MailWaited = ReadCp1251(ws.Path("Korvex.log"))
+                               .contains(QStringLiteral("Очередь писем остановлена при выходе"));
     lines.Median = Median(toLine);
     lines.Worst = *std::max_element(toLine.begin(), toLine.end());
     results.Median = Median(toRow);

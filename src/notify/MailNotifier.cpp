@@ -36,8 +36,20 @@ bool SameServer(const TMailServer& a, const TMailServer& b) {
 
 QString Delay(milliseconds ms) {
     if (ms.count() >= 60000 && ms.count() % 60000 == 0)
-        return QStringLiteral("%1 min").arg(ms.count() / 60000);
-    return QStringLiteral("%1 s").arg((ms.count() + 999) / 1000);
+        return QStringLiteral("%1 мин").arg(ms.count() / 60000);
+    return QStringLiteral("%1 с").arg((ms.count() + 999) / 1000);
+}
+
+// "после 4 попыток", "после 21 попытки".
+QString AfterTries(int n) {
+    const bool one = n % 10 == 1 && n % 100 != 11;
+    return QStringLiteral("после %1 %2")
+        .arg(n)
+        .arg(one ? QStringLiteral("попытки") : QStringLiteral("попыток"));
+}
+
+QString ServerName(const TMailServer& s) {
+    return s.Host + QLatin1Char(':') + QString::number(s.Port);
 }
 
 QString Angled(const QStringList& addresses) {
@@ -162,9 +174,9 @@ struct TMailNotifier::TQueue {
                     later(d.Due);
             }
             if (told)
-                Post(QStringLiteral(
-                         "Cann`t connect to server: %1, temporary; waits for the server's next try in %2: %3")
-                         .arg(QString::fromStdString(down->Reason),
+                Post(QStringLiteral("Нет связи с почтовым сервером %1: %2; письмо ждёт следующей попытки "
+                                    "связи через %3: %4")
+                         .arg(ServerName(m.Target.Server), QString::fromStdString(down->Reason),
                               Delay(std::chrono::duration_cast<milliseconds>(down->Until - now)),
                               Quoted(m.Text)));
             if (!job.To.isEmpty()) jobs.push_back(job);
@@ -198,7 +210,7 @@ struct TMailNotifier::TQueue {
                     continue;
                 }
             }
-            PostNow(QStringLiteral("Message: %1 is sending to %2%3")
+            PostNow(QStringLiteral("Письмо %1 отправляется: %2%3")
                         .arg(Quoted(job.Text), Angled(job.To), TryNote(job)));
             r.Tried = true;
             r.Outcome = client.Send(job.Target.Server.FromAddress, job.Target.FromName, job.To,
@@ -208,7 +220,7 @@ struct TMailNotifier::TQueue {
         return results;
     }
 
-    // " (try 2 of 4)" when the job is a later try.
+    // " (попытка 2 из 4)" when the job is a later try.
     QString TryNote(const TJob& job) {
         std::lock_guard<std::mutex> g(Lock);
         int tries = 0;
@@ -217,7 +229,7 @@ struct TMailNotifier::TQueue {
                 for (const TDelivery& d : m.To)
                     if (job.To.contains(d.Address)) tries = std::max(tries, d.Tries);
         return tries == 0 ? QString()
-                          : QStringLiteral(" (try %1 of %2)").arg(tries + 1).arg(RetryDelays.size() + 1);
+                          : QStringLiteral(" (попытка %1 из %2)").arg(tries + 1).arg(RetryDelays.size() + 1);
     }
 
     // With Lock held. The server's mails wait until `until` at the latest.
@@ -235,15 +247,15 @@ struct TMailNotifier::TQueue {
     QString Failed(TDelivery& d, bool temporary, TSteady::time_point now) {
         if (!temporary) {
             d.Done = true;
-            return QStringLiteral(", final");
+            return QStringLiteral(", окончательно");
         }
         ++d.Tries;
         if (d.Tries <= RetryDelays.size()) {
             d.Due = now + RetryDelays[d.Tries - 1];
-            return QStringLiteral(", temporary; tried again in %1").arg(Delay(RetryDelays[d.Tries - 1]));
+            return QStringLiteral("; повтор через %1").arg(Delay(RetryDelays[d.Tries - 1]));
         }
         d.Done = true;
-        return QStringLiteral(", temporary; given up after %1 tries").arg(d.Tries);
+        return QStringLiteral("; отправка прекращена %1").arg(AfterTries(d.Tries));
     }
 
     // With Lock held: what the round did, journalled mail by mail.
@@ -275,32 +287,34 @@ struct TMailNotifier::TQueue {
                     if (!d.Done && r.NotConnected->Temporary)
                         MarkDown(job.Target.Server, d.Due, r.NotConnected->Words);
                 }
-                Post(QStringLiteral("%1%2%3: %4")
-                         .arg(r.NotConnected->Security ? QStringLiteral("Cann`t connect to server securely: ")
-                                                       : QStringLiteral("Cann`t connect to server: "),
-                              QString::fromStdString(r.NotConnected->Words), verdict, Quoted(job.Text)));
+                Post(QStringLiteral("%1 %2: %3%4: %5")
+                         .arg(r.NotConnected->Security
+                                  ? QStringLiteral("Нет защищённой связи с почтовым сервером")
+                                  : QStringLiteral("Нет связи с почтовым сервером"),
+                              ServerName(job.Target.Server), QString::fromStdString(r.NotConnected->Words),
+                              verdict, Quoted(job.Text)));
             } else if (r.Tried) {
                 const TSendOutcome& o = r.Outcome;
                 for (const QString& a : o.Accepted)
                     delivery(a).Done = true;
                 if (!o.Accepted.isEmpty())
                     Post(o.Refused.isEmpty() && o.Unconfirmed.isEmpty()
-                             ? QStringLiteral("Success")
-                             : QStringLiteral("Success: sent to %1").arg(Angled(o.Accepted)));
+                             ? QStringLiteral("Письмо отправлено")
+                             : QStringLiteral("Письмо отправлено: %1").arg(Angled(o.Accepted)));
                 for (const TSendOutcome::TRefusal& f : o.Refused) {
                     if (stopped) continue;
                     const QString verdict = Failed(delivery(f.Address), f.Temporary, now);
                     const bool later = !delivery(f.Address).Done;
-                    Post(QStringLiteral("%1: <%2>: %3%4: %5")
-                             .arg(later ? QStringLiteral("Deferred") : QStringLiteral("Failure"), f.Address,
-                                  f.Reason, verdict, Quoted(job.Text)));
+                    Post(QStringLiteral("%1 <%2>: %3%4: %5")
+                             .arg(later ? QStringLiteral("Письмо отложено")
+                                        : QStringLiteral("Письмо не доставлено"),
+                                  f.Address, f.Reason, verdict, Quoted(job.Text)));
                 }
                 if (!o.Unconfirmed.isEmpty()) {
                     for (const QString& a : o.Unconfirmed)
                         delivery(a).Done = true;
-                    Post(QStringLiteral(
-                             "Not confirmed: %1: %2; the mail may have been delivered and is not sent "
-                             "again: %3")
+                    Post(QStringLiteral("Письмо не подтверждено %1: %2; возможно, оно доставлено, и повторно "
+                                        "не отправляется: %3")
                              .arg(Angled(o.Unconfirmed), o.UnconfirmedReason, Quoted(job.Text)));
                 }
             }
@@ -370,11 +384,11 @@ void TMailNotifier::StopQueue() {
         QStringList to;
         for (const TQueue::TDelivery& d : m.To)
             if (!d.Done) to << d.Address;
-        lines << QStringLiteral("Mail not sent at exit: %1 to %2").arg(Quoted(m.Text), Angled(to));
+        lines << QStringLiteral("Письмо %1 не отправлено при выходе: %2").arg(Quoted(m.Text), Angled(to));
     }
     if (!lines.isEmpty()) {
-        lines
-            << QStringLiteral("Mail queue stopped at exit: %1 message(s) not sent").arg(Queue->Mails.size());
+        lines << QStringLiteral("Очередь писем остановлена при выходе, не отправлено писем: %1")
+                     .arg(Queue->Mails.size());
         Journal.AddJournalLines(lines);
     }
     Queue->Mails.clear();
@@ -397,7 +411,7 @@ void TMailNotifier::ReportDropped(bool now) {
     const auto at = TSteady::now();
     if (!now && DropReported && at - *DropReported < std::chrono::minutes(1)) return;
     Journal.AddJournalLine(
-        QStringLiteral("Mail queue full (%1 messages): %2 message(s) dropped, the last: %3")
+        QStringLiteral("Очередь писем полна (%1 писем): пропущено писем: %2, последнее: %3")
             .arg(QueueLimit)
             .arg(Dropped)
             .arg(Quoted(LastDropped)));
@@ -410,8 +424,8 @@ bool TMailNotifier::SecurityKnown() {
     if (MailSecurityOf(Settings.Security)) {
         if (SecurityReported && HeldBack > 0) {
             Journal.AddJournalLine(
-                QStringLiteral("Mail goes out again: [Mail] Security is %1; %2 message(s) were "
-                               "not sent while it was out of range")
+                QStringLiteral("Почта снова отправляется: [Mail] Security = %1; пока значение было "
+                               "неверным, не отправлено писем: %2")
                     .arg(Settings.Security)
                     .arg(HeldBack));
             Journal.FlushJournal();
@@ -422,9 +436,9 @@ bool TMailNotifier::SecurityKnown() {
     }
     if (SecurityReported != Settings.Security) {
         Journal.AddJournalLine(
-            QStringLiteral("Mail is not sent: [Mail] Security is %1, and only 0 (no encryption), "
-                           "1 (STARTTLS) and 2 (TLS) are known; nothing is mailed until it is "
-                           "corrected")
+            QStringLiteral("Почта не отправляется: [Mail] Security = %1, а допустимы только 0 (без "
+                           "шифрования), 1 (STARTTLS) и 2 (TLS); письма не уходят, пока значение не "
+                           "исправлено")
                 .arg(Settings.Security));
         Journal.FlushJournal();
         SecurityReported = Settings.Security;
@@ -435,8 +449,8 @@ bool TMailNotifier::SecurityKnown() {
 void TMailNotifier::CheckSettings() {
     if (SecurityKnown() && MailSecurityOf(Settings.Security) == TMailSecurity::None && Settings.Auten) {
         Journal.AddJournalLine(
-            QStringLiteral("Warning: the mail password crosses the network in clear: [Mail] "
-                           "Security is 0 (no encryption) and Auten is on"));
+            QStringLiteral("Внимание: пароль почты передаётся по сети открытым текстом: [Mail] "
+                           "Security = 0 (без шифрования), а Auten включён"));
         Journal.FlushJournal();
     }
 }
@@ -455,18 +469,21 @@ void TMailNotifier::SendNotification(const QString& text) {
     for (const QString& a : {Settings.Email1.trimmed(), Settings.Email2.trimmed()})
         if (!a.isEmpty() && !to.contains(a, Qt::CaseInsensitive)) to << a;
     if (to.isEmpty()) {
-        journal(QStringLiteral("Message not sent: no recipient address (Email1 and Email2 are empty)"));
+        journal(QStringLiteral("Письмо не отправлено: нет адреса получателя (Email1 и Email2 пусты): %1")
+                    .arg(Quoted(text)));
         return;
     }
     if (Settings.SMTP.trimmed().isEmpty()) {
-        journal(QStringLiteral("Cann`t connect to server: no mail server ([Mail] SMTP is empty), final: %1")
+        journal(QStringLiteral("Нет связи с почтовым сервером: сервер не указан ([Mail] SMTP пуст), "
+                               "окончательно: %1")
                     .arg(Quoted(text)));
         return;
     }
     const auto port = Regional::ParseInteger(Settings.Port);
     if (!port || *port < 1 || *port > 65535) {
-        journal(QStringLiteral("Cann`t connect to server: invalid port \"%1\" ([Mail] Port), final: %2")
-                    .arg(Settings.Port, Quoted(text)));
+        journal(QStringLiteral("Нет связи с почтовым сервером %1: неверный порт \"%2\" ([Mail] Port), "
+                               "окончательно: %3")
+                    .arg(Settings.SMTP.trimmed(), Settings.Port, Quoted(text)));
         return;
     }
     TQueue::TMail mail;
@@ -492,7 +509,7 @@ void TMailNotifier::SendNotification(const QString& text) {
         }
     }
     if (stopped) {
-        journal(QStringLiteral("Message not sent, the mail queue is stopped: %1").arg(Quoted(text)));
+        journal(QStringLiteral("Письмо не отправлено, очередь писем остановлена: %1").arg(Quoted(text)));
     } else if (!accepted) {
         ++Dropped;
         LastDropped = text;

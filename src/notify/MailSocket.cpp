@@ -195,14 +195,13 @@ void TMailSocket::SetLimit(int seconds, const std::string& phase) {
 }
 
 void TMailSocket::CheckLimit() {
-    if (Stop && Stop->load()) Fail(TEnd::Stopped, "the exchange was stopped");
+    if (Stop && Stop->load()) Fail(TEnd::Stopped, "обмен прерван");
     if (std::chrono::steady_clock::now() >= Deadline)
-        Fail(TEnd::TimedOut,
-             "the server did not answer within " + std::to_string(LimitSeconds) + " s (" + Phase + ")");
+        Fail(TEnd::TimedOut, "сервер не ответил за " + std::to_string(LimitSeconds) + " с (" + Phase + ")");
 }
 
 bool TMailSocket::WaitFor(bool write, int ms) {
-    if (Handle == -1) Fail(TEnd::Broken, "the connection is closed");
+    if (Handle == -1) Fail(TEnd::Broken, "соединение закрыто");
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
         CheckLimit();
@@ -214,7 +213,7 @@ bool TMailSocket::WaitFor(bool write, int ms) {
         const int ready = PollOne(Native(Handle), write, slice);
         if (ready > 0) return true; // readable, writable, or failed: the next call tells which
         if (ready < 0 && !WouldBlock(LastError()))
-            Fail(TEnd::Broken, "the connection failed: " + ErrorText(LastError()));
+            Fail(TEnd::Broken, "сбой соединения (" + ErrorText(LastError()) + ")");
     }
 }
 
@@ -224,7 +223,7 @@ void TMailSocket::Open(const std::string& host, int port, int seconds) {
     Unknown = false;
     Ended = TEnd::None;
     Why.clear();
-    SetLimit(seconds, "connecting to " + host + " port " + std::to_string(port));
+    SetLimit(seconds, "установка соединения");
     std::vector<TAddress> addresses;
     TAddress numeric;
     if (Numeric(host, port, numeric)) {
@@ -234,7 +233,7 @@ void TMailSocket::Open(const std::string& host, int port, int seconds) {
         try {
             std::thread(Resolve, lookup, host, std::to_string(port)).detach();
         } catch (const std::system_error& e) {
-            Fail(TEnd::NotResolved, "the address " + host + " could not be looked up (" + e.what() + ")");
+            Fail(TEnd::NotResolved, "поиск адреса сервера не запущен (" + std::string(e.what()) + ")");
         }
         std::unique_lock<std::mutex> lock(lookup->Lock);
         while (!lookup->Finished) {
@@ -242,8 +241,7 @@ void TMailSocket::Open(const std::string& host, int port, int seconds) {
             try {
                 CheckLimit();
             } catch (const vmime::exceptions::operation_timed_out&) {
-                Why =
-                    "the address " + host + " could not be resolved within " + std::to_string(seconds) + " s";
+                Why = "адрес сервера не найден за " + std::to_string(seconds) + " с";
                 throw;
             }
             lock.lock();
@@ -255,21 +253,20 @@ void TMailSocket::Open(const std::string& host, int port, int seconds) {
                       || lookup->Error == EAI_NODATA
 #endif
                 ;
-            Fail(TEnd::NotResolved,
-                 "the address " + host + " could not be resolved (" + LookupErrorText(lookup->Error) + ")");
+            Fail(TEnd::NotResolved, "адрес сервера не найден (" + LookupErrorText(lookup->Error) + ")");
         }
         addresses = lookup->Addresses;
     }
-    std::string failure = "no address";
+    std::string failure = "у имени сервера нет адреса";
     for (const TAddress& a : addresses) {
         const TNative s = ::socket(a.Bytes.ss_family, SOCK_STREAM, IPPROTO_TCP);
         if (s == static_cast<TNative>(-1)) {
-            failure = ErrorText(LastError());
+            failure = "соединение не открыто (" + ErrorText(LastError()) + ")";
             continue;
         }
         Handle = static_cast<std::intptr_t>(s);
         if (!MakeNonBlocking(s)) {
-            failure = ErrorText(LastError());
+            failure = "соединение не открыто (" + ErrorText(LastError()) + ")";
             disconnect();
             continue;
         }
@@ -284,10 +281,7 @@ void TMailSocket::Open(const std::string& host, int port, int seconds) {
             }
         }
         if (error == 0) return;
-        failure = Refused(error) ? "nothing answers at " + host + " port " + std::to_string(port) + " (" +
-                                       ErrorText(error) + ")"
-                                 : host + " port " + std::to_string(port) + " cannot be reached (" +
-                                       ErrorText(error) + ")";
+        failure = (Refused(error) ? "ничто не отвечает (" : "сервер недоступен (") + ErrorText(error) + ")";
         disconnect();
     }
     Fail(TEnd::NotReached, failure);
@@ -345,8 +339,9 @@ size_t TMailSocket::receiveRaw(vmime::byte_t* buffer, const size_t count) {
         if (Probe) Probe->Received(buffer, static_cast<size_t>(got));
         return static_cast<size_t>(got);
     }
-    if (got == 0) Fail(TEnd::Closed, "the server closed the connection (" + Phase + ")");
-    if (!WouldBlock(LastError())) Fail(TEnd::Broken, "the connection broke (" + ErrorText(LastError()) + ")");
+    if (got == 0) Fail(TEnd::Closed, "сервер закрыл соединение (" + Phase + ")");
+    if (!WouldBlock(LastError()))
+        Fail(TEnd::Broken, "соединение оборвалось (" + ErrorText(LastError()) + ")");
     Status |= STATUS_WOULDBLOCK;
     return 0;
 }
@@ -370,7 +365,7 @@ void TMailSocket::sendRaw(const vmime::byte_t* buffer, const size_t count) {
 size_t TMailSocket::sendRawNonBlocking(const vmime::byte_t* buffer, const size_t count) {
     Status &= ~STATUS_WOULDBLOCK;
     CheckLimit();
-    if (Handle == -1) Fail(TEnd::Broken, "the connection is closed");
+    if (Handle == -1) Fail(TEnd::Broken, "соединение закрыто");
     const auto sent =
         ::send(Native(Handle), reinterpret_cast<const char*>(buffer), static_cast<int>(count), NoSignal);
     if (sent > 0) {
@@ -378,7 +373,7 @@ size_t TMailSocket::sendRawNonBlocking(const vmime::byte_t* buffer, const size_t
         return static_cast<size_t>(sent);
     }
     if (sent < 0 && !WouldBlock(LastError()))
-        Fail(TEnd::Broken, "the connection broke (" + ErrorText(LastError()) + ")");
+        Fail(TEnd::Broken, "соединение оборвалось (" + ErrorText(LastError()) + ")");
     Status |= STATUS_WOULDBLOCK;
     return 0;
 }

@@ -46,8 +46,8 @@ public:
     // Whether the address lookup said the name does not exist (rather than it could not be asked).
     bool NameUnknown() const { return Unknown; }
     TEnd End() const { return Ended; }
-    // The end of the last failed operation in words, e.g. "the server did not answer within 300 s (the
-    // greeting)"; empty when nothing failed.
+    // The end of the last failed operation in the operator's words, e.g. "сервер не ответил за 300 с
+    // (приветствие сервера)"; empty when nothing failed.
     std::string Reason() const { return Why; }
     // The address of this end of the connection as an SMTP address literal ("[192.0.2.1]").
     std::string LocalAddressLiteral() const;

@@ -4,28 +4,26 @@
 #include "common/Regional.h"
 #include "settings/Settings.h"
 
-QString TMailTestOutcome::Report() const {
+QString TMailTestOutcome::Stages() const {
     QStringList parts;
     if (Connected)
-        parts << (TlsVersion.isEmpty() ? QStringLiteral("Соединение установлено без шифрования")
-                                       : QStringLiteral("Соединение установлено, %1").arg(TlsVersion));
+        parts << (TlsVersion.isEmpty() ? QStringLiteral("соединение установлено без шифрования")
+                                       : QStringLiteral("соединение установлено, %1").arg(TlsVersion));
     if (Authenticated) parts << QStringLiteral("аутентификация пройдена");
     if (Sent) parts << QStringLiteral("письмо отправлено (адресатов: %1)").arg(Recipients);
     if (Closed) parts << QStringLiteral("соединение закрыто");
-    if (!Failure.isEmpty()) parts << QStringLiteral("Ошибка: %1").arg(Failure);
-    return parts.join(QStringLiteral("; ")) + QLatin1Char('.');
+    if (!Failure.isEmpty()) parts << QStringLiteral("ошибка: %1").arg(Failure);
+    return parts.join(QStringLiteral("; "));
+}
+
+QString TMailTestOutcome::Report() const {
+    QString out = Stages();
+    if (!out.isEmpty()) out[0] = out[0].toUpper();
+    return out + QLatin1Char('.');
 }
 
 QString TMailTestOutcome::JournalLine() const {
-    QStringList parts;
-    if (Connected)
-        parts << (TlsVersion.isEmpty() ? QStringLiteral("connected without encryption")
-                                       : QStringLiteral("connected over %1").arg(TlsVersion));
-    if (Authenticated) parts << QStringLiteral("authenticated");
-    if (Sent) parts << QStringLiteral("sent to %1 recipient(s)").arg(Recipients);
-    if (Closed) parts << QStringLiteral("disconnected");
-    if (!Failure.isEmpty()) parts << QStringLiteral("failed: %1").arg(Failure);
-    return QStringLiteral("Mail test: ") + parts.join(QStringLiteral(", "));
+    return QStringLiteral("Проверка почты: ") + Stages();
 }
 
 TMailTestOutcome RunMailTest(const TSettings& s, const std::optional<QString>& text,
@@ -33,8 +31,7 @@ TMailTestOutcome RunMailTest(const TSettings& s, const std::optional<QString>& t
     TMailTestOutcome out;
     const auto security = MailSecurityOf(s.Security);
     if (!security) {
-        out.Failure =
-            QStringLiteral("[Mail] Security is %1: choose how the connection is protected").arg(s.Security);
+        out.Failure = QStringLiteral("[Mail] Security = %1: выберите защиту соединения").arg(s.Security);
         return out;
     }
     QStringList recipients;
@@ -42,7 +39,7 @@ TMailTestOutcome RunMailTest(const TSettings& s, const std::optional<QString>& t
         if (!a.isEmpty() && !recipients.contains(a, Qt::CaseInsensitive)) recipients << a;
     const auto port = Regional::ParseInteger(s.Port);
     if (!port || *port < 1 || *port > 65535) {
-        out.Failure = QStringLiteral("invalid port \"%1\"").arg(s.Port);
+        out.Failure = QStringLiteral("неверный порт \"%1\"").arg(s.Port);
         return out;
     }
     TSmtpClient client(limits, stop);
@@ -67,7 +64,7 @@ TMailTestOutcome RunMailTest(const TSettings& s, const std::optional<QString>& t
         return out;
     }
     if (recipients.isEmpty()) {
-        out.Failure = QStringLiteral("no recipient address (Email1 and Email2 are empty)");
+        out.Failure = QStringLiteral("нет адреса получателя (Email1 и Email2 пусты)");
     } else {
         const TSendOutcome sent = client.Send(s.FromAddress, s.FromName, recipients, QStringLiteral("Korvex"),
                                               Cp1251::Encode(*text));

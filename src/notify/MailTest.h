@@ -15,13 +15,16 @@ struct TMailTestOutcome {
     bool Sent = false;
     int Recipients = 0;  // those the server took the mail for
     bool Closed = false; // the connection of a "Коннект" was closed again
-    QString Failure;     // why it stopped, in the mail client's words (English); empty on success
+    QString Failure;     // why it stopped, in the mail client's words; empty on success
 
     bool Succeeded() const { return Failure.isEmpty() && (Sent || Closed); }
-    // The answer shown in the dialog (Russian, the reason as the client gave it).
+    // The answer shown in the dialog, stage by stage, the reason as the client gave it.
     QString Report() const;
-    // The one journal line of the test (English, like the mail client's other lines).
+    // The one journal line of the test: the same stages.
     QString JournalLine() const;
+
+private:
+    QString Stages() const;
 };
 
 // Connects with the mail settings as they stand (security and trusted certificate included),

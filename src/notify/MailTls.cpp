@@ -1,5 +1,8 @@
 #include "notify/MailTls.h"
 
+#include "common/Regional.h"
+
+#include <QDate>
 #include <QFile>
 #include <QFileInfo>
 
@@ -20,7 +23,7 @@ TCertificates ReadCertificates(const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         throw std::runtime_error(
-            QStringLiteral("cannot read the certificate file %1").arg(path).toStdString());
+            QStringLiteral("не удалось прочитать файл сертификата %1").arg(path).toStdString());
     const QByteArray data = f.readAll();
     TCertificates out;
     static const QByteArray begin("-----BEGIN CERTIFICATE-----");
@@ -39,16 +42,15 @@ TCertificates ReadCertificates(const QString& path) {
                                                    static_cast<size_t>(data.size())))
             out.push_back(c);
     if (out.empty())
-        throw std::runtime_error(QStringLiteral("no certificate in the file %1").arg(path).toStdString());
+        throw std::runtime_error(QStringLiteral("в файле %1 нет сертификата").arg(path).toStdString());
     return out;
 }
 
 namespace {
 
+// In the operator's regional form, as every date the robot shows.
 std::string Date(const vmime::datetime& d) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d", d.getYear(), d.getMonth(), d.getDay());
-    return text;
+    return Regional::ShortDate(QDate(d.getYear(), d.getMonth(), d.getDay())).toStdString();
 }
 
 } // namespace
@@ -66,14 +68,14 @@ void TCertificateCheck::verify(vmime::shared_ptr<cert::certificateChain> chain, 
     std::vector<vmime::shared_ptr<cert::X509Certificate>> certs;
     for (size_t i = 0; chain && i < chain->getCount(); ++i)
         if (auto c = vmime::dynamicCast<cert::X509Certificate>(chain->getAt(i))) certs.push_back(c);
-    if (certs.empty()) Refuse("the server sent no X.509 certificate");
+    if (certs.empty()) Refuse("сервер не прислал сертификат X.509");
     const auto& leaf = certs.front();
 
     const vmime::datetime now = vmime::datetime::now();
     if (now > leaf->getExpirationDate())
-        Refuse("the server's certificate expired on " + Date(leaf->getExpirationDate()));
+        Refuse("сертификат сервера просрочен " + Date(leaf->getExpirationDate()));
     if (now < leaf->getActivationDate())
-        Refuse("the server's certificate is not valid before " + Date(leaf->getActivationDate()));
+        Refuse("сертификат сервера действует только с " + Date(leaf->getActivationDate()));
 
     // Walk up the chain the server sent until a certificate is signed by an authority we trust; a
     // certificate the operator trusts by itself ends the walk too.
@@ -89,10 +91,9 @@ void TCertificateCheck::verify(vmime::shared_ptr<cert::certificateChain> chain, 
             i + 1 < certs.size() && certs[i]->checkIssuer(certs[i + 1]) && certs[i]->verify(certs[i + 1]);
         if (!linked) break;
         if (now > certs[i + 1]->getExpirationDate())
-            Refuse("an intermediate certificate of the server expired on " +
-                   Date(certs[i + 1]->getExpirationDate()));
+            Refuse("промежуточный сертификат сервера просрочен " + Date(certs[i + 1]->getExpirationDate()));
     }
-    if (!trusted) Refuse("the server's certificate is signed by an unknown issuer (not a trusted authority)");
+    if (!trusted) Refuse("сертификат сервера выдан неизвестным центром сертификации (ему нет доверия)");
 
     std::vector<std::string> names;
     if (!leaf->verifyHostName(Host, &names)) {
@@ -104,8 +105,8 @@ void TCertificateCheck::verify(vmime::shared_ptr<cert::certificateChain> chain, 
                 unique.push_back(n);
                 listed += (listed.empty() ? "" : ", ") + n;
             }
-        Refuse("wrong name: the server's certificate is for " +
-               (listed.empty() ? std::string("another name") : listed) + ", not for " + Host);
+        Refuse("чужое имя: сертификат сервера выдан для " +
+               (listed.empty() ? std::string("другого имени") : listed) + ", а не для " + Host);
     }
 }
 

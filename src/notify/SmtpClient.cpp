@@ -72,6 +72,15 @@ struct TReply {
     bool Temporary() const { return Code >= 400 && Code < 500; }
 };
 
+// What is awaited while a line goes out and while its reply comes, as a timeout names it.
+struct TStep {
+    std::string Sending;
+    std::string Reply;
+};
+TStep Command(const std::string& name) {
+    return {"отправка " + name, "ответ на " + name};
+}
+
 // Lines that begin with a dot get another; the message ends with CR LF before the final dot.
 std::string Stuffed(const std::string& message) {
     std::string out;
@@ -137,7 +146,7 @@ struct TSmtpClient::TImpl {
                 if (!line.empty() && line.back() == '\r') line.pop_back();
                 return line;
             }
-            if (Received.size() > 65536) throw vmime::exception("the server's reply is too long");
+            if (Received.size() > 65536) throw vmime::exception("ответ сервера слишком длинный");
             std::string chunk;
             Io->receive(chunk); // waits a moment; the socket ends the wait at the phase's limit
             Received += chunk;
@@ -152,7 +161,7 @@ struct TSmtpClient::TImpl {
             if (line.size() < 3 ||
                 !std::all_of(line.begin(), line.begin() + 3, [](char d) { return d >= '0' && d <= '9'; }) ||
                 (line.size() > 3 && line[3] != ' ' && line[3] != '-'))
-                throw vmime::exception("the server's reply is not understood: " + line.substr(0, 80));
+                throw vmime::exception("ответ сервера не понят: " + line.substr(0, 80));
             r.Lines.push_back(line.size() > 4 ? line.substr(4) : std::string());
             r.Text += (r.Text.empty() ? line : " " + line.substr(line.size() > 4 ? 4 : line.size()));
             if (line.size() == 3 || line[3] == ' ') {
@@ -170,29 +179,29 @@ struct TSmtpClient::TImpl {
         Io->send(line + "\r\n");
     }
 
-    TReply Ask(const std::string& line, int seconds, const std::string& what) {
-        Say(line, seconds, "sending " + what);
-        return Read(seconds, "the reply to " + what);
+    TReply Ask(const std::string& line, int seconds, const TStep& step) {
+        Say(line, seconds, step.Sending);
+        return Read(seconds, step.Reply);
     }
 
     void Handshake(const vmime::shared_ptr<MailTls::TCertificateCheck>& check) {
         auto props = vmime::make_shared<vmime::net::tls::TLSProperties>();
         props->setCipherSuite(vmime::net::tls::TLSProperties::CIPHERSUITE_DEFAULT);
         auto tls = vmime::net::tls::TLSSession::create(check, props)->getSocket(Raw);
-        Raw->SetLimit(Limits.Connect, "the TLS handshake");
+        Raw->SetLimit(Limits.Connect, "согласование TLS");
         try {
             tls->handshake();
         } catch (const vmime::exception& e) {
             if (!check->Failure().empty()) throw TMailSecurityError(check->Failure());
             if (Raw->End() != MailNet::TEnd::None) throw TMailError(Raw->Reason(), true);
-            throw TMailSecurityError("TLS handshake failed: " + Described(e));
+            throw TMailSecurityError("согласование TLS не удалось: " + Described(e));
         }
         Io = tls;
         Received.clear();
     }
 
     void Hello(const std::string& name) {
-        TReply r = Ask("EHLO " + name, Limits.Reply, "EHLO");
+        TReply r = Ask("EHLO " + name, Limits.Reply, Command("EHLO"));
         if (r.Code == 250) {
             Extensions.clear();
             for (size_t i = 1; i < r.Lines.size(); ++i) {
@@ -205,22 +214,27 @@ struct TSmtpClient::TImpl {
         }
         // A server from before ESMTP does not know EHLO.
         if (r.Code == 500 || r.Code == 502) {
-            r = Ask("HELO " + name, Limits.Reply, "HELO");
+            r = Ask("HELO " + name, Limits.Reply, Command("HELO"));
             if (r.Code == 250) {
                 Extensions.clear();
                 return;
             }
         }
-        throw TMailError("the server refused the hello " + name + " (" + r.Text + ")", r.Temporary());
+        throw TMailError("сервер не принял приветствие " + name + " (" + r.Text + ")", r.Temporary());
     }
 
     void Login(const QString& user, const QString& password) {
         // UTF-8, as SASL wants it (RFC 4954, 4616): a server that kept a Windows-1251 password refuses.
-        TReply r = Ask("AUTH LOGIN", Limits.Reply, "AUTH LOGIN");
-        if (r.Code == 334) r = Ask(user.toUtf8().toBase64().toStdString(), Limits.Reply, "the user name");
-        if (r.Code == 334) r = Ask(password.toUtf8().toBase64().toStdString(), Limits.Reply, "the password");
+        TReply r = Ask("AUTH LOGIN", Limits.Reply, Command("AUTH LOGIN"));
+        if (r.Code == 334)
+            r = Ask(user.toUtf8().toBase64().toStdString(), Limits.Reply,
+                    {"отправка имени пользователя", "ответ на имя пользователя"});
+        if (r.Code == 334)
+            r = Ask(password.toUtf8().toBase64().toStdString(), Limits.Reply,
+                    {"отправка пароля", "ответ на пароль"});
         if (r.Code != 235)
-            throw TMailAuthenticationError("the server refused the login (" + r.Text + ")", r.Temporary());
+            throw TMailAuthenticationError("сервер не принял имя пользователя и пароль (" + r.Text + ")",
+                                           r.Temporary());
     }
 
     void Drop() {
@@ -228,7 +242,7 @@ struct TSmtpClient::TImpl {
         NeedReset = false;
         if (Io) {
             try {
-                if (Raw) Raw->SetLimit(1, "closing");
+                if (Raw) Raw->SetLimit(1, "закрытие соединения");
                 Io->disconnect();
             } catch (...) {
                 // Closing a connection that already failed tells nothing new.
@@ -285,18 +299,17 @@ void TSmtpClient::Connect(const TMailServer& s) {
     try {
         c.Raw->Open(Utf8(host), s.Port, c.Limits.Connect);
         if (s.Security == TMailSecurity::Tls) c.Handshake(check);
-        const TReply greeting = c.Read(c.Limits.Greeting, "the greeting");
+        const TReply greeting = c.Read(c.Limits.Greeting, "приветствие сервера");
         if (greeting.Code != 220)
-            throw TMailError("the server refused the connection (" + greeting.Text + ")",
-                             greeting.Temporary());
+            throw TMailError("сервер отказал в соединении (" + greeting.Text + ")", greeting.Temporary());
         const std::string name = HelloName(s.FromAddress, *c.Raw);
         c.Hello(name);
         if (s.Security == TMailSecurity::StartTls) {
             // STARTTLS is required when chosen: a server that refuses it is left, never spoken to in clear.
             if (std::find(c.Extensions.begin(), c.Extensions.end(), "STARTTLS") == c.Extensions.end())
-                throw TMailSecurityError("the server does not offer STARTTLS");
-            const TReply r = c.Ask("STARTTLS", c.Limits.Reply, "STARTTLS");
-            if (r.Code != 220) throw TMailSecurityError("the server refused STARTTLS (" + r.Text + ")");
+                throw TMailSecurityError("сервер не предлагает STARTTLS");
+            const TReply r = c.Ask("STARTTLS", c.Limits.Reply, Command("STARTTLS"));
+            if (r.Code != 220) throw TMailSecurityError("сервер отказал в STARTTLS (" + r.Text + ")");
             c.Handshake(check);
             c.Hello(name);
         }
@@ -323,7 +336,7 @@ TSendOutcome TSmtpClient::Send(const QString& fromAddress, const QString& fromNa
         open.clear();
     };
     if (!IsConnected()) {
-        refuse("not connected to the mail server", true);
+        refuse("нет соединения с почтовым сервером", true);
         return out;
     }
     TImpl& c = *Impl;
@@ -344,41 +357,41 @@ TSendOutcome TSmtpClient::Send(const QString& fromAddress, const QString& fromNa
         vmime::utility::outputStreamStringAdapter os(data);
         msg->generate(os);
     } catch (const vmime::exception& e) {
-        refuse("the message could not be made: " + Described(e), false);
+        refuse("письмо не удалось составить: " + Described(e), false);
         return out;
     }
     bool endSent = false;
     try {
-        if (c.NeedReset) c.Ask("RSET", c.Limits.Reply, "RSET");
+        if (c.NeedReset) c.Ask("RSET", c.Limits.Reply, Command("RSET"));
         c.NeedReset = true;
-        TReply r = c.Ask("MAIL FROM:<" + Utf8(fromAddress.trimmed()) + ">", c.Limits.Reply, "MAIL FROM");
+        TReply r =
+            c.Ask("MAIL FROM:<" + Utf8(fromAddress.trimmed()) + ">", c.Limits.Reply, Command("MAIL FROM"));
         if (r.Code != 250) {
-            refuse("the server refused the sender " + Utf8(fromAddress) + " (" + r.Text + ")", r.Temporary());
+            refuse("сервер отказал отправителю " + Utf8(fromAddress) + " (" + r.Text + ")", r.Temporary());
             return out;
         }
         QStringList accepted;
         for (const QString& a : recipients) {
-            r = c.Ask("RCPT TO:<" + Utf8(a) + ">", c.Limits.Reply, "RCPT TO");
+            r = c.Ask("RCPT TO:<" + Utf8(a) + ">", c.Limits.Reply, Command("RCPT TO"));
             if (r.Code == 250 || r.Code == 251) {
                 accepted << a;
                 continue;
             }
             open.removeOne(a);
-            out.Refused.append({a,
-                                QString::fromStdString("the server refused the recipient (" + r.Text + ")"),
-                                r.Temporary()});
+            out.Refused.append(
+                {a, QString::fromStdString("сервер отказал получателю (" + r.Text + ")"), r.Temporary()});
         }
         if (accepted.isEmpty()) return out;
-        r = c.Ask("DATA", c.Limits.DataStart, "DATA");
+        r = c.Ask("DATA", c.Limits.DataStart, Command("DATA"));
         if (r.Code != 354) {
-            refuse("the server refused the data (" + r.Text + ")", r.Temporary());
+            refuse("сервер отказал в передаче письма (" + r.Text + ")", r.Temporary());
             return out;
         }
-        c.Say(Stuffed(data) + ".", c.Limits.Data, "sending the message");
+        c.Say(Stuffed(data) + ".", c.Limits.Data, "передача письма");
         endSent = true;
-        r = c.Read(c.Limits.DataEnd, "the reply to the end of the data");
+        r = c.Read(c.Limits.DataEnd, "ответ на конец письма");
         if (r.Code != 250) {
-            refuse("the server refused the message (" + r.Text + ")", r.Temporary());
+            refuse("сервер не принял письмо (" + r.Text + ")", r.Temporary());
             return out;
         }
         out.Accepted = accepted;
@@ -403,7 +416,7 @@ void TSmtpClient::Disconnect() {
     TImpl& c = *Impl;
     if (c.Connected) {
         try {
-            c.Ask("QUIT", std::min(c.Limits.Reply, 10), "QUIT");
+            c.Ask("QUIT", std::min(c.Limits.Reply, 10), Command("QUIT"));
         } catch (const vmime::exception&) {
             // The server's goodbye changes nothing that was sent.
         }

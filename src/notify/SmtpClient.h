@@ -36,8 +36,9 @@ struct TMailLimits {
 // Raised by the owner of an exchange to end it within a fraction of a second.
 using TMailStop = std::shared_ptr<std::atomic<bool>>;
 
-// A failed exchange, in words (English, like the mail client's journal lines) that say what happened
-// and carry the server's code and text where it answered. Temporary: trying again later may succeed.
+// A failed exchange, in the operator's words (Russian, UTF-8) that say what happened and quote the
+// server's code and text where it answered, and the system's error text where the system failed, as
+// they came: those are what an administrator searches for. Temporary: trying again later may succeed.
 class TMailError : public std::runtime_error {
 public:
     TMailError(const std::string& words, bool temporary) : std::runtime_error(words), Temp(temporary) {}
@@ -76,7 +77,7 @@ struct TMailServer {
 struct TSendOutcome {
     struct TRefusal {
         QString Address;
-        QString Reason; // the server's words, e.g. "the server refused the recipient (550 5.1.1 …)"
+        QString Reason; // e.g. "сервер отказал получателю (550 5.1.1 …)"
         bool Temporary = false;
     };
     QStringList Accepted;

@@ -37,7 +37,7 @@ private slots:
         QVERIFY(log.contains(QStringLiteral("При подключении к базе данных %1 произошла ошибка:\r\n")
                                  .arg(dir.filePath("missing.db"))));
         // A mail password that would cross the network in clear is said at start, once.
-        QCOMPARE(log.count(QStringLiteral("Warning: the mail password crosses the network in clear")), 1);
+        QCOMPARE(log.count(QStringLiteral("Внимание: пароль почты передаётся по сети открытым текстом")), 1);
         // A restart is found in the journal: one line at start (version and folder), one at exit.
         const QStringList lines = log.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
         QVERIFY2(lines.first().endsWith(QStringLiteral("Korvex %1 запущен без окна, рабочая папка %2.")

@@ -147,10 +147,12 @@ struct TMailFixture {
             if (Mail.WaitIdle(20000) && Mail.Backlog() == 0) return true;
         return false;
     }
+    // The lines without their stamp, whatever the regional form of its date.
     QStringList Texts() const {
+        static const QRegularExpression stamp("^.*?\\d:\\d\\d:\\d\\d ");
         QStringList out;
         for (const QString& l : Journal.Lines())
-            out << l.section(' ', 4);
+            out << QString(l).remove(stamp);
         return out;
     }
 };
@@ -196,12 +198,11 @@ private slots:
         else if (data.toLower().contains("content-transfer-encoding: base64"))
             body = QByteArray::fromBase64(body);
         QCOMPARE(Cp1251::Decode(body).trimmed(), QStringLiteral("Соединение разорвано"));
-        QCOMPARE(
-            f.Texts(),
-            (QStringList{
-                QStringLiteral(
-                    "Message: \"Соединение разорвано\" is sending to <a@example.test>, <b@example.test>"),
-                QStringLiteral("Success")}));
+        QCOMPARE(f.Texts(),
+                 (QStringList{
+                     QStringLiteral(
+                         "Письмо \"Соединение разорвано\" отправляется: <a@example.test>, <b@example.test>"),
+                     QStringLiteral("Письмо отправлено")}));
         // The server refuses a hello without a full domain name (as Postfix's reject_non_fqdn_helo_hostname
         // does): the robot gave one, its machine's or the sender's domain.
         QString hello;
@@ -231,7 +232,7 @@ private slots:
         f.S.User = user;
         f.S.Password = password;
         f.S.FromName = fromName;
-        QCOMPARE(f.Send("Test.").last(), QStringLiteral("Success"));
+        QCOMPARE(f.Send("Test.").last(), QStringLiteral("Письмо отправлено"));
         const auto auth = server.Of("auth", 2);
         QCOMPARE(auth.size(), 1);
         QCOMPARE(auth.first().value("mechanism").toString(), QStringLiteral("LOGIN"));
@@ -245,45 +246,45 @@ private slots:
             QCOMPARE(c, QStringLiteral("windows-1251"));
     }
 
-    // One line, saying what happened in the server's own words and whose mail it was.
+    // One line, saying which server, what happened in the server's own words and whose mail it was.
     void connectionFailures_sayWhatHappened_andNameTheEvent_data() {
         QTest::addColumn<QString>("mode"); // "none": nothing listens
         QTest::addColumn<QString>("host");
         QTest::addColumn<QString>("port");
         QTest::addColumn<QString>("password");
-        QTest::addColumn<QString>("line");
-        QTest::newRow("wrong password")
-            << "auth"
-            << "127.0.0.1"
-            << ""
-            << "wrong"
-            << "Cann`t connect to server: the server refused the login (535 5.7.8 Authentication credentials "
-               "invalid), final";
+        QTest::addColumn<QString>("line"); // PORT: the test server's
+        QTest::newRow("wrong password") << "auth"
+                                        << "127.0.0.1"
+                                        << ""
+                                        << "wrong"
+                                        << "Нет связи с почтовым сервером 127.0.0.1:PORT: сервер не принял "
+                                           "имя пользователя и пароль (535 "
+                                           "5.7.8 Authentication credentials invalid), окончательно";
         QTest::newRow("nothing listens") << "none"
                                          << "127.0.0.1"
                                          << "1"
                                          << ""
-                                         << "Cann`t connect to server: nothing answers at 127.0.0.1 port 1 "
-                                            "(Connection refused), temporary; tried again in 1 s";
+                                         << "Нет связи с почтовым сервером 127.0.0.1:1: ничто не отвечает "
+                                            "(Connection refused); повтор через 1 с";
         QTest::newRow("unknown host")
             << "none"
             << "no-such-host.invalid"
             << "25"
             << ""
-            << "Cann`t connect to server: the address no-such-host.invalid could not "
-               "be resolved (";
-        QTest::newRow("no greeting") << "silent"
-                                     << "127.0.0.1"
-                                     << ""
-                                     << ""
-                                     << "Cann`t connect to server: the server did not answer within 1 s (the "
-                                        "greeting), temporary; tried again in 1 s";
+            << "Нет связи с почтовым сервером no-such-host.invalid:25: адрес сервера не найден (";
+        QTest::newRow("no greeting")
+            << "silent"
+            << "127.0.0.1"
+            << ""
+            << ""
+            << "Нет связи с почтовым сервером 127.0.0.1:PORT: сервер не ответил за 1 "
+               "с (приветствие сервера); повтор через 1 с";
         QTest::newRow("port not a number")
             << "plain"
             << "127.0.0.1"
             << "2x5"
             << ""
-            << "Cann`t connect to server: invalid port \"2x5\" ([Mail] Port), final";
+            << "Нет связи с почтовым сервером 127.0.0.1: неверный порт \"2x5\" ([Mail] Port), окончательно";
     }
     void connectionFailures_sayWhatHappened_andNameTheEvent() {
         QFETCH(QString, mode);
@@ -301,6 +302,7 @@ private slots:
         f.S.Auten = mode == "auth";
         f.S.User = "robot";
         f.S.Password = password;
+        line.replace("PORT", f.S.Port);
         const QStringList t = f.Send(Event);
         QCOMPARE(t.size(), 1);
         QVERIFY2(t.first().startsWith(line), qPrintable(t.first()));
@@ -313,15 +315,16 @@ private slots:
     void recipients_refusedOrDeferredOnTheirOwn_triedAgainWhenTemporary_data() {
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<QStringList>("deliveries"); // the recipients of each mail the server received
-        QTest::addColumn<QString>("failure");        // the one "Failure" line expected, if any
-        QTest::addColumn<int>("deferred");           // "Deferred" lines
+        QTest::addColumn<QString>("failure"); // the one "не доставлено" line expected, if any
+        QTest::addColumn<int>("deferred");    // "отложено" lines
         QTest::newRow("550 for one")
             << QStringList{"refuse=b@example.test|0|550 5.1.1 <b@example.test>: Recipient address rejected: "
                            "User "
                            "unknown"}
             << QStringList{"a"}
-            << "Failure: <b@example.test>: the server refused the recipient (550 5.1.1 <b@example.test>: "
-               "Recipient address rejected: User unknown), final: \"" +
+            << "Письмо не доставлено <b@example.test>: сервер отказал получателю (550 5.1.1 "
+               "<b@example.test>: "
+               "Recipient address rejected: User unknown), окончательно: \"" +
                    Event + "\""
             << 0;
         QTest::newRow("450 for one, then accepted")
@@ -334,8 +337,9 @@ private slots:
             << QStringList{"refuse=a@example.test|0|450 4.7.1 Try again later",
                            "refuse=b@example.test|0|450 4.7.1 Try again later"}
             << QStringList{}
-            << "Failure: <a@example.test>: the server refused the recipient (450 4.7.1 Try again later), "
-               "temporary; given up after 4 tries: \"" +
+            << "Письмо не доставлено <a@example.test>: сервер отказал получателю (450 4.7.1 Try again "
+               "later); "
+               "отправка прекращена после 4 попыток: \"" +
                    Event + "\""
             << 6;
     }
@@ -350,8 +354,13 @@ private slots:
         QVERIFY2(f.Drain(), qPrintable(f.Texts().join('\n')));
         const QStringList t = f.Texts();
         QVERIFY2(server.Deliveries() == deliveries, qPrintable(t.join('\n')));
-        QCOMPARE(t.filter(QRegularExpression("^Deferred: ")).size(), deferred);
-        const QStringList failures = t.filter(QRegularExpression("^Failure: "));
+        QCOMPARE(t.filter(QRegularExpression("^Письмо отложено <")).size(), deferred);
+        // The operator's words throughout; English only where the server's reply or the system is quoted.
+        static const QRegularExpression english(
+            "\\b(the|server|refused|Success|temporary|final|tried|given|Message|Failure|Deferred)\\b");
+        for (const QString& l : t)
+            QVERIFY2(!english.match(l).hasMatch(), qPrintable(l));
+        const QStringList failures = t.filter(QRegularExpression("^Письмо не доставлено <"));
         if (failure.isEmpty())
             QVERIFY2(failures.isEmpty(), qPrintable(t.join('\n')));
         else
@@ -363,12 +372,11 @@ private slots:
     void endOfData_answeredLate_isSent_orUnconfirmedButNeverSentTwice_data() {
         QTest::addColumn<int>("limit");
         QTest::addColumn<QString>("line");
-        QTest::newRow("within its limit") << 10 << "Success";
+        QTest::newRow("within its limit") << 10 << "Письмо отправлено";
         QTest::newRow("past its limit")
             << 1
-            << "Not confirmed: <a@example.test>, <b@example.test>: the server did not "
-               "answer within 1 s (the reply to the end of the data); the mail may have "
-               "been delivered and is not sent again: \"" +
+            << "Письмо не подтверждено <a@example.test>, <b@example.test>: сервер не ответил за 1 с (ответ "
+               "на конец письма); возможно, оно доставлено, и повторно не отправляется: \"" +
                    Event + "\"";
     }
     void endOfData_answeredLate_isSent_orUnconfirmedButNeverSentTwice() {
@@ -383,7 +391,7 @@ private slots:
         QVERIFY(f.Drain());
         QCOMPARE(f.Texts().last(), line);
         f.Mail.StopQueue();
-        QVERIFY(f.Texts().filter("not sent at exit").isEmpty());
+        QVERIFY(f.Texts().filter("не отправлено при выходе").isEmpty());
         QCOMPARE(server.Of("mail", 2).size(), 1);
     }
 
@@ -393,10 +401,11 @@ private slots:
         f.S.Email2.clear();
         f.Send("one");
         QCOMPARE(server.Of("mail", 2).first().value("to").toArray().size(), 1);
-        QCOMPARE(f.Texts()[0], QStringLiteral("Message: \"one\" is sending to <a@example.test>"));
+        QCOMPARE(f.Texts()[0], QStringLiteral("Письмо \"one\" отправляется: <a@example.test>"));
         f.S.Email1.clear();
-        QCOMPARE(f.Send("two").last(),
-                 QStringLiteral("Message not sent: no recipient address (Email1 and Email2 are empty)"));
+        QCOMPARE(
+            f.Send("two").last(),
+            QStringLiteral("Письмо не отправлено: нет адреса получателя (Email1 и Email2 пусты): \"two\""));
         QCOMPARE(server.Of("mail").size(), 1);
     }
 
@@ -409,14 +418,15 @@ private slots:
         f.Mail.CheckSettings();
         f.Send("one");
         f.Send("two");
-        QCOMPARE(f.Texts(),
-                 QStringList{QStringLiteral("Mail is not sent: [Mail] Security is 3, and only 0 (no "
-                                            "encryption), 1 (STARTTLS) and 2 (TLS) are known; nothing "
-                                            "is mailed until it is corrected")});
+        QCOMPARE(f.Texts(), QStringList{QStringLiteral(
+                                "Почта не отправляется: [Mail] Security = 3, а допустимы только 0 "
+                                "(без шифрования), 1 (STARTTLS) и 2 (TLS); письма не уходят, "
+                                "пока значение не исправлено")});
         f.S.Security = 0;
-        QCOMPARE(f.Send("three").last(), QStringLiteral("Success"));
-        QVERIFY(
-            f.Texts()[1].startsWith("Mail goes out again: [Mail] Security is 0; 2 message(s) were not sent"));
+        QCOMPARE(f.Send("three").last(), QStringLiteral("Письмо отправлено"));
+        QCOMPARE(f.Texts()[1],
+                 QStringLiteral("Почта снова отправляется: [Mail] Security = 0; пока значение было "
+                                "неверным, не отправлено писем: 2"));
         QCOMPARE(server.Of("mail", 2).size(), 1);
     }
 
@@ -442,24 +452,29 @@ private slots:
         for (int i = 0; i < n; ++i)
             f.Mail.SendNotification(QString::number(i));
         QVERIFY(f.Mail.Backlog() > 0); // the caller went on while the server stays silent
-        static const QRegularExpression dropped("^Mail queue full \\(\\d+ messages\\): (\\d+) message");
+        static const QRegularExpression dropped(
+            "^Очередь писем полна \\(\\d+ писем\\): пропущено писем: (\\d+),");
         QCOMPARE(f.Texts().filter(dropped).size(), 1); // said at the first drop, not only at exit
         f.Mail.StopQueue();
-        static const QRegularExpression left("^Mail queue stopped at exit: (\\d+) message");
+        static const QRegularExpression left(
+            "^Очередь писем остановлена при выходе, не отправлено писем: (\\d+)$");
         int notSent = 0, lost = 0;
         for (const QString& t : f.Texts()) {
             if (auto m = left.match(t); m.hasMatch()) notSent = m.captured(1).toInt();
             if (auto m = dropped.match(t); m.hasMatch()) lost += m.captured(1).toInt();
         }
         QVERIFY2(notSent > 0 && lost > 0 && notSent + lost == n, qPrintable(f.Texts().join('|')));
-        QCOMPARE(f.Texts()
-                     .filter(QRegularExpression("^Mail not sent at exit: \"\\d+\" to <a@example.test>, "
-                                                "<b@example.test>$"))
-                     .size(),
-                 notSent);
-        QVERIFY(f.Texts().contains("Mail not sent at exit: \"0\" to <a@example.test>, <b@example.test>"));
+        QCOMPARE(
+            f.Texts()
+                .filter(QRegularExpression("^Письмо \"\\d+\" не отправлено при выходе: <a@example.test>, "
+                                           "<b@example.test>$"))
+                .size(),
+            notSent);
+        QVERIFY(
+            f.Texts().contains("Письмо \"0\" не отправлено при выходе: <a@example.test>, <b@example.test>"));
         f.Mail.SendNotification("after");
-        QVERIFY(f.Texts().last().startsWith("Message not sent, the mail queue is stopped"));
+        QCOMPARE(f.Texts().last(),
+                 QStringLiteral("Письмо не отправлено, очередь писем остановлена: \"after\""));
     }
 
     void security_sendsWithThePasswordOnlyInsideTls_data() {
@@ -485,7 +500,7 @@ private slots:
         // Through the queue: the worker's exchange speaks TLS as the direct one does.
         f.Mail.SendNotification("Test.");
         QVERIFY(f.Mail.WaitIdle(30000));
-        QCOMPARE(f.Texts().last(), QStringLiteral("Success"));
+        QCOMPARE(f.Texts().last(), QStringLiteral("Письмо отправлено"));
         const QJsonObject wire = server.Await("wire");
         QVERIFY(!wire.isEmpty());
         QCOMPARE(wire.value("password_in_clear").toBool(), inClear);
@@ -501,23 +516,24 @@ private slots:
         QTest::addColumn<int>("security");
         QTest::addColumn<QString>("certificate");
         QTest::addColumn<QString>("trusted");
-        QTest::addColumn<QString>("reason"); // empty: the mail goes out
+        QTest::addColumn<QString>("reason"); // a pattern; empty: the mail goes out
         QTest::newRow("another name")
             << "tls" << 2 << "wrong-name"
             << "ca.pem"
-            << "wrong name: the server's certificate is for mail.example.test, not for 127.0.0.1";
+            << "чужое имя: сертификат сервера выдан для mail\\.example\\.test, а не для 127\\.0\\.0\\.1, ";
+        // The date as a Russian operator writes it.
         QTest::newRow("expired") << "starttls" << 1 << "expired"
                                  << "ca.pem"
-                                 << "the server's certificate expired on ";
+                                 << "сертификат сервера просрочен \\d\\d\\.\\d\\d\\.\\d{4}, ";
         QTest::newRow("unknown authority") << "tls" << 2 << "unknown"
                                            << "ca.pem"
-                                           << "the server's certificate is signed by an unknown issuer";
+                                           << "сертификат сервера выдан неизвестным центром сертификации";
         QTest::newRow("no STARTTLS offered") << "auth" << 1 << ""
                                              << "ca.pem"
-                                             << "the server does not offer STARTTLS";
+                                             << "сервер не предлагает STARTTLS, ";
         QTest::newRow("TLS chosen, the server speaks plain") << "auth" << 2 << ""
                                                              << "ca.pem"
-                                                             << "TLS handshake failed";
+                                                             << "согласование TLS не удалось";
         QTest::newRow("unknown authority, named as trusted") << "starttls" << 1 << "unknown"
                                                              << "other-ca.pem"
                                                              << "";
@@ -528,6 +544,7 @@ private slots:
         QFETCH(QString, certificate);
         QFETCH(QString, trusted);
         QFETCH(QString, reason);
+        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
         TSmtpServer server(mode, {"cert=" + Cert(certificate)});
         TMailFixture f(server.Port);
         f.S.Security = security;
@@ -537,13 +554,17 @@ private slots:
         f.S.Password = "secret";
         const QStringList t = f.Send("Test.");
         if (reason.isEmpty()) {
-            QCOMPARE(t.last(), QStringLiteral("Success"));
+            QCOMPARE(t.last(), QStringLiteral("Письмо отправлено"));
             QCOMPARE(server.Of("mail", 4).size(), 1);
             return;
         }
         QCOMPARE(t.size(), 1);
-        QVERIFY2(t.first().startsWith("Cann`t connect to server securely: " + reason), qPrintable(t.first()));
-        QVERIFY(t.first().endsWith(", final: \"Test.\""));
+        QVERIFY2(QRegularExpression("^Нет защищённой связи с почтовым сервером 127\\.0\\.0\\.1:" + f.S.Port +
+                                    ": " + reason)
+                     .match(t.first())
+                     .hasMatch(),
+                 qPrintable(t.first()));
+        QVERIFY(t.first().endsWith(", окончательно: \"Test.\""));
         // Refused before the login: the server never heard it, in clear or otherwise.
         const QJsonObject wire = server.Await("wire");
         QVERIFY(!wire.isEmpty());
@@ -565,8 +586,8 @@ private slots:
                                    << "Соединение установлено, TLS 1.3; аутентификация пройдена; соединение "
                                       "закрыто.";
         QTest::newRow("refused") << "unknown" << true
-                                 << "Ошибка: the server's certificate is signed by an unknown issuer (not a "
-                                    "trusted authority).";
+                                 << "Ошибка: сертификат сервера выдан неизвестным центром сертификации (ему "
+                                    "нет доверия).";
     }
     void mailTest_reportsConnectionTlsVersionAndLogin_orTheReason() {
         QFETCH(QString, certificate);

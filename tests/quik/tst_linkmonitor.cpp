@@ -73,7 +73,7 @@ private slots:
         QCOMPARE(j.count(QStringLiteral("Соединение разорвано")), 1);
         // Each announced change was also mailed: the (unreachable) server's failure line names it.
         QCOMPARE(j.filter(QRegularExpression(
-                              "^Cann`t connect to server: .*: \"Соединение (установлено|разорвано)\"$"))
+                              "^Нет связи с почтовым сервером .*: \"Соединение (установлено|разорвано)\"$"))
                      .size(),
                  2);
         // With the monitor switched off nothing is read and panel 3 reads N/A.

@@ -322,7 +322,7 @@ private slots:
         QVERIFY(quik.open());
         int attempts = 0, refused = 0;
         auto conn = connect(&R->Journal, &TJournal::LinesAdded, this, [&](const QStringList& lines) {
-            const int failed = static_cast<int>(lines.filter("Cann`t connect").size());
+            const int failed = static_cast<int>(lines.filter("Нет связи с почтовым сервером").size());
             if (failed == 0) return;
             attempts += failed;
             if (!QSqlQuery(quik).exec("UPDATE tParam SET bid = bid")) ++refused;
@@ -337,7 +337,7 @@ private slots:
         // Each mail still follows its own journal line.
         const QStringList j = R->JournalTexts();
         QVERIFY(j.indexOf("Транзакция номер 3 успешно выполнена.") <
-                j.indexOf(QRegularExpression("^Cann`t connect.*")));
+                j.indexOf(QRegularExpression("^Нет связи с почтовым сервером .*")));
     }
 
     void databaseFailure_retriesTheReading_eachLineTakesEffectOnce() {

@@ -191,7 +191,7 @@ private slots:
         close(server);
         const QString log = ReadCp1251(ws.Path("Korvex.log"));
         QVERIFY(!log.contains(QStringLiteral("не отправлена в Quik")));
-        QVERIFY2(log.contains(QStringLiteral("Mail queue stopped at exit")), qPrintable(log));
+        QVERIFY2(log.contains(QStringLiteral("Очередь писем остановлена при выходе")), qPrintable(log));
     }
 
     // The .TRI replaced by a folder for longer than the retry period: the entry is given up and its

@@ -223,7 +223,7 @@ private slots:
         QVERIFY(Opt()->btnMailTest->isEnabled());
         QVERIFY2(Opt()->lblMailTest->text().startsWith(QStringLiteral("Ошибка: ")),
                  qPrintable(Opt()->lblMailTest->text()));
-        QVERIFY(R->JournalTexts().last().startsWith(QStringLiteral("Mail test: failed: ")));
+        QVERIFY(R->JournalTexts().last().startsWith(QStringLiteral("Проверка почты: ошибка: ")));
     }
 
     // "Коннект" to a server that takes the connection and never greets runs beside trading: an alert that
@@ -253,8 +253,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!Opt()->MailTestRunning(), 10000);
         close(server);
         QVERIFY(Opt()->btnMailConnect->isEnabled());
-        QCOMPARE(Opt()->lblMailTest->text(), QStringLiteral("Ошибка: the exchange was stopped."));
-        QCOMPARE(R->JournalTexts().last(), QStringLiteral("Mail test: failed: the exchange was stopped"));
+        QCOMPARE(Opt()->lblMailTest->text(), QStringLiteral("Ошибка: обмен прерван."));
+        QCOMPARE(R->JournalTexts().last(), QStringLiteral("Проверка почты: ошибка: обмен прерван"));
     }
 
     void riskPage_limitsMustBeWholeOrDecimalAndNotNegative_data() {
