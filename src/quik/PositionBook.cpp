@@ -85,19 +85,35 @@ QString TPositionBook::SideOf(const QString& orderType) {
     return QString();
 }
 
+std::vector<TPositionBook::TRow> TPositionBook::RowsOf(const TKey& key) const {
+    const TSqlRows rows = RunSql(Ctx.DM.conQuikData(),
+                                 {QStringLiteral("SELECT id, quantity, symbol, System, Signal, Workspace, "
+                                                 "Interval, code, side FROM tClientOpenPositions"),
+                                  KeyWhere},
+                                 {{"code", key.Code},
+                                  {"symbol", key.Symbol},
+                                  {"system", key.System},
+                                  {"workspace", key.Workspace},
+                                  {"interval", key.Interval},
+                                  {"side", key.Side}});
+    std::vector<TRow> out;
+    out.reserve(rows.Rows.size());
+    for (const QSqlRecord& r : rows.Rows)
+        out.push_back(
+            {ColumnInt64(r, QStringLiteral("id")), ColumnInt(r, QStringLiteral("quantity")),
+             ColumnText(r, QStringLiteral("Signal")),
+             TKey{ColumnText(r, QStringLiteral("code")), ColumnText(r, QStringLiteral("symbol")),
+                  ColumnText(r, QStringLiteral("side")), ColumnText(r, QStringLiteral("System")),
+                  ColumnText(r, QStringLiteral("Workspace")), ColumnText(r, QStringLiteral("Interval"))}});
+    return out;
+}
+
 std::optional<qint64> TPositionBook::Held(const TKey& key) const {
-    TSqlRows q =
-        RunSql(Ctx.DM.conQuikData(), {QStringLiteral("SELECT Quantity FROM tClientOpenPositions"), KeyWhere},
-               {{"code", key.Code},
-                {"symbol", key.Symbol},
-                {"system", key.System},
-                {"workspace", key.Workspace},
-                {"interval", key.Interval},
-                {"side", key.Side}});
-    if (q.size() == 0) return std::nullopt;
+    const std::vector<TRow> rows = RowsOf(key);
+    if (rows.empty()) return std::nullopt;
     qint64 sum = 0;
-    while (q.next())
-        sum += ColumnInt(q.record(), QStringLiteral("Quantity"));
+    for (const TRow& r : rows)
+        sum += r.Quantity;
     return sum;
 }
 
@@ -122,28 +138,10 @@ TPositionBook::TRow TPositionBook::Open(const TKey& key, qint32 quantity, const 
 }
 
 std::vector<TPositionBook::TRow> TPositionBook::Close(const TKey& key) {
-    const QSqlDatabase db = Ctx.DM.conQuikData();
-    const TSqlRows rows = RunSql(db,
-                                 {QStringLiteral("SELECT id, quantity, symbol, System, Signal, Workspace, "
-                                                 "Interval, code, side FROM tClientOpenPositions"),
-                                  KeyWhere},
-                                 {{"code", key.Code},
-                                  {"symbol", key.Symbol},
-                                  {"system", key.System},
-                                  {"workspace", key.Workspace},
-                                  {"interval", key.Interval},
-                                  {"side", key.Side}});
-    std::vector<TRow> removed;
-    for (const QSqlRecord& r : rows.Rows) {
-        removed.push_back(
-            {ColumnInt64(r, QStringLiteral("id")), ColumnInt(r, QStringLiteral("quantity")),
-             ColumnText(r, QStringLiteral("Signal")),
-             TKey{ColumnText(r, QStringLiteral("code")), ColumnText(r, QStringLiteral("symbol")),
-                  ColumnText(r, QStringLiteral("side")), ColumnText(r, QStringLiteral("System")),
-                  ColumnText(r, QStringLiteral("Workspace")), ColumnText(r, QStringLiteral("Interval"))}});
-        RunSql(db, {QStringLiteral("DELETE FROM tClientOpenPositions WHERE id = :id")},
-               {{"id", removed.back().Id}});
-    }
+    std::vector<TRow> removed = RowsOf(key);
+    for (const TRow& r : removed)
+        RunSql(Ctx.DM.conQuikData(), {QStringLiteral("DELETE FROM tClientOpenPositions WHERE id = :id")},
+               {{"id", r.Id}});
     return removed;
 }
 

@@ -58,5 +58,8 @@ public:
     static QString EnsurePositionSide(const QSqlDatabase& db);
 
 private:
+    // The rows of the keys. Throws StoreError.
+    std::vector<TRow> RowsOf(const TKey& key) const;
+
     const TPipelineContext& Ctx;
 };
