@@ -1,6 +1,8 @@
 #include "common/Codec.h"
 
 #include <array>
+#include <cstdint>
+#include <cstring>
 
 namespace Cp1251 {
 
@@ -48,6 +50,19 @@ void EncodeAppend(QByteArray& out, const QString& text) {
     const char16_t* p = reinterpret_cast<const char16_t*>(text.utf16());
     const char16_t* end = p + text.size();
     for (; p < end; ++p) {
+        // Runs of plain ASCII, four characters at a time: a .TRI line is mostly ASCII.
+        while (end - p >= 4) {
+            std::uint64_t four;
+            std::memcpy(&four, p, sizeof four);
+            if (four & 0xFF80FF80FF80FF80ULL) break;
+            o[0] = static_cast<char>(p[0]);
+            o[1] = static_cast<char>(p[1]);
+            o[2] = static_cast<char>(p[2]);
+            o[3] = static_cast<char>(p[3]);
+            o += 4;
+            p += 4;
+        }
+        if (p == end) break;
         const char16_t c = *p;
         unsigned char b = 0;
         if (c < 0x80) {

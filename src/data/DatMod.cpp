@@ -57,6 +57,7 @@ TDatMod::TDatMod(QObject* parent) : QObject(parent) {
 TDatMod::~TDatMod() {
     for (TDataTable* t : Tables())
         delete t;
+    QuikHandle = QSqlDatabase();
     for (const QString& name : {OmegaName, QuikName}) {
         ForgetStatements(name);
         {
@@ -175,8 +176,9 @@ QList<TDataTable*> TDatMod::Tables() const {
 QSqlDatabase TDatMod::conOmega() const {
     return QSqlDatabase::database(OmegaName, false);
 }
-QSqlDatabase TDatMod::conQuikData() const {
-    return QSqlDatabase::database(QuikName, false);
+const QSqlDatabase& TDatMod::conQuikData() const {
+    if (!QuikHandle.isValid()) QuikHandle = QSqlDatabase::database(QuikName, false);
+    return QuikHandle;
 }
 bool TDatMod::OmegaConnected() const {
     return conOmega().isOpen();
@@ -243,6 +245,7 @@ bool TDatMod::OpenOmega(const QString& setting) {
 bool TDatMod::OpenQuikData(const QString& setting) {
     for (TDataTable* t : Tables())
         if (t->ConnectionName() == QuikName) t->Close();
+    QuikHandle = QSqlDatabase();
     const bool switched = OpenConnection(QuikName, setting);
     RememberFile(QuikName, setting);
     Reconnected(QuikName);

@@ -35,7 +35,8 @@ public:
     ~TDatMod() override;
 
     QSqlDatabase conOmega() const;
-    QSqlDatabase conQuikData() const;
+    // The trading connection's handle, kept: it is asked for on every statement of a dispatch.
+    const QSqlDatabase& conQuikData() const;
     bool OmegaConnected() const;
     bool QuikDataConnected() const;
 
@@ -118,5 +119,8 @@ private:
     QHash<QString, TOpenedFile> OpenedFiles; // SQLite connections by name
     QString OmegaName;
     QString QuikName;
+    // Taken when first asked for, dropped before its connection is opened anew or removed: a handle
+    // held across a driver switch would keep the old connection alive.
+    mutable QSqlDatabase QuikHandle;
     QHash<QString, int> Busy;
 };

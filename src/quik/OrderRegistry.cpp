@@ -198,7 +198,10 @@ QList<const TOrderRecord*> TOrderRegistry::OpenExits() const {
 qsizetype TOrderRegistry::PositionOf(qint32 transId) const {
     // The records are in the order of their numbers, which only grow: the newest is asked for most.
     if (Records.empty() || transId > Records.back().TransId) return -1;
-    if (Records.back().TransId == transId) return static_cast<qsizetype>(Records.size()) - 1;
+    const qsizetype last = static_cast<qsizetype>(Records.size()) - 1;
+    // Numbers given out in a row sit in a row: where a number would be is tried first.
+    const qint64 guess = last - (static_cast<qint64>(Records.back().TransId) - transId);
+    if (guess >= 0 && Records[static_cast<size_t>(guess)].TransId == transId) return guess;
     const auto it = std::lower_bound(Records.cbegin(), Records.cend(), transId,
                                      [](const TOrderRecord& r, qint32 id) { return r.TransId < id; });
     return it != Records.cend() && it->TransId == transId ? it - Records.cbegin() : -1;

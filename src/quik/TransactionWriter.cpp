@@ -101,7 +101,7 @@ TTransactionWriter::TRecorded TTransactionWriter::RecordTransaction(const TOrder
                                                                     const TOmegaOrder& alert, qint64 seenMs,
                                                                     const TRecordOptions& options) {
     // A field that would make QUIK read another line, or a key twice, is no order.
-    const QString unsafe = UnsafeField(order, Ctx.Settings);
+    const QString unsafe = options.FieldsChecked ? QString() : UnsafeField(order, Ctx.Settings);
     if (!unsafe.isEmpty())
         throw ConversionError(QStringLiteral("Ордер # ") + AlertRef(alert) + QStringLiteral(" по счету ") +
                               JournalField(order.ClientCode) + QStringLiteral(" не отправлен: ") + unsafe +
@@ -172,7 +172,12 @@ TTransactionWriter::TRecorded TTransactionWriter::RecordTransaction(const TOrder
     TRecorded r;
     r.TransId = id;
     r.Line = TransactionLine(id, order, *price, *stopPrice);
-    r.DeadlineMs = seenMs + RetryPeriodMs(Ctx.Settings.RetryPeriod);
+    // The setting is read again only when its text changed.
+    if (RetryText.isNull() || Ctx.Settings.RetryPeriod != RetryText) {
+        RetryText = Ctx.Settings.RetryPeriod.isNull() ? QLatin1String("") : Ctx.Settings.RetryPeriod;
+        RetryMs = RetryPeriodMs(RetryText);
+    }
+    r.DeadlineMs = seenMs + RetryMs;
     r.OpenPositionsChanged = !effect.Empty();
 
     const QString idText = QString::number(id), text = OperatorText(order, *price);

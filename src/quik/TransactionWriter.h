@@ -18,8 +18,9 @@ class TMailNotifier;
 // What the registry keeps of a transaction beside the order itself.
 struct TTransactionOptions {
     bool Manual = false;
-    qint32 Cancels = 0; // a cancellation: the TRANS_ID of the order it pulls
-    QString AlertTable; // empty: the alert's own (FilledOrders or ActiveOrders)
+    qint32 Cancels = 0;         // a cancellation: the TRANS_ID of the order it pulls
+    QString AlertTable;         // empty: the alert's own (FilledOrders or ActiveOrders)
+    bool FieldsChecked = false; // the caller found no unsafe field (UnsafeField) in this very order
 };
 
 // Turns built transactions into QUIK import lines, records them in the order registry (and what they
@@ -126,4 +127,6 @@ private:
     // Given up, with the book's taking back refused by the database: tried again on every flush.
     QList<QPair<qint32, QString>> Undone;
     QString LastFlushError;
+    QString RetryText; // the RetryPeriod text RetryMs was read from
+    qint64 RetryMs = 0;
 };

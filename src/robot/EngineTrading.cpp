@@ -250,6 +250,7 @@ void TEngine::SendToAccounts(const TOmegaOrder& alert, const TOrderBuilder& buil
                 opening = opening || Risk->OpensNew(order, alert);
                 TTransactionWriter::TRecordOptions options;
                 options.Manual = !Automatic;
+                options.FieldsChecked = true; // by MayGo
                 done << TransWriter->RecordTransaction(order, alert, seenMs, options);
                 if (!Automatic) MarkManual(done.last());
             }

@@ -32,6 +32,15 @@ private slots:
         QCOMPARE(Cp1251::Encode(QString(QChar(0xD800)) + QLatin1Char('z')), QByteArray("\x1A"
                                                                                        "z"));
         QCOMPARE(Cp1251::Encode(QStringLiteral("Ё№")), QByteArray("\xA8\xB9"));
+        // A long text converts as its characters do one by one, whatever falls where in a run of ASCII.
+        for (int at = 0; at < 9; ++at) {
+            QString text = QStringLiteral("TRANS_ID=17;ACCOUNT=L01;QUANTITY=5");
+            text.insert(at, QStringLiteral("Ж\u00FF"));
+            QByteArray oneByOne;
+            for (const QChar c : text)
+                oneByOne += Cp1251::Encode(QString(c));
+            QCOMPARE(Cp1251::Encode(text), oneByOne);
+        }
     }
 
     void decimals_followTheRegionalSeparator() {
